@@ -1,0 +1,85 @@
+// Character classes the scanner tests against. Every test takes a decoded
+// character; NUL also stands for the end of input.
+#pragma once
+
+#include <string>
+
+namespace brackle_scanner {
+
+constexpr bool is_blank(char32_t c) { return c == U' ' || c == U'\t'; }
+constexpr bool is_break(char32_t c) { return c == U'\n' || c == U'\r'; }
+constexpr bool is_breakz(char32_t c) { return is_break(c) || c == 0; }
+constexpr bool is_blank_or_breakz(char32_t c) { return is_blank(c) || is_breakz(c); }
+
+constexpr bool is_flow(char32_t c) {
+    return c == U',' || c == U'[' || c == U']' || c == U'{' || c == U'}';
+}
+
+constexpr bool is_digit(char32_t c) { return c >= U'0' && c <= U'9'; }
+
+constexpr bool is_hex(char32_t c) {
+    return is_digit(c) || (c >= U'a' && c <= U'f') || (c >= U'A' && c <= U'F');
+}
+
+constexpr unsigned hex_value(char32_t c) {
+    if (is_digit(c)) return c - U'0';
+    if (c >= U'a' && c <= U'f') return c - U'a' + 10;
+    return c - U'A' + 10;
+}
+
+constexpr bool is_ascii_letter(char32_t c) {
+    return (c >= U'a' && c <= U'z') || (c >= U'A' && c <= U'Z');
+}
+
+constexpr bool is_word_char(char32_t c) {
+    return is_ascii_letter(c) || is_digit(c) || c == U'-';
+}
+
+// The test applied to what follows a `:` or `-` and a tab.
+constexpr bool is_alpha(char32_t c) { return is_word_char(c) || c == U'_'; }
+
+constexpr bool is_uri_char(char32_t c) {
+    if (is_word_char(c)) return true;
+    switch (c) {
+        case U'#': case U';': case U'/': case U'?': case U':': case U'@':
+        case U'&': case U'=': case U'+': case U'$': case U',': case U'_':
+        case U'.': case U'!': case U'~': case U'*': case U'\'': case U'(':
+        case U')': case U'[': case U']': case U'%':
+            return true;
+        default:
+            return false;
+    }
+}
+
+constexpr bool is_tag_char(char32_t c) { return is_uri_char(c) && c != U'!' && !is_flow(c); }
+
+constexpr bool is_anchor_char(char32_t c) {
+    return !is_blank_or_breakz(c) && !is_flow(c) && c != 0xFEFF;
+}
+
+constexpr bool is_yaml_non_space(char32_t c) {
+    return !is_blank(c) && !is_break(c) && c != 0xFEFF;
+}
+
+constexpr bool is_unicode_scalar(char32_t c) { return c <= 0x10FFFF && (c < 0xD800 || c > 0xDFFF); }
+
+// Appends the UTF-8 encoding of a Unicode scalar value.
+inline void append_utf8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+}  // namespace brackle_scanner

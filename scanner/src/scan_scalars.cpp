@@ -1,0 +1,272 @@
+// Plain, single-quoted and double-quoted scalars: where each ends, how line
+// breaks and blanks inside fold into the value, and double-quoted escapes.
+#include "scanner/src/scanner.hpp"
+
+namespace brackle_scanner {
+
+// A run crossing no break keeps its blanks; one break folds to a space; n
+// breaks fold to n-1 line feeds. After an escaped break only the later
+// breaks count.
+void Scanner::Folding::fold_into(std::string& value) {
+    if (!crossed) {
+        value.append(blanks, blank_count);
+    } else if (!leading || trailing > 0) {
+        value.append(trailing, '\n');
+    } else {
+        value += ' ';
+    }
+    blank_count = 0;
+    crossed = leading = false;
+    trailing = 0;
+}
+
+bool Scanner::fetch_plain_scalar() {
+    save_simple_key();
+    simple_key_allowed_ = false;
+    unroll_one_col_indents();
+    const SourceMark start = mark_;
+    const bool flow = flow_level_ > 0;
+    if (flow && column() < block_indent() + 1) return fail(start, "invalid indentation in flow construct");
+
+    std::string value;
+    Folding fold;
+    SourceMark end = start;
+    for (;;) {
+        if (at_endz()) break;
+        if (mark_.col == 0 && input_.next_is_document_indicator()) break;
+        const char32_t c = ch();
+        if (c == U'#') break;
+        const char32_t n = peek_nth(1);
+        if (flow && c == U'-' && is_flow(n)) {
+            return fail(mark_, "plain scalar cannot start with '-' followed by ,[]{}");
+        }
+        const bool may_start =
+            c == U':' ? !is_blank_or_breakz(n) && !(flow && is_flow(n)) : !(flow && is_flow(c));
+        if (!may_start) break;
+        fold.fold_into(value);
+        line_start_ = false;
+        scan_plain_word(value);
+        end = mark_;
+        const unsigned char b = input_.byte_at(0);
+        if (b != ' ' && b != '\t' && b != '\n' && b != '\r') break;
+        if (!scan_plain_gap(fold, start)) return false;
+        if (!flow && column() < indent_ + 1) break;
+    }
+    if (!flow && !value.empty() && fold.blank_count > 0 && ch() == U'#') comment_intercept_ = mark_;
+    if (line_start_) simple_key_allowed_ = true;
+    if (value.empty()) return fail(start, "unexpected end of plain scalar");
+    Token& token = push_token(TokenType::Scalar, Span{start, end});
+    token.style = ScalarStyle::Plain;
+    token.value = std::move(value);
+    return true;
+}
+
+// Appends one word: characters up to a blank, a break, NUL, a `:` followed
+// by whitespace and, inside flow collections, a flow indicator or a `:`
+// followed by one. Works on bytes: every stop character is ASCII.
+void Scanner::scan_plain_word(std::string& value) {
+    const bool flow = flow_level_ > 0;
+    const char* p = input_.data();
+    const std::size_t avail = input_.remaining_bytes();
+    std::size_t i = 0;
+    std::size_t chars = 0;
+    while (i < avail) {
+        const unsigned char b = static_cast<unsigned char>(p[i]);
+        if (b >= 0x80) {
+            i += input_.width(reinterpret_cast<const unsigned char*>(p + i));
+            ++chars;
+            continue;
+        }
+        if (b == ' ' || b == '\t' || b == '\n' || b == '\r' || b == 0) break;
+        if (flow && is_flow(b)) break;
+        if (b == ':') {
+            const unsigned char next = i + 1 < avail ? static_cast<unsigned char>(p[i + 1]) : 0;
+            if (is_blank_or_breakz(next) || (flow && is_flow(next))) break;
+        }
+        ++i;
+        ++chars;
+    }
+    value.append(p, i);
+    input_.skip_bytes(i);
+    mark_.index += chars;
+    mark_.col += chars;
+    if (chars > 0) line_start_ = false;
+}
+
+// Consumes the blanks and breaks after a word, recording what they fold to.
+bool Scanner::scan_plain_gap(Folding& fold, SourceMark start) {
+    for (;;) {
+        const unsigned char b = input_.byte_at(0);
+        if (b == ' ' || b == '\t') {
+            if (!fold.crossed) {
+                fold.add_blank(input_.data());
+                skip_blank();
+            } else if (b == '\t' && column() < indent_ + 1) {
+                if (!skip_ws_to_eol(true)) return false;
+                if (!at_endz() && !is_break(ch())) {
+                    return fail(start, "while scanning a plain scalar, found a tab");
+                }
+            } else {
+                skip_blank();
+            }
+        } else if (b == '\n' || b == '\r') {
+            fold.add_break();
+            skip_linebreak();
+        } else {
+            return true;
+        }
+    }
+}
+
+bool Scanner::fetch_flow_scalar(bool single) {
+    save_simple_key();
+    simple_key_allowed_ = false;
+    const SourceMark start = mark_;
+    const char32_t quote = single ? U'\'' : U'"';
+    skip_char();
+
+    std::string value;
+    Folding fold;
+    for (;;) {
+        if (mark_.col == 0 && input_.next_is_document_indicator()) {
+            return fail(start, "while scanning a quoted scalar, found unexpected document indicator");
+        }
+        if (at_endz()) return fail(start, "while scanning a quoted scalar, found unexpected end of stream");
+        if (column() < indent_) return fail(start, "invalid indentation in quoted scalar");
+
+        // Non-blank content up to a blank, a break, NUL or the closing quote.
+        bool escaped_break = false;
+        for (;;) {
+            scan_quoted_run(single, value);
+            const char32_t c = ch();
+            if (is_blank_or_breakz(c)) break;
+            const char32_t n = peek_nth(1);
+            if (single) {
+                if (n != U'\'') break;  // the closing quote
+                value += '\'';
+                skip_chars(2);
+            } else if (c == U'"') {
+                break;
+            } else if (is_break(n)) {
+                skip_char();
+                skip_linebreak();
+                fold.add_escaped_break();
+                escaped_break = true;
+                break;
+            } else if (!scan_escape(value, start)) {
+                return false;
+            }
+        }
+        if (!escaped_break && ch() == quote) break;
+
+        for (;;) {
+            const unsigned char b = input_.byte_at(0);
+            if (b == ' ' || b == '\t') {
+                if (!fold.crossed) {
+                    fold.add_blank(input_.data());
+                } else if (b == '\t' && column() < indent_) {
+                    return fail(mark_, "tab cannot be used as indentation");
+                }
+                skip_blank();
+            } else if (b == '\n' || b == '\r') {
+                fold.add_break();
+                skip_linebreak();
+            } else {
+                break;
+            }
+        }
+        fold.fold_into(value);
+    }
+    skip_char();
+    const SourceMark end = mark_;
+
+    if (!skip_ws_to_eol(true)) return false;
+    const char32_t c = ch();
+    const bool flow = flow_level_ > 0;
+    const bool fits = at_endz() || is_break(c) || (flow && (c == U',' || c == U']' || c == U'}')) ||
+                      (c == U':' && (flow || mark_.line == start.line));
+    if (!fits) return fail(mark_, "invalid trailing content after double-quoted scalar");
+    if (!skip_to_next_token()) return false;
+    adjacent_value_position_ = mark_.index;
+
+    Token& token = push_token(TokenType::Scalar, Span{start, end});
+    token.style = single ? ScalarStyle::SingleQuoted : ScalarStyle::DoubleQuoted;
+    token.value = std::move(value);
+    return true;
+}
+
+// Appends the run of characters that need no special handling inside a
+// quoted scalar: everything but blanks, breaks, NUL, quotes and (double
+// quoted) backslashes.
+void Scanner::scan_quoted_run(bool single, std::string& value) {
+    const char* p = input_.data();
+    const std::size_t avail = input_.remaining_bytes();
+    std::size_t i = 0;
+    std::size_t chars = 0;
+    while (i < avail) {
+        const unsigned char b = static_cast<unsigned char>(p[i]);
+        if (b >= 0x80) {
+            i += input_.width(reinterpret_cast<const unsigned char*>(p + i));
+            ++chars;
+            continue;
+        }
+        if (b == ' ' || b == '\t' || b == '\n' || b == '\r' || b == 0) break;
+        if (single ? b == '\'' : (b == '"' || b == '\\')) break;
+        ++i;
+        ++chars;
+    }
+    value.append(p, i);
+    input_.skip_bytes(i);
+    mark_.index += chars;
+    mark_.col += chars;
+    if (chars > 0) line_start_ = false;
+}
+
+// A backslash and the character after it; `\x`, `\u` and `\U` take 2, 4
+// and 8 hexadecimal digits.
+bool Scanner::scan_escape(std::string& value, SourceMark start) {
+    char32_t code = 0;
+    std::size_t digits = 0;
+    switch (peek_nth(1)) {
+        case U'0': code = 0x00; break;
+        case U'a': code = 0x07; break;
+        case U'b': code = 0x08; break;
+        case U't':
+        case U'\t': code = 0x09; break;
+        case U'n': code = 0x0A; break;
+        case U'v': code = 0x0B; break;
+        case U'f': code = 0x0C; break;
+        case U'r': code = 0x0D; break;
+        case U'e': code = 0x1B; break;
+        case U' ': code = U' '; break;
+        case U'"': code = U'"'; break;
+        case U'/': code = U'/'; break;
+        case U'\\': code = U'\\'; break;
+        case U'N': code = 0x85; break;
+        case U'_': code = 0xA0; break;
+        case U'L': code = 0x2028; break;
+        case U'P': code = 0x2029; break;
+        case U'x': digits = 2; break;
+        case U'u': digits = 4; break;
+        case U'U': digits = 8; break;
+        default: return fail(start, "while parsing a quoted scalar, found unknown escape character");
+    }
+    skip_chars(2);
+    if (digits > 0) {
+        for (std::size_t i = 0; i < digits; ++i) {
+            const char32_t d = peek_nth(i);
+            if (!is_hex(d)) {
+                return fail(start, "while parsing a quoted scalar, did not find expected hexadecimal number");
+            }
+            code = code * 16 + hex_value(d);
+        }
+        if (!is_unicode_scalar(code)) {
+            return fail(start, "while parsing a quoted scalar, found invalid Unicode character escape code");
+        }
+        skip_chars(digits);
+    }
+    append_utf8(value, code);
+    return true;
+}
+
+}  // namespace brackle_scanner

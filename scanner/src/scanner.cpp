@@ -1,0 +1,350 @@
+// The scanner's shared machinery: token delivery, skipping between tokens,
+// the dispatch on a token's first character, the indentation stack and the
+// simple-key bookkeeping. The token families live in the scan_*.cpp files.
+#include "scanner/src/scanner.hpp"
+
+#include <algorithm>
+
+namespace brackle_scanner {
+
+Scanner::Scanner(std::string_view text) : input_(text) {}
+
+bool Scanner::fail(SourceMark mark, std::string_view message) {
+    if (!error_) error_ = ScanError::new_str(mark, message);
+    return false;
+}
+
+Delivery Scanner::next_token(Token& out) {
+    if (error_) return Delivery::Error;
+    if (stream_ended_) return Delivery::End;
+    if (!token_ready_) {
+        if (!fetch_more_tokens()) return Delivery::Error;
+        token_ready_ = true;
+    }
+    if (tokens_.empty()) {
+        fail(mark_, "did not find expected next token");
+        return Delivery::Error;
+    }
+    tokens_.take_front(out);
+    ++tokens_delivered_;
+    token_ready_ = false;
+    if (out.type == TokenType::StreamEnd) stream_ended_ = true;
+    return Delivery::Token;
+}
+
+// Fetches until the front token can be handed out: a possible simple key
+// whose `Key` would go in front of the queue holds delivery back.
+bool Scanner::fetch_more_tokens() {
+    for (;;) {
+        if (!tokens_.empty()) {
+            if (simple_keys_.empty()) return true;
+            if (!stale_key_check()) return false;
+            bool waiting = std::any_of(simple_keys_.begin(), simple_keys_.end(), [&](const PendingKey& k) {
+                return k.possible && k.token_number == tokens_delivered_;
+            });
+            if (!waiting) return true;
+        }
+        if (!fetch_next_token()) return false;
+    }
+}
+
+bool Scanner::stale_key_check() {
+    if (flow_level_ > 0) return true;
+    for (PendingKey& key : simple_keys_) {
+        if (!key.possible) continue;
+        if (key.mark.line < mark_.line || key.mark.index + max_simple_key_length < mark_.index) {
+            if (key.required) return fail(mark_, "simple key expect ':'");
+            key.possible = false;
+        }
+    }
+    return true;
+}
+
+bool Scanner::fetch_next_token() {
+    if (!stream_started_) {
+        indent_ = -1;
+        stream_started_ = true;
+        simple_key_allowed_ = true;
+        push_token(TokenType::StreamStart, Span::empty_at(mark_));
+        simple_keys_.push_back(PendingKey{});
+        return true;
+    }
+    if (!skip_to_next_token()) return false;
+    flush_pending_comments();
+    if (!stale_key_check()) return false;
+    unroll_indent(column());
+    bool ok = dispatch();
+    flush_pending_comments();
+    return ok;
+}
+
+bool Scanner::dispatch() {
+    if (at_endz()) return fetch_stream_end();
+    const char32_t c = ch();
+    if (mark_.col == 0) {
+        if (c == U'%') return fetch_directive();
+        if (input_.next_is_document_indicator()) {
+            if (c == U'-') return fetch_document_indicator(TokenType::DocumentStart);
+            if (!fetch_document_indicator(TokenType::DocumentEnd)) return false;
+            if (!skip_ws_to_eol(true)) return false;
+            if (!at_endz() && !is_break(ch())) {
+                return fail(mark_, "invalid content after document end marker");
+            }
+            return true;
+        }
+    }
+    if (column() < indent_) return fail(mark_, "invalid indentation");
+
+    const char32_t n = peek_nth(1);
+    const bool n_space = is_blank_or_breakz(n);
+    switch (c) {
+        case U'[': return fetch_flow_collection_start(TokenType::FlowSequenceStart);
+        case U'{': return fetch_flow_collection_start(TokenType::FlowMappingStart);
+        case U']': return fetch_flow_collection_end(TokenType::FlowSequenceEnd);
+        case U'}': return fetch_flow_collection_end(TokenType::FlowMappingEnd);
+        case U',': return fetch_flow_entry();
+        case U'-':
+            if (n_space) return fetch_block_entry();
+            break;
+        case U'?':
+            if (n_space) return fetch_key();
+            break;
+        case U':':
+            if (n_space) return fetch_value();
+            if (flow_level_ > 0 && (is_flow(n) || mark_.index == adjacent_value_position_)) {
+                return fetch_flow_value();
+            }
+            break;
+        case U'*': return fetch_anchor(true);
+        case U'&': return fetch_anchor(false);
+        case U'!': return fetch_tag();
+        case U'|':
+            if (flow_level_ == 0) return fetch_block_scalar(true);
+            break;
+        case U'>':
+            if (flow_level_ == 0) return fetch_block_scalar(false);
+            break;
+        case U'\'': return fetch_flow_scalar(true);
+        case U'"': return fetch_flow_scalar(false);
+        case U'%':
+        case U'@':
+        case U'`': {
+            std::string message = "unexpected character: `";
+            message += static_cast<char>(c);
+            message += '\'';
+            return fail(mark_, message);
+        }
+        default: break;
+    }
+    return fetch_plain_scalar();
+}
+
+bool Scanner::fetch_stream_end() {
+    if (mark_.col != 0) {
+        ++mark_.line;
+        mark_.col = 0;
+    }
+    for (PendingKey& key : simple_keys_) {
+        if (key.possible && key.required) return fail(mark_, "simple key expected");
+        key.possible = false;
+    }
+    unroll_indent(-1);
+    if (!remove_simple_key()) return false;
+    simple_key_allowed_ = false;
+    push_token(TokenType::StreamEnd, Span::empty_at(mark_));
+    return true;
+}
+
+bool Scanner::fetch_document_indicator(TokenType type) {
+    unroll_indent(-1);
+    if (!remove_simple_key()) return false;
+    simple_key_allowed_ = false;
+    const SourceMark start = mark_;
+    skip_chars(3);
+    push_token(type, Span{start, mark_});
+    return true;
+}
+
+// Skips blanks, line breaks and comments up to the start of the next token.
+bool Scanner::skip_to_next_token() {
+    for (;;) {
+        if (at_end()) break;
+        const unsigned char b = input_.byte_at(0);
+        if (b == ' ') {
+            skip_spaces();
+        } else if (b == '\t') {
+            if (!indents_.empty() && line_start_ && column() < indent_) {
+                if (!skip_ws_to_eol(true)) return false;
+                if (!at_endz() && !is_break(ch())) {
+                    return fail(mark_, "tabs disallowed within this context (block indentation)");
+                }
+            } else {
+                skip_blank();
+            }
+        } else if (b == '\n' || b == '\r') {
+            skip_linebreak();
+            if (flow_level_ == 0) simple_key_allowed_ = true;
+        } else if (b == '#') {
+            scan_comment();
+        } else {
+            break;
+        }
+    }
+    if (comment_intercept_) {
+        const SourceMark intercept = *comment_intercept_;
+        comment_intercept_.reset();
+        if (flow_level_ == 0 && mark_.line == intercept.line + 1 && indent_ < column() && !at_endz() &&
+            !input_.next_is_document_indicator() &&
+            !(ch() == U':' && is_blank_or_breakz(peek_nth(1)))) {
+            return fail(intercept, "comment intercepting the multiline text");
+        }
+    }
+    return true;
+}
+
+// Skips blanks (tabs only when allowed) and a comment up to, not including,
+// the line break.
+bool Scanner::skip_ws_to_eol(bool tabs_allowed, LineSkip* skipped) {
+    LineSkip seen;
+    for (;;) {
+        const unsigned char b = input_.byte_at(0);
+        if (b == ' ') {
+            seen.space = true;
+            skip_spaces();
+        } else if (b == '\t' && tabs_allowed) {
+            seen.tab = true;
+            skip_blank();
+        } else {
+            break;
+        }
+    }
+    if (skipped) *skipped = seen;
+    if (input_.byte_at(0) == '#') {
+        if (!seen.tab && !seen.space) {
+            return fail(mark_, "comments must be separated from other tokens by whitespace");
+        }
+        scan_comment();
+    }
+    return true;
+}
+
+void Scanner::save_simple_key() {
+    if (!simple_key_allowed_) return;
+    const bool required = flow_level_ == 0 && indent_ == column() && !indents_.empty() &&
+                          indents_.back().emits_block_end;
+    simple_keys_.back() = PendingKey{tokens_delivered_ + tokens_.size(), mark_, true, required};
+}
+
+bool Scanner::remove_simple_key() {
+    PendingKey& key = simple_keys_.back();
+    if (key.possible && key.required) return fail(mark_, "simple key expected");
+    key.possible = false;
+    return true;
+}
+
+void Scanner::roll_indent(std::ptrdiff_t column, std::optional<std::size_t> token_number, TokenType type,
+                          SourceMark mark) {
+    if (flow_level_ > 0) return;
+    if (indent_ <= column && !indents_.empty() && !indents_.back().emits_block_end) {
+        indent_ = indents_.back().column;
+        indents_.pop_back();
+    }
+    if (indent_ < column) {
+        indents_.push_back(Indent{indent_, true});
+        indent_ = column;
+        if (token_number) {
+            insert_token(*token_number - tokens_delivered_, Token(type, Span::empty_at(mark)));
+        } else {
+            push_token(type, Span::empty_at(mark));
+        }
+    }
+}
+
+void Scanner::unroll_indent(std::ptrdiff_t column) {
+    if (flow_level_ > 0) return;
+    while (indent_ > column && !indents_.empty()) {
+        const Indent popped = indents_.back();
+        indents_.pop_back();
+        indent_ = popped.column;
+        if (popped.emits_block_end) push_token(TokenType::BlockEnd, Span::empty_at(mark_));
+    }
+}
+
+void Scanner::roll_one_col_indent() {
+    if (flow_level_ > 0) return;
+    if (!indents_.empty() && indents_.back().emits_block_end) {
+        indents_.push_back(Indent{indent_, false});
+        ++indent_;
+    }
+}
+
+void Scanner::unroll_one_col_indents() {
+    if (flow_level_ > 0) return;
+    while (!indents_.empty() && !indents_.back().emits_block_end) {
+        indent_ = indents_.back().column;
+        indents_.pop_back();
+    }
+}
+
+void Scanner::insert_token(std::size_t position, Token token) {
+    tokens_.insert(position, std::move(token));
+}
+
+void Scanner::move_pending_comments() {
+    for (Token& comment : pending_comments_) tokens_.push_back(std::move(comment));
+    pending_comments_.clear();
+}
+
+void Scanner::skip_char() {
+    input_.skip();
+    ++mark_.index;
+    ++mark_.col;
+    line_start_ = false;
+}
+
+void Scanner::skip_chars(std::size_t n) {
+    for (; n > 0; --n) skip_char();
+}
+
+void Scanner::append_char(std::string& out) {
+    out.append(input_.data(), input_.width_at_cursor());
+    skip_char();
+}
+
+void Scanner::skip_blank() {
+    input_.skip();
+    ++mark_.index;
+    ++mark_.col;
+}
+
+void Scanner::skip_spaces() {
+    std::size_t n = 0;
+    while (input_.byte_at(n) == ' ') ++n;
+    input_.skip_bytes(n);
+    mark_.index += n;
+    mark_.col += n;
+}
+
+void Scanner::skip_blanks() {
+    const std::size_t n = input_.skip_while_blank();
+    mark_.index += n;
+    mark_.col += n;
+}
+
+void Scanner::skip_linebreak() {
+    const unsigned char b = input_.byte_at(0);
+    if (b == '\r' && input_.byte_at(1) == '\n') {
+        input_.skip_bytes(2);
+        mark_.index += 2;
+    } else if (b == '\r' || b == '\n') {
+        input_.skip_bytes(1);
+        mark_.index += 1;
+    } else {
+        return;
+    }
+    ++mark_.line;
+    mark_.col = 0;
+    line_start_ = true;
+}
+
+}  // namespace brackle_scanner

@@ -1,0 +1,179 @@
+// The scanner: turns YAML text into tokens, comments included.
+//
+// Delivery is pull-driven: each `next_token` call fetches only as many
+// tokens as needed to hand out the next one. A possible simple key holds
+// delivery back until its `:` is found (or ruled out), because its `Key`
+// token is inserted in front of the key's own tokens after the fact.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "scanner/src/input/str.hpp"
+#include "scanner/src/token.hpp"
+#include "scanner/src/token_queue.hpp"
+
+namespace brackle_scanner {
+
+// The answer to one token request.
+enum class Delivery : std::uint8_t {
+    Token,  // the token was moved into the caller's slot
+    End,    // StreamEnd was delivered earlier: nothing more
+    Error,  // `error()` holds the first error; every later request repeats it
+};
+
+// Most flow collections that may be open at once.
+inline constexpr unsigned max_flow_level = 255;
+// A simple key whose `:` is not found within this many characters is no key.
+inline constexpr std::size_t max_simple_key_length = 1024;
+
+class Scanner {
+public:
+    explicit Scanner(std::string_view text);
+
+    Delivery next_token(Token& out);
+    const ScanError& error() const { return *error_; }
+    SourceMark mark() const { return mark_; }
+
+private:
+    struct Indent {
+        std::ptrdiff_t column;
+        bool emits_block_end;  // false for a one-column indent
+    };
+    struct PendingKey {
+        std::size_t token_number = 0;
+        SourceMark mark;
+        bool possible = false;
+        bool required = false;
+    };
+    enum class ImplicitMappingState : std::uint8_t { Candidate, Open };
+    // What a run of blanks and line breaks inside a scalar folds to.
+    struct Folding {
+        const char* blanks = nullptr;  // the blanks since the last non-blank on this line,
+        std::size_t blank_count = 0;   // as a slice of the source
+        bool crossed = false;          // a line break (escaped or not) was crossed
+        bool leading = false;          // the first, unescaped, break was recorded
+        std::size_t trailing = 0;      // further breaks, each folding to one LF
+
+        void add_blank(const char* at) {
+            if (blank_count == 0) blanks = at;
+            ++blank_count;
+        }
+        void add_break() {
+            if (crossed) {
+                ++trailing;
+            } else {
+                crossed = leading = true;
+                blank_count = 0;
+            }
+        }
+        void add_escaped_break() { crossed = true; }
+        void fold_into(std::string& value);
+    };
+    struct LineSkip {
+        bool tab = false;    // a tab was consumed
+        bool space = false;  // a space was consumed
+    };
+
+    // scanner.cpp: delivery, skipping, indentation, simple keys.
+    bool fetch_more_tokens();
+    bool stale_key_check();
+    bool fetch_next_token();
+    bool dispatch();
+    bool fetch_stream_end();
+    bool fetch_document_indicator(TokenType type);
+    bool skip_to_next_token();
+    bool skip_ws_to_eol(bool tabs_allowed, LineSkip* skipped = nullptr);
+    void save_simple_key();
+    bool remove_simple_key();
+    void roll_indent(std::ptrdiff_t column, std::optional<std::size_t> token_number,
+                     TokenType type, SourceMark mark);
+    void unroll_indent(std::ptrdiff_t column);
+    void roll_one_col_indent();
+    void unroll_one_col_indents();
+    // The indentation of the innermost block, without a one-column indent
+    // on top: flow content only has to stand right of the block itself.
+    std::ptrdiff_t block_indent() const {
+        return !indents_.empty() && !indents_.back().emits_block_end ? indents_.back().column : indent_;
+    }
+    void insert_token(std::size_t position, Token token);
+    Token& push_token(TokenType type, Span span) { return tokens_.emplace_back(type, span); }
+    void flush_pending_comments() {
+        if (!pending_comments_.empty()) move_pending_comments();
+    }
+    void move_pending_comments();
+    bool fail(SourceMark mark, std::string_view message);
+
+    // Consuming characters while keeping the mark in step.
+    // A token's characters clear the line-start flag; blanks and comments
+    // between tokens leave it as it is.
+    void skip_char();                 // one non-break character of a token
+    void skip_chars(std::size_t n);   // n of them
+    void skip_blank();                // one space or tab between tokens
+    void skip_spaces();               // a run of spaces between tokens
+    void skip_blanks();               // a run of spaces and tabs between tokens
+    void skip_linebreak();            // one LF, CR or CR LF; nothing otherwise
+    void append_char(std::string& out);  // appends the current character and skips it
+    std::ptrdiff_t column() const { return static_cast<std::ptrdiff_t>(mark_.col); }
+    char32_t ch() const { return input_.peek(); }
+    char32_t peek_nth(std::size_t n) const { return input_.peek_nth(n); }
+    bool at_end() const { return input_.at_end(); }
+    bool at_endz() const { return input_.at_end() || input_.peek() == 0; }
+
+    // scan_scalars.cpp
+    bool fetch_plain_scalar();
+    bool fetch_flow_scalar(bool single);
+    void scan_plain_word(std::string& value);
+    bool scan_plain_gap(Folding& fold, SourceMark start);
+    void scan_quoted_run(bool single, std::string& value);
+    bool scan_escape(std::string& value, SourceMark start);
+
+    // scan_block_scalars.cpp
+    bool fetch_block_scalar(bool literal);
+    void skip_block_scalar_indent(std::ptrdiff_t width, std::size_t& trailing_breaks);
+
+    // scan_directives.cpp: directives, tags, anchors, comments.
+    bool fetch_directive();
+    bool scan_version_directive_number(SourceMark start, std::uint32_t& number);
+    bool scan_tag_handle(bool directive, SourceMark start, std::string& handle);
+    bool scan_tag_uri_chars(bool uri, SourceMark start, std::string& out);
+    bool scan_uri_escapes(SourceMark start, std::string& out);
+    bool fetch_tag();
+    bool fetch_anchor(bool alias);
+    void scan_comment();
+
+    // scan_indicators.cpp: collection indicators, entries, keys and values.
+    bool fetch_flow_collection_start(TokenType type);
+    bool fetch_flow_collection_end(TokenType type);
+    bool fetch_flow_entry();
+    bool fetch_block_entry();
+    bool fetch_key();
+    bool fetch_value();
+    bool fetch_flow_value();
+
+    StrInput input_;
+    SourceMark mark_;
+    TokenQueue tokens_;
+    std::vector<Token> pending_comments_;
+    std::size_t tokens_delivered_ = 0;
+    bool token_ready_ = false;
+    bool stream_started_ = false;
+    bool stream_ended_ = false;
+    bool simple_key_allowed_ = true;
+    bool line_start_ = true;
+    bool explicit_flow_mapping_ = false;
+    std::uint8_t flow_level_ = 0;
+    std::ptrdiff_t indent_ = -1;
+    std::vector<Indent> indents_;
+    std::vector<PendingKey> simple_keys_;
+    std::vector<ImplicitMappingState> implicit_mappings_;
+    std::size_t adjacent_value_position_ = 0;
+    std::optional<ScanError> error_;
+    std::optional<SourceMark> comment_intercept_;
+};
+
+}  // namespace brackle_scanner

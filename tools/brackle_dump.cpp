@@ -1,0 +1,272 @@
+// brackle-dump: prints what the pipeline makes of a YAML file, one line per
+// item, for tests, debugging and benchmarks.
+//
+//   brackle-dump tokens FILE      the scanner's tokens with their spans
+//   brackle-dump events FILE      (not available yet)
+//   brackle-dump roundtrip FILE   (not available yet)
+//
+// FILE may be `-` for standard input. Exit status: 0 on success, 1 when the
+// input has a scan or parse error, 2 on a usage or I/O error.
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "scanner/src/scanner.hpp"
+#include "scanner/src/token.hpp"
+
+namespace {
+
+using brackle_scanner::Delivery;
+using brackle_scanner::Scanner;
+using brackle_scanner::SourceMark;
+using brackle_scanner::Token;
+using brackle_scanner::TokenType;
+
+constexpr const char* program = "brackle-dump";
+
+// Collects output in memory and hands it to the stream in large writes:
+// dumps of big inputs run to millions of short lines.
+class Writer {
+public:
+    explicit Writer(std::FILE* stream) : stream_(stream) { buf_.reserve(2 * flush_at); }
+    Writer(const Writer&) = delete;
+    Writer& operator=(const Writer&) = delete;
+    ~Writer() { flush(); }
+
+    void put(char c) { buf_ += c; }
+    void put(std::string_view s) {
+        buf_.append(s);
+        if (buf_.size() >= flush_at) flush();
+    }
+
+    void put_uint(std::size_t n) {
+        char digits[24];
+        auto result = std::to_chars(digits, digits + sizeof digits, n);
+        buf_.append(digits, result.ptr);
+    }
+
+    void put_mark(const SourceMark& m) {
+        put_uint(m.index);
+        put(':');
+        put_uint(m.line);
+        put(':');
+        put_uint(m.col);
+    }
+
+    // A JSON string literal. Bytes from 0x20 up pass through unchanged
+    // (UTF-8 stays UTF-8); only quote, backslash and control characters
+    // are escaped.
+    void put_json(std::string_view s) {
+        static constexpr char hex[] = "0123456789abcdef";
+        buf_ += '"';
+        std::size_t run = 0;
+        for (std::size_t i = 0; i < s.size(); ++i) {
+            unsigned char c = static_cast<unsigned char>(s[i]);
+            if (c >= 0x20 && c != '"' && c != '\\') continue;
+            buf_.append(s.data() + run, i - run);
+            run = i + 1;
+            switch (c) {
+                case '"':
+                    buf_ += "\\\"";
+                    break;
+                case '\\':
+                    buf_ += "\\\\";
+                    break;
+                case '\n':
+                    buf_ += "\\n";
+                    break;
+                case '\t':
+                    buf_ += "\\t";
+                    break;
+                case '\r':
+                    buf_ += "\\r";
+                    break;
+                case '\b':
+                    buf_ += "\\b";
+                    break;
+                case '\f':
+                    buf_ += "\\f";
+                    break;
+                default:
+                    buf_ += "\\u00";
+                    buf_ += hex[c >> 4];
+                    buf_ += hex[c & 0xF];
+            }
+        }
+        buf_.append(s.data() + run, s.size() - run);
+        buf_ += '"';
+        if (buf_.size() >= flush_at) flush();
+    }
+
+    void flush() {
+        if (!buf_.empty()) std::fwrite(buf_.data(), 1, buf_.size(), stream_);
+        buf_.clear();
+        std::fflush(stream_);
+    }
+
+private:
+    static constexpr std::size_t flush_at = std::size_t{1} << 16;
+    std::FILE* stream_;
+    std::string buf_;
+};
+
+int fail_usage(std::string_view message) {
+    std::fprintf(stderr, "%s: %.*s\n", program, int(message.size()), message.data());
+    return 2;
+}
+
+// Reads all of `path` (`-`: standard input) into `out`.
+bool read_input(const char* path, std::string& out) {
+    bool use_stdin = std::strcmp(path, "-") == 0;
+    std::FILE* f = use_stdin ? stdin : std::fopen(path, "rb");
+    if (f == nullptr) {
+        std::fprintf(stderr, "%s: cannot open %s: %s\n", program, path, std::strerror(errno));
+        return false;
+    }
+    char chunk[1 << 16];
+    std::size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) out.append(chunk, n);
+    bool ok = !std::ferror(f);
+    if (!ok) std::fprintf(stderr, "%s: cannot read %s\n", program, path);
+    if (!use_stdin) std::fclose(f);
+    return ok;
+}
+
+// The scanner never strips a byte-order mark, so the tool does.
+std::string_view without_bom(std::string_view text) {
+    if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+    return text;
+}
+
+// `Kind START-END payload`, the payload depending on the kind.
+void write_token(Writer& out, const Token& tok) {
+    out.put(brackle_scanner::token_type_name(tok.type));
+    out.put(' ');
+    out.put_mark(tok.span.start);
+    out.put('-');
+    out.put_mark(tok.span.end);
+    switch (tok.type) {
+        case TokenType::Scalar:
+            out.put(' ');
+            out.put(brackle_scanner::scalar_style_name(tok.style));
+            out.put(' ');
+            out.put_json(tok.value);
+            break;
+        case TokenType::VersionDirective:
+            out.put(' ');
+            out.put_uint(tok.major);
+            out.put('.');
+            out.put_uint(tok.minor);
+            break;
+        case TokenType::TagDirective:
+            out.put(' ');
+            out.put_json(tok.handle());
+            out.put(' ');
+            out.put_json(tok.prefix());
+            break;
+        case TokenType::ReservedDirective:
+            out.put(' ');
+            out.put_json(tok.name());
+            for (const std::string& param : tok.params) {
+                out.put(' ');
+                out.put_json(param);
+            }
+            break;
+        case TokenType::Anchor:
+        case TokenType::Alias:
+            out.put(' ');
+            out.put_json(tok.name());
+            break;
+        case TokenType::Tag:
+            out.put(' ');
+            out.put_json(tok.handle());
+            out.put(' ');
+            out.put_json(tok.suffix());
+            break;
+        case TokenType::Comment:
+            out.put(' ');
+            out.put_json(tok.text());
+            break;
+        default:
+            break;
+    }
+    out.put('\n');
+}
+
+int run_tokens(std::string_view, std::span<char* const> args) {
+    if (args.size() != 1) return fail_usage("usage: brackle-dump tokens FILE");
+    std::string text;
+    if (!read_input(args[0], text)) return 2;
+
+    Scanner scanner(without_bom(text));
+    Writer out(stdout);
+    Token tok;
+    for (;;) {
+        switch (scanner.next_token(tok)) {
+            case Delivery::Token:
+                write_token(out, tok);
+                break;
+            case Delivery::End:
+                return 0;
+            case Delivery::Error:
+                out.put("error ");
+                out.put_mark(scanner.error().mark);
+                out.put(' ');
+                out.put_json(scanner.error().info);
+                out.put('\n');
+                return 1;
+        }
+    }
+}
+
+int run_not_available(std::string_view name, std::span<char* const>) {
+    std::string message(name);
+    message += ": not available yet";
+    return fail_usage(message);
+}
+
+struct Command {
+    std::string_view name;
+    std::string_view usage;  // the arguments after the name
+    int (*run)(std::string_view name, std::span<char* const> args);
+};
+
+constexpr Command commands[] = {
+    {"tokens", "FILE", run_tokens},
+    {"events", "FILE", run_not_available},
+    {"roundtrip", "FILE [options]", run_not_available},
+};
+
+void print_usage(std::FILE* stream) {
+    std::fprintf(stream, "usage:\n");
+    for (const Command& c : commands) {
+        std::fprintf(stream, "  %s %.*s %.*s\n", program, int(c.name.size()), c.name.data(),
+                     int(c.usage.size()), c.usage.data());
+    }
+    std::fprintf(stream, "FILE may be - for standard input.\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::span<char* const> args(argv, static_cast<std::size_t>(argc));
+    if (args.size() < 2) {
+        print_usage(stderr);
+        return 2;
+    }
+    std::string_view name = args[1];
+    if (name == "-h" || name == "--help") {
+        print_usage(stdout);
+        return 0;
+    }
+    for (const Command& c : commands) {
+        if (c.name == name) return c.run(name, args.subspan(2));
+    }
+    std::fprintf(stderr, "%s: unknown command '%s'\n", program, args[1]);
+    print_usage(stderr);
+    return 2;
+}
