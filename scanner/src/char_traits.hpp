@@ -2,6 +2,8 @@
 // character; NUL also stands for the end of input.
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <string>
 
 namespace brackle_scanner {
@@ -60,6 +62,32 @@ constexpr bool is_anchor_char(char32_t c) {
 constexpr bool is_yaml_non_space(char32_t c) {
     return !is_blank(c) && !is_break(c) && c != 0xFEFF;
 }
+
+// Byte classes for the loops that copy runs of characters: every character
+// that ends a run is ASCII, so a run can be found byte by byte with one table
+// look-up, whatever multi-byte characters it holds.
+namespace byte_class {
+inline constexpr std::uint8_t break_or_nul = 1;  // LF, CR, NUL
+inline constexpr std::uint8_t blank = 2;         // space, tab
+inline constexpr std::uint8_t colon = 4;
+inline constexpr std::uint8_t flow = 8;          // , [ ] { }
+inline constexpr std::uint8_t single_quote = 16;
+inline constexpr std::uint8_t double_quote_or_backslash = 32;
+}  // namespace byte_class
+
+inline constexpr std::array<std::uint8_t, 256> byte_classes = [] {
+    std::array<std::uint8_t, 256> table{};
+    table['\n'] = table['\r'] = table[0] = byte_class::break_or_nul;
+    table[' '] = table['\t'] = byte_class::blank;
+    table[':'] = byte_class::colon;
+    for (unsigned char c : {',', '[', ']', '{', '}'}) table[c] = byte_class::flow;
+    table['\''] = byte_class::single_quote;
+    table['"'] = table['\\'] = byte_class::double_quote_or_backslash;
+    return table;
+}();
+
+// A UTF-8 byte that starts a character (anything but a continuation byte).
+constexpr bool starts_char(unsigned char b) { return (b & 0xC0) != 0x80; }
 
 constexpr bool is_unicode_scalar(char32_t c) { return c <= 0x10FFFF && (c < 0xD800 || c > 0xDFFF); }
 

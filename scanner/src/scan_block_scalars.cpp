@@ -107,22 +107,7 @@ bool Scanner::fetch_block_scalar(bool literal) {
             trailing = 0;
             previous_more_indented = more_indented;
 
-            // The rest of the line, up to a break or NUL.
-            const char* p = input_.data();
-            const std::size_t avail = input_.remaining_bytes();
-            std::size_t i = 0;
-            std::size_t chars = 0;
-            while (i < avail) {
-                const unsigned char b = static_cast<unsigned char>(p[i]);
-                if (b == '\n' || b == '\r' || b == 0) break;
-                i += b < 0x80 ? 1 : input_.width(reinterpret_cast<const unsigned char*>(p + i));
-                ++chars;
-            }
-            value.append(p, i);
-            input_.skip_bytes(i);
-            mark_.index += chars;
-            mark_.col += chars;
-            if (chars > 0) line_start_ = false;
+            take_run(input_.run_until(byte_class::break_or_nul), value);
 
             if (at_endz()) break;
             skip_linebreak();

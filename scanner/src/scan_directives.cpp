@@ -205,20 +205,12 @@ bool Scanner::fetch_anchor(bool alias) {
 // comments, which follow the token of the current fetch step in the queue.
 void Scanner::scan_comment() {
     const SourceMark start = mark_;
-    const char* p = input_.data();
-    const std::size_t avail = input_.remaining_bytes();
-    std::size_t i = 0;
-    std::size_t chars = 0;
-    while (i < avail) {
-        const unsigned char b = static_cast<unsigned char>(p[i]);
-        if (b == '\n' || b == '\r' || b == 0) break;
-        i += b < 0x80 ? 1 : input_.width(reinterpret_cast<const unsigned char*>(p + i));
-        ++chars;
-    }
-    input_.skip_bytes(i);
-    mark_.index += chars;
-    mark_.col += chars;
-    pending_comments_.emplace_back(TokenType::Comment, Span{start, mark_}).value.assign(p, i);
+    const StrInput::Run run = input_.run_until(byte_class::break_or_nul);
+    const char* text = input_.data();
+    input_.skip_bytes(run.bytes);
+    mark_.index += run.chars;
+    mark_.col += run.chars;
+    pending_comments_.emplace_back(TokenType::Comment, Span{start, mark_}).value.assign(text, run.bytes);
 }
 
 }  // namespace brackle_scanner

@@ -140,10 +140,10 @@ bool Scanner::fetch_value() {
 
     if (key.possible) {
         const std::size_t position = key.token_number - tokens_delivered_;
-        insert_token(position, Token(TokenType::Key, Span::empty_at(key.mark)));
+        insert_token(position, TokenType::Key, Span::empty_at(key.mark));
         if (implicit) {
             if (key.mark.line < colon.line) return fail(colon, "illegal placement of ':' indicator");
-            insert_token(position, Token(TokenType::FlowMappingStart, Span::empty_at(key.mark)));
+            insert_token(position, TokenType::FlowMappingStart, Span::empty_at(key.mark));
         }
         roll_indent(static_cast<std::ptrdiff_t>(key.mark.col), key.token_number, TokenType::BlockMappingStart,
                     key.mark);

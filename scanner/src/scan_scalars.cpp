@@ -63,34 +63,45 @@ bool Scanner::fetch_plain_scalar() {
 
 // Appends one word: characters up to a blank, a break, NUL, a `:` followed
 // by whitespace and, inside flow collections, a flow indicator or a `:`
-// followed by one. Works on bytes: every stop character is ASCII.
+// followed by one. Blanks followed on the same line by the start of another
+// word fold to themselves, so such words are taken in the same run.
 void Scanner::scan_plain_word(std::string& value) {
     const bool flow = flow_level_ > 0;
-    const char* p = input_.data();
-    const std::size_t avail = input_.remaining_bytes();
-    std::size_t i = 0;
-    std::size_t chars = 0;
-    while (i < avail) {
-        const unsigned char b = static_cast<unsigned char>(p[i]);
-        if (b >= 0x80) {
-            i += input_.width(reinterpret_cast<const unsigned char*>(p + i));
-            ++chars;
+    const std::uint8_t stop = byte_class::break_or_nul | byte_class::blank | byte_class::colon |
+                              (flow ? byte_class::flow : 0);
+    StrInput::Run run{0, 0};
+    for (;;) {
+        const StrInput::Run part = input_.run_until(stop, run.bytes);
+        run.bytes = part.bytes;
+        run.chars += part.chars;
+        const unsigned char b = input_.byte_at(run.bytes);
+        if (b == ':') {
+            const unsigned char next = input_.byte_at(run.bytes + 1);
+            if (is_blank_or_breakz(next) || (flow && is_flow(next))) break;
+            ++run.bytes;  // a `:` inside the word
+            ++run.chars;
             continue;
         }
-        if (b == ' ' || b == '\t' || b == '\n' || b == '\r' || b == 0) break;
-        if (flow && is_flow(b)) break;
-        if (b == ':') {
-            const unsigned char next = i + 1 < avail ? static_cast<unsigned char>(p[i + 1]) : 0;
-            if (is_blank_or_breakz(next) || (flow && is_flow(next))) break;
-        }
-        ++i;
-        ++chars;
+        if (b != ' ' && b != '\t') break;
+        std::size_t blanks = 1;
+        while (is_blank(input_.byte_at(run.bytes + blanks))) ++blanks;
+        if (!starts_plain_word(run.bytes + blanks)) break;
+        run.bytes += blanks;
+        run.chars += blanks;
     }
-    value.append(p, i);
-    input_.skip_bytes(i);
-    mark_.index += chars;
-    mark_.col += chars;
-    if (chars > 0) line_start_ = false;
+    take_run(run, value);
+}
+
+// Whether a word may start `offset` bytes past the cursor on the current line
+// without any of the checks that the word loop makes at a word's start.
+bool Scanner::starts_plain_word(std::size_t offset) const {
+    const bool flow = flow_level_ > 0;
+    const unsigned char c = input_.byte_at(offset);
+    if (c >= 0x80) return true;
+    if ((byte_classes[c] & (byte_class::break_or_nul | byte_class::blank)) || c == '#') return false;
+    const unsigned char next = input_.byte_at(offset + 1);
+    if (flow && (is_flow(c) || (c == '-' && is_flow(next)))) return false;
+    return c != ':' || !(is_blank_or_breakz(next) || (flow && is_flow(next)));
 }
 
 // Consumes the blanks and breaks after a word, recording what they fold to.
@@ -199,27 +210,9 @@ bool Scanner::fetch_flow_scalar(bool single) {
 // quoted scalar: everything but blanks, breaks, NUL, quotes and (double
 // quoted) backslashes.
 void Scanner::scan_quoted_run(bool single, std::string& value) {
-    const char* p = input_.data();
-    const std::size_t avail = input_.remaining_bytes();
-    std::size_t i = 0;
-    std::size_t chars = 0;
-    while (i < avail) {
-        const unsigned char b = static_cast<unsigned char>(p[i]);
-        if (b >= 0x80) {
-            i += input_.width(reinterpret_cast<const unsigned char*>(p + i));
-            ++chars;
-            continue;
-        }
-        if (b == ' ' || b == '\t' || b == '\n' || b == '\r' || b == 0) break;
-        if (single ? b == '\'' : (b == '"' || b == '\\')) break;
-        ++i;
-        ++chars;
-    }
-    value.append(p, i);
-    input_.skip_bytes(i);
-    mark_.index += chars;
-    mark_.col += chars;
-    if (chars > 0) line_start_ = false;
+    const std::uint8_t stop = byte_class::break_or_nul | byte_class::blank |
+                              (single ? byte_class::single_quote : byte_class::double_quote_or_backslash);
+    take_run(input_.run_until(stop), value);
 }
 
 // A backslash and the character after it; `\x`, `\u` and `\U` take 2, 4

@@ -17,17 +17,13 @@ bool Scanner::fail(SourceMark mark, std::string_view message) {
 Delivery Scanner::next_token(Token& out) {
     if (error_) return Delivery::Error;
     if (stream_ended_) return Delivery::End;
-    if (!token_ready_) {
-        if (!fetch_more_tokens()) return Delivery::Error;
-        token_ready_ = true;
-    }
+    if (!fetch_more_tokens()) return Delivery::Error;
     if (tokens_.empty()) {
         fail(mark_, "did not find expected next token");
         return Delivery::Error;
     }
     tokens_.take_front(out);
     ++tokens_delivered_;
-    token_ready_ = false;
     if (out.type == TokenType::StreamEnd) stream_ended_ = true;
     return Delivery::Token;
 }
@@ -39,7 +35,7 @@ bool Scanner::fetch_more_tokens() {
         if (!tokens_.empty()) {
             if (simple_keys_.empty()) return true;
             if (!stale_key_check()) return false;
-            bool waiting = std::any_of(simple_keys_.begin(), simple_keys_.end(), [&](const PendingKey& k) {
+            const bool waiting = std::any_of(simple_keys_.begin(), simple_keys_.end(), [&](const PendingKey& k) {
                 return k.possible && k.token_number == tokens_delivered_;
             });
             if (!waiting) return true;
@@ -48,8 +44,9 @@ bool Scanner::fetch_more_tokens() {
     }
 }
 
-bool Scanner::stale_key_check() {
-    if (flow_level_ > 0) return true;
+bool Scanner::check_stale_keys() {
+    stale_checked_index_ = mark_.index;
+    stale_checked_line_ = mark_.line;
     for (PendingKey& key : simple_keys_) {
         if (!key.possible) continue;
         if (key.mark.line < mark_.line || key.mark.index + max_simple_key_length < mark_.index) {
@@ -95,8 +92,8 @@ bool Scanner::dispatch() {
     }
     if (column() < indent_) return fail(mark_, "invalid indentation");
 
-    const char32_t n = peek_nth(1);
-    const bool n_space = is_blank_or_breakz(n);
+    // The character after `-`, `?` and `:` decides what they start.
+    const auto next_is_space = [this] { return is_blank_or_breakz(peek_nth(1)); };
     switch (c) {
         case U'[': return fetch_flow_collection_start(TokenType::FlowSequenceStart);
         case U'{': return fetch_flow_collection_start(TokenType::FlowMappingStart);
@@ -104,14 +101,14 @@ bool Scanner::dispatch() {
         case U'}': return fetch_flow_collection_end(TokenType::FlowMappingEnd);
         case U',': return fetch_flow_entry();
         case U'-':
-            if (n_space) return fetch_block_entry();
+            if (next_is_space()) return fetch_block_entry();
             break;
         case U'?':
-            if (n_space) return fetch_key();
+            if (next_is_space()) return fetch_key();
             break;
         case U':':
-            if (n_space) return fetch_value();
-            if (flow_level_ > 0 && (is_flow(n) || mark_.index == adjacent_value_position_)) {
+            if (next_is_space()) return fetch_value();
+            if (flow_level_ > 0 && (is_flow(peek_nth(1)) || mark_.index == adjacent_value_position_)) {
                 return fetch_flow_value();
             }
             break;
@@ -228,13 +225,6 @@ bool Scanner::skip_ws_to_eol(bool tabs_allowed, LineSkip* skipped) {
     return true;
 }
 
-void Scanner::save_simple_key() {
-    if (!simple_key_allowed_) return;
-    const bool required = flow_level_ == 0 && indent_ == column() && !indents_.empty() &&
-                          indents_.back().emits_block_end;
-    simple_keys_.back() = PendingKey{tokens_delivered_ + tokens_.size(), mark_, true, required};
-}
-
 bool Scanner::remove_simple_key() {
     PendingKey& key = simple_keys_.back();
     if (key.possible && key.required) return fail(mark_, "simple key expected");
@@ -253,7 +243,7 @@ void Scanner::roll_indent(std::ptrdiff_t column, std::optional<std::size_t> toke
         indents_.push_back(Indent{indent_, true});
         indent_ = column;
         if (token_number) {
-            insert_token(*token_number - tokens_delivered_, Token(type, Span::empty_at(mark)));
+            insert_token(*token_number - tokens_delivered_, type, Span::empty_at(mark));
         } else {
             push_token(type, Span::empty_at(mark));
         }
@@ -286,20 +276,9 @@ void Scanner::unroll_one_col_indents() {
     }
 }
 
-void Scanner::insert_token(std::size_t position, Token token) {
-    tokens_.insert(position, std::move(token));
-}
-
 void Scanner::move_pending_comments() {
     for (Token& comment : pending_comments_) tokens_.push_back(std::move(comment));
     pending_comments_.clear();
-}
-
-void Scanner::skip_char() {
-    input_.skip();
-    ++mark_.index;
-    ++mark_.col;
-    line_start_ = false;
 }
 
 void Scanner::skip_chars(std::size_t n) {
@@ -309,12 +288,6 @@ void Scanner::skip_chars(std::size_t n) {
 void Scanner::append_char(std::string& out) {
     out.append(input_.data(), input_.width_at_cursor());
     skip_char();
-}
-
-void Scanner::skip_blank() {
-    input_.skip();
-    ++mark_.index;
-    ++mark_.col;
 }
 
 void Scanner::skip_spaces() {

@@ -81,14 +81,27 @@ private:
 
     // scanner.cpp: delivery, skipping, indentation, simple keys.
     bool fetch_more_tokens();
-    bool stale_key_check();
+    // Keys go stale only at flow level 0 and only as the position moves; a
+    // key saved since the last check stands at the current position.
+    bool stale_key_check() {
+        if (flow_level_ > 0 || (mark_.index == stale_checked_index_ && mark_.line == stale_checked_line_)) {
+            return true;
+        }
+        return check_stale_keys();
+    }
+    bool check_stale_keys();
     bool fetch_next_token();
     bool dispatch();
     bool fetch_stream_end();
     bool fetch_document_indicator(TokenType type);
     bool skip_to_next_token();
     bool skip_ws_to_eol(bool tabs_allowed, LineSkip* skipped = nullptr);
-    void save_simple_key();
+    void save_simple_key() {
+        if (!simple_key_allowed_) return;
+        const bool required = flow_level_ == 0 && indent_ == column() && !indents_.empty() &&
+                              indents_.back().emits_block_end;
+        simple_keys_.back() = PendingKey{tokens_delivered_ + tokens_.size(), mark_, true, required};
+    }
     bool remove_simple_key();
     void roll_indent(std::ptrdiff_t column, std::optional<std::size_t> token_number,
                      TokenType type, SourceMark mark);
@@ -100,7 +113,7 @@ private:
     std::ptrdiff_t block_indent() const {
         return !indents_.empty() && !indents_.back().emits_block_end ? indents_.back().column : indent_;
     }
-    void insert_token(std::size_t position, Token token);
+    void insert_token(std::size_t position, TokenType type, Span span) { tokens_.emplace(position, type, span); }
     Token& push_token(TokenType type, Span span) { return tokens_.emplace_back(type, span); }
     void flush_pending_comments() {
         if (!pending_comments_.empty()) move_pending_comments();
@@ -111,13 +124,30 @@ private:
     // Consuming characters while keeping the mark in step.
     // A token's characters clear the line-start flag; blanks and comments
     // between tokens leave it as it is.
-    void skip_char();                 // one non-break character of a token
+    void skip_char() {                // one non-break character of a token
+        input_.skip();
+        ++mark_.index;
+        ++mark_.col;
+        line_start_ = false;
+    }
     void skip_chars(std::size_t n);   // n of them
-    void skip_blank();                // one space or tab between tokens
+    void skip_blank() {               // one space or tab between tokens
+        input_.skip_bytes(1);
+        ++mark_.index;
+        ++mark_.col;
+    }
     void skip_spaces();               // a run of spaces between tokens
     void skip_blanks();               // a run of spaces and tabs between tokens
     void skip_linebreak();            // one LF, CR or CR LF; nothing otherwise
     void append_char(std::string& out);  // appends the current character and skips it
+    // Appends a run of a token's characters and skips it.
+    void take_run(StrInput::Run run, std::string& out) {
+        out.append(input_.data(), run.bytes);
+        input_.skip_bytes(run.bytes);
+        mark_.index += run.chars;
+        mark_.col += run.chars;
+        if (run.chars > 0) line_start_ = false;
+    }
     std::ptrdiff_t column() const { return static_cast<std::ptrdiff_t>(mark_.col); }
     char32_t ch() const { return input_.peek(); }
     char32_t peek_nth(std::size_t n) const { return input_.peek_nth(n); }
@@ -128,6 +158,7 @@ private:
     bool fetch_plain_scalar();
     bool fetch_flow_scalar(bool single);
     void scan_plain_word(std::string& value);
+    bool starts_plain_word(std::size_t offset) const;
     bool scan_plain_gap(Folding& fold, SourceMark start);
     void scan_quoted_run(bool single, std::string& value);
     bool scan_escape(std::string& value, SourceMark start);
@@ -160,7 +191,6 @@ private:
     TokenQueue tokens_;
     std::vector<Token> pending_comments_;
     std::size_t tokens_delivered_ = 0;
-    bool token_ready_ = false;
     bool stream_started_ = false;
     bool stream_ended_ = false;
     bool simple_key_allowed_ = true;
@@ -174,6 +204,9 @@ private:
     std::size_t adjacent_value_position_ = 0;
     std::optional<ScanError> error_;
     std::optional<SourceMark> comment_intercept_;
+    // Where the last stale-key check ran (an index no scan reaches at first).
+    std::size_t stale_checked_index_ = static_cast<std::size_t>(-1);
+    std::size_t stale_checked_line_ = 0;
 };
 
 }  // namespace brackle_scanner

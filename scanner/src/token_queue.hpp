@@ -1,12 +1,13 @@
-// The scanner's queue of fetched tokens: a vector read from a moving head.
-// Tokens are appended at the back, sometimes inserted a few places from the
-// front (a simple key's `Key`), and taken from the front. The queue drains
-// completely between fetch rounds, so reading from a head index and
-// resetting when empty reuses one buffer for the whole scan instead of
-// allocating per block as a deque does.
+// The scanner's queue of fetched tokens: a ring of reusable slots. Tokens are
+// appended at the back, sometimes inserted a few places from the front (a
+// simple key's `Key`, the `BlockMappingStart` before it), and moved out from
+// the front. Slots are never destroyed while the scan runs: a moved-out slot
+// is refilled in place, so the queue costs no allocation or destruction per
+// token once it has grown to the longest run of tokens it has to hold.
 #pragma once
 
 #include <cstddef>
+#include <utility>
 #include <vector>
 
 #include "scanner/src/token.hpp"
@@ -15,38 +16,61 @@ namespace brackle_scanner {
 
 class TokenQueue {
 public:
-    bool empty() const { return head_ == tokens_.size(); }
-    std::size_t size() const { return tokens_.size() - head_; }
-    Token& front() { return tokens_[head_]; }
-    const Token& back() const { return tokens_.back(); }
+    TokenQueue() : slots_(initial_capacity) {}
 
-    Token& emplace_back(TokenType type, Span span) { return tokens_.emplace_back(type, span); }
-    void push_back(Token&& token) { tokens_.push_back(std::move(token)); }
+    bool empty() const { return size_ == 0; }
+    std::size_t size() const { return size_; }
+    const Token& back() const { return slot(size_ - 1); }
 
-    // Inserts at `position` counted from the front, clamped to the size.
-    void insert(std::size_t position, Token&& token) {
-        if (position > size()) position = size();
-        tokens_.insert(tokens_.begin() + static_cast<std::ptrdiff_t>(head_ + position), std::move(token));
+    // Appends a token of the given kind and span with an empty payload.
+    Token& emplace_back(TokenType type, Span span) { return emplace(size_, type, span); }
+
+    // Inserts a token of the given kind and span with an empty payload at
+    // `position` counted from the front (clamped to the size).
+    Token& emplace(std::size_t position, TokenType type, Span span) {
+        if (position > size_) position = size_;
+        if (size_ == slots_.size()) grow();
+        for (std::size_t i = size_; i > position; --i) slot(i) = std::move(slot(i - 1));
+        ++size_;
+        Token& token = slot(position);
+        token.type = type;
+        token.style = ScalarStyle::Plain;
+        token.major = token.minor = 0;
+        token.split = 0;
+        token.span = span;
+        token.value.clear();
+        token.params.clear();
+        return token;
+    }
+
+    void push_back(Token&& token) {
+        if (size_ == slots_.size()) grow();
+        slot(size_++) = std::move(token);
     }
 
     void take_front(Token& out) {
-        out = std::move(tokens_[head_]);
-        if (++head_ == tokens_.size()) {
-            tokens_.clear();
-            head_ = 0;
-        } else if (head_ >= compact_threshold && head_ * 2 >= tokens_.size()) {
-            tokens_.erase(tokens_.begin(), tokens_.begin() + static_cast<std::ptrdiff_t>(head_));
-            head_ = 0;
-        }
+        out = std::move(slot(0));
+        head_ = (head_ + 1) & (slots_.size() - 1);
+        --size_;
     }
 
 private:
-    // A head this far in, past half the buffer, is compacted away so that a
-    // queue that never drains still stays small.
-    static constexpr std::size_t compact_threshold = 64;
+    static constexpr std::size_t initial_capacity = 16;  // a power of two
 
-    std::vector<Token> tokens_;
+    Token& slot(std::size_t i) { return slots_[(head_ + i) & (slots_.size() - 1)]; }
+    const Token& slot(std::size_t i) const { return slots_[(head_ + i) & (slots_.size() - 1)]; }
+
+    // Doubles the ring, keeping the queued tokens in order from slot 0.
+    void grow() {
+        std::vector<Token> bigger(slots_.size() * 2);
+        for (std::size_t i = 0; i < size_; ++i) bigger[i] = std::move(slot(i));
+        slots_ = std::move(bigger);
+        head_ = 0;
+    }
+
+    std::vector<Token> slots_;
     std::size_t head_ = 0;
+    std::size_t size_ = 0;
 };
 
 }  // namespace brackle_scanner

@@ -3,12 +3,18 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <concepts>
+#include <cstdint>
 #include <cstddef>
 #include <string>
 #include <string_view>
 
 #include "scanner/src/char_traits.hpp"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace brackle_scanner {
 
@@ -91,6 +97,53 @@ public:
         }
         out.append(reinterpret_cast<const char*>(start), static_cast<std::size_t>(cur_ - start));
         return chars;
+    }
+
+    // The bytes and characters from the cursor up to the first byte whose
+    // class (see `byte_classes`) meets `stop`, or to the end.
+    struct Run {
+        std::size_t bytes;
+        std::size_t chars;
+    };
+    Run run_until(std::uint8_t stop, std::size_t from = 0) const {
+        const unsigned char* p = cur_ + from;
+        std::size_t chars = 0;
+#if defined(__SSE2__)
+        // Sixteen bytes at a time: compare against each stop byte, count the
+        // bytes that start characters up to the first hit.
+        while (end_ - p >= 16) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            const auto eq = [&v](char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
+            __m128i hit = _mm_setzero_si128();
+            if (stop & byte_class::break_or_nul) hit = _mm_or_si128(hit, _mm_or_si128(eq('\n'), _mm_or_si128(eq('\r'), eq(0))));
+            if (stop & byte_class::blank) hit = _mm_or_si128(hit, _mm_or_si128(eq(' '), eq('\t')));
+            if (stop & byte_class::colon) hit = _mm_or_si128(hit, eq(':'));
+            if (stop & byte_class::flow) {
+                hit = _mm_or_si128(hit, _mm_or_si128(_mm_or_si128(eq(','), eq('[')), _mm_or_si128(eq(']'), eq('{'))));
+                hit = _mm_or_si128(hit, eq('}'));
+            }
+            if (stop & byte_class::single_quote) hit = _mm_or_si128(hit, eq('\''));
+            if (stop & byte_class::double_quote_or_backslash) hit = _mm_or_si128(hit, _mm_or_si128(eq('"'), eq('\\')));
+            const unsigned hits = static_cast<unsigned>(_mm_movemask_epi8(hit));
+            // Continuation bytes 0x80 to 0xBF are the signed bytes below -64.
+            const unsigned continuation =
+                static_cast<unsigned>(_mm_movemask_epi8(_mm_cmplt_epi8(v, _mm_set1_epi8(-64))));
+            if (hits != 0) {
+                const unsigned n = static_cast<unsigned>(std::countr_zero(hits));
+                chars += n;
+                if (continuation != 0) chars -= static_cast<unsigned>(std::popcount(continuation & ((1u << n) - 1)));
+                return Run{static_cast<std::size_t>(p + n - cur_), chars};
+            }
+            chars += 16;
+            if (continuation != 0) chars -= static_cast<unsigned>(std::popcount(continuation));
+            p += 16;
+        }
+#endif
+        while (p < end_ && !(byte_classes[*p] & stop)) {
+            chars += starts_char(*p);
+            ++p;
+        }
+        return Run{static_cast<std::size_t>(p - cur_), chars};
     }
 
     // `---` or `...` followed by a blank, a break, NUL or the end.
