@@ -70,27 +70,13 @@ public:
             buf_.append(s.data() + run, i - run);
             run = i + 1;
             switch (c) {
-                case '"':
-                    buf_ += "\\\"";
-                    break;
-                case '\\':
-                    buf_ += "\\\\";
-                    break;
-                case '\n':
-                    buf_ += "\\n";
-                    break;
-                case '\t':
-                    buf_ += "\\t";
-                    break;
-                case '\r':
-                    buf_ += "\\r";
-                    break;
-                case '\b':
-                    buf_ += "\\b";
-                    break;
-                case '\f':
-                    buf_ += "\\f";
-                    break;
+                case '"': buf_ += "\\\""; break;
+                case '\\': buf_ += "\\\\"; break;
+                case '\n': buf_ += "\\n"; break;
+                case '\t': buf_ += "\\t"; break;
+                case '\r': buf_ += "\\r"; break;
+                case '\b': buf_ += "\\b"; break;
+                case '\f': buf_ += "\\f"; break;
                 default:
                     buf_ += "\\u00";
                     buf_ += hex[c >> 4];
@@ -191,8 +177,7 @@ void write_token(Writer& out, const Token& tok) {
             out.put(' ');
             out.put_json(tok.text());
             break;
-        default:
-            break;
+        default: break;
     }
     out.put('\n');
 }
@@ -207,11 +192,8 @@ int run_tokens(std::string_view, std::span<char* const> args) {
     Token tok;
     for (;;) {
         switch (scanner.next_token(tok)) {
-            case Delivery::Token:
-                write_token(out, tok);
-                break;
-            case Delivery::End:
-                return 0;
+            case Delivery::Token: write_token(out, tok); break;
+            case Delivery::End: return 0;
             case Delivery::Error:
                 out.put("error ");
                 out.put_mark(scanner.error().mark);

@@ -33,9 +33,7 @@ constexpr bool is_ascii_letter(char32_t c) {
     return (c >= U'a' && c <= U'z') || (c >= U'A' && c <= U'Z');
 }
 
-constexpr bool is_word_char(char32_t c) {
-    return is_ascii_letter(c) || is_digit(c) || c == U'-';
-}
+constexpr bool is_word_char(char32_t c) { return is_ascii_letter(c) || is_digit(c) || c == U'-'; }
 
 // The test applied to what follows a `:` or `-` and a tab.
 constexpr bool is_alpha(char32_t c) { return is_word_char(c) || c == U'_'; }
@@ -43,13 +41,29 @@ constexpr bool is_alpha(char32_t c) { return is_word_char(c) || c == U'_'; }
 constexpr bool is_uri_char(char32_t c) {
     if (is_word_char(c)) return true;
     switch (c) {
-        case U'#': case U';': case U'/': case U'?': case U':': case U'@':
-        case U'&': case U'=': case U'+': case U'$': case U',': case U'_':
-        case U'.': case U'!': case U'~': case U'*': case U'\'': case U'(':
-        case U')': case U'[': case U']': case U'%':
-            return true;
-        default:
-            return false;
+        case U'#':
+        case U';':
+        case U'/':
+        case U'?':
+        case U':':
+        case U'@':
+        case U'&':
+        case U'=':
+        case U'+':
+        case U'$':
+        case U',':
+        case U'_':
+        case U'.':
+        case U'!':
+        case U'~':
+        case U'*':
+        case U'\'':
+        case U'(':
+        case U')':
+        case U'[':
+        case U']':
+        case U'%': return true;
+        default: return false;
     }
 }
 
@@ -59,9 +73,7 @@ constexpr bool is_anchor_char(char32_t c) {
     return !is_blank_or_breakz(c) && !is_flow(c) && c != 0xFEFF;
 }
 
-constexpr bool is_yaml_non_space(char32_t c) {
-    return !is_blank(c) && !is_break(c) && c != 0xFEFF;
-}
+constexpr bool is_yaml_non_space(char32_t c) { return !is_blank(c) && !is_break(c) && c != 0xFEFF; }
 
 // Byte classes for the loops that copy runs of characters: every character
 // that ends a run is ASCII, so a run can be found byte by byte with one table
@@ -70,7 +82,7 @@ namespace byte_class {
 inline constexpr std::uint8_t break_or_nul = 1;  // LF, CR, NUL
 inline constexpr std::uint8_t blank = 2;         // space, tab
 inline constexpr std::uint8_t colon = 4;
-inline constexpr std::uint8_t flow = 8;          // , [ ] { }
+inline constexpr std::uint8_t flow = 8;  // , [ ] { }
 inline constexpr std::uint8_t single_quote = 16;
 inline constexpr std::uint8_t double_quote_or_backslash = 32;
 }  // namespace byte_class

@@ -24,7 +24,8 @@ bool Scanner::fetch_block_scalar(bool literal) {
     // Header: chomping and indentation indicators, in either order.
     Chomping chomping = Chomping::Clip;
     std::ptrdiff_t increment = 0;
-    const char* zero_indicator = "while scanning a block scalar, found an indentation indicator equal to 0";
+    const char* zero_indicator =
+        "while scanning a block scalar, found an indentation indicator equal to 0";
     if (ch() == U'+' || ch() == U'-') {
         chomping = chomping_of(ch());
         skip_char();
@@ -46,12 +47,15 @@ bool Scanner::fetch_block_scalar(bool literal) {
     bool header_break = false;
     if (!at_endz()) {
         if (!is_break(ch())) {
-            return fail(indicator, "while scanning a block scalar, did not find expected comment or line break");
+            return fail(
+                indicator,
+                "while scanning a block scalar, did not find expected comment or line break");
         }
         skip_linebreak();
         header_break = true;
     }
-    if (input_.byte_at(0) == '\t') return fail(indicator, "a block scalar content cannot start with a tab");
+    if (input_.byte_at(0) == '\t')
+        return fail(indicator, "a block scalar content cannot start with a tab");
 
     // Content indentation: given, or the deepest of the leading empty lines
     // and the first content line.
@@ -91,7 +95,8 @@ bool Scanner::fetch_block_scalar(bool literal) {
         bool leading_break = false;
         bool previous_more_indented = false;
         while (column() == width && !at_endz()) {
-            if (width == 0 && input_.byte_at(0) == '.' && input_.next_is_document_indicator()) break;
+            if (width == 0 && input_.byte_at(0) == '.' && input_.next_is_document_indicator())
+                break;
             const bool more_indented = is_blank(ch());
             if (!literal && leading_break && !previous_more_indented && !more_indented) {
                 if (trailing == 0) {

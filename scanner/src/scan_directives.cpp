@@ -17,9 +17,12 @@ bool Scanner::fetch_directive() {
     mark_.index += n;
     mark_.col += n;
     if (n > 0) line_start_ = false;
-    if (name.empty()) return fail(name_mark, "while scanning a directive, could not find expected directive name");
+    if (name.empty())
+        return fail(name_mark,
+                    "while scanning a directive, could not find expected directive name");
     if (!is_blank_or_breakz(ch())) {
-        return fail(name_mark, "while scanning a directive, found unexpected non-alphabetical character");
+        return fail(name_mark,
+                    "while scanning a directive, found unexpected non-alphabetical character");
     }
 
     Token token;
@@ -28,7 +31,9 @@ bool Scanner::fetch_directive() {
         skip_blanks();
         if (!scan_version_directive_number(start, token.major)) return false;
         if (ch() != U'.') {
-            return fail(start, "while scanning a YAML directive, did not find expected digit or '.' character");
+            return fail(
+                start,
+                "while scanning a YAML directive, did not find expected digit or '.' character");
         }
         skip_char();
         if (!scan_version_directive_number(start, token.minor)) return false;
@@ -45,7 +50,8 @@ bool Scanner::fetch_directive() {
         }
         if (!scan_tag_uri_chars(true, start, token.value)) return false;
         if (!is_blank_or_breakz(ch())) {
-            return fail(start, "while scanning TAG, did not find expected whitespace or line break");
+            return fail(start,
+                        "while scanning TAG, did not find expected whitespace or line break");
         }
     } else {
         token.type = TokenType::ReservedDirective;
@@ -64,7 +70,8 @@ bool Scanner::fetch_directive() {
 
     if (!skip_ws_to_eol(true)) return false;
     if (!at_endz() && !is_break(ch())) {
-        return fail(start, "while scanning a directive, did not find expected comment or line break");
+        return fail(start,
+                    "while scanning a directive, did not find expected comment or line break");
     }
     skip_linebreak();
     tokens_.push_back(std::move(token));
@@ -73,11 +80,14 @@ bool Scanner::fetch_directive() {
 
 // One to nine decimal digits.
 bool Scanner::scan_version_directive_number(SourceMark start, std::uint32_t& number) {
-    if (!is_digit(ch())) return fail(start, "while scanning a YAML directive, did not find expected version number");
+    if (!is_digit(ch()))
+        return fail(start, "while scanning a YAML directive, did not find expected version number");
     number = 0;
     std::size_t length = 0;
     while (is_digit(ch())) {
-        if (++length > 9) return fail(start, "while scanning a YAML directive, found extremely long version number");
+        if (++length > 9)
+            return fail(start,
+                        "while scanning a YAML directive, found extremely long version number");
         number = number * 10 + static_cast<std::uint32_t>(ch() - U'0');
         skip_char();
     }
@@ -140,11 +150,13 @@ bool Scanner::scan_uri_escapes(SourceMark start, std::string& out) {
                 return fail(start, "while parsing a tag, found an incorrect leading UTF-8 byte");
             }
         } else {
-            if ((byte & 0xC0) != 0x80) return fail(start, "while parsing a tag, found an incorrect trailing UTF-8 byte");
+            if ((byte & 0xC0) != 0x80)
+                return fail(start, "while parsing a tag, found an incorrect trailing UTF-8 byte");
             code = (code << 6) | (byte & 0x3F);
         }
     } while (++taken < length);
-    if (!is_unicode_scalar(code)) return fail(start, "while parsing a tag, found an invalid UTF-8 codepoint");
+    if (!is_unicode_scalar(code))
+        return fail(start, "while parsing a tag, found an invalid UTF-8 codepoint");
     append_utf8(out, code);
     return true;
 }
@@ -158,13 +170,15 @@ bool Scanner::fetch_tag() {
     if (peek_nth(1) == U'<') {
         skip_chars(2);
         if (!scan_tag_uri_chars(true, start, suffix)) return false;
-        if (ch() != U'>') return fail(start, "while scanning a verbatim tag, did not find the expected '>'");
+        if (ch() != U'>')
+            return fail(start, "while scanning a verbatim tag, did not find the expected '>'");
         skip_char();
     } else {
         if (!scan_tag_handle(false, start, handle)) return false;
         if (handle.size() >= 2 && handle.back() == '!') {
             if (!scan_tag_uri_chars(false, start, suffix)) return false;
-            if (suffix.empty()) return fail(start, "while parsing a tag, did not find expected tag URI");
+            if (suffix.empty())
+                return fail(start, "while parsing a tag, did not find expected tag URI");
         } else {
             // `!name` is the primary handle with `name` as the start of its suffix.
             suffix.assign(handle, 1);
@@ -195,9 +209,12 @@ bool Scanner::fetch_anchor(bool alias) {
     std::string name;
     while (is_anchor_char(ch())) append_char(name);
     if (name.empty()) {
-        return fail(mark_, "while scanning an anchor or alias, did not find expected alphabetic or numeric character");
+        return fail(mark_,
+                    "while scanning an anchor or alias, did not find expected alphabetic or "
+                    "numeric character");
     }
-    push_token(alias ? TokenType::Alias : TokenType::Anchor, Span{start, mark_}).value = std::move(name);
+    push_token(alias ? TokenType::Alias : TokenType::Anchor, Span{start, mark_}).value =
+        std::move(name);
     return true;
 }
 
@@ -210,7 +227,8 @@ void Scanner::scan_comment() {
     input_.skip_bytes(run.bytes);
     mark_.index += run.chars;
     mark_.col += run.chars;
-    pending_comments_.emplace_back(TokenType::Comment, Span{start, mark_}).value.assign(text, run.bytes);
+    pending_comments_.emplace_back(TokenType::Comment, Span{start, mark_})
+        .value.assign(text, run.bytes);
 }
 
 }  // namespace brackle_scanner

@@ -65,7 +65,8 @@ bool Scanner::fetch_flow_entry() {
 
 bool Scanner::fetch_block_entry() {
     if (flow_level_ > 0) return fail(mark_, "\"-\" is only valid inside a block");
-    if (!simple_key_allowed_) return fail(mark_, "block sequence entries are not allowed in this context");
+    if (!simple_key_allowed_)
+        return fail(mark_, "block sequence entries are not allowed in this context");
     if (!tokens_.empty()) {
         const Token& last = tokens_.back();
         if ((last.type == TokenType::Anchor || last.type == TokenType::Tag) && mark_.col == 0 &&
@@ -75,7 +76,8 @@ bool Scanner::fetch_block_entry() {
     }
     const SourceMark start = mark_;
     skip_char();
-    roll_indent(static_cast<std::ptrdiff_t>(start.col), std::nullopt, TokenType::BlockSequenceStart, start);
+    roll_indent(static_cast<std::ptrdiff_t>(start.col), std::nullopt, TokenType::BlockSequenceStart,
+                start);
 
     LineSkip skipped;
     if (!skip_ws_to_eol(true, &skipped)) return false;
@@ -95,7 +97,8 @@ bool Scanner::fetch_key() {
     if (flow_level_ > 0) {
         explicit_flow_mapping_ = true;
     } else {
-        if (!simple_key_allowed_) return fail(mark_, "mapping keys are not allowed in this context");
+        if (!simple_key_allowed_)
+            return fail(mark_, "mapping keys are not allowed in this context");
         roll_indent(column(), std::nullopt, TokenType::BlockMappingStart, start);
     }
     if (!remove_simple_key()) return false;
@@ -142,19 +145,22 @@ bool Scanner::fetch_value() {
         const std::size_t position = key.token_number - tokens_delivered_;
         insert_token(position, TokenType::Key, Span::empty_at(key.mark));
         if (implicit) {
-            if (key.mark.line < colon.line) return fail(colon, "illegal placement of ':' indicator");
+            if (key.mark.line < colon.line)
+                return fail(colon, "illegal placement of ':' indicator");
             insert_token(position, TokenType::FlowMappingStart, Span::empty_at(key.mark));
         }
-        roll_indent(static_cast<std::ptrdiff_t>(key.mark.col), key.token_number, TokenType::BlockMappingStart,
-                    key.mark);
+        roll_indent(static_cast<std::ptrdiff_t>(key.mark.col), key.token_number,
+                    TokenType::BlockMappingStart, key.mark);
         roll_one_col_indent();
         simple_keys_.back().possible = false;
         simple_key_allowed_ = false;
     } else {
         if (implicit) push_token(TokenType::FlowMappingStart, Span::empty_at(colon));
         if (flow_level_ == 0) {
-            if (!simple_key_allowed_) return fail(colon, "mapping values are not allowed in this context");
-            roll_indent(static_cast<std::ptrdiff_t>(colon.col), std::nullopt, TokenType::BlockMappingStart, colon);
+            if (!simple_key_allowed_)
+                return fail(colon, "mapping values are not allowed in this context");
+            roll_indent(static_cast<std::ptrdiff_t>(colon.col), std::nullopt,
+                        TokenType::BlockMappingStart, colon);
             roll_one_col_indent();
         }
         simple_key_allowed_ = flow_level_ == 0;
@@ -166,7 +172,8 @@ bool Scanner::fetch_value() {
 bool Scanner::fetch_flow_value() {
     if (mark_.index != adjacent_value_position_) {
         const char32_t n = peek_nth(1);
-        if (n == U'[' || n == U'{') return fail(mark_, "':' may not precede any of `[{` in flow mapping");
+        if (n == U'[' || n == U'{')
+            return fail(mark_, "':' may not precede any of `[{` in flow mapping");
     }
     return fetch_value();
 }

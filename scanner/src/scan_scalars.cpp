@@ -25,8 +25,11 @@ bool Scanner::fetch_plain_scalar() {
     simple_key_allowed_ = false;
     unroll_one_col_indents();
     const SourceMark start = mark_;
+    // Inside flow collections a plain scalar left of its block's content
+    // column has already failed with "invalid indentation": the column check
+    // before every token counts the extra column that `:`, `-` and `[` `{`
+    // reserve, which is exactly where YAML wants flow content to stand.
     const bool flow = flow_level_ > 0;
-    if (flow && column() < block_indent() + 1) return fail(start, "invalid indentation in flow construct");
 
     std::string value;
     Folding fold;
@@ -98,7 +101,8 @@ bool Scanner::starts_plain_word(std::size_t offset) const {
     const bool flow = flow_level_ > 0;
     const unsigned char c = input_.byte_at(offset);
     if (c >= 0x80) return true;
-    if ((byte_classes[c] & (byte_class::break_or_nul | byte_class::blank)) || c == '#') return false;
+    if ((byte_classes[c] & (byte_class::break_or_nul | byte_class::blank)) || c == '#')
+        return false;
     const unsigned char next = input_.byte_at(offset + 1);
     if (flow && (is_flow(c) || (c == '-' && is_flow(next)))) return false;
     return c != ':' || !(is_blank_or_breakz(next) || (flow && is_flow(next)));
@@ -140,9 +144,11 @@ bool Scanner::fetch_flow_scalar(bool single) {
     Folding fold;
     for (;;) {
         if (mark_.col == 0 && input_.next_is_document_indicator()) {
-            return fail(start, "while scanning a quoted scalar, found unexpected document indicator");
+            return fail(start,
+                        "while scanning a quoted scalar, found unexpected document indicator");
         }
-        if (at_endz()) return fail(start, "while scanning a quoted scalar, found unexpected end of stream");
+        if (at_endz())
+            return fail(start, "while scanning a quoted scalar, found unexpected end of stream");
         if (column() < indent_) return fail(start, "invalid indentation in quoted scalar");
 
         // Non-blank content up to a blank, a break, NUL or the closing quote.
@@ -210,8 +216,9 @@ bool Scanner::fetch_flow_scalar(bool single) {
 // quoted scalar: everything but blanks, breaks, NUL, quotes and (double
 // quoted) backslashes.
 void Scanner::scan_quoted_run(bool single, std::string& value) {
-    const std::uint8_t stop = byte_class::break_or_nul | byte_class::blank |
-                              (single ? byte_class::single_quote : byte_class::double_quote_or_backslash);
+    const std::uint8_t stop =
+        byte_class::break_or_nul | byte_class::blank |
+        (single ? byte_class::single_quote : byte_class::double_quote_or_backslash);
     take_run(input_.run_until(stop), value);
 }
 
@@ -242,19 +249,24 @@ bool Scanner::scan_escape(std::string& value, SourceMark start) {
         case U'x': digits = 2; break;
         case U'u': digits = 4; break;
         case U'U': digits = 8; break;
-        default: return fail(start, "while parsing a quoted scalar, found unknown escape character");
+        default:
+            return fail(start, "while parsing a quoted scalar, found unknown escape character");
     }
     skip_chars(2);
     if (digits > 0) {
         for (std::size_t i = 0; i < digits; ++i) {
             const char32_t d = peek_nth(i);
             if (!is_hex(d)) {
-                return fail(start, "while parsing a quoted scalar, did not find expected hexadecimal number");
+                return fail(
+                    start,
+                    "while parsing a quoted scalar, did not find expected hexadecimal number");
             }
             code = code * 16 + hex_value(d);
         }
         if (!is_unicode_scalar(code)) {
-            return fail(start, "while parsing a quoted scalar, found invalid Unicode character escape code");
+            return fail(
+                start,
+                "while parsing a quoted scalar, found invalid Unicode character escape code");
         }
         skip_chars(digits);
     }

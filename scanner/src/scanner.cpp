@@ -35,9 +35,10 @@ bool Scanner::fetch_more_tokens() {
         if (!tokens_.empty()) {
             if (simple_keys_.empty()) return true;
             if (!stale_key_check()) return false;
-            const bool waiting = std::any_of(simple_keys_.begin(), simple_keys_.end(), [&](const PendingKey& k) {
-                return k.possible && k.token_number == tokens_delivered_;
-            });
+            const bool waiting =
+                std::any_of(simple_keys_.begin(), simple_keys_.end(), [&](const PendingKey& k) {
+                    return k.possible && k.token_number == tokens_delivered_;
+                });
             if (!waiting) return true;
         }
         if (!fetch_next_token()) return false;
@@ -108,7 +109,8 @@ bool Scanner::dispatch() {
             break;
         case U':':
             if (next_is_space()) return fetch_value();
-            if (flow_level_ > 0 && (is_flow(peek_nth(1)) || mark_.index == adjacent_value_position_)) {
+            if (flow_level_ > 0 &&
+                (is_flow(peek_nth(1)) || mark_.index == adjacent_value_position_)) {
                 return fetch_flow_value();
             }
             break;
@@ -190,8 +192,8 @@ bool Scanner::skip_to_next_token() {
     if (comment_intercept_) {
         const SourceMark intercept = *comment_intercept_;
         comment_intercept_.reset();
-        if (flow_level_ == 0 && mark_.line == intercept.line + 1 && indent_ < column() && !at_endz() &&
-            !input_.next_is_document_indicator() &&
+        if (flow_level_ == 0 && mark_.line == intercept.line + 1 && indent_ < column() &&
+            !at_endz() && !input_.next_is_document_indicator() &&
             !(ch() == U':' && is_blank_or_breakz(peek_nth(1)))) {
             return fail(intercept, "comment intercepting the multiline text");
         }
@@ -232,8 +234,8 @@ bool Scanner::remove_simple_key() {
     return true;
 }
 
-void Scanner::roll_indent(std::ptrdiff_t column, std::optional<std::size_t> token_number, TokenType type,
-                          SourceMark mark) {
+void Scanner::roll_indent(std::ptrdiff_t column, std::optional<std::size_t> token_number,
+                          TokenType type, SourceMark mark) {
     if (flow_level_ > 0) return;
     if (indent_ <= column && !indents_.empty() && !indents_.back().emits_block_end) {
         indent_ = indents_.back().column;

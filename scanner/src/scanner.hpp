@@ -84,7 +84,8 @@ private:
     // Keys go stale only at flow level 0 and only as the position moves; a
     // key saved since the last check stands at the current position.
     bool stale_key_check() {
-        if (flow_level_ > 0 || (mark_.index == stale_checked_index_ && mark_.line == stale_checked_line_)) {
+        if (flow_level_ > 0 ||
+            (mark_.index == stale_checked_index_ && mark_.line == stale_checked_line_)) {
             return true;
         }
         return check_stale_keys();
@@ -103,17 +104,15 @@ private:
         simple_keys_.back() = PendingKey{tokens_delivered_ + tokens_.size(), mark_, true, required};
     }
     bool remove_simple_key();
-    void roll_indent(std::ptrdiff_t column, std::optional<std::size_t> token_number,
-                     TokenType type, SourceMark mark);
+    void roll_indent(std::ptrdiff_t column, std::optional<std::size_t> token_number, TokenType type,
+                     SourceMark mark);
     void unroll_indent(std::ptrdiff_t column);
     void roll_one_col_indent();
     void unroll_one_col_indents();
-    // The indentation of the innermost block, without a one-column indent
-    // on top: flow content only has to stand right of the block itself.
-    std::ptrdiff_t block_indent() const {
-        return !indents_.empty() && !indents_.back().emits_block_end ? indents_.back().column : indent_;
+
+    void insert_token(std::size_t position, TokenType type, Span span) {
+        tokens_.emplace(position, type, span);
     }
-    void insert_token(std::size_t position, TokenType type, Span span) { tokens_.emplace(position, type, span); }
     Token& push_token(TokenType type, Span span) { return tokens_.emplace_back(type, span); }
     void flush_pending_comments() {
         if (!pending_comments_.empty()) move_pending_comments();
@@ -124,21 +123,21 @@ private:
     // Consuming characters while keeping the mark in step.
     // A token's characters clear the line-start flag; blanks and comments
     // between tokens leave it as it is.
-    void skip_char() {                // one non-break character of a token
+    void skip_char() {  // one non-break character of a token
         input_.skip();
         ++mark_.index;
         ++mark_.col;
         line_start_ = false;
     }
-    void skip_chars(std::size_t n);   // n of them
-    void skip_blank() {               // one space or tab between tokens
+    void skip_chars(std::size_t n);  // n of them
+    void skip_blank() {              // one space or tab between tokens
         input_.skip_bytes(1);
         ++mark_.index;
         ++mark_.col;
     }
-    void skip_spaces();               // a run of spaces between tokens
-    void skip_blanks();               // a run of spaces and tabs between tokens
-    void skip_linebreak();            // one LF, CR or CR LF; nothing otherwise
+    void skip_spaces();                  // a run of spaces between tokens
+    void skip_blanks();                  // a run of spaces and tabs between tokens
+    void skip_linebreak();               // one LF, CR or CR LF; nothing otherwise
     void append_char(std::string& out);  // appends the current character and skips it
     // Appends a run of a token's characters and skips it.
     void take_run(StrInput::Run run, std::string& out) {

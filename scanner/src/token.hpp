@@ -69,7 +69,7 @@ struct Token {
     ScalarStyle style = ScalarStyle::Plain;  // Scalar
     std::uint32_t major = 0;                 // VersionDirective
     std::uint32_t minor = 0;                 // VersionDirective
-    std::size_t split = 0;                   // Tag, TagDirective: bytes of `value` that hold the handle
+    std::size_t split = 0;  // Tag, TagDirective: bytes of `value` that hold the handle
     Span span;
     // Scalar: the value. Alias, Anchor: the name. Comment: the text, from the
     // `#`. ReservedDirective: the name. Tag: the handle, then the suffix.

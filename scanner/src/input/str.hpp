@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <bit>
 #include <concepts>
-#include <cstdint>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -61,9 +61,7 @@ public:
     bool next_char_is(char32_t c) const { return cur_ != end_ && peek() == c; }
 
     // Raw byte access for ASCII fast paths; NUL past the end.
-    unsigned char byte_at(std::size_t n) const {
-        return n < remaining_bytes() ? cur_[n] : 0;
-    }
+    unsigned char byte_at(std::size_t n) const { return n < remaining_bytes() ? cur_[n] : 0; }
 
     // Bytes of the current character, 0 at the end.
     std::size_t width_at_cursor() const { return cur_ == end_ ? 0 : width(cur_); }
@@ -115,15 +113,18 @@ public:
             const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
             const auto eq = [&v](char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
             __m128i hit = _mm_setzero_si128();
-            if (stop & byte_class::break_or_nul) hit = _mm_or_si128(hit, _mm_or_si128(eq('\n'), _mm_or_si128(eq('\r'), eq(0))));
+            if (stop & byte_class::break_or_nul)
+                hit = _mm_or_si128(hit, _mm_or_si128(eq('\n'), _mm_or_si128(eq('\r'), eq(0))));
             if (stop & byte_class::blank) hit = _mm_or_si128(hit, _mm_or_si128(eq(' '), eq('\t')));
             if (stop & byte_class::colon) hit = _mm_or_si128(hit, eq(':'));
             if (stop & byte_class::flow) {
-                hit = _mm_or_si128(hit, _mm_or_si128(_mm_or_si128(eq(','), eq('[')), _mm_or_si128(eq(']'), eq('{'))));
+                hit = _mm_or_si128(hit, _mm_or_si128(_mm_or_si128(eq(','), eq('[')),
+                                                     _mm_or_si128(eq(']'), eq('{'))));
                 hit = _mm_or_si128(hit, eq('}'));
             }
             if (stop & byte_class::single_quote) hit = _mm_or_si128(hit, eq('\''));
-            if (stop & byte_class::double_quote_or_backslash) hit = _mm_or_si128(hit, _mm_or_si128(eq('"'), eq('\\')));
+            if (stop & byte_class::double_quote_or_backslash)
+                hit = _mm_or_si128(hit, _mm_or_si128(eq('"'), eq('\\')));
             const unsigned hits = static_cast<unsigned>(_mm_movemask_epi8(hit));
             // Continuation bytes 0x80 to 0xBF are the signed bytes below -64.
             const unsigned continuation =
@@ -131,7 +132,8 @@ public:
             if (hits != 0) {
                 const unsigned n = static_cast<unsigned>(std::countr_zero(hits));
                 chars += n;
-                if (continuation != 0) chars -= static_cast<unsigned>(std::popcount(continuation & ((1u << n) - 1)));
+                if (continuation != 0)
+                    chars -= static_cast<unsigned>(std::popcount(continuation & ((1u << n) - 1)));
                 return Run{static_cast<std::size_t>(p + n - cur_), chars};
             }
             chars += 16;
@@ -165,7 +167,10 @@ private:
     char32_t decode(const unsigned char* p) const {
         std::size_t w = width(p);
         unsigned char lead = *p;
-        char32_t c = w == 1 ? lead : w == 2 ? (lead & 0x1F) : w == 3 ? (lead & 0x0F) : (lead & 0x07);
+        char32_t c = w == 1   ? lead
+                     : w == 2 ? (lead & 0x1F)
+                     : w == 3 ? (lead & 0x0F)
+                              : (lead & 0x07);
         if (lead < 0xC0) return lead;
         for (std::size_t i = 1; i < w; ++i) c = (c << 6) | (p[i] & 0x3F);
         return c;
