@@ -76,22 +76,26 @@ bool Scanner::fetch_block_scalar(bool literal) {
         width = std::max(deepest, indent_ + 1);
     }
 
-    std::string value;
-    SourceMark content_start = indicator;
+    // A header comment comes before the scalar; the value is then built in
+    // its queue slot, as nothing else is queued meanwhile.
+    flush_pending_comments();
+    Token& token = push_token(TokenType::Scalar, Span::empty_at(indicator));
+    token.style = literal ? ScalarStyle::Literal : ScalarStyle::Folded;
+    std::string& value = token.value;
     if (at_endz()) {
         // No content lines.
         if (chomping != Chomping::Strip && (header_break || trailing > 0)) {
             if (chomping == Chomping::Keep && trailing > 0) {
                 value.assign(trailing, '\n');
             } else {
-                value = "\n";
+                value += '\n';
             }
         }
     } else {
         if (column() < width && column() > indent_) {
             return fail(mark_, "wrongly indented line in block scalar");
         }
-        content_start = mark_;
+        token.span.start = mark_;
         bool leading_break = false;
         bool previous_more_indented = false;
         while (column() == width && !at_endz()) {
@@ -127,10 +131,7 @@ bool Scanner::fetch_block_scalar(bool literal) {
         }
     }
 
-    flush_pending_comments();
-    Token& token = push_token(TokenType::Scalar, Span{content_start, mark_});
-    token.style = literal ? ScalarStyle::Literal : ScalarStyle::Folded;
-    token.value = std::move(value);
+    token.span.end = mark_;
     return true;
 }
 
@@ -138,7 +139,12 @@ bool Scanner::fetch_block_scalar(bool literal) {
 // stand before the next line with content. Tabs are never indentation.
 void Scanner::skip_block_scalar_indent(std::ptrdiff_t width, std::size_t& trailing_breaks) {
     for (;;) {
-        while (column() < width && input_.byte_at(0) == ' ') skip_blank();
+        std::size_t spaces = 0;
+        while (column() + static_cast<std::ptrdiff_t>(spaces) < width && input_.byte_at(spaces) == ' ')
+            ++spaces;
+        input_.skip_bytes(spaces);
+        mark_.index += spaces;
+        mark_.col += spaces;
         if (!is_break(ch())) return;
         skip_linebreak();
         ++trailing_breaks;

@@ -31,7 +31,9 @@ bool Scanner::fetch_plain_scalar() {
     // reserve, which is exactly where YAML wants flow content to stand.
     const bool flow = flow_level_ > 0;
 
-    std::string value;
+    // The value is built in its queue slot; nothing else is queued meanwhile.
+    Token& token = push_token(TokenType::Scalar, Span::empty_at(start));
+    std::string& value = token.value;
     Folding fold;
     SourceMark end = start;
     for (;;) {
@@ -58,9 +60,7 @@ bool Scanner::fetch_plain_scalar() {
     if (!flow && !value.empty() && fold.blank_count > 0 && ch() == U'#') comment_intercept_ = mark_;
     if (line_start_) simple_key_allowed_ = true;
     if (value.empty()) return fail(start, "unexpected end of plain scalar");
-    Token& token = push_token(TokenType::Scalar, Span{start, end});
-    token.style = ScalarStyle::Plain;
-    token.value = std::move(value);
+    token.span.end = end;
     return true;
 }
 
@@ -140,7 +140,10 @@ bool Scanner::fetch_flow_scalar(bool single) {
     const char32_t quote = single ? U'\'' : U'"';
     skip_char();
 
-    std::string value;
+    // The value is built in its queue slot; nothing else is queued meanwhile.
+    Token& token = push_token(TokenType::Scalar, Span::empty_at(start));
+    token.style = single ? ScalarStyle::SingleQuoted : ScalarStyle::DoubleQuoted;
+    std::string& value = token.value;
     Folding fold;
     for (;;) {
         if (mark_.col == 0 && input_.next_is_document_indicator()) {
@@ -195,7 +198,7 @@ bool Scanner::fetch_flow_scalar(bool single) {
         fold.fold_into(value);
     }
     skip_char();
-    const SourceMark end = mark_;
+    token.span.end = mark_;
 
     if (!skip_ws_to_eol(true)) return false;
     const char32_t c = ch();
@@ -205,10 +208,6 @@ bool Scanner::fetch_flow_scalar(bool single) {
     if (!fits) return fail(mark_, "invalid trailing content after double-quoted scalar");
     if (!skip_to_next_token()) return false;
     adjacent_value_position_ = mark_.index;
-
-    Token& token = push_token(TokenType::Scalar, Span{start, end});
-    token.style = single ? ScalarStyle::SingleQuoted : ScalarStyle::DoubleQuoted;
-    token.value = std::move(value);
     return true;
 }
 
