@@ -140,7 +140,8 @@ bool Scanner::fetch_block_scalar(bool literal) {
 void Scanner::skip_block_scalar_indent(std::ptrdiff_t width, std::size_t& trailing_breaks) {
     for (;;) {
         std::size_t spaces = 0;
-        while (column() + static_cast<std::ptrdiff_t>(spaces) < width && input_.byte_at(spaces) == ' ')
+        while (column() + static_cast<std::ptrdiff_t>(spaces) < width &&
+               input_.byte_at(spaces) == ' ')
             ++spaces;
         input_.skip_bytes(spaces);
         mark_.index += spaces;

@@ -206,8 +206,18 @@ bool Scanner::fetch_anchor(bool alias) {
     simple_key_allowed_ = false;
     const SourceMark start = mark_;
     skip_char();
+    // Anchor characters run to a blank, a break, NUL, a flow indicator or
+    // U+FEFF, the one stop character that is not ASCII.
+    StrInput::Run run =
+        input_.run_until(byte_class::break_or_nul | byte_class::blank | byte_class::flow);
+    const std::string_view chars(input_.data(), run.bytes);
+    if (const std::size_t bom = chars.find("\xEF\xBB\xBF"); bom != std::string_view::npos) {
+        run = StrInput::Run{bom, 0};
+        for (const char c : chars.substr(0, bom))
+            run.chars += starts_char(static_cast<unsigned char>(c));
+    }
     std::string name;
-    while (is_anchor_char(ch())) append_char(name);
+    take_run(run, name);
     if (name.empty()) {
         return fail(mark_,
                     "while scanning an anchor or alias, did not find expected alphabetic or "

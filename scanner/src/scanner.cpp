@@ -3,7 +3,6 @@
 // simple-key bookkeeping. The token families live in the scan_*.cpp files.
 #include "scanner/src/scanner.hpp"
 
-#include <algorithm>
 
 namespace brackle_scanner {
 
@@ -35,11 +34,7 @@ bool Scanner::fetch_more_tokens() {
         if (!tokens_.empty()) {
             if (simple_keys_.empty()) return true;
             if (!stale_key_check()) return false;
-            const bool waiting =
-                std::any_of(simple_keys_.begin(), simple_keys_.end(), [&](const PendingKey& k) {
-                    return k.possible && k.token_number == tokens_delivered_;
-                });
-            if (!waiting) return true;
+            if (!key_waits_at_front()) return true;
         }
         if (!fetch_next_token()) return false;
     }

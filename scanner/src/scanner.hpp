@@ -91,6 +91,13 @@ private:
         return check_stale_keys();
     }
     bool check_stale_keys();
+    // A possible simple key whose `Key` would go in front of the queue.
+    bool key_waits_at_front() const {
+        for (const PendingKey& key : simple_keys_) {
+            if (key.possible && key.token_number == tokens_delivered_) return true;
+        }
+        return false;
+    }
     bool fetch_next_token();
     bool dispatch();
     bool fetch_stream_end();

@@ -79,6 +79,22 @@ struct Token {
 
     Token() = default;
     Token(TokenType t, Span s) : type(t), span(s) {}
+    Token(const Token&) = default;
+    Token(Token&&) noexcept = default;
+    Token& operator=(const Token&) = default;
+    // Moves happen once per delivered token; only directives carry
+    // parameters, so the vector is left alone when neither side has any.
+    Token& operator=(Token&& other) noexcept {
+        type = other.type;
+        style = other.style;
+        major = other.major;
+        minor = other.minor;
+        split = other.split;
+        span = other.span;
+        value = std::move(other.value);
+        if (!params.empty() || !other.params.empty()) params = std::move(other.params);
+        return *this;
+    }
 
     const std::string& name() const { return value; }
     const std::string& text() const { return value; }

@@ -23,24 +23,24 @@ public:
     const Token& back() const { return slot(size_ - 1); }
 
     // Appends a token of the given kind and span with an empty payload.
-    Token& emplace_back(TokenType type, Span span) { return emplace(size_, type, span); }
+    Token& emplace_back(TokenType type, Span span) {
+        if (size_ == slots_.size()) grow();
+        return reset(slot(size_++), type, span);
+    }
 
     // Inserts a token of the given kind and span with an empty payload at
     // `position` counted from the front (clamped to the size).
     Token& emplace(std::size_t position, TokenType type, Span span) {
         if (position > size_) position = size_;
         if (size_ == slots_.size()) grow();
-        for (std::size_t i = size_; i > position; --i) slot(i) = std::move(slot(i - 1));
+        // A key's tokens usually start the queue: then the ring grows at the front.
+        if (position == 0) {
+            head_ = (head_ + slots_.size() - 1) & (slots_.size() - 1);
+        } else {
+            for (std::size_t i = size_; i > position; --i) slot(i) = std::move(slot(i - 1));
+        }
         ++size_;
-        Token& token = slot(position);
-        token.type = type;
-        token.style = ScalarStyle::Plain;
-        token.major = token.minor = 0;
-        token.split = 0;
-        token.span = span;
-        token.value.clear();
-        token.params.clear();
-        return token;
+        return reset(slot(position), type, span);
     }
 
     void push_back(Token&& token) {
@@ -59,6 +59,17 @@ private:
 
     Token& slot(std::size_t i) { return slots_[(head_ + i) & (slots_.size() - 1)]; }
     const Token& slot(std::size_t i) const { return slots_[(head_ + i) & (slots_.size() - 1)]; }
+
+    static Token& reset(Token& token, TokenType type, Span span) {
+        token.type = type;
+        token.style = ScalarStyle::Plain;
+        token.major = token.minor = 0;
+        token.split = 0;
+        token.span = span;
+        token.value.clear();
+        token.params.clear();
+        return token;
+    }
 
     // Doubles the ring, keeping the queued tokens in order from slot 0.
     void grow() {
