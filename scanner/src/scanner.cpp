@@ -3,7 +3,6 @@
 // simple-key bookkeeping. The token families live in the scan_*.cpp files.
 #include "scanner/src/scanner.hpp"
 
-
 namespace brackle_scanner {
 
 Scanner::Scanner(std::string_view text) : input_(text) {}

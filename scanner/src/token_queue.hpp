@@ -16,8 +16,6 @@ namespace brackle_scanner {
 
 class TokenQueue {
 public:
-    TokenQueue() : slots_(initial_capacity) {}
-
     bool empty() const { return size_ == 0; }
     std::size_t size() const { return size_; }
     const Token& back() const { return slot(size_ - 1); }
@@ -55,7 +53,7 @@ public:
     }
 
 private:
-    static constexpr std::size_t initial_capacity = 16;  // a power of two
+    static constexpr std::size_t initial_capacity = 8;  // a power of two
 
     Token& slot(std::size_t i) { return slots_[(head_ + i) & (slots_.size() - 1)]; }
     const Token& slot(std::size_t i) const { return slots_[(head_ + i) & (slots_.size() - 1)]; }
@@ -71,9 +69,10 @@ private:
         return token;
     }
 
-    // Doubles the ring, keeping the queued tokens in order from slot 0.
+    // Doubles the ring (or makes its first slots), keeping the queued tokens
+    // in order from slot 0.
     void grow() {
-        std::vector<Token> bigger(slots_.size() * 2);
+        std::vector<Token> bigger(slots_.empty() ? initial_capacity : slots_.size() * 2);
         for (std::size_t i = 0; i < size_; ++i) bigger[i] = std::move(slot(i));
         slots_ = std::move(bigger);
         head_ = 0;
