@@ -12,18 +12,36 @@ bool Scanner::fail(SourceMark mark, std::string_view message) {
     return false;
 }
 
-Delivery Scanner::next_token(Token& out) {
+Delivery Scanner::peek_token(Token*& out) {
     if (error_) return Delivery::Error;
     if (stream_ended_) return Delivery::End;
-    if (!fetch_more_tokens()) return Delivery::Error;
-    if (tokens_.empty()) {
-        fail(mark_, "did not find expected next token");
-        return Delivery::Error;
+    if (!token_ready_) {
+        if (!fetch_more_tokens()) return Delivery::Error;
+        if (tokens_.empty()) {
+            fail(mark_, "did not find expected next token");
+            return Delivery::Error;
+        }
+        token_ready_ = true;
     }
-    tokens_.take_front(out);
-    ++tokens_delivered_;
-    if (out.type == TokenType::StreamEnd) stream_ended_ = true;
+    out = &tokens_.front();
     return Delivery::Token;
+}
+
+void Scanner::skip_token() {
+    if (tokens_.front().type == TokenType::StreamEnd) stream_ended_ = true;
+    tokens_.pop_front();
+    ++tokens_delivered_;
+    token_ready_ = false;
+}
+
+Delivery Scanner::next_token(Token& out) {
+    Token* token = nullptr;
+    const Delivery delivery = peek_token(token);
+    if (delivery == Delivery::Token) {
+        out = std::move(*token);
+        skip_token();
+    }
+    return delivery;
 }
 
 // Fetches until the front token can be handed out: a possible simple key

@@ -35,7 +35,14 @@ class Scanner {
 public:
     explicit Scanner(std::string_view text);
 
+    // The next token, moved into `out`.
     Delivery next_token(Token& out);
+    // The next token, left at the front of the queue until `skip_token`, so
+    // that the caller can look at it and move out only what it keeps. The
+    // pointer stays valid until `skip_token`.
+    Delivery peek_token(Token*& out);
+    // Hands over the peeked token; call only after `peek_token` gave one.
+    void skip_token();
     const ScanError& error() const { return *error_; }
     SourceMark mark() const { return mark_; }
 
@@ -197,6 +204,7 @@ private:
     TokenQueue tokens_;
     std::vector<Token> pending_comments_;
     std::size_t tokens_delivered_ = 0;
+    bool token_ready_ = false;  // the front token was found deliverable and not yet skipped
     bool stream_started_ = false;
     bool stream_ended_ = false;
     bool simple_key_allowed_ = true;

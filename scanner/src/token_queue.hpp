@@ -46,8 +46,10 @@ public:
         slot(size_++) = std::move(token);
     }
 
-    void take_front(Token& out) {
-        out = std::move(slot(0));
+    Token& front() { return slot(0); }
+
+    // Drops the front token; its slot is refilled in place later.
+    void pop_front() {
         head_ = (head_ + 1) & (slots_.size() - 1);
         --size_;
     }
