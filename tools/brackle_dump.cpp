@@ -2,11 +2,13 @@
 // item, for tests, debugging and benchmarks.
 //
 //   brackle-dump tokens FILE      the scanner's tokens with their spans
-//   brackle-dump events FILE      (not available yet)
+//   brackle-dump events FILE      the parser's events, in the YAML test suite's
+//                                 test.event format, comments as `=COM "text"`
 //   brackle-dump roundtrip FILE   (not available yet)
 //
 // FILE may be `-` for standard input. Exit status: 0 on success, 1 when the
 // input has a scan or parse error, 2 on a usage or I/O error.
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -15,12 +17,18 @@
 #include <string>
 #include <string_view>
 
+#include "scanner/src/parser.hpp"
 #include "scanner/src/scanner.hpp"
 #include "scanner/src/token.hpp"
 
 namespace {
 
 using brackle_scanner::Delivery;
+using brackle_scanner::Event;
+using brackle_scanner::EventType;
+using brackle_scanner::Parser;
+using brackle_scanner::ScalarStyle;
+using brackle_scanner::ScanError;
 using brackle_scanner::Scanner;
 using brackle_scanner::SourceMark;
 using brackle_scanner::Token;
@@ -85,6 +93,22 @@ public:
         }
         buf_.append(s.data() + run, s.size() - run);
         buf_ += '"';
+        if (buf_.size() >= flush_at) flush();
+    }
+
+    // A value as the YAML test suite writes it in test.event: backslash, line
+    // feed, tab, backspace and carriage return escaped, everything else as is.
+    void put_event_text(std::string_view s) {
+        for (char c : s) {
+            switch (c) {
+                case '\\': buf_ += "\\\\"; break;
+                case '\n': buf_ += "\\n"; break;
+                case '\t': buf_ += "\\t"; break;
+                case '\b': buf_ += "\\b"; break;
+                case '\r': buf_ += "\\r"; break;
+                default: buf_ += c;
+            }
+        }
         if (buf_.size() >= flush_at) flush();
     }
 
@@ -182,6 +206,14 @@ void write_token(Writer& out, const Token& tok) {
     out.put('\n');
 }
 
+void write_error(Writer& out, const ScanError& error) {
+    out.put("error ");
+    out.put_mark(error.mark);
+    out.put(' ');
+    out.put_json(error.info);
+    out.put('\n');
+}
+
 int run_tokens(std::string_view, std::span<char* const> args) {
     if (args.size() != 1) return fail_usage("usage: brackle-dump tokens FILE");
     std::string text;
@@ -194,15 +226,124 @@ int run_tokens(std::string_view, std::span<char* const> args) {
         switch (scanner.next_token(tok)) {
             case Delivery::Token: write_token(out, tok); break;
             case Delivery::End: return 0;
-            case Delivery::Error:
-                out.put("error ");
-                out.put_mark(scanner.error().mark);
-                out.put(' ');
-                out.put_json(scanner.error().info);
-                out.put('\n');
-                return 1;
+            case Delivery::Error: write_error(out, scanner.error()); return 1;
         }
     }
+}
+
+// Byte offsets of character indexes, decoding as the scanner does (the lead
+// byte gives the length, clamped at the end). Asked for indexes in
+// increasing order, it walks the text once.
+class CharCursor {
+public:
+    explicit CharCursor(std::string_view text) : text_(text) {}
+
+    std::size_t byte_offset(std::size_t index) {
+        if (index < index_) index_ = byte_ = 0;
+        for (; index_ < index && byte_ < text_.size(); ++index_) {
+            auto lead = static_cast<unsigned char>(text_[byte_]);
+            std::size_t width = lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+            byte_ = std::min(byte_ + width, text_.size());
+        }
+        return byte_;
+    }
+
+private:
+    std::string_view text_;
+    std::size_t index_ = 0;
+    std::size_t byte_ = 0;
+};
+
+// A document end was written as `...` when its span holds exactly that: the
+// event carries no flag, and an implicit end spans the token that follows.
+bool ends_with_marker(const Event& ev, std::string_view text, CharCursor& chars) {
+    if (ev.span.end.index - ev.span.start.index != 3) return false;
+    const std::size_t start = chars.byte_offset(ev.span.start.index);
+    const std::size_t end = chars.byte_offset(ev.span.end.index);
+    return text.substr(start, end - start) == "...";
+}
+
+char style_indicator(ScalarStyle style) {
+    switch (style) {
+        case ScalarStyle::Plain: return ':';
+        case ScalarStyle::SingleQuoted: return '\'';
+        case ScalarStyle::DoubleQuoted: return '"';
+        case ScalarStyle::Literal: return '|';
+        case ScalarStyle::Folded: return '>';
+    }
+    return '?';
+}
+
+// ` &anchor <tag>`, each when present.
+void write_properties(Writer& out, const Event& ev) {
+    if (ev.anchor) {
+        out.put(" &");
+        out.put(*ev.anchor);
+    }
+    if (ev.tag) {
+        out.put(" <");
+        out.put(ev.tag->handle);
+        out.put(ev.tag->suffix);
+        out.put('>');
+    }
+}
+
+// One event as a test.event line.
+void write_event(Writer& out, const Event& ev, std::string_view text, CharCursor& chars) {
+    switch (ev.type) {
+        case EventType::StreamStart: out.put("+STR"); break;
+        case EventType::StreamEnd: out.put("-STR"); break;
+        case EventType::DocumentStart: out.put(ev.explicit_start ? "+DOC ---" : "+DOC"); break;
+        case EventType::DocumentEnd:
+            out.put(ends_with_marker(ev, text, chars) ? "-DOC ..." : "-DOC");
+            break;
+        case EventType::MappingStart:
+            out.put(ev.flow ? "+MAP {}" : "+MAP");
+            write_properties(out, ev);
+            break;
+        case EventType::MappingEnd: out.put("-MAP"); break;
+        case EventType::SequenceStart:
+            out.put(ev.flow ? "+SEQ []" : "+SEQ");
+            write_properties(out, ev);
+            break;
+        case EventType::SequenceEnd: out.put("-SEQ"); break;
+        case EventType::Scalar:
+            out.put("=VAL");
+            write_properties(out, ev);
+            out.put(' ');
+            out.put(style_indicator(ev.style));
+            out.put_event_text(ev.value);
+            break;
+        case EventType::Alias:
+            out.put("=ALI *");
+            out.put(ev.anchor.value_or(""));
+            break;
+        case EventType::Comment:
+            out.put("=COM ");
+            out.put_json(ev.value);
+            break;
+    }
+    out.put('\n');
+}
+
+int run_events(std::string_view, std::span<char* const> args) {
+    if (args.size() != 1) return fail_usage("usage: brackle-dump events FILE");
+    std::string input;
+    if (!read_input(args[0], input)) return 2;
+
+    const std::string_view text = without_bom(input);
+    Parser parser(text);
+    CharCursor chars(text);
+    Writer out(stdout);
+    Event ev;
+    do {
+        if (!parser.next_event(ev)) {
+            write_error(out, parser.error());
+            return 1;
+        }
+        write_event(out, ev, text, chars);
+    } while (ev.type != EventType::StreamEnd);
+    return 0;
 }
 
 int run_not_available(std::string_view name, std::span<char* const>) {
@@ -219,7 +360,7 @@ struct Command {
 
 constexpr Command commands[] = {
     {"tokens", "FILE", run_tokens},
-    {"events", "FILE", run_not_available},
+    {"events", "FILE", run_events},
     {"roundtrip", "FILE [options]", run_not_available},
 };
 

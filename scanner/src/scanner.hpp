@@ -21,7 +21,7 @@ namespace brackle_scanner {
 
 // The answer to one token request.
 enum class Delivery : std::uint8_t {
-    Token,  // the token was moved into the caller's slot
+    Token,  // a token was handed over
     End,    // StreamEnd was delivered earlier: nothing more
     Error,  // `error()` holds the first error; every later request repeats it
 };

@@ -1,41 +1,14 @@
 // brackle-dump tokens: the documented line format, the error line and the
 // exit status, run as a separate process on files and on standard input.
-#include <gtest/gtest.h>
-#include <sys/wait.h>
-
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <string>
+
+#include "tests/cpp/dump_util.hpp"
 
 namespace brackle_test {
 namespace {
 
-struct DumpRun {
-    std::string out;
-    int status;
-};
-
-// Runs `brackle-dump tokens ARG` with `text` in a file (or piped in for `-`).
 DumpRun dump_tokens(const std::string& text, bool from_stdin = false) {
-    // One file per test: ctest runs the tests as parallel processes.
-    const std::filesystem::path file =
-        std::filesystem::temp_directory_path() /
-        ("brackle_dump_" +
-         std::string(testing::UnitTest::GetInstance()->current_test_info()->name()) + ".yaml");
-    std::ofstream(file, std::ios::binary) << text;
-    const std::string command =
-        from_stdin ? std::string(BRACKLE_DUMP_PATH) + " tokens - < " + file.string()
-                   : std::string(BRACKLE_DUMP_PATH) + " tokens " + file.string();
-    DumpRun run{"", -1};
-    std::FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return run;
-    char buf[4096];
-    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, pipe)) > 0;) run.out.append(buf, n);
-    const int status = pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::filesystem::remove(file);
-    return run;
+    return dump_text("tokens", text, from_stdin);
 }
 
 TEST(DumpTokens, PrintsEveryPayloadKindAsDocumented) {

@@ -1,56 +1,13 @@
 // Robustness: every input of the YAML test suite, and hostile inputs, end in
 // StreamEnd or a ScanError within a bounded number of tokens, with spans that
 // stay inside the text and agree with it.
-#include <algorithm>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <map>
-#include <set>
-#include <sstream>
 #include <string>
 
 #include "tests/cpp/scanner_test_util.hpp"
+#include "tests/cpp/suite_util.hpp"
 
 namespace brackle_test {
 namespace {
-
-namespace fs = std::filesystem;
-
-#ifndef BRACKLE_SOURCE_DIR
-#define BRACKLE_SOURCE_DIR "."
-#endif
-
-fs::path suite_dir() {
-    if (const char* env = std::getenv("BRACKLE_YAML_TEST_SUITE"); env && *env) return env;
-    return fs::path(BRACKLE_SOURCE_DIR) / ".." / "shared" / "yaml-test-suite";
-}
-
-std::string read_file(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-struct SuiteCase {
-    std::string id;  // "229Q", or "SM9W/01" for a numbered variant
-    fs::path dir;
-    bool must_fail;
-};
-
-std::vector<SuiteCase> suite_cases() {
-    std::vector<SuiteCase> cases;
-    for (const auto& entry : fs::recursive_directory_iterator(suite_dir())) {
-        if (!entry.is_regular_file() || entry.path().filename() != "in.yaml") continue;
-        const fs::path dir = entry.path().parent_path();
-        cases.push_back(
-            {fs::relative(dir, suite_dir()).generic_string(), dir, fs::exists(dir / "error")});
-    }
-    std::sort(cases.begin(), cases.end(),
-              [](const SuiteCase& a, const SuiteCase& b) { return a.id < b.id; });
-    return cases;
-}
 
 // A bound no terminating scan can reach: a token needs at least one
 // character, except for the structure tokens, a few per character at most.
@@ -106,9 +63,7 @@ void check_scan_contract(std::string_view text, const ScanResult& r) {
 }
 
 TEST(YamlTestSuite, EveryInputEndsInStreamEndOrAnError) {
-    if (!fs::is_directory(suite_dir()))
-        GTEST_SKIP() << "YAML test suite not found at " << suite_dir()
-                     << " (set BRACKLE_YAML_TEST_SUITE)";
+    if (const std::string reason = suite_missing_reason(); !reason.empty()) GTEST_SKIP() << reason;
     const auto cases = suite_cases();
     ASSERT_GT(cases.size(), 300u) << "suite at " << suite_dir() << " looks incomplete";
     for (const auto& c : cases) {
@@ -129,18 +84,8 @@ TEST(YamlTestSuite, EveryInputEndsInStreamEndOrAnError) {
 // rejects are not required to fail here: many of those errors belong to the
 // parser.
 TEST(YamlTestSuite, AcceptedInputsScanWithoutError) {
-    if (!fs::is_directory(suite_dir()))
-        GTEST_SKIP() << "YAML test suite not found at " << suite_dir()
-                     << " (set BRACKLE_YAML_TEST_SUITE)";
-    std::set<std::string> listed;
-    std::ifstream known(fs::path(BRACKLE_SOURCE_DIR) / "tests" / "suite_known_differences.txt");
-    for (std::string line; std::getline(known, line);) {
-        std::replace(line.begin(), line.end(), ',', ' ');
-        std::replace(line.begin(), line.end(), '\t', ' ');
-        std::istringstream fields(line);
-        std::string id, check;
-        if (fields >> id >> check && id[0] != '#' && check == "scan") listed.insert(id);
-    }
+    if (const std::string reason = suite_missing_reason(); !reason.empty()) GTEST_SKIP() << reason;
+    const std::set<std::string> listed = known_differences("scan");
     std::set<std::string> seen;
     for (const auto& c : suite_cases()) {
         if (c.must_fail) continue;
