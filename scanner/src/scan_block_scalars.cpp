@@ -143,9 +143,7 @@ void Scanner::skip_block_scalar_indent(std::ptrdiff_t width, std::size_t& traili
         while (column() + static_cast<std::ptrdiff_t>(spaces) < width &&
                input_.byte_at(spaces) == ' ')
             ++spaces;
-        input_.skip_bytes(spaces);
-        mark_.index += spaces;
-        mark_.col += spaces;
+        advance(spaces, spaces);
         if (!is_break(ch())) return;
         skip_linebreak();
         ++trailing_breaks;

@@ -14,8 +14,7 @@ bool Scanner::fetch_directive() {
     const SourceMark name_mark = mark_;
     std::string name;
     const std::size_t n = input_.fetch_while_is_yaml_non_space(name);
-    mark_.index += n;
-    mark_.col += n;
+    advance(0, n);
     if (n > 0) line_start_ = false;
     if (name.empty())
         return fail(name_mark,
@@ -60,9 +59,7 @@ bool Scanner::fetch_directive() {
             skip_blanks();
             if (is_breakz(ch())) break;
             std::string param;
-            const std::size_t chars = input_.fetch_while_is_yaml_non_space(param);
-            mark_.index += chars;
-            mark_.col += chars;
+            advance(0, input_.fetch_while_is_yaml_non_space(param));
             token.params.push_back(std::move(param));
         }
     }
@@ -234,9 +231,7 @@ void Scanner::scan_comment() {
     const SourceMark start = mark_;
     const StrInput::Run run = input_.run_until(byte_class::break_or_nul);
     const char* text = input_.data();
-    input_.skip_bytes(run.bytes);
-    mark_.index += run.chars;
-    mark_.col += run.chars;
+    advance(run.bytes, run.chars);
     pending_comments_.emplace_back(TokenType::Comment, Span{start, mark_})
         .value.assign(text, run.bytes);
 }

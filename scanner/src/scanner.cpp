@@ -307,28 +307,18 @@ void Scanner::append_char(std::string& out) {
 void Scanner::skip_spaces() {
     std::size_t n = 0;
     while (input_.byte_at(n) == ' ') ++n;
-    input_.skip_bytes(n);
-    mark_.index += n;
-    mark_.col += n;
+    advance(n, n);
 }
 
-void Scanner::skip_blanks() {
-    const std::size_t n = input_.skip_while_blank();
-    mark_.index += n;
-    mark_.col += n;
-}
+void Scanner::skip_blanks() { advance(0, input_.skip_while_blank()); }
 
 void Scanner::skip_linebreak() {
     const unsigned char b = input_.byte_at(0);
-    if (b == '\r' && input_.byte_at(1) == '\n') {
-        input_.skip_bytes(2);
-        mark_.index += 2;
-    } else if (b == '\r' || b == '\n') {
-        input_.skip_bytes(1);
-        mark_.index += 1;
-    } else {
-        return;
-    }
+    const std::size_t width = b == '\r' && input_.byte_at(1) == '\n' ? 2 : 1;
+    if (b != '\r' && b != '\n') return;
+    input_.skip_bytes(width);
+    mark_.index += width;
+    mark_.byte = input_.offset();
     ++mark_.line;
     mark_.col = 0;
     line_start_ = true;

@@ -137,28 +137,28 @@ private:
     // Consuming characters while keeping the mark in step.
     // A token's characters clear the line-start flag; blanks and comments
     // between tokens leave it as it is.
+    // Skips `bytes` bytes holding `chars` characters of one line (0 bytes:
+    // the input has already moved).
+    void advance(std::size_t bytes, std::size_t chars) {
+        input_.skip_bytes(bytes);
+        mark_.index += chars;
+        mark_.col += chars;
+        mark_.byte = input_.offset();
+    }
     void skip_char() {  // one non-break character of a token
-        input_.skip();
-        ++mark_.index;
-        ++mark_.col;
+        advance(input_.width_at_cursor(), 1);
         line_start_ = false;
     }
-    void skip_chars(std::size_t n);  // n of them
-    void skip_blank() {              // one space or tab between tokens
-        input_.skip_bytes(1);
-        ++mark_.index;
-        ++mark_.col;
-    }
-    void skip_spaces();                  // a run of spaces between tokens
-    void skip_blanks();                  // a run of spaces and tabs between tokens
-    void skip_linebreak();               // one LF, CR or CR LF; nothing otherwise
-    void append_char(std::string& out);  // appends the current character and skips it
+    void skip_chars(std::size_t n);       // n of them
+    void skip_blank() { advance(1, 1); }  // one space or tab between tokens
+    void skip_spaces();                   // a run of spaces between tokens
+    void skip_blanks();                   // a run of spaces and tabs between tokens
+    void skip_linebreak();                // one LF, CR or CR LF; nothing otherwise
+    void append_char(std::string& out);   // appends the current character and skips it
     // Appends a run of a token's characters and skips it.
     void take_run(StrInput::Run run, std::string& out) {
         out.append(input_.data(), run.bytes);
-        input_.skip_bytes(run.bytes);
-        mark_.index += run.chars;
-        mark_.col += run.chars;
+        advance(run.bytes, run.chars);
         if (run.chars > 0) line_start_ = false;
     }
     std::ptrdiff_t column() const { return static_cast<std::ptrdiff_t>(mark_.col); }

@@ -10,11 +10,14 @@
 namespace brackle_scanner {
 
 // A position in the scanned text: characters from the start, line from 1,
-// column from 0 (both counted in characters, not bytes).
+// column from 0 (both counted in characters, not bytes). The byte offset is
+// kept beside them so that consumers can cut the source text at a mark
+// without mapping characters to bytes.
 struct SourceMark {
     std::size_t index = 0;
     std::size_t line = 1;
     std::size_t col = 0;
+    std::size_t byte = 0;
 
     friend bool operator==(const SourceMark&, const SourceMark&) = default;
 };

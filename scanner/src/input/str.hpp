@@ -36,7 +36,12 @@ concept Input = requires(I in, const I cin, std::size_t n, char32_t c, std::stri
 class StrInput {
 public:
     explicit StrInput(std::string_view text)
-        : cur_(reinterpret_cast<const unsigned char*>(text.data())), end_(cur_ + text.size()) {}
+        : begin_(reinterpret_cast<const unsigned char*>(text.data())),
+          cur_(begin_),
+          end_(cur_ + text.size()) {}
+
+    // Bytes consumed so far.
+    std::size_t offset() const { return static_cast<std::size_t>(cur_ - begin_); }
 
     bool at_end() const { return cur_ == end_; }
     std::size_t remaining_bytes() const { return static_cast<std::size_t>(end_ - cur_); }
@@ -176,6 +181,7 @@ private:
         return c;
     }
 
+    const unsigned char* begin_;
     const unsigned char* cur_;
     const unsigned char* end_;
 };

@@ -1,0 +1,380 @@
+// The loader's tree: the entry point, the event dispatch, nodes and where
+// they are placed, mapping keys and duplicate keys, and tags.
+#include "core/src/loader.hpp"
+
+#include <algorithm>
+#include <limits>
+
+#include "core/src/text.hpp"
+
+namespace brackle_core {
+
+namespace {
+
+using brackle_scanner::EventType;
+
+constexpr std::uint32_t clamp32(std::size_t v) {
+    return v > std::numeric_limits<std::uint32_t>::max() ? std::numeric_limits<std::uint32_t>::max()
+                                                         : static_cast<std::uint32_t>(v);
+}
+
+// A scanner line (from 1) as a 0-based line; one too large for 32 bits
+// gives the largest line that is not the clamp value itself.
+constexpr std::uint32_t zero_based_line(std::size_t line) {
+    if (line == 0) return 0;
+    return line - 1 > 0xFFFFFFFEu ? 0xFFFFFFFEu : static_cast<std::uint32_t>(line - 1);
+}
+
+ParseError error_from(const brackle_scanner::ScanError& e, bool internal) {
+    return ParseError{e.info, e.mark.index, zero_based_line(e.mark.line), clamp32(e.mark.col),
+                      internal};
+}
+
+bool is_block_scalar(NodeStyle s) { return s == NodeStyle::Literal || s == NodeStyle::Folded; }
+
+}  // namespace
+
+namespace loader {
+
+LoadResult parse(std::string_view source) {
+    const bool bom = source.starts_with("\xEF\xBB\xBF");
+    if (bom) source.remove_prefix(3);
+    const std::optional<CharMap> map = CharMap::build(source);
+    if (!map) return ParseError{std::string(source_too_large), 0, 0, 0, false};
+
+    brackle_scanner::Parser parser(source);
+    Loader loader(*map, bom);
+    brackle_scanner::Event ev;
+    for (;;) {
+        if (!parser.next_event(ev)) return error_from(parser.error(), parser.internal_error());
+        const bool end = ev.type == EventType::StreamEnd;
+        if (!loader.handle(ev, parser)) return loader.error();
+        if (end) return loader.finish();
+    }
+}
+
+}  // namespace loader
+
+Loader::At Loader::at(const SourceMark& m) const {
+    const Position pos = map_.has_lone_cr() ? map_.position_of(m.index, m.byte)
+                                            : Position{zero_based_line(m.line), clamp32(m.col)};
+    return At{m.index, m.byte, pos};
+}
+
+void Loader::step(At& a) const {
+    const text::Decoded d = text::decode_at(text_, a.byte);
+    a.byte += d.width;
+    ++a.index;
+    if (d.c == U'\n') {
+        ++a.pos.line;
+        a.pos.col = 0;
+    } else {
+        ++a.pos.col;
+    }
+}
+
+void Loader::step_within_line(At& a, std::size_t stop) const {
+    const std::size_t chars = text::count_chars(text_.substr(a.byte, stop - a.byte));
+    a.byte = stop;
+    a.index += chars;
+    a.pos.col = clamp32(a.pos.col + chars);
+}
+
+bool Loader::fail_internal(std::string_view message) {
+    error_ = ParseError{std::string(message), 0, 0, 0, true};
+    return false;
+}
+
+bool Loader::handle(Event& ev, const brackle_scanner::Parser& parser) {
+    switch (ev.type) {
+        case EventType::StreamStart: return true;
+        case EventType::DocumentStart: document_start(ev, parser); return true;
+        case EventType::DocumentEnd: document_end(ev); return true;
+        case EventType::StreamEnd: stream_end(ev); return true;
+        case EventType::Alias: return alias(ev);
+        case EventType::Scalar: return scalar(ev);
+        case EventType::SequenceStart: return collection_start(ev, true);
+        case EventType::MappingStart: return collection_start(ev, false);
+        case EventType::SequenceEnd:
+        case EventType::MappingEnd: return collection_end(ev);
+        case EventType::Comment: comment(ev); return true;
+    }
+    return true;
+}
+
+std::vector<Document> Loader::finish() {
+    if (!documents_.empty()) fill_line_space(documents_.front());
+    return std::move(documents_);
+}
+
+bool Loader::alias(Event& ev) {
+    blanks(at(ev.span.start));
+    Node node;
+    node.kind = kind::Alias{std::move(*ev.anchor)};
+    node.style = NodeStyle::Block;
+    NodeIndex index = 0;
+    if (!new_node(std::move(node), ev.span, index)) return false;
+    place(index);
+    advance(ev.span, true);
+    return true;
+}
+
+bool Loader::scalar(Event& ev) {
+    const auto style = static_cast<NodeStyle>(ev.style);
+    const At start = at(ev.span.start);
+    const At header = is_block_scalar(style) ? block_header(start) : start;
+    blanks(header);
+
+    Node node;
+    node.kind = kind::Scalar{};
+    node.style = style;
+    node.raw = scalar_raw(ev, header);
+    node.value = std::move(ev.value);
+    if (ev.anchor || ev.tag) {
+        NodeExtras& extras = node.extras.edit();
+        extras.anchor = std::move(ev.anchor);
+        if (ev.tag) extras.tag = node_tag(std::move(*ev.tag));
+        record_props(node, header);
+    }
+    if (is_block_scalar(style)) node.extras.edit().header_at = header.pos;
+    const bool has_raw = node.raw.has_value();
+
+    NodeIndex index = 0;
+    if (!new_node(std::move(node), ev.span, index)) return false;
+    place(index);
+    advance(ev.span, has_raw);
+    return true;
+}
+
+bool Loader::new_node(Node&& node, const Span& span, NodeIndex& index) {
+    node.line = zero_based_line(span.start.line);
+    node.col = clamp32(span.start.col);
+    if (document_.nodes.size() >= std::numeric_limits<NodeIndex>::max()) {
+        return fail_internal("too many nodes");
+    }
+    index = static_cast<NodeIndex>(document_.nodes.size());
+    document_.nodes.push_back(std::move(node));
+    spans_.push_back(NodeSpan{at(span.start), at(span.end), clamp32(span.end.line),
+                              explicit_key_before(at(span.start))});
+    node_trivia(index);
+    return true;
+}
+
+// Whether a `?` stands between the end of the last content and `start`,
+// with only white space, flow punctuation, `-` and comments around it.
+bool Loader::explicit_key_before(At start) const {
+    for (std::size_t b = content_end_.byte; b < start.byte;) {
+        const text::Decoded d = text::decode_at(text_, b);
+        if (d.c == U'?') return true;
+        if (d.c == U'#') {
+            const std::size_t lf = text_.find('\n', b);
+            if (lf == std::string_view::npos || lf >= start.byte) return false;
+            b = lf + 1;
+            continue;
+        }
+        const bool skipped = text::is_white_space(d.c) || d.c == U',' || d.c == U'-' ||
+                             d.c == U'[' || d.c == U']' || d.c == U'{' || d.c == U'}';
+        if (!skipped) return false;
+        b += d.width;
+    }
+    return false;
+}
+
+void Loader::place(NodeIndex index) {
+    last_placed_ = index;
+    if (frames_.empty()) {
+        document_.root = index;
+        return;
+    }
+    Frame& frame = frames_.back();
+    if (frame.is_sequence) {
+        frame.items.push_back(index);
+    } else if (!frame.pending_key) {
+        const Node& key = document_.nodes[index];
+        const Position here{key.line, key.col};
+        const std::string_view text = key_repr(index);
+        if (const std::optional<Position> previous = frame.seen_keys.see(text, here)) {
+            document_.duplicate_keys.push_back(DuplicateKey{std::string(text), *previous, here});
+        }
+        frame.pending_key = index;
+    } else {
+        const NodeIndex key_index = *frame.pending_key;
+        const Node& key = document_.nodes[key_index];
+        Entry entry;
+        entry.key = key_index;
+        entry.value = index;
+        entry.merge = std::holds_alternative<kind::Scalar>(key.kind) &&
+                      key.style == NodeStyle::Plain && !key.extras.get().tag && key.value &&
+                      *key.value == "<<";
+        entry.explicit_key = spans_[key_index].explicit_key;
+        entry.colon = colon_after(spans_[key_index].end);
+        frame.entries.push_back(std::move(entry));
+        frame.pending_key.reset();
+    }
+    frame.has_child = true;
+}
+
+// Where a `:` follows `from` with only white space and comments before it.
+std::optional<Position> Loader::colon_after(At from) const {
+    for (At here = from; here.byte < text_.size();) {
+        const text::Decoded d = text::decode_at(text_, here.byte);
+        if (d.c == U':') return here.pos;
+        if (d.c == U'#') {
+            const std::size_t lf = text_.find('\n', here.byte);
+            if (lf == std::string_view::npos) return std::nullopt;
+            step_within_line(here, lf);
+            continue;
+        }
+        if (!text::is_white_space(d.c)) return std::nullopt;
+        step(here);
+    }
+    return std::nullopt;
+}
+
+// The text by which mapping keys are compared: a scalar's value, `[a,b]`
+// for sequences, `{k:v,...}` for mappings, `*name` for aliases. Built with
+// an explicit stack: keys can nest as deep as the input does.
+std::string_view Loader::key_repr(NodeIndex index) {
+    const Node& key = document_.nodes[index];
+    if (std::holds_alternative<kind::Scalar>(key.kind)) {
+        return key.value ? std::string_view(*key.value) : std::string_view();
+    }
+    struct Step {
+        NodeIndex node;
+        std::size_t next = 0;  // children written so far
+    };
+    std::string& out = key_text_;
+    out.clear();
+    std::vector<Step> stack{{index}};
+    while (!stack.empty()) {
+        Step& step = stack.back();
+        const Node& node = document_.nodes[step.node];
+        if (const auto* seq = std::get_if<kind::Sequence>(&node.kind)) {
+            if (step.next == 0) out += '[';
+            if (step.next < seq->items.size()) {
+                if (step.next > 0) out += ',';
+                const NodeIndex child = seq->items[step.next++];
+                stack.push_back({child});
+            } else {
+                out += ']';
+                stack.pop_back();
+            }
+        } else if (const auto* map = std::get_if<kind::Mapping>(&node.kind)) {
+            if (step.next == 0) out += '{';
+            if (step.next < 2 * map->entries.size()) {
+                const Entry& e = map->entries[step.next / 2];
+                if (step.next % 2 == 1) {
+                    out += ':';
+                } else if (step.next > 0) {
+                    out += ',';
+                }
+                const NodeIndex child = step.next % 2 == 0 ? e.key : e.value;
+                ++step.next;
+                stack.push_back({child});
+            } else {
+                out += '}';
+                stack.pop_back();
+            }
+        } else if (const auto* alias = std::get_if<kind::Alias>(&node.kind)) {
+            out += '*';
+            out += alias->name;
+            stack.pop_back();
+        } else {
+            if (node.value) out += *node.value;
+            stack.pop_back();
+        }
+    }
+    return out;
+}
+
+bool Loader::collection_start(Event& ev, bool is_sequence) {
+    blanks(at(ev.span.start));
+    Node node;
+    if (is_sequence) {
+        node.kind = kind::Sequence{};
+    } else {
+        node.kind = kind::Mapping{};
+    }
+    node.style = ev.flow ? NodeStyle::Flow : NodeStyle::Block;
+    if (ev.anchor || ev.tag) {
+        NodeExtras& extras = node.extras.edit();
+        extras.anchor = std::move(ev.anchor);
+        if (ev.tag) extras.tag = node_tag(std::move(*ev.tag));
+        record_props(node, at(ev.span.start));
+    }
+    NodeIndex index = 0;
+    if (!new_node(std::move(node), ev.span, index)) return false;
+    Frame& frame = frames_.push();
+    frame.node = index;
+    frame.is_sequence = is_sequence;
+    frame.flow = ev.flow;
+    frame.col = clamp32(ev.span.start.col);
+    advance(ev.span, true);
+    return true;
+}
+
+bool Loader::collection_end(const Event& ev) {
+    blanks(at(ev.span.start));
+    if (frames_.empty()) return fail_internal("unbalanced collection events");
+    Frame& frame = frames_.pop();
+    std::vector<Trivia> after = collection_after(frame);
+
+    NodeSpan& span = spans_[frame.node];
+    if (frame.flow) {
+        span.end_line = clamp32(ev.span.start.line);
+        span.end = at(ev.span.end);
+    } else if (!frame.items.empty() || !frame.entries.empty()) {
+        const NodeIndex last = frame.is_sequence ? frame.items.back() : frame.entries.back().value;
+        span.end_line = spans_[last].end_line;
+        span.end = spans_[last].end;
+    } else {
+        span.end_line = clamp32(ev.span.start.line);
+        span.end = at(ev.span.start);
+    }
+
+    Node& node = document_.nodes[frame.node];
+    if (frame.flow) compute_flow_seps(frame, node);
+    // Exact-size copies: the frame keeps its buffers for the next collection.
+    if (frame.is_sequence) {
+        node.kind = kind::Sequence{std::vector<NodeIndex>(frame.items.begin(), frame.items.end())};
+    } else {
+        node.kind = kind::Mapping{std::vector<Entry>(frame.entries.begin(), frame.entries.end())};
+    }
+    if (!after.empty()) {
+        std::vector<Trivia>& slot = node.extras.edit().trivia.after;
+        slot.insert(slot.end(), std::make_move_iterator(after.begin()),
+                    std::make_move_iterator(after.end()));
+    }
+    place(frame.node);
+    advance(ev.span, true);
+    return true;
+}
+
+NodeTag Loader::node_tag(brackle_scanner::Tag&& tag) const {
+    NodeTag out;
+    out.full = tag.handle + tag.suffix;
+    if (tag.handle == "!") {
+        out.handle = "!";
+    } else if (const auto d =
+                   std::find_if(document_.tag_directives.begin(), document_.tag_directives.end(),
+                                [&](const TagDirective& t) { return t.prefix == tag.handle; });
+               d != document_.tag_directives.end()) {
+        out.handle = d->handle;
+    } else if (tag.handle == brackle_scanner::standard_tag_prefix) {
+        out.handle = "!!";
+    }
+    out.suffix = std::move(tag.suffix);
+    return out;
+}
+
+// Moves the cursors past an event's span: the blank-line cursor always, the
+// end of content when the event has source text of its own.
+void Loader::advance(const Span& span, bool content) {
+    if (span.end.index > blank_cursor_.index) blank_cursor_ = at(span.end);
+    if (content) {
+        if (span.end.index > content_end_.index) content_end_ = at(span.end);
+        pending_was_empty_ = pending_.empty();
+    }
+}
+
+}  // namespace brackle_core

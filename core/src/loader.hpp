@@ -1,0 +1,180 @@
+// The loader: builds documents from the parser's events, and records from
+// the source text around each event everything the events do not carry, so
+// that a document loaded and emitted unchanged comes back byte for byte.
+//
+// loader.cpp holds the tree (event dispatch, nodes, placing, keys, tags);
+// loader_trivia.cpp holds what makes the load lossless (blank lines and
+// comments, raw scalar text, property positions, flow separators, documents
+// and the stream's end).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <variant>
+#include <vector>
+
+#include "core/src/charmap.hpp"
+#include "core/src/node.hpp"
+#include "core/src/seen_keys.hpp"
+#include "scanner/src/parser.hpp"
+
+namespace brackle_core {
+
+// The error of a load: the scanner's or parser's message and mark, with the
+// line counted from 0.
+struct ParseError {
+    std::string message;
+    std::size_t index = 0;   // character index of the mark
+    std::uint32_t line = 0;  // from 0
+    std::uint32_t col = 0;
+    bool internal = false;  // a broken invariant, not a fault of the input
+
+    friend bool operator==(const ParseError&, const ParseError&) = default;
+};
+
+using LoadResult = std::variant<std::vector<Document>, ParseError>;
+
+namespace loader {
+// Every document of `source`, in stream order, or the first error.
+LoadResult parse(std::string_view source);
+}  // namespace loader
+
+class Loader {
+public:
+    Loader(const CharMap& map, bool bom) : map_(map), text_(map.text()), bom_(bom) {}
+
+    // Handles one event; false when the load has to stop (see `error`).
+    bool handle(brackle_scanner::Event& ev, const brackle_scanner::Parser& parser);
+    // Finishes the load after StreamEnd: the documents, in stream order.
+    std::vector<Document> finish();
+    const ParseError& error() const { return error_; }
+
+private:
+    using Event = brackle_scanner::Event;
+    using Span = brackle_scanner::Span;
+    using SourceMark = brackle_scanner::SourceMark;
+
+    // A point of the source: its character index, its byte offset and its
+    // position. The scanner's marks carry the first two, so the loader cuts
+    // text without mapping characters to bytes, and (unless a lone CR makes
+    // the scanner count lines differently) their line and column too.
+    struct At {
+        std::size_t index = 0;
+        std::size_t byte = 0;
+        Position pos;
+    };
+    At at(const SourceMark& m) const;
+    // Steps over the character at `a`.
+    void step(At& a) const;
+    // Steps to byte `stop`, which the current line reaches (its LF at most).
+    void step_within_line(At& a, std::size_t stop) const;
+
+    struct Frame {
+        NodeIndex node = 0;
+        bool is_sequence = false;
+        bool flow = false;
+        bool has_child = false;
+        std::uint32_t col = 0;
+        std::vector<NodeIndex> items;
+        std::vector<Entry> entries;
+        std::optional<NodeIndex> pending_key;
+        SeenKeys seen_keys;
+    };
+    // The open collections, innermost last. A closed frame keeps the capacity
+    // of its lists for the next collection opened at its depth.
+    class FrameStack {
+    public:
+        bool empty() const { return depth_ == 0; }
+        Frame& back() { return frames_[depth_ - 1]; }
+        Frame& push() {
+            if (depth_ == frames_.size()) frames_.emplace_back();
+            Frame& frame = frames_[depth_++];
+            frame.has_child = false;
+            frame.items.clear();
+            frame.entries.clear();
+            frame.pending_key.reset();
+            frame.seen_keys.clear();
+            return frame;
+        }
+        // The innermost frame, closed; it stays readable until the next push.
+        Frame& pop() { return frames_[--depth_]; }
+
+    private:
+        std::vector<Frame> frames_;
+        std::size_t depth_ = 0;
+    };
+    // Per node, beside the arena: where its source text starts and ends.
+    struct NodeSpan {
+        At start;
+        At end;
+        std::uint32_t end_line = 0;  // the end mark's line as the scanner counts (from 1)
+        bool explicit_key = false;   // a `?` stood before the node
+    };
+
+    // loader.cpp
+    bool fail_internal(std::string_view message);
+    bool scalar(Event& ev);
+    bool alias(Event& ev);
+    bool new_node(Node&& node, const Span& span, NodeIndex& index);
+    void place(NodeIndex index);
+    std::string_view key_repr(NodeIndex index);
+    bool collection_start(Event& ev, bool is_sequence);
+    bool collection_end(const Event& ev);
+    NodeTag node_tag(brackle_scanner::Tag&& tag) const;
+    std::optional<Position> colon_after(At from) const;
+    bool explicit_key_before(At start) const;
+    void advance(const Span& span, bool content);
+    std::string_view between(At from, At to) const {
+        return from.byte < to.byte ? text_.substr(from.byte, to.byte - from.byte)
+                                   : std::string_view();
+    }
+
+    // loader_trivia.cpp
+    void blanks(At to);
+    void comment(Event& ev);
+    void attach_comment(Comment&& comment, std::uint32_t line, At where);
+    void node_trivia(NodeIndex index);
+    std::vector<Trivia> collection_after(const Frame& frame);
+    bool line_is_blank(std::uint32_t line) const;
+    void record_props(Node& node, At to) const;
+    At block_header(At to) const;
+    std::optional<std::string> scalar_raw(const Event& ev, At header) const;
+    std::pair<std::string, At> separation(At from, std::optional<At> to) const;
+    At past_properties(At from, std::size_t n) const;
+    void compute_flow_seps(const Frame& frame, Node& node);
+    void document_start(const Event& ev, const brackle_scanner::Parser& parser);
+    void document_end(const Event& ev);
+    void stream_end(const Event& ev);
+    std::optional<std::string> region(At from, At to) const;
+    void fill_line_space(Document& first) const;
+
+    const CharMap& map_;
+    std::string_view text_;
+    bool bom_;
+    ParseError error_;
+
+    std::vector<Document> documents_;
+    Document document_;
+    FrameStack frames_;
+    std::vector<NodeSpan> spans_;
+    std::optional<NodeIndex> last_placed_;
+    At content_end_;
+    // The end of the last finished document's content, if it had nodes.
+    std::optional<At> last_content_end_;
+    std::string key_text_;  // the buffer `key_repr` builds collection keys in
+
+    std::vector<Trivia> pending_;
+    std::optional<Trivia> pending_eol_;
+    At blank_cursor_;
+    bool pending_was_empty_ = true;
+    bool after_doc_start_ = false;
+    std::uint32_t doc_start_line_ = 0;
+    bool after_doc_end_ = false;
+    std::uint32_t doc_end_line_ = 0;
+};
+
+}  // namespace brackle_core

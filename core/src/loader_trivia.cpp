@@ -1,0 +1,633 @@
+// What makes the load lossless: blank lines and comments and the nodes or
+// documents they belong to, the source text of scalars, where properties
+// and block scalar headers were written, the gaps between flow items,
+// directives and markers, the stream's end, and the source lines whose
+// whitespace a writer could not rebuild.
+#include <algorithm>
+#include <limits>
+
+#include "core/src/loader.hpp"
+#include "core/src/text.hpp"
+
+namespace brackle_core {
+
+namespace {
+
+constexpr std::uint32_t clamp32(std::size_t v) {
+    return v > std::numeric_limits<std::uint32_t>::max() ? std::numeric_limits<std::uint32_t>::max()
+                                                         : static_cast<std::uint32_t>(v);
+}
+
+bool is_blank(const Trivia& t) { return std::holds_alternative<Blank>(t); }
+
+const Comment* as_comment(const Trivia& t) { return std::get_if<Comment>(&t); }
+
+template <class T>
+void append(std::vector<T>& to, std::vector<T>&& from) {
+    to.insert(to.end(), std::make_move_iterator(from.begin()), std::make_move_iterator(from.end()));
+}
+
+// A line, without its line break, that is a document-end marker.
+bool is_document_end_marker(std::string_view line) {
+    return line.starts_with("...") && (line.size() == 3 || line[3] == ' ' || line[3] == '\t');
+}
+
+bool is_header_char(char c) {
+    return c == '|' || c == '>' || c == '+' || c == '-' || (c >= '0' && c <= '9');
+}
+
+// Characters that end a property (`&anchor`, `!tag`) and a gap's punctuation.
+bool ends_property(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == ',' || c == '[' || c == ']' ||
+           c == '{' || c == '}';
+}
+
+bool is_separator_char(char32_t c) {
+    return text::is_white_space(c) || c == U',' || c == U':' || c == U'?';
+}
+
+// A token may start after white space, after a comment's end, and after
+// the indicators that a node's properties can follow.
+bool starts_token_after(char32_t c) {
+    return text::is_white_space(c) || c == U',' || c == U'-' || c == U':' || c == U'?' ||
+           c == U'[' || c == U'{';
+}
+
+// Up to `n` words of a line, split at spaces, tabs and CRs.
+std::vector<std::string_view> split_words(std::string_view line, std::size_t n) {
+    std::vector<std::string_view> words;
+    for (std::size_t w = 0; w < line.size() && words.size() < n;) {
+        while (w < line.size() && (line[w] == ' ' || line[w] == '\t' || line[w] == '\r')) ++w;
+        const std::size_t stop = std::min(line.find_first_of(" \t\r", w), line.size());
+        if (stop > w) words.push_back(line.substr(w, stop - w));
+        w = stop;
+    }
+    return words;
+}
+
+bool is_block_collection(const Node& node) {
+    return node.style == NodeStyle::Block && (std::holds_alternative<kind::Sequence>(node.kind) ||
+                                              std::holds_alternative<kind::Mapping>(node.kind));
+}
+
+}  // namespace
+
+// ---- blank lines and comments --------------------------------------------
+
+void Loader::blanks(At to) {
+    if (blank_cursor_.index >= to.index) return;
+    const std::string_view gap = between(blank_cursor_, to);
+    const bool from_text_start = blank_cursor_.index == 0;
+    blank_cursor_ = to;
+
+    // Whole lines only: the first piece is the rest of a line already begun
+    // (unless the gap starts the text), the last the line `to` stands on.
+    std::size_t line_start = 0;
+    if (!from_text_start) {
+        const std::size_t lf = gap.find('\n');
+        if (lf == std::string_view::npos) return;
+        line_start = lf + 1;
+    }
+    std::uint32_t run = 0;
+    for (std::size_t lf; (lf = gap.find('\n', line_start)) != std::string_view::npos;
+         line_start = lf + 1) {
+        if (text::all_white_space(gap.substr(line_start, lf - line_start))) {
+            ++run;
+        } else if (run > 0) {
+            pending_.push_back(Blank{run});
+            run = 0;
+        }
+    }
+    if (run > 0) pending_.push_back(Blank{run});
+}
+
+void Loader::comment(Event& ev) {
+    const At start = at(ev.span.start);
+    blanks(start);
+    if (ev.span.end.index > blank_cursor_.index) blank_cursor_ = at(ev.span.end);
+
+    // On its own line when only spaces, tabs and CRs stand before the `#`.
+    std::size_t k = start.byte;
+    while (k > 0 && (text_[k - 1] == ' ' || text_[k - 1] == '\t' || text_[k - 1] == '\r')) --k;
+    const bool own_line = k == 0 || text_[k - 1] == '\n';
+
+    Comment c{std::move(ev.value), clamp32(ev.span.start.col), own_line};
+    if (own_line) {
+        pending_.push_back(std::move(c));
+    } else {
+        attach_comment(std::move(c), clamp32(ev.span.start.line), start);
+    }
+}
+
+// A comment that follows content on its line `line` (from 1) at character
+// `at`: the first rule that applies decides where it goes.
+void Loader::attach_comment(Comment&& c, std::uint32_t line, At where) {
+    if (!frames_.empty()) {
+        const Frame& top = frames_.back();
+        Node& collection = document_.nodes[top.node];
+        // A block sequence before its first entry: the comment stays loose.
+        if (top.is_sequence && !top.flow && !top.has_child) {
+            pending_.push_back(std::move(c));
+            return;
+        }
+        // On the line where the collection starts, before any child.
+        if (!top.has_child && collection.line + std::uint64_t{1} == line &&
+            !collection.extras.get().trivia.eol) {
+            collection.extras.edit().trivia.eol = std::move(c);
+            return;
+        }
+        // After a key on the key's last line: the value's when the `:` came
+        // before the comment, the key's own otherwise.
+        if (!top.is_sequence && top.pending_key && spans_[*top.pending_key].end_line == line) {
+            if (between(spans_[*top.pending_key].end, where).find(':') != std::string_view::npos) {
+                pending_eol_ = std::move(c);
+            } else {
+                document_.nodes[*top.pending_key].extras.edit().trivia.eol = std::move(c);
+            }
+            return;
+        }
+    }
+    if (last_placed_ && spans_[*last_placed_].end_line == line &&
+        !document_.nodes[*last_placed_].extras.get().trivia.eol) {
+        document_.nodes[*last_placed_].extras.edit().trivia.eol = std::move(c);
+        return;
+    }
+    if (after_doc_end_ && doc_end_line_ == line && !documents_.empty()) {
+        documents_.back().trailing.push_back(std::move(c));
+        return;
+    }
+    if (after_doc_start_ && doc_start_line_ == line && !last_placed_) {
+        document_.leading.push_back(std::move(c));
+        return;
+    }
+    pending_.push_back(std::move(c));
+}
+
+// The trivia part of creating a node: the pending end-of-line comment, and
+// the pending trivia split between the node's `inner` (a block collection
+// takes the comments that belong inside it), its parent's `inner` (before
+// the parent's first child) and the node's `before`.
+void Loader::node_trivia(NodeIndex index) {
+    Node& node = document_.nodes[index];
+    if (pending_eol_) {
+        node.extras.edit().trivia.eol = std::move(pending_eol_);
+        pending_eol_.reset();
+    }
+    if (pending_.empty()) return;
+    Frame* parent = frames_.empty() ? nullptr : &frames_.back();
+
+    std::vector<Trivia> set_aside;
+    if (parent && is_block_collection(node)) {
+        // Up to the last comment left of the node, or an end-of-line comment
+        // among the trailing blank lines and own-line comments: those stay out.
+        std::size_t head = 0;
+        for (std::size_t i = pending_.size(); i > 0; --i) {
+            const Comment* c = as_comment(pending_[i - 1]);
+            if (c && c->col < node.col) {
+                head = i;
+                break;
+            }
+        }
+        for (std::size_t i = pending_.size(); i > 0; --i) {
+            const Comment* c = as_comment(pending_[i - 1]);
+            if (c && !c->own_line) {
+                head = std::max(head, i);
+                break;
+            }
+        }
+        std::size_t tail = pending_.size();
+        while (tail > head && is_blank(pending_[tail - 1])) --tail;
+
+        std::vector<Trivia> inner(std::make_move_iterator(pending_.begin() + head),
+                                  std::make_move_iterator(pending_.begin() + tail));
+        pending_.erase(pending_.begin() + head, pending_.begin() + tail);
+        if (parent->has_child) {
+            const auto first_kept = std::find_if_not(inner.begin(), inner.end(), is_blank);
+            set_aside.assign(std::make_move_iterator(inner.begin()),
+                             std::make_move_iterator(first_kept));
+            inner.erase(inner.begin(), first_kept);
+        }
+        if (!pending_.empty() && is_blank(pending_.back()) && node.line > 0 &&
+            line_is_blank(node.line - 1)) {
+            inner.push_back(std::move(pending_.back()));
+            pending_.pop_back();
+        }
+        if (!inner.empty()) append(node.extras.edit().trivia.inner, std::move(inner));
+    }
+
+    std::vector<Trivia> rest = std::move(set_aside);
+    append(rest, std::move(pending_));
+    pending_.clear();
+
+    auto kept = rest.begin();
+    if (parent && !parent->has_child) {
+        kept = std::find_if_not(rest.begin(), rest.end(), [](const Trivia& t) {
+            return is_blank(t) || is_own_line_comment(t);
+        });
+        if (kept != rest.begin()) {
+            std::vector<Trivia>& inner = document_.nodes[parent->node].extras.edit().trivia.inner;
+            inner.insert(inner.end(), std::make_move_iterator(rest.begin()),
+                         std::make_move_iterator(kept));
+        }
+    }
+    std::vector<Trivia> before(std::make_move_iterator(kept), std::make_move_iterator(rest.end()));
+
+    Node& self = document_.nodes[index];
+    const bool block_scalar = self.style == NodeStyle::Literal || self.style == NodeStyle::Folded;
+    if (block_scalar && !self.extras.get().trivia.eol) {
+        // The comment on the header line comes before the scalar's content.
+        const auto header_comment = std::find_if(before.begin(), before.end(), [](const Trivia& t) {
+            return is_comment(t) && !is_own_line_comment(t);
+        });
+        if (header_comment != before.end()) {
+            self.extras.edit().trivia.eol = std::move(*header_comment);
+            before.erase(header_comment);
+        }
+    }
+    if (!before.empty()) append(self.extras.edit().trivia.before, std::move(before));
+}
+
+// What a closing collection takes as its `after` trivia.
+std::vector<Trivia> Loader::collection_after(const Frame& frame) {
+    std::vector<Trivia> after;
+    if (frame.flow) {
+        after = std::move(pending_);
+        pending_.clear();
+        return after;
+    }
+    if (frames_.empty()) return after;  // the document's outermost collection
+    // A nested block collection takes the trivia up to the first comment
+    // left of its own column, less the blank lines just before that comment.
+    auto stop = std::find_if(pending_.begin(), pending_.end(), [&](const Trivia& t) {
+        const Comment* c = as_comment(t);
+        return c && c->col < frame.col;
+    });
+    auto end = stop;
+    if (stop != pending_.end()) {
+        while (end != pending_.begin() && is_blank(*(end - 1))) --end;
+    }
+    after.assign(std::make_move_iterator(pending_.begin()), std::make_move_iterator(end));
+    pending_.erase(pending_.begin(), end);
+    return after;
+}
+
+bool Loader::line_is_blank(std::uint32_t line) const {
+    return text::all_white_space(map_.line_text(line));
+}
+
+// ---- where things were written -------------------------------------------
+
+// The anchor's and the tag's positions: the first `&` and `!` that start a
+// token between the end of the last content and the node's content.
+void Loader::record_props(Node& node, At to) const {
+    NodeExtras& extras = node.extras.edit();
+    const bool want_anchor = extras.anchor.has_value();
+    const bool want_tag = extras.tag.has_value();
+    std::optional<Position> anchor_at;
+    std::optional<Position> tag_at;
+    bool token_start = true;
+    for (At here = content_end_; here.byte < to.byte && !(anchor_at && tag_at);) {
+        const text::Decoded d = text::decode_at(text_, here.byte);
+        if (token_start && d.c == U'#') {
+            // A comment; its end starts a token.
+            step_within_line(here, std::min(text_.find('\n', here.byte), to.byte));
+            continue;
+        }
+        if (token_start && d.c == U'&' && want_anchor && !anchor_at) anchor_at = here.pos;
+        if (token_start && d.c == U'!' && want_tag && !tag_at) tag_at = here.pos;
+        token_start = starts_token_after(d.c);
+        step(here);
+    }
+    extras.anchor_at = anchor_at;
+    extras.tag_at = tag_at;
+    node.tag_first = anchor_at && tag_at && *tag_at < *anchor_at;
+}
+
+// Where a block scalar's header stands: the first `|` or `>` that starts a
+// token between the end of the last content and `to`, or `to` itself. Tokens
+// are looked at whole, so a `|` inside a comment or a property is no header.
+Loader::At Loader::block_header(At to) const {
+    bool token_start = true;
+    for (At here = content_end_; here.byte < to.byte;) {
+        const text::Decoded d = text::decode_at(text_, here.byte);
+        if (token_start && (d.c == U'|' || d.c == U'>')) return here;
+        if (token_start && d.c == U'#') {
+            step_within_line(here, std::min(text_.find('\n', here.byte), to.byte));
+            continue;
+        }
+        token_start = starts_token_after(d.c);
+        step(here);
+    }
+    return to;
+}
+
+// A scalar's exact source text; none for an empty plain scalar that the
+// parser placed at another token.
+std::optional<std::string> Loader::scalar_raw(const Event& ev, At header) const {
+    const std::string_view span = between(at(ev.span.start), at(ev.span.end));
+    const bool block = ev.style == brackle_scanner::ScalarStyle::Literal ||
+                       ev.style == brackle_scanner::ScalarStyle::Folded;
+    if (!block) {
+        if (ev.style == brackle_scanner::ScalarStyle::Plain && ev.value.empty() &&
+            !text::all_white_space(span)) {
+            return std::nullopt;
+        }
+        return std::string(span);
+    }
+
+    // A block scalar: its header as written, the line break and empty lines
+    // after it, and its content lines, less one final line break.
+    std::size_t header_end = header.byte + 1;
+    while (header_end < text_.size() && is_header_char(text_[header_end])) ++header_end;
+    std::string raw(text_.substr(header.byte, header_end - header.byte));
+    const std::size_t span_start = ev.span.start.byte;
+    const std::size_t span_end = std::max(ev.span.end.byte, span_start);
+    const std::size_t first_break = std::min(text_.find_first_of("\r\n", header_end), text_.size());
+
+    if (header.index < ev.span.start.index) {
+        std::size_t line_start = span_start;
+        while (line_start > header_end && text_[line_start - 1] != '\n' &&
+               text_[line_start - 1] != '\r') {
+            --line_start;
+        }
+        if (first_break < line_start) {
+            raw += text_.substr(first_break, line_start - first_break);
+        } else {
+            raw += '\n';
+        }
+        std::string_view body = text_.substr(line_start, span_end - line_start);
+        const std::size_t last_break = body.find_last_of("\r\n");
+        if (last_break != std::string_view::npos &&
+            text::all_white_space(body.substr(last_break + 1))) {
+            body = body.substr(0, last_break + 1);
+        }
+        raw += body;
+    } else if (first_break < span_end) {
+        // No content lines: the header, then everything from its line break.
+        raw += text_.substr(first_break, span_end - first_break);
+    }
+    if (raw.ends_with("\r\n")) {
+        raw.resize(raw.size() - 2);
+    } else if (raw.ends_with('\n')) {
+        raw.pop_back();
+    }
+    return raw;
+}
+
+// ---- flow separators -------------------------------------------------------
+
+// The gap text from `from`: white space, `,`, `:` and `?`, each comment
+// replaced by a lone `#` (its line break kept). Returns the text and where
+// the scan stopped.
+std::pair<std::string, Loader::At> Loader::separation(At from, std::optional<At> to) const {
+    std::string gap;
+    At here = from;
+    const std::size_t limit = to ? to->index : std::numeric_limits<std::size_t>::max();
+    while (here.byte < text_.size() && here.index < limit) {
+        const text::Decoded d = text::decode_at(text_, here.byte);
+        if (d.c == U'#') {
+            gap += '#';
+            std::size_t stop = std::min(text_.find('\n', here.byte), text_.size());
+            // A CR before the LF belongs to the line break, not the comment.
+            if (stop > here.byte && text_[stop - 1] == '\r') --stop;
+            step_within_line(here, stop);
+            continue;
+        }
+        if (!is_separator_char(d.c)) break;
+        gap.append(text_.substr(here.byte, d.width));
+        step(here);
+    }
+    return {std::move(gap), here};
+}
+
+// Past up to `n` properties from `from`: for each, the white space before it
+// and the property itself.
+Loader::At Loader::past_properties(At from, std::size_t n) const {
+    At here = from;
+    for (std::size_t k = 0; k < n; ++k) {
+        while (here.byte < text_.size() &&
+               text::is_white_space(text::decode_at(text_, here.byte).c)) {
+            step(here);
+        }
+        if (here.byte >= text_.size() || (text_[here.byte] != '&' && text_[here.byte] != '!'))
+            break;
+        const bool verbatim = text_.substr(here.byte).starts_with("!<");
+        while (here.byte < text_.size() &&
+               !(verbatim ? text_[here.byte] == '>' : ends_property(text_[here.byte]))) {
+            step(here);
+        }
+        if (verbatim && here.byte < text_.size()) step(here);
+    }
+    return here;
+}
+
+void Loader::compute_flow_seps(const Frame& frame, Node& node) {
+    std::vector<NodeIndex> items = frame.items;
+    if (!frame.is_sequence) {
+        items.clear();
+        for (const Entry& e : frame.entries) {
+            items.push_back(e.key);
+            items.push_back(e.value);
+        }
+    }
+    const auto property_count = [](const Node& n) {
+        const NodeExtras& ex = n.extras.get();
+        return std::size_t{ex.anchor ? 1u : 0u} + (ex.tag ? 1u : 0u);
+    };
+    const std::size_t properties = property_count(node);
+    NodeSpan& span = spans_[frame.node];
+    const std::optional<At> first =
+        items.empty() ? std::nullopt : std::optional<At>(spans_[items.front()].start);
+
+    // Find the opening bracket: two gaps cut past the properties.
+    const At after_props = past_properties(span.start, properties);
+    const At after_first_gap = separation(after_props, first).second;
+    const At stopped = separation(past_properties(after_first_gap, properties), first).second;
+    const bool bracket = !(first && stopped.index == first->index);
+    At point = after_props;
+    if (bracket && stopped.byte < text_.size()) {
+        point = stopped;
+        step(point);
+    }
+
+    std::vector<std::string> seps;
+    seps.reserve(items.size() + 1);
+    for (const NodeIndex item : items) {
+        const Node& child = document_.nodes[item];
+        const bool empty_scalar =
+            std::holds_alternative<kind::Scalar>(child.kind) && (!child.raw || child.raw->empty());
+        if (empty_scalar) {
+            auto [gap, stop] = separation(point, std::nullopt);
+            seps.push_back(std::move(gap));
+            point = past_properties(stop, property_count(child));
+        } else {
+            auto [gap, stop] = separation(point, spans_[item].start);
+            seps.push_back(std::move(gap));
+            point = spans_[item].end.index > stop.index ? spans_[item].end : stop;
+        }
+    }
+    if (bracket) {
+        auto [gap, stop] = separation(point, std::nullopt);
+        if (stop.byte >= text_.size() || (text_[stop.byte] != ']' && text_[stop.byte] != '}'))
+            return;
+        seps.push_back(std::move(gap));
+        span.end = stop;
+        step(span.end);
+    }
+    node.extras.edit().flow_seps = std::move(seps);
+}
+
+// ---- documents and the stream ----------------------------------------------
+
+void Loader::document_start(const Event& ev, const brackle_scanner::Parser& parser) {
+    const At start = at(ev.span.start);
+    Document next;
+    if (ev.explicit_start) {
+        blanks(start);
+        // Directive lines between the last content and the `---`.
+        const std::string_view lines = between(content_end_, start);
+        bool version_seen = false;
+        for (std::size_t from = 0; from < lines.size();) {
+            const std::size_t lf = std::min(lines.find('\n', from), lines.size());
+            const std::string_view line = lines.substr(from, lf - from);
+            from = lf + 1;
+            const auto starts_word = [&](std::string_view word) {
+                return line.starts_with(word) && line.size() > word.size() &&
+                       (line[word.size()] == ' ' || line[word.size()] == '\t');
+            };
+            if (starts_word("%TAG")) {
+                const std::vector<std::string_view> words = split_words(line, 3);
+                next.tag_directives.push_back(
+                    TagDirective{std::string(words.size() > 1 ? words[1] : std::string_view()),
+                                 std::string(words.size() > 2 ? words[2] : std::string_view())});
+            } else if (!version_seen && starts_word("%YAML")) {
+                version_seen = true;
+                next.tags_before_version = next.tag_directives.size();
+            }
+        }
+    } else {
+        // Up to the header instead when a block scalar's header stands
+        // before the end of the first token's line.
+        const std::size_t lf = std::min(text_.find('\n', start.byte), text_.size());
+        At line_end = start;
+        step_within_line(line_end, lf);
+        const At header = block_header(line_end);
+        blanks(header.index < line_end.index ? header : start);
+    }
+
+    if (std::optional<std::string> directives = region(content_end_, start)) {
+        next.directives_raw.emplace(std::move(*directives), pending_.size());
+    }
+    next.leading = std::move(pending_);
+    pending_.clear();
+    if (parser.version()) next.version = *parser.version();
+    next.explicit_start = ev.explicit_start;
+    document_ = std::move(next);
+    spans_.clear();
+    last_placed_.reset();
+    after_doc_end_ = false;
+    after_doc_start_ = ev.explicit_start;
+    doc_start_line_ = clamp32(ev.span.start.line);
+    if (ev.explicit_start) {
+        pending_was_empty_ = true;
+        if (ev.span.end.index > content_end_.index) content_end_ = at(ev.span.end);
+    }
+    if (ev.span.end.index > blank_cursor_.index) blank_cursor_ = at(ev.span.end);
+}
+
+void Loader::document_end(const Event& ev) {
+    blanks(at(ev.span.start));
+    document_.explicit_end = between(at(ev.span.start), at(ev.span.end)) == "...";
+    if (document_.explicit_end) {
+        after_doc_end_ = true;
+        doc_end_line_ = clamp32(ev.span.start.line);
+        advance(ev.span, true);
+    }
+    after_doc_start_ = false;
+    last_placed_.reset();
+    last_content_end_.reset();
+    for (const NodeSpan& span : spans_) {
+        if (!last_content_end_ || span.end.index > last_content_end_->index)
+            last_content_end_ = span.end;
+    }
+    documents_.push_back(std::move(document_));
+    document_ = Document{};
+    spans_.clear();
+}
+
+void Loader::stream_end(const Event& ev) {
+    blanks(at(ev.span.start));
+    std::vector<Trivia> taken = std::move(pending_);
+    pending_.clear();
+    const At text_end{map_.chars(), text_.size(), {}};
+    const std::optional<std::string> tail_region = region(content_end_, text_end);
+    if (documents_.empty() || tail_region) documents_.emplace_back();
+    Document& last = documents_.back();
+
+    // The stream's tail: what stands after the last document's content.
+    if (!text_.empty() && (text_.back() == '\n' || text_.back() == '\r')) {
+        last.final_line_break = true;
+    } else {
+        const At from = tail_region || !last_content_end_ ? content_end_ : *last_content_end_;
+        const std::string_view tail = between(from, text_end);
+        if (tail.find_first_not_of(" \t\r\n") == std::string_view::npos) {
+            const std::size_t lf = tail.rfind('\n');
+            const bool one_line = lf == std::string_view::npos || tail.find('\n') == lf;
+            last.stream_tail = std::string(one_line ? tail : tail.substr(lf + 1));
+        }
+    }
+
+    if (tail_region) {
+        last.directives_raw.emplace(*tail_region, taken.size());
+        last.leading = std::move(taken);
+    } else {
+        append(last.trailing, std::move(taken));
+    }
+    documents_.front().bom = bom_;
+}
+
+// The whole source lines between two points when they hold a
+// directive line, or (after content with no trivia pending) a `...` line.
+std::optional<std::string> Loader::region(At from, At to) const {
+    std::string_view lines = between(from, to);
+    if (from.byte > 0 && text_[from.byte - 1] != '\n') {
+        const std::size_t lf = lines.find('\n');
+        if (lf == std::string_view::npos) return std::nullopt;
+        lines.remove_prefix(lf + 1);
+    }
+    const std::size_t last_lf = lines.rfind('\n');
+    if (last_lf == std::string_view::npos) return std::nullopt;
+    lines = lines.substr(0, last_lf > 0 && lines[last_lf - 1] == '\r' ? last_lf - 1 : last_lf);
+
+    bool directive = false;
+    bool end_marker = false;
+    for (std::size_t at = 0; at <= lines.size();) {
+        std::size_t lf = lines.find('\n', at);
+        if (lf == std::string_view::npos) lf = lines.size();
+        std::string_view line = lines.substr(at, lf - at);
+        if (line.ends_with('\r')) line.remove_suffix(1);
+        directive = directive || line.starts_with('%');
+        end_marker = end_marker || is_document_end_marker(line);
+        at = lf + 1;
+    }
+    if (directive || (pending_was_empty_ && end_marker)) return std::string(lines);
+    return std::nullopt;
+}
+
+void Loader::fill_line_space(Document& first) const {
+    std::uint32_t line = 0;
+    for (std::size_t at = 0; at <= text_.size(); ++line) {
+        std::size_t lf = text_.find('\n', at);
+        if (lf == std::string_view::npos) lf = text_.size();
+        std::string_view s = text_.substr(at, lf - at);
+        if (s.ends_with('\r')) s.remove_suffix(1);
+        if (!s.empty() &&
+            (s.find('\t') != std::string_view::npos || s.back() == ' ' || s.back() == '\t')) {
+            first.line_space.emplace(line, std::string(s));
+        }
+        at = lf + 1;
+        if (line == std::numeric_limits<std::uint32_t>::max()) break;
+    }
+}
+
+}  // namespace brackle_core

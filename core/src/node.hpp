@@ -1,0 +1,190 @@
+// The document model: a document is an arena of nodes that refer to each
+// other by 32-bit index, with everything a lossless round trip needs beside
+// the tree (source text of scalars, styles, properties and where they were
+// written, trivia, directives, markers, the stream's end).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "core/src/trivia.hpp"
+
+namespace brackle_core {
+
+using NodeIndex = std::uint32_t;
+
+// A source position: line and column from 0, the column in characters.
+struct Position {
+    std::uint32_t line = 0;
+    std::uint32_t col = 0;
+
+    friend bool operator==(const Position&, const Position&) = default;
+    friend auto operator<=>(const Position&, const Position&) = default;
+};
+
+// How a node was written; codes 0 to 4 follow the scanner's scalar styles.
+enum class NodeStyle : std::uint8_t {
+    Plain,
+    SingleQuoted,
+    DoubleQuoted,
+    Literal,
+    Folded,
+    Block,
+    Flow
+};
+
+// One key/value pair of a mapping.
+struct Entry {
+    NodeIndex key = 0;
+    NodeIndex value = 0;
+    std::optional<Position> colon;  // where its `:` was written, when recorded
+    bool merge = false;             // the key is the untagged plain scalar `<<`
+    bool explicit_key = false;      // written in explicit-key form (`?`)
+
+    friend bool operator==(const Entry&, const Entry&) = default;
+};
+
+// What a node is; the variant's index is the kind code records carry.
+namespace kind {
+struct Scalar {
+    friend bool operator==(const Scalar&, const Scalar&) = default;
+};
+struct Sequence {
+    std::vector<NodeIndex> items;
+    friend bool operator==(const Sequence&, const Sequence&) = default;
+};
+struct Mapping {
+    std::vector<Entry> entries;  // in source order
+    friend bool operator==(const Mapping&, const Mapping&) = default;
+};
+struct Alias {
+    std::string name;  // the anchor it refers to, without the `*`
+    friend bool operator==(const Alias&, const Alias&) = default;
+};
+}  // namespace kind
+
+using NodeKind = std::variant<kind::Scalar, kind::Sequence, kind::Mapping, kind::Alias>;
+
+// A tag as written and as resolved.
+struct NodeTag {
+    std::string handle;  // the handle to write it with; empty: written without one
+    std::string suffix;  // as written
+    std::string full;    // the resolved tag: prefix followed by suffix
+
+    friend bool operator==(const NodeTag&, const NodeTag&) = default;
+};
+
+struct TagDirective {
+    std::string handle;
+    std::string prefix;
+
+    friend bool operator==(const TagDirective&, const TagDirective&) = default;
+};
+
+// A part that most values leave empty, kept out of line: an absent part
+// costs one pointer, reading one gives an empty value, and copying the owner
+// copies the part.
+template <class T>
+class OutOfLine {
+public:
+    OutOfLine() = default;
+    OutOfLine(const OutOfLine& other)
+        : part_(other.part_ ? std::make_unique<T>(*other.part_) : nullptr) {}
+    OutOfLine(OutOfLine&&) noexcept = default;
+    OutOfLine& operator=(const OutOfLine& other) {
+        if (this != &other) part_ = other.part_ ? std::make_unique<T>(*other.part_) : nullptr;
+        return *this;
+    }
+    OutOfLine& operator=(OutOfLine&&) noexcept = default;
+
+    const T& get() const { return part_ ? *part_ : empty(); }
+    T& edit() {
+        if (!part_) part_ = std::make_unique<T>();
+        return *part_;
+    }
+    bool present() const { return part_ != nullptr; }
+
+    friend bool operator==(const OutOfLine& a, const OutOfLine& b) { return a.get() == b.get(); }
+
+private:
+    static const T& empty() {
+        static const T value{};
+        return value;
+    }
+    std::unique_ptr<T> part_;
+};
+
+// The parts of a node that few nodes have.
+struct NodeExtras {
+    std::optional<std::string> anchor;  // declared on this node, without the `&`
+    std::optional<NodeTag> tag;
+    std::optional<Position> anchor_at;  // where the anchor was written
+    std::optional<Position> tag_at;     // where the tag was written
+    std::optional<Position> header_at;  // where a block scalar's header was written
+    // Flow collections: the source text of each gap between the brackets
+    // (n + 1 for n children, n for a single-pair mapping in a flow
+    // sequence), each comment replaced by a lone `#`; empty when not cut.
+    std::vector<std::string> flow_seps;
+    Trivia4 trivia;
+
+    friend bool operator==(const NodeExtras&, const NodeExtras&) = default;
+};
+
+struct Node {
+    NodeKind kind;
+    NodeStyle style = NodeStyle::Plain;
+    bool tag_first = false;  // both a tag and an anchor were written, the tag first
+    std::uint32_t line = 0;  // where the node's own text starts
+    std::uint32_t col = 0;
+    std::optional<std::string> value;  // a scalar's decoded value
+    std::optional<std::string> raw;    // a scalar's exact source text
+    OutOfLine<NodeExtras> extras;
+
+    // The children in order; a mapping gives each key followed by its value.
+    std::vector<NodeIndex> children() const;
+
+    friend bool operator==(const Node&, const Node&) = default;
+};
+
+// A mapping key that occurs more than once in one mapping.
+struct DuplicateKey {
+    std::string key;     // the key's text as keys are compared
+    Position previous;   // where the same key was last seen
+    Position duplicate;  // where it occurs again
+
+    friend bool operator==(const DuplicateKey&, const DuplicateKey&) = default;
+};
+
+// One YAML document. A value-initialised `Document` is the empty document.
+struct Document {
+    std::vector<Node> nodes;
+    std::optional<NodeIndex> root;
+    std::vector<TagDirective> tag_directives;  // in source order
+    std::optional<std::pair<std::uint32_t, std::uint32_t>> version;
+    std::size_t tags_before_version = 0;  // `%TAG` lines before `%YAML`
+    // The source text holding the directive lines, and how many of the first
+    // `leading` items it already contains.
+    std::optional<std::pair<std::string, std::size_t>> directives_raw;
+    bool explicit_start = false;
+    bool explicit_end = false;
+    bool bom = false;
+    bool final_line_break = false;
+    std::vector<Trivia> leading;
+    std::vector<Trivia> trailing;
+    std::string stream_tail;
+    // Source lines whose tabs or trailing blanks a writer could not rebuild,
+    // by 0-based line number; kept on the first document for the whole source.
+    std::unordered_map<std::uint32_t, std::string> line_space;
+    std::vector<DuplicateKey> duplicate_keys;
+
+    friend bool operator==(const Document&, const Document&) = default;
+};
+
+}  // namespace brackle_core

@@ -1,0 +1,53 @@
+// Small helpers over UTF-8 source text shared by the loader's passes.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+namespace brackle_core::text {
+
+// The character at byte `b` and its length in bytes (clamped to the text).
+struct Decoded {
+    char32_t c;
+    std::size_t width;
+};
+
+inline Decoded decode_at(std::string_view s, std::size_t b) {
+    const auto lead = static_cast<unsigned char>(s[b]);
+    if (lead < 0x80) return {lead, 1};
+    std::size_t width = lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    if (width > s.size() - b) width = s.size() - b;
+    char32_t c = width == 2 ? (lead & 0x1F) : width == 3 ? (lead & 0x0F) : (lead & 0x07);
+    for (std::size_t i = 1; i < width; ++i)
+        c = (c << 6) | (static_cast<unsigned char>(s[b + i]) & 0x3F);
+    return {c, width};
+}
+
+// Characters with the Unicode White_Space property.
+constexpr bool is_white_space(char32_t c) {
+    return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
+           (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F ||
+           c == 0x205F || c == 0x3000;
+}
+
+// Whether every character of `s` is white space (true for the empty text).
+inline bool all_white_space(std::string_view s) {
+    for (std::size_t b = 0; b < s.size();) {
+        const Decoded d = decode_at(s, b);
+        if (!is_white_space(d.c)) return false;
+        b += d.width;
+    }
+    return true;
+}
+
+// A UTF-8 byte that starts a character.
+constexpr bool starts_char(unsigned char b) { return (b & 0xC0) != 0x80; }
+
+// The number of characters in `s`.
+inline std::size_t count_chars(std::string_view s) {
+    std::size_t n = 0;
+    for (const char c : s) n += starts_char(static_cast<unsigned char>(c));
+    return n;
+}
+
+}  // namespace brackle_core::text
