@@ -43,6 +43,10 @@ public:
     Position position_of(std::size_t index, std::size_t byte) const;
     // The text of 0-based line `line`, without its LF; empty past the end.
     std::string_view line_text(std::size_t line) const;
+    // The number of lines: one more than the number of LFs.
+    std::size_t line_count() const { return line_starts_.size(); }
+    // The 0-based line on which byte `b` stands.
+    std::size_t line_of_byte(std::size_t b) const;
     // Whether a CR stands alone somewhere (not as the first half of CR LF).
     // Without one, the scanner's lines and columns are the lines and columns
     // counted here, where only LF ends a line.
@@ -50,7 +54,6 @@ public:
 
 private:
     explicit CharMap(std::string_view text) : text_(text) {}
-    std::size_t line_of_byte(std::size_t b) const;
     std::size_t line_start_char(std::size_t line) const {
         return ascii_ ? line_starts_[line] : line_start_chars_[line];
     }

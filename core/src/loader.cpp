@@ -109,11 +109,12 @@ std::vector<Document> Loader::finish() {
 
 bool Loader::alias(Event& ev) {
     blanks(at(ev.span.start));
-    Node node;
-    node.kind = kind::Alias{std::move(*ev.anchor)};
-    node.style = NodeStyle::Block;
     NodeIndex index = 0;
-    if (!new_node(std::move(node), ev.span, index)) return false;
+    const bool added = new_node(ev.span, index, [&](Node& node) {
+        node.kind = kind::Alias{std::move(*ev.anchor)};
+        node.style = NodeStyle::Block;
+    });
+    if (!added) return false;
     place(index);
     advance(ev.span, true);
     return true;
@@ -125,37 +126,42 @@ bool Loader::scalar(Event& ev) {
     const At header = is_block_scalar(style) ? block_header(start) : start;
     blanks(header);
 
-    Node node;
-    node.kind = kind::Scalar{};
-    node.style = style;
-    node.raw = scalar_raw(ev, header);
-    node.value = std::move(ev.value);
-    if (ev.anchor || ev.tag) {
-        NodeExtras& extras = node.extras.edit();
-        extras.anchor = std::move(ev.anchor);
-        if (ev.tag) extras.tag = node_tag(std::move(*ev.tag));
-        record_props(node, header);
-    }
-    if (is_block_scalar(style)) node.extras.edit().header_at = header.pos;
-    const bool has_raw = node.raw.has_value();
-
+    bool has_raw = false;
     NodeIndex index = 0;
-    if (!new_node(std::move(node), ev.span, index)) return false;
+    const bool added = new_node(ev.span, index, [&](Node& node) {
+        node.style = style;
+        node.raw = scalar_raw(ev, header);
+        has_raw = node.raw.has_value();
+        node.value = std::move(ev.value);
+        if (ev.anchor || ev.tag) {
+            NodeExtras& extras = node.extras.edit();
+            extras.anchor = std::move(ev.anchor);
+            if (ev.tag) extras.tag = node_tag(std::move(*ev.tag));
+            record_props(node, header);
+        }
+        if (is_block_scalar(style)) node.extras.edit().header_at = header.pos;
+    });
+    if (!added) return false;
     place(index);
     advance(ev.span, has_raw);
     return true;
 }
 
-bool Loader::new_node(Node&& node, const Span& span, NodeIndex& index) {
-    node.line = zero_based_line(span.start.line);
-    node.col = clamp32(span.start.col);
+// Adds a node whose text starts at `span` to the arena, lets `fill` set
+// its kind and properties in place, and gives it the pending trivia.
+template <class Fill>
+bool Loader::new_node(const Span& span, NodeIndex& index, Fill&& fill) {
     if (document_.nodes.size() >= std::numeric_limits<NodeIndex>::max()) {
         return fail_internal("too many nodes");
     }
     index = static_cast<NodeIndex>(document_.nodes.size());
-    document_.nodes.push_back(std::move(node));
-    spans_.push_back(NodeSpan{at(span.start), at(span.end), clamp32(span.end.line),
-                              explicit_key_before(at(span.start))});
+    const At start = at(span.start);
+    Node& node = document_.nodes.emplace_back();
+    node.line = zero_based_line(span.start.line);
+    node.col = clamp32(span.start.col);
+    fill(node);
+    spans_.push_back(
+        NodeSpan{start, at(span.end), clamp32(span.end.line), explicit_key_before(start)});
     node_trivia(index);
     return true;
 }
@@ -193,7 +199,7 @@ void Loader::place(NodeIndex index) {
         const Node& key = document_.nodes[index];
         const Position here{key.line, key.col};
         const std::string_view text = key_repr(index);
-        if (const std::optional<Position> previous = frame.seen_keys.see(text, here)) {
+        if (const std::optional<Position> previous = frame.seen_keys.insert_or_assign(text, here)) {
             document_.duplicate_keys.push_back(DuplicateKey{std::string(text), *previous, here});
         }
         frame.pending_key = index;
@@ -289,21 +295,22 @@ std::string_view Loader::key_repr(NodeIndex index) {
 
 bool Loader::collection_start(Event& ev, bool is_sequence) {
     blanks(at(ev.span.start));
-    Node node;
-    if (is_sequence) {
-        node.kind = kind::Sequence{};
-    } else {
-        node.kind = kind::Mapping{};
-    }
-    node.style = ev.flow ? NodeStyle::Flow : NodeStyle::Block;
-    if (ev.anchor || ev.tag) {
-        NodeExtras& extras = node.extras.edit();
-        extras.anchor = std::move(ev.anchor);
-        if (ev.tag) extras.tag = node_tag(std::move(*ev.tag));
-        record_props(node, at(ev.span.start));
-    }
     NodeIndex index = 0;
-    if (!new_node(std::move(node), ev.span, index)) return false;
+    const bool added = new_node(ev.span, index, [&](Node& node) {
+        if (is_sequence) {
+            node.kind = kind::Sequence{};
+        } else {
+            node.kind = kind::Mapping{};
+        }
+        node.style = ev.flow ? NodeStyle::Flow : NodeStyle::Block;
+        if (ev.anchor || ev.tag) {
+            NodeExtras& extras = node.extras.edit();
+            extras.anchor = std::move(ev.anchor);
+            if (ev.tag) extras.tag = node_tag(std::move(*ev.tag));
+            record_props(node, at(ev.span.start));
+        }
+    });
+    if (!added) return false;
     Frame& frame = frames_.push();
     frame.node = index;
     frame.is_sequence = is_sequence;

@@ -19,8 +19,8 @@
 
 #include "core/src/charmap.hpp"
 #include "core/src/node.hpp"
-#include "core/src/seen_keys.hpp"
 #include "scanner/src/parser.hpp"
+#include "scanner/src/string_map.hpp"
 
 namespace brackle_core {
 
@@ -82,7 +82,8 @@ private:
         std::vector<NodeIndex> items;
         std::vector<Entry> entries;
         std::optional<NodeIndex> pending_key;
-        SeenKeys seen_keys;
+        // Where each key of the mapping was last seen, by its text.
+        brackle_scanner::StringMap<Position> seen_keys;
     };
     // The open collections, innermost last. A closed frame keeps the capacity
     // of its lists for the next collection opened at its depth.
@@ -119,7 +120,8 @@ private:
     bool fail_internal(std::string_view message);
     bool scalar(Event& ev);
     bool alias(Event& ev);
-    bool new_node(Node&& node, const Span& span, NodeIndex& index);
+    template <class Fill>
+    bool new_node(const Span& span, NodeIndex& index, Fill&& fill);
     void place(NodeIndex index);
     std::string_view key_repr(NodeIndex index);
     bool collection_start(Event& ev, bool is_sequence);
@@ -166,6 +168,7 @@ private:
     // The end of the last finished document's content, if it had nodes.
     std::optional<At> last_content_end_;
     std::string key_text_;  // the buffer `key_repr` builds collection keys in
+    std::size_t last_document_nodes_ = 0;
 
     std::vector<Trivia> pending_;
     std::optional<Trivia> pending_eol_;

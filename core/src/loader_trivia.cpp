@@ -84,12 +84,12 @@ void Loader::blanks(At to) {
     // (unless the gap starts the text), the last the line `to` stands on.
     std::size_t line_start = 0;
     if (!from_text_start) {
-        const std::size_t lf = gap.find('\n');
-        if (lf == std::string_view::npos) return;
+        const std::size_t lf = text::find_byte(gap, '\n');
+        if (lf == gap.size()) return;
         line_start = lf + 1;
     }
     std::uint32_t run = 0;
-    for (std::size_t lf; (lf = gap.find('\n', line_start)) != std::string_view::npos;
+    for (std::size_t lf; (lf = text::find_byte(gap, '\n', line_start)) < gap.size();
          line_start = lf + 1) {
         if (text::all_white_space(gap.substr(line_start, lf - line_start))) {
             ++run;
@@ -522,6 +522,9 @@ void Loader::document_start(const Event& ev, const brackle_scanner::Parser& pars
     pending_.clear();
     if (parser.version()) next.version = *parser.version();
     next.explicit_start = ev.explicit_start;
+    // Documents of one stream tend to be alike: room for as many nodes as
+    // the last one had saves moving nodes while the arena grows.
+    next.nodes.reserve(last_document_nodes_);
     document_ = std::move(next);
     spans_.clear();
     last_placed_.reset();
@@ -550,6 +553,7 @@ void Loader::document_end(const Event& ev) {
         if (!last_content_end_ || span.end.index > last_content_end_->index)
             last_content_end_ = span.end;
     }
+    last_document_nodes_ = document_.nodes.size();
     documents_.push_back(std::move(document_));
     document_ = Document{};
     spans_.clear();
@@ -614,19 +618,31 @@ std::optional<std::string> Loader::region(At from, At to) const {
     return std::nullopt;
 }
 
+// Every non-empty line (without its CR) that holds a tab or ends in a blank,
+// by line number: the lines that end in a blank are found from the line
+// starts, the lines with tabs by one search for tabs over the whole text.
 void Loader::fill_line_space(Document& first) const {
-    std::uint32_t line = 0;
-    for (std::size_t at = 0; at <= text_.size(); ++line) {
-        std::size_t lf = text_.find('\n', at);
-        if (lf == std::string_view::npos) lf = text_.size();
-        std::string_view s = text_.substr(at, lf - at);
+    const auto keep = [&](std::size_t line) {
+        std::string_view s = map_.line_text(line);
         if (s.ends_with('\r')) s.remove_suffix(1);
-        if (!s.empty() &&
-            (s.find('\t') != std::string_view::npos || s.back() == ' ' || s.back() == '\t')) {
-            first.line_space.emplace(line, std::string(s));
-        }
-        at = lf + 1;
-        if (line == std::numeric_limits<std::uint32_t>::max()) break;
+        if (!s.empty()) first.line_space.try_emplace(static_cast<std::uint32_t>(line), s);
+    };
+    // Line numbers are 32-bit: a text of 4 GiB line feeds has one line more.
+    const std::size_t lines =
+        std::min<std::size_t>(map_.line_count(), std::numeric_limits<std::uint32_t>::max());
+    for (std::size_t line = 0; line < lines; ++line) {
+        std::string_view s = map_.line_text(line);
+        if (s.ends_with('\r')) s.remove_suffix(1);
+        if (!s.empty() && (s.back() == ' ' || s.back() == '\t')) keep(line);
+    }
+    for (std::size_t tab = text_.find('\t'); tab != std::string_view::npos;
+         tab = text_.find('\t', tab + 1)) {
+        const std::size_t line = map_.line_of_byte(tab);
+        if (line < lines) keep(line);
+        // Past this line: its other tabs add nothing.
+        const std::size_t lf = text_.find('\n', tab);
+        if (lf == std::string_view::npos) break;
+        tab = lf;
     }
 }
 

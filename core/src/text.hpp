@@ -43,6 +43,19 @@ inline bool all_white_space(std::string_view s) {
 // A UTF-8 byte that starts a character.
 constexpr bool starts_char(unsigned char b) { return (b & 0xC0) != 0x80; }
 
+// The first `c` in `s` at or after `from`, or `s.size()`. The gaps between
+// tokens are mostly a few bytes long: short ones are searched in a plain
+// loop rather than through a library call.
+inline std::size_t find_byte(std::string_view s, char c, std::size_t from = 0) {
+    const std::size_t quick_end = from + 16 < s.size() ? from + 16 : s.size();
+    for (std::size_t i = from; i < quick_end; ++i) {
+        if (s[i] == c) return i;
+    }
+    if (quick_end == s.size()) return s.size();
+    const std::size_t found = s.find(c, quick_end);
+    return found == std::string_view::npos ? s.size() : found;
+}
+
 // The number of characters in `s`.
 inline std::size_t count_chars(std::string_view s) {
     std::size_t n = 0;

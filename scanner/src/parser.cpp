@@ -257,12 +257,11 @@ bool Parser::parse_node(Event& ev, bool block, bool indentless_sequence) {
     if (t->type == TokenType::Alias) {
         if (!fetch_token(token_scratch_)) return false;
         if (!pop_state()) return false;
-        const auto found = anchors_.find(token_scratch_.value);
-        if (found == anchors_.end()) {
+        const std::size_t* found = anchors_.find(token_scratch_.value);
+        if (!found)
             return fail(token_scratch_.span.start, "while parsing node, found unknown anchor");
-        }
         simple_event(ev, EventType::Alias, token_scratch_.span);
-        ev.anchor_id = found->second;
+        ev.anchor_id = *found;
         ev.anchor = std::move(token_scratch_.value);
         return true;
     }

@@ -12,11 +12,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "scanner/src/scanner.hpp"
+#include "scanner/src/string_map.hpp"
 #include "scanner/src/token.hpp"
 
 namespace brackle_scanner {
@@ -163,7 +163,7 @@ private:
     std::vector<Event> pending_events_;
     std::size_t pending_head_ = 0;
 
-    std::unordered_map<std::string, std::size_t> anchors_;
+    StringMap<std::size_t> anchors_;  // anchor name to the id of its latest occurrence
     std::size_t next_anchor_id_ = 1;
     std::map<std::string, std::string, std::less<>> tag_directives_;
     std::optional<std::pair<std::uint32_t, std::uint32_t>> version_;
