@@ -55,12 +55,6 @@ LoadResult parse(std::string_view source) {
 
 }  // namespace loader
 
-Loader::At Loader::at(const SourceMark& m) const {
-    const Position pos = map_.has_lone_cr() ? map_.position_of(m.index, m.byte)
-                                            : Position{zero_based_line(m.line), clamp32(m.col)};
-    return At{m.index, m.byte, pos};
-}
-
 void Loader::step(At& a) const {
     const text::Decoded d = text::decode_at(text_, a.byte);
     a.byte += d.width;
@@ -170,18 +164,19 @@ bool Loader::new_node(const Span& span, NodeIndex& index, Fill&& fill) {
 // with only white space, flow punctuation, `-` and comments around it.
 bool Loader::explicit_key_before(At start) const {
     for (std::size_t b = content_end_.byte; b < start.byte;) {
-        const text::Decoded d = text::decode_at(text_, b);
-        if (d.c == U'?') return true;
-        if (d.c == U'#') {
-            const std::size_t lf = text_.find('\n', b);
-            if (lf == std::string_view::npos || lf >= start.byte) return false;
-            b = lf + 1;
-            continue;
+        const auto c = static_cast<unsigned char>(text_[b]);
+        if (c == '?') return true;
+        if (c == '#') {
+            b = text::comment_end(text_, b);
+        } else if (c == ' ' || c == '\n' || c == '\r' || c == '\t' || c == ',' || c == '-' ||
+                   c == '[' || c == ']' || c == '{' || c == '}') {
+            ++b;
+        } else {
+            // Other white space, which is rare, needs decoding.
+            const text::Decoded d = text::decode_at(text_, b);
+            if (!text::is_white_space(d.c)) return false;
+            b += d.width;
         }
-        const bool skipped = text::is_white_space(d.c) || d.c == U',' || d.c == U'-' ||
-                             d.c == U'[' || d.c == U']' || d.c == U'{' || d.c == U'}';
-        if (!skipped) return false;
-        b += d.width;
     }
     return false;
 }
@@ -226,9 +221,7 @@ std::optional<Position> Loader::colon_after(At from) const {
         const text::Decoded d = text::decode_at(text_, here.byte);
         if (d.c == U':') return here.pos;
         if (d.c == U'#') {
-            const std::size_t lf = text_.find('\n', here.byte);
-            if (lf == std::string_view::npos) return std::nullopt;
-            step_within_line(here, lf);
+            step_within_line(here, text::comment_end(text_, here.byte));
             continue;
         }
         if (!text::is_white_space(d.c)) return std::nullopt;
@@ -348,7 +341,7 @@ bool Loader::collection_end(const Event& ev) {
         node.kind = kind::Mapping{std::vector<Entry>(frame.entries.begin(), frame.entries.end())};
     }
     if (!after.empty()) {
-        std::vector<Trivia>& slot = node.extras.edit().trivia.after;
+        std::vector<Trivia>& slot = node.trivia.edit().after;
         slot.insert(slot.end(), std::make_move_iterator(after.begin()),
                     std::make_move_iterator(after.end()));
     }

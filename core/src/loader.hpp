@@ -8,6 +8,7 @@
 // and the stream's end).
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -67,7 +68,14 @@ private:
         std::size_t byte = 0;
         Position pos;
     };
-    At at(const SourceMark& m) const;
+    At at(const SourceMark& m) const {
+        if (map_.has_lone_cr()) return At{m.index, m.byte, map_.position_of(m.index, m.byte)};
+        // Scanner lines count from 1; lines and columns beyond 32 bits clamp.
+        const std::size_t line = m.line > 0 ? m.line - 1 : 0;
+        return At{m.index, m.byte,
+                  Position{static_cast<std::uint32_t>(std::min<std::size_t>(line, 0xFFFFFFFEu)),
+                           static_cast<std::uint32_t>(std::min<std::size_t>(m.col, 0xFFFFFFFFu))}};
+    }
     // Steps over the character at `a`.
     void step(At& a) const;
     // Steps to byte `stop`, which the current line reaches (its LF at most).
@@ -167,8 +175,8 @@ private:
     At content_end_;
     // The end of the last finished document's content, if it had nodes.
     std::optional<At> last_content_end_;
-    std::string key_text_;  // the buffer `key_repr` builds collection keys in
-    std::size_t last_document_nodes_ = 0;
+    std::string key_text_;           // the buffer `key_repr` builds collection keys in
+    std::vector<Node> node_buffer_;  // the current document's nodes grow here
 
     std::vector<Trivia> pending_;
     std::optional<Trivia> pending_eol_;

@@ -106,10 +106,11 @@ void Loader::comment(Event& ev) {
     blanks(start);
     if (ev.span.end.index > blank_cursor_.index) blank_cursor_ = at(ev.span.end);
 
-    // On its own line when only spaces, tabs and CRs stand before the `#`.
+    // On its own line when only spaces and tabs stand between the line
+    // break before it (LF, or a lone CR) and the `#`.
     std::size_t k = start.byte;
-    while (k > 0 && (text_[k - 1] == ' ' || text_[k - 1] == '\t' || text_[k - 1] == '\r')) --k;
-    const bool own_line = k == 0 || text_[k - 1] == '\n';
+    while (k > 0 && (text_[k - 1] == ' ' || text_[k - 1] == '\t')) --k;
+    const bool own_line = k == 0 || text_[k - 1] == '\n' || text_[k - 1] == '\r';
 
     Comment c{std::move(ev.value), clamp32(ev.span.start.col), own_line};
     if (own_line) {
@@ -132,8 +133,8 @@ void Loader::attach_comment(Comment&& c, std::uint32_t line, At where) {
         }
         // On the line where the collection starts, before any child.
         if (!top.has_child && collection.line + std::uint64_t{1} == line &&
-            !collection.extras.get().trivia.eol) {
-            collection.extras.edit().trivia.eol = std::move(c);
+            !collection.trivia.get().eol) {
+            collection.trivia.edit().eol = std::move(c);
             return;
         }
         // After a key on the key's last line: the value's when the `:` came
@@ -142,14 +143,14 @@ void Loader::attach_comment(Comment&& c, std::uint32_t line, At where) {
             if (between(spans_[*top.pending_key].end, where).find(':') != std::string_view::npos) {
                 pending_eol_ = std::move(c);
             } else {
-                document_.nodes[*top.pending_key].extras.edit().trivia.eol = std::move(c);
+                document_.nodes[*top.pending_key].trivia.edit().eol = std::move(c);
             }
             return;
         }
     }
     if (last_placed_ && spans_[*last_placed_].end_line == line &&
-        !document_.nodes[*last_placed_].extras.get().trivia.eol) {
-        document_.nodes[*last_placed_].extras.edit().trivia.eol = std::move(c);
+        !document_.nodes[*last_placed_].trivia.get().eol) {
+        document_.nodes[*last_placed_].trivia.edit().eol = std::move(c);
         return;
     }
     if (after_doc_end_ && doc_end_line_ == line && !documents_.empty()) {
@@ -170,7 +171,7 @@ void Loader::attach_comment(Comment&& c, std::uint32_t line, At where) {
 void Loader::node_trivia(NodeIndex index) {
     Node& node = document_.nodes[index];
     if (pending_eol_) {
-        node.extras.edit().trivia.eol = std::move(pending_eol_);
+        node.trivia.edit().eol = std::move(pending_eol_);
         pending_eol_.reset();
     }
     if (pending_.empty()) return;
@@ -212,7 +213,7 @@ void Loader::node_trivia(NodeIndex index) {
             inner.push_back(std::move(pending_.back()));
             pending_.pop_back();
         }
-        if (!inner.empty()) append(node.extras.edit().trivia.inner, std::move(inner));
+        if (!inner.empty()) append(node.trivia.edit().inner, std::move(inner));
     }
 
     std::vector<Trivia> rest = std::move(set_aside);
@@ -225,7 +226,7 @@ void Loader::node_trivia(NodeIndex index) {
             return is_blank(t) || is_own_line_comment(t);
         });
         if (kept != rest.begin()) {
-            std::vector<Trivia>& inner = document_.nodes[parent->node].extras.edit().trivia.inner;
+            std::vector<Trivia>& inner = document_.nodes[parent->node].trivia.edit().inner;
             inner.insert(inner.end(), std::make_move_iterator(rest.begin()),
                          std::make_move_iterator(kept));
         }
@@ -234,17 +235,17 @@ void Loader::node_trivia(NodeIndex index) {
 
     Node& self = document_.nodes[index];
     const bool block_scalar = self.style == NodeStyle::Literal || self.style == NodeStyle::Folded;
-    if (block_scalar && !self.extras.get().trivia.eol) {
+    if (block_scalar && !self.trivia.get().eol) {
         // The comment on the header line comes before the scalar's content.
         const auto header_comment = std::find_if(before.begin(), before.end(), [](const Trivia& t) {
             return is_comment(t) && !is_own_line_comment(t);
         });
         if (header_comment != before.end()) {
-            self.extras.edit().trivia.eol = std::move(*header_comment);
+            self.trivia.edit().eol = std::move(*header_comment);
             before.erase(header_comment);
         }
     }
-    if (!before.empty()) append(self.extras.edit().trivia.before, std::move(before));
+    if (!before.empty()) append(self.trivia.edit().before, std::move(before));
 }
 
 // What a closing collection takes as its `after` trivia.
@@ -290,7 +291,7 @@ void Loader::record_props(Node& node, At to) const {
         const text::Decoded d = text::decode_at(text_, here.byte);
         if (token_start && d.c == U'#') {
             // A comment; its end starts a token.
-            step_within_line(here, std::min(text_.find('\n', here.byte), to.byte));
+            step_within_line(here, std::min(text::comment_end(text_, here.byte), to.byte));
             continue;
         }
         if (token_start && d.c == U'&' && want_anchor && !anchor_at) anchor_at = here.pos;
@@ -312,7 +313,7 @@ Loader::At Loader::block_header(At to) const {
         const text::Decoded d = text::decode_at(text_, here.byte);
         if (token_start && (d.c == U'|' || d.c == U'>')) return here;
         if (token_start && d.c == U'#') {
-            step_within_line(here, std::min(text_.find('\n', here.byte), to.byte));
+            step_within_line(here, std::min(text::comment_end(text_, here.byte), to.byte));
             continue;
         }
         token_start = starts_token_after(d.c);
@@ -387,10 +388,7 @@ std::pair<std::string, Loader::At> Loader::separation(At from, std::optional<At>
         const text::Decoded d = text::decode_at(text_, here.byte);
         if (d.c == U'#') {
             gap += '#';
-            std::size_t stop = std::min(text_.find('\n', here.byte), text_.size());
-            // A CR before the LF belongs to the line break, not the comment.
-            if (stop > here.byte && text_[stop - 1] == '\r') --stop;
-            step_within_line(here, stop);
+            step_within_line(here, text::comment_end(text_, here.byte));
             continue;
         }
         if (!is_separator_char(d.c)) break;
@@ -466,7 +464,11 @@ void Loader::compute_flow_seps(const Frame& frame, Node& node) {
             point = spans_[item].end.index > stop.index ? spans_[item].end : stop;
         }
     }
-    if (bracket) {
+    if (!bracket) {
+        // A pair without braces ends where its last gap or its value ends:
+        // the blanks after it belong to the sequence's next gap.
+        span.end = point;
+    } else {
         auto [gap, stop] = separation(point, std::nullopt);
         if (stop.byte >= text_.size() || (text_[stop.byte] != ']' && text_[stop.byte] != '}'))
             return;
@@ -522,10 +524,10 @@ void Loader::document_start(const Event& ev, const brackle_scanner::Parser& pars
     pending_.clear();
     if (parser.version()) next.version = *parser.version();
     next.explicit_start = ev.explicit_start;
-    // Documents of one stream tend to be alike: room for as many nodes as
-    // the last one had saves moving nodes while the arena grows.
-    next.nodes.reserve(last_document_nodes_);
     document_ = std::move(next);
+    // Nodes grow in a buffer that keeps its capacity from one document to
+    // the next; each document then gets an exact-size copy (document_end).
+    document_.nodes.swap(node_buffer_);
     spans_.clear();
     last_placed_.reset();
     after_doc_end_ = false;
@@ -553,7 +555,11 @@ void Loader::document_end(const Event& ev) {
         if (!last_content_end_ || span.end.index > last_content_end_->index)
             last_content_end_ = span.end;
     }
-    last_document_nodes_ = document_.nodes.size();
+    std::vector<Node> nodes(std::make_move_iterator(document_.nodes.begin()),
+                            std::make_move_iterator(document_.nodes.end()));
+    node_buffer_.swap(document_.nodes);
+    node_buffer_.clear();
+    document_.nodes = std::move(nodes);
     documents_.push_back(std::move(document_));
     document_ = Document{};
     spans_.clear();

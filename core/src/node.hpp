@@ -121,7 +121,8 @@ private:
     std::unique_ptr<T> part_;
 };
 
-// The parts of a node that few nodes have.
+// The parts of a node that few nodes have: its properties, where they and a
+// block scalar's header were written, and a flow collection's separators.
 struct NodeExtras {
     std::optional<std::string> anchor;  // declared on this node, without the `&`
     std::optional<NodeTag> tag;
@@ -132,7 +133,6 @@ struct NodeExtras {
     // (n + 1 for n children, n for a single-pair mapping in a flow
     // sequence), each comment replaced by a lone `#`; empty when not cut.
     std::vector<std::string> flow_seps;
-    Trivia4 trivia;
 
     friend bool operator==(const NodeExtras&, const NodeExtras&) = default;
 };
@@ -146,6 +146,7 @@ struct Node {
     std::optional<std::string> value;  // a scalar's decoded value
     std::optional<std::string> raw;    // a scalar's exact source text
     OutOfLine<NodeExtras> extras;
+    OutOfLine<Trivia4> trivia;  // comments and blank lines attached to the node
 
     // The children in order; a mapping gives each key followed by its value.
     std::vector<NodeIndex> children() const;

@@ -56,6 +56,14 @@ inline std::size_t find_byte(std::string_view s, char c, std::size_t from = 0) {
     return found == std::string_view::npos ? s.size() : found;
 }
 
+// Where the comment that starts at `from` ends: at its line break (LF or
+// CR; a comment never holds either), or at the end of the text.
+inline std::size_t comment_end(std::string_view s, std::size_t from) {
+    std::size_t i = from;
+    while (i < s.size() && s[i] != '\n' && s[i] != '\r') ++i;
+    return i;
+}
+
 // The number of characters in `s`.
 inline std::size_t count_chars(std::string_view s) {
     std::size_t n = 0;

@@ -1,0 +1,352 @@
+// The loader's tree: node order and placement, the root, entries with their
+// colon, merge and explicit-key marks, duplicate keys, aliases, node tags,
+// load errors with their positions, the empty source, `Node::children` and
+// the empty document; and the whole YAML test suite loaded through it.
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "scanner/src/parser.hpp"
+#include "tests/cpp/loader_test_util.hpp"
+#include "tests/cpp/suite_util.hpp"
+
+namespace brackle_test {
+namespace {
+
+// The tree from the root, each collection named with its arena index:
+// "map0{a: 1}".
+std::string tree_from(const Document& doc, NodeIndex i) {
+    const Node& n = doc.nodes.at(i);
+    std::string out = node_name(doc, i);
+    if (const auto* seq = std::get_if<kind::Sequence>(&n.kind)) {
+        out += "[";
+        for (std::size_t k = 0; k < seq->items.size(); ++k)
+            out += (k ? ", " : "") + tree_from(doc, seq->items[k]);
+        return out + "]";
+    }
+    if (const auto* map = std::get_if<kind::Mapping>(&n.kind)) {
+        out += "{";
+        for (std::size_t k = 0; k < map->entries.size(); ++k)
+            out += (k ? ", " : "") + tree_from(doc, map->entries[k].key) + ": " +
+                   tree_from(doc, map->entries[k].value);
+        return out + "}";
+    }
+    return out;
+}
+
+std::string tree(std::string_view text) {
+    const Document doc = load_one(text);
+    if (!doc.root) return "<no root>";
+    return tree_from(doc, *doc.root) + " of " + std::to_string(doc.nodes.size());
+}
+
+// Nodes stand in the order their text begins, a collection before its
+// children, while each collection is placed when it closes.
+TEST(LoaderTree, NodesStandInPreOrderUnderTheirParents) {
+    expect_rendered(
+        {
+            {"a: 1", "map0{a: 1} of 3"},
+            {"--- x", "x of 1"},
+            {"[a, [b]]", "[]0[a, []2[b]] of 4"},
+            {"- a\n- {b: c, d: [e]}", "seq0[a, {}2{b: c, d: []6[e]}] of 8"},
+            {"? [a]\n: {b: c}", "map0{[]1[a]: {}3{b: c}} of 6"},
+            {"a:\n  b:\n    - c\n  d: e\nf: g", "map0{a: map2{b: seq4[c], d: e}, f: g} of 10"},
+            {"{a, b: c}", "{}0{a: '', b: c} of 5"},
+            {"[? a : b, c: d]", "[]0[{}1{a: b}, {}4{c: d}] of 7"},
+        },
+        tree);
+}
+
+TEST(LoaderTree, EntriesRecordTheirColonMergeKeyAndExplicitKey) {
+    expect_rendered(
+        {
+            {"a: 1", "a=1@0:1"},
+            {"{a : 1}", "a=1@0:3"},
+            {"{\"a\":1}", "a=1@0:4"},
+            // The colon is looked for past blank lines and comments.
+            {"? a\n: b", "a=b@1:0 explicit"},
+            {"? a # c\n\n# d\n: b", "a=b@3:0 explicit"},
+            {"- ? a\n  : b", "a=b@1:2 explicit"},
+            // No colon was written for these values.
+            {"? a\n? b", "a=''@- explicit, b=''@- explicit"},
+            {"{a: 1, b}", "a=1@0:2, b=''@-"},
+            {"{? a: b, c: d}", "a=b@0:4 explicit, c=d@0:10"},
+            {"a: b\n? c", "a=b@0:1, c=''@- explicit"},
+            // A `?` inside a comment makes no key explicit.
+            {"a: 1 # ?\nb: 2", "a=1@0:1, b=2@1:1"},
+            {"base: &b {x: 1}\n<<: *b", "base={}2@0:4, <<=*b@1:2 merge"},
+            {"&m <<: x", "<<=x@0:5 merge"},
+            {"? <<\n: x", "<<=x@1:0 merge explicit"},
+            {"!!str <<: x", "<<=x@0:8"},
+            {"\"<<\": x", "<<=x@0:4"},
+            {"'<<': x", "<<=x@0:4"},
+            {"<<<: x", "<<<=x@0:3"},
+        },
+        entries_of);
+}
+
+std::string duplicates(std::string_view text) {
+    std::string out;
+    for (const Document& doc : load(text))
+        for (const auto& d : doc.duplicate_keys)
+            out += (out.empty() ? "" : ", ") + d.key + " " + pos_str(d.previous) + ">" +
+                   pos_str(d.duplicate);
+    return out;
+}
+
+TEST(LoaderTree, RepeatedKeysOfOneMappingAreListedWithBothPlaces) {
+    expect_rendered(
+        {
+            {"{a: 1, a: 2, a: 3}", "a 0:1>0:7, a 0:7>0:13"},
+            {"a: 1\nb: 2\na: 3\na: 4", "a 0:0>2:0, a 2:0>3:0"},
+            // Keys compare by value, whatever their style.
+            {"a: 1\n'a': 2\n\"a\": 3", "a 0:0>1:0, a 1:0>2:0"},
+            {"1: a\n01: b", ""},
+            {"a: 1\nb:\n  a: 2", ""},
+            {"a: {x: 1, x: 2}\nb: 1\nb: 2", "x 0:4>0:10, b 1:0>2:0"},
+            // Collection keys compare by their text without blanks.
+            {"? [a, b]\n: x\n? [a,b]\n: y", "[a,b] 0:2>2:2"},
+            {"? - a\n  - b\n: 1\n? [a, b]\n: 2", "[a,b] 0:2>3:2"},
+            {"? ['a']\n: 1\n? [a]\n: 2", "[a] 0:2>2:2"},
+            {"? {x: 1}\n: a\n? {x: 1}\n: b", "{x:1} 0:2>2:2"},
+            {"? {a: [b, c]}\n: 1\n? {a: [b,c]}\n: 2", "{a:[b,c]} 0:2>2:2"},
+            {"? [a, b]\n: x\n? [a, c]\n: y", ""},
+            // Aliases are the same key when they name the same anchor.
+            {"- &k a\n- {*k : 1, *k : 2}", "*k 1:3>1:11"},
+        },
+        duplicates);
+}
+
+TEST(LoaderTree, AliasNodesKeepOnlyTheName) {
+    const Document doc = load_one("- &a x\n- *a");
+    ASSERT_EQ(doc.nodes.size(), 3u);
+    const Node& alias = doc.nodes[2];
+    ASSERT_TRUE(std::holds_alternative<kind::Alias>(alias.kind));
+    EXPECT_EQ(std::get<kind::Alias>(alias.kind).name, "a");
+    EXPECT_EQ(alias.style, NodeStyle::Block);
+    EXPECT_EQ(pos_str(Position{alias.line, alias.col}), "1:2");
+    EXPECT_FALSE(alias.value || alias.raw || alias.extras.get().anchor || alias.extras.get().tag);
+    EXPECT_TRUE(alias.children().empty());
+
+    // The anchor table spans the stream: the alias names an earlier document's anchor.
+    const std::vector<Document> docs = load("--- &a x\n--- *a");
+    ASSERT_EQ(docs.size(), 2u);
+    ASSERT_EQ(docs[1].nodes.size(), 1u);
+    EXPECT_EQ(node_name(docs[1], 0), "*a");
+}
+
+// Every node tag of every document, as handle|suffix|full.
+std::string tags(std::string_view text) {
+    std::string out;
+    for (const Document& doc : load(text))
+        for (const Node& n : doc.nodes)
+            if (const auto& t = n.extras.get().tag)
+                out += (out.empty() ? "" : ", ") + t->handle + "|" + t->suffix + "|" + t->full;
+    return out;
+}
+
+TEST(LoaderTree, NodeTagsGetTheHandleToWriteThemWith) {
+    expect_rendered(
+        {
+            {"%TAG !e! tag:x,1:\n--- !e!y v", "!e!|y|tag:x,1:y"},
+            {"!x v", "!|x|!x"},
+            {"!!str v", "!!|str|tag:yaml.org,2002:str"},
+            {"!!map {a: !!int 1}", "!!|map|tag:yaml.org,2002:map, !!|int|tag:yaml.org,2002:int"},
+            {"! v", "|!|!"},
+            {"!<tag:a,1:b> v", "|tag:a,1:b|tag:a,1:b"},
+            {"%TAG !e! tag:x,1:\n--- !<tag:x,1:y> v", "|tag:x,1:y|tag:x,1:y"},
+            // The handle comes from the resolved prefix: "!" first, then the
+            // first directive with that prefix, then the standard "!!".
+            {"%TAG !e! !\n--- !e!x v", "!|x|!x"},
+            {"%TAG !e! tag:yaml.org,2002:\n--- !!str v", "!e!|str|tag:yaml.org,2002:str"},
+            {"%TAG !e! a:\n%TAG !f! a:\n--- !f!x v", "!e!|x|a:x"},
+            {"%TAG !! p:\n--- !!x v", "!!|x|p:x"},
+            {"%TAG !e! a:\n--- !e!x 1\n...\n%TAG !e! b:\n--- !e!x 2", "!e!|x|a:x, !e!|x|b:x"},
+        },
+        tags);
+}
+
+std::string load_error(std::string_view text) {
+    auto result = brackle_core::loader::parse(text);
+    const ParseError* e = std::get_if<ParseError>(&result);
+    if (!e) return "<no error>";
+    return e->message + " @ " + std::to_string(e->index) + " " + std::to_string(e->line) + ":" +
+           std::to_string(e->col) + (e->internal ? " internal" : "");
+}
+
+TEST(LoaderErrors, CarryTheMessageCharacterIndexAndZeroBasedPosition) {
+    expect_rendered(
+        {
+            {"!e!x v", "the handle wasn't declared @ 0 0:0"},
+            {"a: *x", "while parsing node, found unknown anchor @ 3 0:3"},
+            {"a: 1\nb: !e!x v", "the handle wasn't declared @ 8 1:3"},
+            // The index counts characters, not bytes.
+            {"\xC3\xA9: 1\nb: !e!x v", "the handle wasn't declared @ 8 1:3"},
+            // The scanner's lines, where a lone CR ends a line too.
+            {"a: 1\rb: !e!x v", "the handle wasn't declared @ 8 1:3"},
+            {"- a\nb: c",
+             "while parsing a block collection, did not find expected '-' indicator @ 4 1:0"},
+            // Documents loaded before the error are dropped with it.
+            {"a\n---\nb: *x", "while parsing node, found unknown anchor @ 9 2:3"},
+        },
+        load_error);
+}
+
+TEST(LoaderDocuments, AnEmptySourceIsOneEmptyDocument) {
+    const std::vector<Document> docs = load("");
+    ASSERT_EQ(docs.size(), 1u);
+    EXPECT_EQ(docs[0], Document{});
+}
+
+TEST(DocumentModel, AValueInitialisedDocumentIsEmpty) {
+    const Document doc{};
+    EXPECT_TRUE(doc.nodes.empty());
+    EXPECT_FALSE(doc.root);
+    EXPECT_TRUE(doc.tag_directives.empty());
+    EXPECT_FALSE(doc.version);
+    EXPECT_EQ(doc.tags_before_version, 0u);
+    EXPECT_FALSE(doc.directives_raw);
+    EXPECT_FALSE(doc.explicit_start || doc.explicit_end || doc.bom || doc.final_line_break);
+    EXPECT_TRUE(doc.leading.empty() && doc.trailing.empty() && doc.stream_tail.empty());
+    EXPECT_TRUE(doc.line_space.empty() && doc.duplicate_keys.empty());
+}
+
+TEST(DocumentModel, ChildrenListKeysAndValuesAlternately) {
+    const struct {
+        std::string_view input;
+        NodeIndex node;
+        std::vector<NodeIndex> children;
+    } cases[] = {
+        {"{a: 1, b: 2}", 0, {1, 2, 3, 4}}, {"[x, [y]]", 0, {1, 2}}, {"{}", 0, {}}, {"a", 0, {}},
+        {"- &a x\n- *a", 2, {}},  // an alias refers to a node but has no child
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(escape(c.input));
+        const Document doc = load_one(c.input);
+        ASSERT_LT(c.node, doc.nodes.size());
+        EXPECT_EQ(doc.nodes[c.node].children(), c.children);
+    }
+    // Children follow the entries, not the arena.
+    Node map;
+    map.kind = kind::Mapping{{Entry{5, 3, {}, false, false}, Entry{1, 9, {}, false, false}}};
+    EXPECT_EQ(map.children(), (std::vector<NodeIndex>{5, 3, 1, 9}));
+    Node seq;
+    seq.kind = kind::Sequence{{4, 2}};
+    EXPECT_EQ(seq.children(), (std::vector<NodeIndex>{4, 2}));
+}
+
+// ---- the YAML test suite ----------------------------------------------------
+
+std::size_t count_prefixed(std::string_view text, std::initializer_list<std::string_view> words) {
+    std::size_t n = 0;
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t lf = std::min(text.find('\n', at), text.size());
+        const std::string_view line = text.substr(at, lf - at);
+        for (std::string_view w : words) n += line.starts_with(w);
+        at = lf + 1;
+    }
+    return n;
+}
+
+std::size_t comment_events(std::string_view text) {
+    brackle_scanner::Parser parser(text);
+    brackle_scanner::Event ev;
+    std::size_t n = 0;
+    while (parser.next_event(ev) && ev.type != brackle_scanner::EventType::StreamEnd)
+        n += ev.type == brackle_scanner::EventType::Comment;
+    return n;
+}
+
+std::size_t comments_in(const std::vector<Trivia>& list) {
+    std::size_t n = 0;
+    for (const Trivia& t : list) n += std::holds_alternative<Comment>(t);
+    return n;
+}
+
+// What is wrong with the shape of a loaded document, or empty.
+std::string shape_fault(const Document& doc, std::size_t& comments) {
+    comments += comments_in(doc.leading) + comments_in(doc.trailing);
+    if (!doc.root) return doc.nodes.empty() ? "" : "nodes without a root";
+    // A pre-order walk from the root must meet every node once, in arena order.
+    std::vector<NodeIndex> stack{*doc.root};
+    NodeIndex expected = 0;
+    while (!stack.empty()) {
+        const NodeIndex i = stack.back();
+        stack.pop_back();
+        if (i != expected)
+            return "node " + std::to_string(i) + " where " + std::to_string(expected) + " was due";
+        ++expected;
+        const Node& n = doc.nodes.at(i);
+        const std::vector<NodeIndex> children = n.children();
+        stack.insert(stack.end(), children.rbegin(), children.rend());
+        const auto& x = n.extras.get();
+        for (const auto* list : {&slots(n).before, &slots(n).inner, &slots(n).after}) {
+            comments += comments_in(*list);
+            for (const Trivia& t : *list)
+                if (const auto* b = std::get_if<Blank>(&t); b && b->blank_lines == 0)
+                    return "a blank run of 0 lines";
+        }
+        comments += slots(n).eol && std::holds_alternative<Comment>(*slots(n).eol);
+        if (std::holds_alternative<kind::Alias>(n.kind) && (x.anchor || x.tag || n.value || n.raw))
+            return "an alias with properties or text";
+        const std::size_t seps = x.flow_seps.size();
+        if (n.style != NodeStyle::Flow
+                ? seps != 0
+                : seps != 0 && seps != children.size() + 1 &&
+                      !(seps == children.size() && std::holds_alternative<kind::Mapping>(n.kind)))
+            return "node " + std::to_string(i) + " has " + std::to_string(seps) + " separators";
+    }
+    if (expected != doc.nodes.size()) return "nodes not reached from the root";
+    return "";
+}
+
+TEST(LoaderSuite, RejectedInputsFailAndAcceptedOnesLoadWhole) {
+    if (const std::string reason = suite_missing_reason(); !reason.empty()) GTEST_SKIP() << reason;
+    std::size_t rejected = 0, loaded = 0;
+    for (const auto& c : suite_cases()) {
+        SCOPED_TRACE(c.id);
+        const std::string text = read_file(c.dir / "in.yaml");
+        auto result = brackle_core::loader::parse(text);
+        if (c.must_fail) {
+            const ParseError* error = std::get_if<ParseError>(&result);
+            if (!error) {
+                ADD_FAILURE() << "loads, but the suite rejects it";
+            } else {
+                EXPECT_FALSE(error->internal) << error->message;
+                ++rejected;
+            }
+            continue;
+        }
+        if (const ParseError* error = std::get_if<ParseError>(&result)) {
+            ADD_FAILURE() << "fails: " << error->message << " @ " << error->line << ":"
+                          << error->col;
+            continue;
+        }
+        ++loaded;
+        const auto& docs = std::get<std::vector<Document>>(result);
+        std::size_t nodes = 0, comments = 0;
+        for (const Document& doc : docs) {
+            nodes += doc.nodes.size();
+            EXPECT_EQ(shape_fault(doc, comments), "");
+        }
+        if (fs::exists(c.dir / "test.event")) {
+            const std::string events = read_file(c.dir / "test.event");
+            // One node per node event; one document per document, or one
+            // empty document for an empty stream.
+            EXPECT_EQ(nodes, count_prefixed(events, {"+SEQ", "+MAP", "=VAL", "=ALI"}));
+            const std::size_t expected_docs = count_prefixed(events, {"+DOC"});
+            const bool extra_tail =
+                docs.size() == expected_docs + 1 && !docs.back().root && docs.back().directives_raw;
+            EXPECT_TRUE(docs.size() == std::max<std::size_t>(expected_docs, 1) || extra_tail)
+                << docs.size() << " documents for " << expected_docs;
+        }
+        // No comment is lost or counted twice.
+        EXPECT_EQ(comments, comment_events(text));
+    }
+    std::cout << "[ suite    ] loaded " << loaded << " accepted and rejected " << rejected
+              << " inputs\n";
+    EXPECT_GT(loaded, 200u) << "suite at " << suite_dir() << " looks incomplete";
+}
+
+}  // namespace
+}  // namespace brackle_test
