@@ -86,7 +86,9 @@ TEST(CharMap, AgreesWithCountingEveryCharacter) {
 }
 
 TEST(CharMap, CutsSlicesAndLinesAndNoticesLoneCarriageReturns) {
-    const CharMap map = map_of("a" + e_acute + "\nb");
+    // The map borrows its text, which has to outlive it.
+    const std::string text = "a" + e_acute + "\nb";
+    const CharMap map = map_of(text);
     EXPECT_EQ(map.slice(1, 2), e_acute);
     EXPECT_EQ(map.slice(0, 99), "a" + e_acute + "\nb");
     EXPECT_EQ(map.slice(2, 1), "");
