@@ -274,7 +274,7 @@ void print_table(const std::vector<Row>& rows, const Bench& bench) {
             print_disagreements(in, bench);
         }
         std::size_t without_comments = m.brackle.items - m.brackle.comments;
-        if (m.brackle.errors == 0 && m.libyaml.errors == 0) {
+        if (bench.same_items && m.brackle.errors == 0 && m.libyaml.errors == 0) {
             std::printf("  %s without comments: brackle %zu, libyaml %zu (%s)\n", bench.items,
                         without_comments, m.libyaml.items,
                         without_comments == m.libyaml.items ? "same" : "differ");

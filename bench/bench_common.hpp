@@ -69,6 +69,7 @@ struct Bench {
     const char* heap_helper;  // brackle-bench-heap's path
     RunFn brackle;
     RunFn libyaml;
+    bool same_items = true;  // both sides count the same kind of item
 };
 
 // The whole program: options (--reps N, --no-heap), inputs, measurement,

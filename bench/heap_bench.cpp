@@ -1,4 +1,4 @@
-// brackle-bench-heap scan|parse: runs brackle's scanner or parser once over
+// brackle-bench-heap scan|parse|load: runs brackle's scanner, parser or loader once over
 // each benchmark input and prints, per input, the peak of the bytes held by
 // operator new during the run, the tokens or events delivered, and the
 // input's name. The timed benchmarks run it as a separate process, so that
@@ -54,9 +54,10 @@ int main(int argc, char** argv) {
     std::string_view mode = argc == 2 ? argv[1] : "";
     brackle_bench::RunFn run = mode == "scan"    ? brackle_bench::scan_brackle
                                : mode == "parse" ? brackle_bench::parse_brackle
+                               : mode == "load"  ? brackle_bench::load_brackle
                                                  : nullptr;
     if (run == nullptr) {
-        std::fprintf(stderr, "usage: brackle-bench-heap scan|parse\n");
+        std::fprintf(stderr, "usage: brackle-bench-heap scan|parse|load\n");
         return 2;
     }
     for (const brackle_bench::Input& in :

@@ -7,6 +7,7 @@
 #include <string>
 #include <utility>
 
+#include "core/src/loader.hpp"
 #include "scanner/src/parser.hpp"
 #include "scanner/src/scanner.hpp"
 
@@ -107,6 +108,18 @@ void parse_libyaml(std::string_view text, std::size_t part, RunResult& r) {
         if (type == YAML_STREAM_END_EVENT) break;
     }
     yaml_parser_delete(&parser);
+}
+
+void load_brackle(std::string_view text, std::size_t part, RunResult& r) {
+    const brackle_core::LoadResult result = brackle_core::loader::parse(text);
+    if (const auto* error = std::get_if<brackle_core::ParseError>(&result)) {
+        record_error(r, part, error->message, std::size_t{error->line} + 1, error->col);
+        return;
+    }
+    for (const brackle_core::Document& doc :
+         std::get<std::vector<brackle_core::Document>>(result)) {
+        r.items += doc.nodes.size();
+    }
 }
 
 }  // namespace brackle_bench

@@ -10,7 +10,7 @@ namespace brackle_bench {
 
 // What runs over the files of one input found.
 struct RunResult {
-    std::size_t items = 0;     // tokens or events delivered, the stream end included
+    std::size_t items = 0;     // tokens, events or nodes delivered (the stream end included)
     std::size_t comments = 0;  // brackle's comment tokens or events (libyaml has none)
     std::size_t errors = 0;    // files that stopped at an error
     // The first error: its message, its file and its position (line from 1).
@@ -34,5 +34,9 @@ void scan_libyaml(std::string_view text, std::size_t part, RunResult& r);
 // brackle's Parser::next_event and libyaml's yaml_parser_parse, to the stream end.
 void parse_brackle(std::string_view text, std::size_t part, RunResult& r);
 void parse_libyaml(std::string_view text, std::size_t part, RunResult& r);
+
+// brackle's whole load (documents with every node, trivia and position);
+// counts nodes. Compared with libyaml's events, which build nothing.
+void load_brackle(std::string_view text, std::size_t part, RunResult& r);
 
 }  // namespace brackle_bench
