@@ -124,9 +124,10 @@ bool Loader::scalar(Event& ev) {
     NodeIndex index = 0;
     const bool added = new_node(ev.span, index, [&](Node& node) {
         node.style = style;
-        node.raw = scalar_raw(ev, header);
-        has_raw = node.raw.has_value();
-        node.value = std::move(ev.value);
+        kind::Scalar& scalar = node.kind.emplace<kind::Scalar>();
+        scalar.raw = scalar_raw(ev, header);
+        has_raw = scalar.raw.has_value();
+        scalar.value = std::move(ev.value);
         if (ev.anchor || ev.tag) {
             NodeExtras& extras = node.extras.edit();
             extras.anchor = std::move(ev.anchor);
@@ -205,8 +206,8 @@ void Loader::place(NodeIndex index) {
         entry.key = key_index;
         entry.value = index;
         entry.merge = std::holds_alternative<kind::Scalar>(key.kind) &&
-                      key.style == NodeStyle::Plain && !key.extras.get().tag && key.value &&
-                      *key.value == "<<";
+                      key.style == NodeStyle::Plain && !key.extras.get().tag && key.value() &&
+                      *key.value() == "<<";
         entry.explicit_key = spans_[key_index].explicit_key;
         entry.colon = colon_after(spans_[key_index].end);
         frame.entries.push_back(std::move(entry));
@@ -236,7 +237,7 @@ std::optional<Position> Loader::colon_after(At from) const {
 std::string_view Loader::key_repr(NodeIndex index) {
     const Node& key = document_.nodes[index];
     if (std::holds_alternative<kind::Scalar>(key.kind)) {
-        return key.value ? std::string_view(*key.value) : std::string_view();
+        return key.value() ? std::string_view(*key.value()) : std::string_view();
     }
     struct Step {
         NodeIndex node;
@@ -279,7 +280,7 @@ std::string_view Loader::key_repr(NodeIndex index) {
             out += alias->name;
             stack.pop_back();
         } else {
-            if (node.value) out += *node.value;
+            if (node.value()) out += *node.value();
             stack.pop_back();
         }
     }

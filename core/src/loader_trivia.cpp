@@ -452,8 +452,8 @@ void Loader::compute_flow_seps(const Frame& frame, Node& node) {
     seps.reserve(items.size() + 1);
     for (const NodeIndex item : items) {
         const Node& child = document_.nodes[item];
-        const bool empty_scalar =
-            std::holds_alternative<kind::Scalar>(child.kind) && (!child.raw || child.raw->empty());
+        const bool empty_scalar = std::holds_alternative<kind::Scalar>(child.kind) &&
+                                  (!child.raw() || child.raw()->empty());
         if (empty_scalar) {
             auto [gap, stop] = separation(point, std::nullopt);
             seps.push_back(std::move(gap));

@@ -53,7 +53,11 @@ struct Entry {
 
 // What a node is; the variant's index is the kind code records carry.
 namespace kind {
+// A scalar keeps its text in its kind: the strings a scalar needs and the
+// lists a collection needs share the node's room.
 struct Scalar {
+    std::optional<std::string> value;  // the decoded value
+    std::optional<std::string> raw;    // the exact source text
     friend bool operator==(const Scalar&, const Scalar&) = default;
 };
 struct Sequence {
@@ -143,15 +147,24 @@ struct Node {
     bool tag_first = false;  // both a tag and an anchor were written, the tag first
     std::uint32_t line = 0;  // where the node's own text starts
     std::uint32_t col = 0;
-    std::optional<std::string> value;  // a scalar's decoded value
-    std::optional<std::string> raw;    // a scalar's exact source text
     OutOfLine<NodeExtras> extras;
     OutOfLine<Trivia4> trivia;  // comments and blank lines attached to the node
 
     // The children in order; a mapping gives each key followed by its value.
     std::vector<NodeIndex> children() const;
+    // A scalar's decoded value and exact source text; other nodes have none.
+    const std::optional<std::string>& value() const { return scalar_text(&kind::Scalar::value); }
+    const std::optional<std::string>& raw() const { return scalar_text(&kind::Scalar::raw); }
 
     friend bool operator==(const Node&, const Node&) = default;
+
+private:
+    const std::optional<std::string>& scalar_text(
+        std::optional<std::string> kind::Scalar::*text) const {
+        static const std::optional<std::string> none;
+        const auto* scalar = std::get_if<kind::Scalar>(&kind);
+        return scalar ? scalar->*text : none;
+    }
 };
 
 // A mapping key that occurs more than once in one mapping.

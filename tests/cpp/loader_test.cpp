@@ -125,7 +125,7 @@ TEST(LoaderTree, AliasNodesKeepOnlyTheName) {
     EXPECT_EQ(std::get<kind::Alias>(alias.kind).name, "a");
     EXPECT_EQ(alias.style, NodeStyle::Block);
     EXPECT_EQ(pos_str(Position{alias.line, alias.col}), "1:2");
-    EXPECT_FALSE(alias.value || alias.raw || alias.extras.get().anchor || alias.extras.get().tag);
+    EXPECT_FALSE(alias.value() || alias.raw() || alias.extras.get().anchor || alias.extras.get().tag);
     EXPECT_TRUE(alias.children().empty());
 
     // The anchor table spans the stream: the alias names an earlier document's anchor.
@@ -287,7 +287,7 @@ std::string shape_fault(const Document& doc, std::size_t& comments) {
                     return "a blank run of 0 lines";
         }
         comments += slots(n).eol && std::holds_alternative<Comment>(*slots(n).eol);
-        if (std::holds_alternative<kind::Alias>(n.kind) && (x.anchor || x.tag || n.value || n.raw))
+        if (std::holds_alternative<kind::Alias>(n.kind) && (x.anchor || x.tag || n.value() || n.raw()))
             return "an alias with properties or text";
         const std::size_t seps = x.flow_seps.size();
         if (n.style != NodeStyle::Flow

@@ -77,7 +77,7 @@ inline std::string node_name(const Document& doc, NodeIndex i) {
     if (std::holds_alternative<kind::Mapping>(n.kind))
         return (flow ? "{}" : "map") + std::to_string(i);
     if (const auto* alias = std::get_if<kind::Alias>(&n.kind)) return "*" + alias->name;
-    return n.value && !n.value->empty() ? escape(*n.value) : "''";
+    return n.value() && !n.value()->empty() ? escape(*n.value()) : "''";
 }
 
 // The first node named `name`.

@@ -143,7 +143,7 @@ TEST(LoaderScalars, BlockScalarRawTextIsHeaderThenLinesLessOneFinalBreak) {
         const std::optional<NodeIndex> i = first_block_scalar(doc);
         ASSERT_TRUE(i);
         const Node& n = doc.nodes[*i];
-        EXPECT_EQ(n.raw, std::string(c.raw));
+        EXPECT_EQ(n.raw(), std::string(c.raw));
         EXPECT_EQ(pos_str(n.extras.get().header_at), c.header_at);
         EXPECT_EQ(pos_str(Position{n.line, n.col}), c.at);
     }
@@ -175,7 +175,7 @@ TEST(LoaderScalars, RawTextIsTheSourceAndAbsentForEmptyScalarsAtAnotherToken) {
         SCOPED_TRACE("input: " + escape(c.input));
         const Document doc = load_one(c.input);
         ASSERT_LT(c.node, doc.nodes.size());
-        EXPECT_EQ(doc.nodes[c.node].raw, c.raw);
+        EXPECT_EQ(doc.nodes[c.node].raw(), c.raw);
     }
 }
 
