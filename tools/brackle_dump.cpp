@@ -8,7 +8,6 @@
 //
 // FILE may be `-` for standard input. Exit status: 0 on success, 1 when the
 // input has a scan or parse error, 2 on a usage or I/O error.
-#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -231,36 +230,12 @@ int run_tokens(std::string_view, std::span<char* const> args) {
     }
 }
 
-// Byte offsets of character indexes, decoding as the scanner does (the lead
-// byte gives the length, clamped at the end). Asked for indexes in
-// increasing order, it walks the text once.
-class CharCursor {
-public:
-    explicit CharCursor(std::string_view text) : text_(text) {}
-
-    std::size_t byte_offset(std::size_t index) {
-        if (index < index_) index_ = byte_ = 0;
-        for (; index_ < index && byte_ < text_.size(); ++index_) {
-            auto lead = static_cast<unsigned char>(text_[byte_]);
-            std::size_t width = lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-            byte_ = std::min(byte_ + width, text_.size());
-        }
-        return byte_;
-    }
-
-private:
-    std::string_view text_;
-    std::size_t index_ = 0;
-    std::size_t byte_ = 0;
-};
-
 // A document end was written as `...` when its span holds exactly that: the
 // event carries no flag, and an implicit end spans the token that follows.
-bool ends_with_marker(const Event& ev, std::string_view text, CharCursor& chars) {
-    if (ev.span.end.index - ev.span.start.index != 3) return false;
-    const std::size_t start = chars.byte_offset(ev.span.start.index);
-    const std::size_t end = chars.byte_offset(ev.span.end.index);
-    return text.substr(start, end - start) == "...";
+bool ends_with_marker(const Event& ev, std::string_view text) {
+    const std::size_t start = ev.span.start.byte;
+    const std::size_t end = ev.span.end.byte;
+    return end > start && text.substr(start, end - start) == "...";
 }
 
 char style_indicator(ScalarStyle style) {
@@ -289,13 +264,13 @@ void write_properties(Writer& out, const Event& ev) {
 }
 
 // One event as a test.event line.
-void write_event(Writer& out, const Event& ev, std::string_view text, CharCursor& chars) {
+void write_event(Writer& out, const Event& ev, std::string_view text) {
     switch (ev.type) {
         case EventType::StreamStart: out.put("+STR"); break;
         case EventType::StreamEnd: out.put("-STR"); break;
         case EventType::DocumentStart: out.put(ev.explicit_start ? "+DOC ---" : "+DOC"); break;
         case EventType::DocumentEnd:
-            out.put(ends_with_marker(ev, text, chars) ? "-DOC ..." : "-DOC");
+            out.put(ends_with_marker(ev, text) ? "-DOC ..." : "-DOC");
             break;
         case EventType::MappingStart:
             out.put(ev.flow ? "+MAP {}" : "+MAP");
@@ -333,7 +308,6 @@ int run_events(std::string_view, std::span<char* const> args) {
 
     const std::string_view text = without_bom(input);
     Parser parser(text);
-    CharCursor chars(text);
     Writer out(stdout);
     Event ev;
     do {
@@ -341,7 +315,7 @@ int run_events(std::string_view, std::span<char* const> args) {
             write_error(out, parser.error());
             return 1;
         }
-        write_event(out, ev, text, chars);
+        write_event(out, ev, text);
     } while (ev.type != EventType::StreamEnd);
     return 0;
 }
