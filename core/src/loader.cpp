@@ -3,6 +3,7 @@
 #include "core/src/loader.hpp"
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 
 #include "core/src/text.hpp"
@@ -156,7 +157,11 @@ bool Loader::new_node(const Span& span, NodeIndex& index, Fill&& fill) {
     node.col = clamp32(span.start.col);
     fill(node);
     spans_.push_back(
-        NodeSpan{start, at(span.end), clamp32(span.end.line), explicit_key_before(start)});
+        NodeSpan{start, at(span.end), clamp32(span.end.line), explicit_key_before(start), {}});
+    if (std::holds_alternative<kind::Scalar>(node.kind) ||
+        std::holds_alternative<kind::Alias>(node.kind)) {
+        hash_key(index);
+    }
     node_trivia(index);
     return true;
 }
@@ -192,12 +197,7 @@ void Loader::place(NodeIndex index) {
     if (frame.is_sequence) {
         frame.items.push_back(index);
     } else if (!frame.pending_key) {
-        const Node& key = document_.nodes[index];
-        const Position here{key.line, key.col};
-        const std::string_view text = key_repr(index);
-        if (const std::optional<Position> previous = frame.seen_keys.insert_or_assign(text, here)) {
-            document_.duplicate_keys.push_back(DuplicateKey{std::string(text), *previous, here});
-        }
+        see_key(frame, index);
         frame.pending_key = index;
     } else {
         const NodeIndex key_index = *frame.pending_key;
@@ -229,6 +229,69 @@ std::optional<Position> Loader::colon_after(At from) const {
         step(here);
     }
     return std::nullopt;
+}
+
+// Records a mapping key in its frame, and a duplicate when the same key was
+// seen before in the mapping.
+void Loader::see_key(Frame& frame, NodeIndex index) {
+    const Node& key = document_.nodes[index];
+    const Position here{key.line, key.col};
+    const TextHash& hash = spans_[index].key;
+    char id[2 * sizeof(std::uint64_t)];
+    std::memcpy(id, &hash.hash, sizeof hash.hash);
+    std::memcpy(id + sizeof hash.hash, &hash.length, sizeof hash.length);
+    const std::string_view hash_id(id, sizeof id);
+
+    std::optional<Position> previous;
+    if (const SeenKey* seen = frame.seen_keys.find(hash_id)) {
+        if (same_key(seen->node, index)) {
+            previous = seen->where;
+            frame.seen_keys.insert_or_assign(hash_id, SeenKey{index, here});
+        } else {
+            previous = frame.seen_texts.insert_or_assign(key_repr(index), here);
+        }
+    } else {
+        frame.seen_keys.insert_or_assign(hash_id, SeenKey{index, here});
+    }
+    if (previous)
+        document_.duplicate_keys.push_back(
+            DuplicateKey{std::string(key_repr(index)), *previous, here});
+}
+
+// Whether two keys have the same text.
+bool Loader::same_key(NodeIndex a, NodeIndex b) {
+    const std::string first(key_repr(a));
+    return first == key_repr(b);
+}
+
+// The hash of a scalar's or an alias's key text, or of a collection's from
+// its children's.
+void Loader::hash_key(NodeIndex index) {
+    const Node& node = document_.nodes[index];
+    TextHash hash;
+    if (const auto* seq = std::get_if<kind::Sequence>(&node.kind)) {
+        hash.add('[');
+        for (std::size_t i = 0; i < seq->items.size(); ++i) {
+            if (i > 0) hash.add(',');
+            hash.add(spans_[seq->items[i]].key);
+        }
+        hash.add(']');
+    } else if (const auto* map = std::get_if<kind::Mapping>(&node.kind)) {
+        hash.add('{');
+        for (std::size_t i = 0; i < map->entries.size(); ++i) {
+            if (i > 0) hash.add(',');
+            hash.add(spans_[map->entries[i].key].key);
+            hash.add(':');
+            hash.add(spans_[map->entries[i].value].key);
+        }
+        hash.add('}');
+    } else if (const auto* alias = std::get_if<kind::Alias>(&node.kind)) {
+        hash.add('*');
+        hash.add(alias->name);
+    } else if (node.value()) {
+        hash.add(*node.value());
+    }
+    spans_[index].key = hash;
 }
 
 // The text by which mapping keys are compared: a scalar's value, `[a,b]`
@@ -341,6 +404,7 @@ bool Loader::collection_end(const Event& ev) {
     } else {
         node.kind = kind::Mapping{std::vector<Entry>(frame.entries.begin(), frame.entries.end())};
     }
+    hash_key(frame.node);
     if (!after.empty()) {
         std::vector<Trivia>& slot = node.trivia.edit().after;
         slot.insert(slot.end(), std::make_move_iterator(after.begin()),

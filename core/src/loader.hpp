@@ -81,6 +81,35 @@ private:
     // Steps to byte `stop`, which the current line reaches (its LF at most).
     void step_within_line(At& a, std::size_t stop) const;
 
+    // A rolling hash of a key's text (see `key_repr`), built for every node
+    // from its children's, so that comparing keys never builds their texts
+    // unless two of them may be equal: keys nested in keys cost no more than
+    // their own size.
+    struct TextHash {
+        static constexpr std::uint64_t base = 0x100000001b3ull;
+        std::uint64_t hash = 0;
+        std::uint64_t power = 1;  // base to the length
+        std::uint64_t length = 0;
+
+        void add(char c) {
+            hash = hash * base + static_cast<unsigned char>(c);
+            power *= base;
+            ++length;
+        }
+        void add(std::string_view s) {
+            for (const char c : s) add(c);
+        }
+        void add(const TextHash& t) {
+            hash = hash * t.power + t.hash;
+            power *= t.power;
+            length += t.length;
+        }
+    };
+    struct SeenKey {
+        NodeIndex node;  // the key last seen with this hash
+        Position where;
+    };
+
     struct Frame {
         NodeIndex node = 0;
         bool is_sequence = false;
@@ -90,8 +119,11 @@ private:
         std::vector<NodeIndex> items;
         std::vector<Entry> entries;
         std::optional<NodeIndex> pending_key;
-        // Where each key of the mapping was last seen, by its text.
-        brackle_scanner::StringMap<Position> seen_keys;
+        // Where each key of the mapping was last seen: found by the hash and
+        // length of its text, or by the text itself for the rare key whose
+        // hash matches another key's without its text doing so.
+        brackle_scanner::StringMap<SeenKey> seen_keys;
+        brackle_scanner::StringMap<Position> seen_texts;
     };
     // The open collections, innermost last. A closed frame keeps the capacity
     // of its lists for the next collection opened at its depth.
@@ -107,6 +139,7 @@ private:
             frame.entries.clear();
             frame.pending_key.reset();
             frame.seen_keys.clear();
+            frame.seen_texts.clear();
             return frame;
         }
         // The innermost frame, closed; it stays readable until the next push.
@@ -122,6 +155,7 @@ private:
         At end;
         std::uint32_t end_line = 0;  // the end mark's line as the scanner counts (from 1)
         bool explicit_key = false;   // a `?` stood before the node
+        TextHash key;                // the hash of its text as a mapping key
     };
 
     // loader.cpp
@@ -132,6 +166,9 @@ private:
     bool new_node(const Span& span, NodeIndex& index, Fill&& fill);
     void place(NodeIndex index);
     std::string_view key_repr(NodeIndex index);
+    void hash_key(NodeIndex index);
+    bool same_key(NodeIndex a, NodeIndex b);
+    void see_key(Frame& frame, NodeIndex index);
     bool collection_start(Event& ev, bool is_sequence);
     bool collection_end(const Event& ev);
     NodeTag node_tag(brackle_scanner::Tag&& tag) const;

@@ -2,6 +2,7 @@
 // colon, merge and explicit-key marks, duplicate keys, aliases, node tags,
 // load errors with their positions, the empty source, `Node::children` and
 // the empty document; and the whole YAML test suite loaded through it.
+#include <bit>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -117,6 +118,34 @@ TEST(LoaderTree, RepeatedKeysOfOneMappingAreListedWithBothPlaces) {
         duplicates);
 }
 
+// Keys are found by a hash of their text first. Two texts with the same
+// hash (the Thue-Morse pair below defeats any 64-bit polynomial hash) are
+// still told apart, and a repeat of either is still found.
+TEST(LoaderTree, KeysWhoseHashesCollideAreToldApartByTheirText) {
+    std::string first;
+    std::string second;
+    for (std::size_t i = 0; i < 2048; ++i) {
+        const bool bit = std::popcount(i) % 2 == 1;
+        first += bit ? 'b' : 'a';
+        second += bit ? 'a' : 'b';
+    }
+    // Explicit keys: an implicit one may not run past 1024 characters.
+    const std::string text = "? " + first + "\n: 1\n? " + second + "\n: 2\n? " + second + "\n: 3\n";
+    EXPECT_EQ(duplicates(text), second + " 2:2>4:2");
+}
+
+// Keys nested in keys cost no more than their size: each key's text is only
+// built when it may repeat an earlier one.
+TEST(LoaderTree, DeeplyNestedKeysLoadInLinearTime) {
+    std::string text;
+    for (int i = 0; i < 100000; ++i) text += "? ";
+    text += "a\n";
+    const std::vector<Document> docs = load(text);
+    ASSERT_EQ(docs.size(), 1u);
+    EXPECT_EQ(docs[0].nodes.size(), 200001u);
+    EXPECT_TRUE(docs[0].duplicate_keys.empty());
+}
+
 TEST(LoaderTree, AliasNodesKeepOnlyTheName) {
     const Document doc = load_one("- &a x\n- *a");
     ASSERT_EQ(doc.nodes.size(), 3u);
@@ -125,7 +154,8 @@ TEST(LoaderTree, AliasNodesKeepOnlyTheName) {
     EXPECT_EQ(std::get<kind::Alias>(alias.kind).name, "a");
     EXPECT_EQ(alias.style, NodeStyle::Block);
     EXPECT_EQ(pos_str(Position{alias.line, alias.col}), "1:2");
-    EXPECT_FALSE(alias.value() || alias.raw() || alias.extras.get().anchor || alias.extras.get().tag);
+    EXPECT_FALSE(alias.value() || alias.raw() || alias.extras.get().anchor ||
+                 alias.extras.get().tag);
     EXPECT_TRUE(alias.children().empty());
 
     // The anchor table spans the stream: the alias names an earlier document's anchor.
@@ -287,7 +317,8 @@ std::string shape_fault(const Document& doc, std::size_t& comments) {
                     return "a blank run of 0 lines";
         }
         comments += slots(n).eol && std::holds_alternative<Comment>(*slots(n).eol);
-        if (std::holds_alternative<kind::Alias>(n.kind) && (x.anchor || x.tag || n.value() || n.raw()))
+        if (std::holds_alternative<kind::Alias>(n.kind) &&
+            (x.anchor || x.tag || n.value() || n.raw()))
             return "an alias with properties or text";
         const std::size_t seps = x.flow_seps.size();
         if (n.style != NodeStyle::Flow
