@@ -3,29 +3,14 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/src/text.hpp"
+
 namespace brackle_core {
 
 namespace {
 
 // The UTF-8 length announced by a lead byte.
 std::size_t lead_width(unsigned char b) { return b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4; }
-
-// Characters are the bytes that are not UTF-8 continuation bytes (10xxxxxx),
-// counted eight bytes at a time.
-std::size_t count_chars(std::string_view s) {
-    constexpr std::uint64_t high = 0x8080808080808080ull;
-    std::size_t continuation = 0;
-    std::size_t i = 0;
-    for (; i + 8 <= s.size(); i += 8) {
-        std::uint64_t w;
-        std::memcpy(&w, s.data() + i, 8);
-        // Bit 7 set and bit 6 clear marks a continuation byte.
-        const std::uint64_t marks = (w & ~(w << 1) & high) >> 7;
-        continuation += (marks * 0x0101010101010101ull) >> 56;
-    }
-    for (; i < s.size(); ++i) continuation += (static_cast<unsigned char>(s[i]) & 0xC0) == 0x80;
-    return s.size() - continuation;
-}
 
 }  // namespace
 
@@ -57,11 +42,11 @@ std::optional<CharMap> CharMap::build(std::string_view text) {
     std::size_t chars = 0;
     std::size_t from = 0;
     for (const std::uint32_t start : map.line_starts_) {
-        chars += count_chars(text.substr(from, start - from));
+        chars += text::count_chars(text.substr(from, start - from));
         map.line_start_chars_.push_back(static_cast<std::uint32_t>(chars));
         from = start;
     }
-    map.chars_ = chars + count_chars(text.substr(from));
+    map.chars_ = chars + text::count_chars(text.substr(from));
     return map;
 }
 

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <string_view>
 
 namespace brackle_core::text {
@@ -40,9 +42,6 @@ inline bool all_white_space(std::string_view s) {
     return true;
 }
 
-// A UTF-8 byte that starts a character.
-constexpr bool starts_char(unsigned char b) { return (b & 0xC0) != 0x80; }
-
 // The first `c` in `s` at or after `from`, or `s.size()`. The gaps between
 // tokens are mostly a few bytes long: short ones are searched in a plain
 // loop rather than through a library call.
@@ -64,11 +63,21 @@ inline std::size_t comment_end(std::string_view s, std::size_t from) {
     return i;
 }
 
-// The number of characters in `s`.
+// The number of characters in `s`: the bytes that are not UTF-8
+// continuation bytes (10xxxxxx), counted eight bytes at a time.
 inline std::size_t count_chars(std::string_view s) {
-    std::size_t n = 0;
-    for (const char c : s) n += starts_char(static_cast<unsigned char>(c));
-    return n;
+    constexpr std::uint64_t high = 0x8080808080808080ull;
+    std::size_t continuation = 0;
+    std::size_t i = 0;
+    for (; i + 8 <= s.size(); i += 8) {
+        std::uint64_t w;
+        std::memcpy(&w, s.data() + i, 8);
+        // Bit 7 set and bit 6 clear marks a continuation byte.
+        const std::uint64_t marks = (w & ~(w << 1) & high) >> 7;
+        continuation += (marks * 0x0101010101010101ull) >> 56;
+    }
+    for (; i < s.size(); ++i) continuation += (static_cast<unsigned char>(s[i]) & 0xC0) == 0x80;
+    return s.size() - continuation;
 }
 
 }  // namespace brackle_core::text
