@@ -3,7 +3,6 @@
 #include "core/src/loader.hpp"
 
 #include <algorithm>
-#include <cstring>
 #include <limits>
 
 #include "core/src/text.hpp"
@@ -156,12 +155,8 @@ bool Loader::new_node(const Span& span, NodeIndex& index, Fill&& fill) {
     node.line = zero_based_line(span.start.line);
     node.col = clamp32(span.start.col);
     fill(node);
-    spans_.push_back(
-        NodeSpan{start, at(span.end), clamp32(span.end.line), explicit_key_before(start), {}});
-    if (std::holds_alternative<kind::Scalar>(node.kind) ||
-        std::holds_alternative<kind::Alias>(node.kind)) {
-        hash_key(index);
-    }
+    spans_.push_back(NodeSpan{
+        start, at(span.end), clamp32(span.end.line), explicit_key_before(start), false, {}});
     node_trivia(index);
     return true;
 }
@@ -236,22 +231,18 @@ std::optional<Position> Loader::colon_after(At from) const {
 void Loader::see_key(Frame& frame, NodeIndex index) {
     const Node& key = document_.nodes[index];
     const Position here{key.line, key.col};
-    const TextHash& hash = spans_[index].key;
-    char id[2 * sizeof(std::uint64_t)];
-    std::memcpy(id, &hash.hash, sizeof hash.hash);
-    std::memcpy(id + sizeof hash.hash, &hash.length, sizeof hash.length);
-    const std::string_view hash_id(id, sizeof id);
+    const TextHash& hash = key_hash(index);
 
     std::optional<Position> previous;
-    if (const SeenKey* seen = frame.seen_keys.find(hash_id)) {
+    if (SeenKey* seen = frame.seen_keys.find(hash)) {
         if (same_key(seen->node, index)) {
             previous = seen->where;
-            frame.seen_keys.insert_or_assign(hash_id, SeenKey{index, here});
+            *seen = SeenKey{index, here};
         } else {
             previous = frame.seen_texts.insert_or_assign(key_repr(index), here);
         }
     } else {
-        frame.seen_keys.insert_or_assign(hash_id, SeenKey{index, here});
+        frame.seen_keys.add(hash, SeenKey{index, here});
     }
     if (previous)
         document_.duplicate_keys.push_back(
@@ -264,9 +255,39 @@ bool Loader::same_key(NodeIndex a, NodeIndex b) {
     return first == key_repr(b);
 }
 
+// The hash of a node's key text, computed on first use and kept. Only keys
+// and the nodes inside them are hashed; a collection's hash comes from its
+// children's, found with an explicit stack.
+const Loader::TextHash& Loader::key_hash(NodeIndex index) {
+    if (spans_[index].hashed) return spans_[index].key;
+    // The unhashed nodes of the subtree in pre-order: taken in reverse, every
+    // child comes before its parent.
+    hash_order_.clear();
+    hash_stack_.assign(1, index);
+    while (!hash_stack_.empty()) {
+        const NodeIndex n = hash_stack_.back();
+        hash_stack_.pop_back();
+        hash_order_.push_back(n);
+        const Node& node = document_.nodes[n];
+        const auto visit = [&](NodeIndex child) {
+            if (!spans_[child].hashed) hash_stack_.push_back(child);
+        };
+        if (const auto* seq = std::get_if<kind::Sequence>(&node.kind)) {
+            for (const NodeIndex item : seq->items) visit(item);
+        } else if (const auto* map = std::get_if<kind::Mapping>(&node.kind)) {
+            for (const Entry& e : map->entries) {
+                visit(e.key);
+                visit(e.value);
+            }
+        }
+    }
+    for (auto n = hash_order_.rbegin(); n != hash_order_.rend(); ++n) hash_node(*n);
+    return spans_[index].key;
+}
+
 // The hash of a scalar's or an alias's key text, or of a collection's from
-// its children's.
-void Loader::hash_key(NodeIndex index) {
+// its children's, which are hashed already.
+void Loader::hash_node(NodeIndex index) {
     const Node& node = document_.nodes[index];
     TextHash hash;
     if (const auto* seq = std::get_if<kind::Sequence>(&node.kind)) {
@@ -292,6 +313,7 @@ void Loader::hash_key(NodeIndex index) {
         hash.add(*node.value());
     }
     spans_[index].key = hash;
+    spans_[index].hashed = true;
 }
 
 // The text by which mapping keys are compared: a scalar's value, `[a,b]`
@@ -404,7 +426,6 @@ bool Loader::collection_end(const Event& ev) {
     } else {
         node.kind = kind::Mapping{std::vector<Entry>(frame.entries.begin(), frame.entries.end())};
     }
-    hash_key(frame.node);
     if (!after.empty()) {
         std::vector<Trivia>& slot = node.trivia.edit().after;
         slot.insert(slot.end(), std::make_move_iterator(after.begin()),

@@ -109,6 +109,65 @@ private:
         NodeIndex node;  // the key last seen with this hash
         Position where;
     };
+    // Where each key of a mapping was last seen, found by the hash and
+    // length of its text: searched in order while small, then through an
+    // open-addressing table. Clearing keeps the buffers.
+    class SeenKeys {
+    public:
+        SeenKey* find(const TextHash& key) {
+            if (table_.empty()) {
+                for (Slot& s : entries_) {
+                    if (s.hash == key.hash && s.length == key.length) return &s.seen;
+                }
+                return nullptr;
+            }
+            const std::size_t mask = table_.size() - 1;
+            for (std::size_t at = start_of(key.hash, mask);; at = (at + 1) & mask) {
+                if (table_[at] == empty_slot) return nullptr;
+                Slot& s = entries_[table_[at]];
+                if (s.hash == key.hash && s.length == key.length) return &s.seen;
+            }
+        }
+        // Adds a key that `find` did not find.
+        void add(const TextHash& key, SeenKey seen) {
+            entries_.push_back(Slot{key.hash, key.length, seen});
+            if (entries_.size() <= linear_limit) return;
+            if (table_.size() < 2 * entries_.size()) {
+                std::size_t size = 32;
+                while (size < 4 * entries_.size()) size *= 2;
+                table_.assign(size, empty_slot);
+                for (std::size_t i = 0; i < entries_.size(); ++i) place(i);
+            } else {
+                place(entries_.size() - 1);
+            }
+        }
+        void clear() {
+            entries_.clear();
+            table_.clear();
+        }
+
+    private:
+        static constexpr std::size_t linear_limit = 8;
+        static constexpr std::uint32_t empty_slot = 0xFFFFFFFFu;
+        struct Slot {
+            std::uint64_t hash;
+            std::uint64_t length;
+            SeenKey seen;
+        };
+        // The text hash's low bits depend only on the text's last bytes.
+        static std::size_t start_of(std::uint64_t hash, std::size_t mask) {
+            return static_cast<std::size_t>((hash ^ (hash >> 32)) * 0x9E3779B97F4A7C15ull >> 32) &
+                   mask;
+        }
+        void place(std::size_t entry) {
+            const std::size_t mask = table_.size() - 1;
+            std::size_t at = start_of(entries_[entry].hash, mask);
+            while (table_[at] != empty_slot) at = (at + 1) & mask;
+            table_[at] = static_cast<std::uint32_t>(entry);
+        }
+        std::vector<Slot> entries_;
+        std::vector<std::uint32_t> table_;  // indices into entries_; empty while searched in order
+    };
 
     struct Frame {
         NodeIndex node = 0;
@@ -122,7 +181,7 @@ private:
         // Where each key of the mapping was last seen: found by the hash and
         // length of its text, or by the text itself for the rare key whose
         // hash matches another key's without its text doing so.
-        brackle_scanner::StringMap<SeenKey> seen_keys;
+        SeenKeys seen_keys;
         brackle_scanner::StringMap<Position> seen_texts;
     };
     // The open collections, innermost last. A closed frame keeps the capacity
@@ -155,6 +214,7 @@ private:
         At end;
         std::uint32_t end_line = 0;  // the end mark's line as the scanner counts (from 1)
         bool explicit_key = false;   // a `?` stood before the node
+        bool hashed = false;         // `key` is computed (only for keys and what they hold)
         TextHash key;                // the hash of its text as a mapping key
     };
 
@@ -166,7 +226,8 @@ private:
     bool new_node(const Span& span, NodeIndex& index, Fill&& fill);
     void place(NodeIndex index);
     std::string_view key_repr(NodeIndex index);
-    void hash_key(NodeIndex index);
+    const TextHash& key_hash(NodeIndex index);
+    void hash_node(NodeIndex index);
     bool same_key(NodeIndex a, NodeIndex b);
     void see_key(Frame& frame, NodeIndex index);
     bool collection_start(Event& ev, bool is_sequence);
@@ -212,7 +273,9 @@ private:
     At content_end_;
     // The end of the last finished document's content, if it had nodes.
     std::optional<At> last_content_end_;
-    std::string key_text_;           // the buffer `key_repr` builds collection keys in
+    std::string key_text_;               // the buffer `key_repr` builds collection keys in
+    std::vector<NodeIndex> hash_order_;  // `key_hash`'s buffers: nodes to hash, nodes to visit
+    std::vector<NodeIndex> hash_stack_;
     std::vector<Node> node_buffer_;  // the current document's nodes grow here
 
     std::vector<Trivia> pending_;

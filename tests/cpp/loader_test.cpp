@@ -118,6 +118,15 @@ TEST(LoaderTree, RepeatedKeysOfOneMappingAreListedWithBothPlaces) {
         duplicates);
 }
 
+// Past a few keys the mapping's keys are looked up in a table rather than
+// in order; repeats are found there too, whether they come early or late.
+TEST(LoaderTree, RepeatedKeysAreFoundAmongManyKeys) {
+    std::string text;
+    for (int i = 0; i < 40; ++i) text += "k" + std::to_string(i) + ": 1\n";
+    text += "k3: 2\nk39: 2\nk3: 3\n";
+    EXPECT_EQ(duplicates(text), "k3 3:0>40:0, k39 39:0>41:0, k3 40:0>42:0");
+}
+
 // Keys are found by a hash of their text first. Two texts with the same
 // hash (the Thue-Morse pair below defeats any 64-bit polynomial hash) are
 // still told apart, and a repeat of either is still found.
