@@ -1,0 +1,565 @@
+// Scalar analysis and writing. One forward pass over a value gathers every
+// fact the style rules need; the writers map each character to its atom in a
+// small buffer on the stack, so neither analysis nor writing allocates per
+// character.
+#include "core/src/emitter/scalar.hpp"
+
+#include <algorithm>
+#include <array>
+
+#include "core/src/text.hpp"
+
+namespace brackle_core::emitter {
+
+namespace {
+
+constexpr std::string_view kPlainEmpty = "a plain scalar cannot be empty";
+constexpr std::string_view kPlainOneLine =
+    "a plain scalar carries no escapes and is kept to one line";
+constexpr std::string_view kPlainIndicator = "a plain scalar cannot start with an indicator";
+constexpr std::string_view kPlainSpace = "a plain scalar cannot start or end with a space";
+constexpr std::string_view kPlainMarker = "a plain scalar cannot start with a document marker";
+constexpr std::string_view kPlainColon = "`: ` ends a plain scalar";
+constexpr std::string_view kPlainComment = "` #` starts a comment";
+constexpr std::string_view kPlainFlow = "a flow indicator ends a plain scalar in flow context";
+constexpr std::string_view kSingleOneLine =
+    "a single-quoted scalar carries no escapes and is kept to one line";
+constexpr std::string_view kBlockFlow = "a block scalar is not legal in flow context";
+constexpr std::string_view kBlockKey = "a block scalar cannot be an implicit key";
+constexpr std::string_view kBlockIndent = "block scalar content must be indented";
+constexpr std::string_view kBlockEmpty = "a block scalar cannot be empty";
+constexpr std::string_view kBlockEscapes = "a block scalar carries no escapes";
+constexpr std::string_view kBlockOnlyBreaks = "a block scalar cannot hold nothing but line breaks";
+constexpr std::string_view kBlockIndicator =
+    "an indentation indicator would be needed, and is not derivable here";
+constexpr std::string_view kFoldedLeadingBreak = "a folded scalar cannot start with a line break";
+constexpr std::string_view kFoldedMoreIndented = "a folded scalar cannot fold a more-indented line";
+constexpr std::string_view kFoldedTrailing =
+    "a folded scalar cannot keep more than one trailing line break";
+
+// Printable for writing purposes. U+2028, U+2029 and U+FEFF are excluded:
+// every rule that rejects non-printable characters rejects them too.
+constexpr bool is_printable(char32_t c) {
+    if (c < 0x80) return c >= 0x20 && c <= 0x7E;
+    if (c == 0x2028 || c == 0x2029 || c == 0xFEFF) return false;
+    return (c >= 0xA0 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFD) ||
+           (c >= 0x10000 && c <= 0x10FFFF);
+}
+
+constexpr bool is_indicator(char c) {
+    switch (c) {
+        case '!':
+        case '"':
+        case '#':
+        case '%':
+        case '&':
+        case '\'':
+        case '*':
+        case ',':
+        case '-':
+        case ':':
+        case '>':
+        case '?':
+        case '@':
+        case '[':
+        case ']':
+        case '`':
+        case '{':
+        case '}':
+        case '|': return true;
+        default: return false;
+    }
+}
+
+constexpr bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// What one pass over a text finds out for all style rules.
+struct TextFacts {
+    bool has_tab = false;
+    bool has_lf = false;
+    bool has_other_unprintable = false;  // not printable, and neither TAB nor LF
+    bool only_lf = true;                 // nothing but LF characters (true when empty)
+    bool colon_space = false;            // ": " somewhere
+    bool space_hash = false;             // " #" somewhere
+    bool flow_indicator = false;         // , [ ] { }
+    bool first_line_indented = false;    // the first non-empty line starts with a blank
+    bool some_line_indented = false;     // some non-empty line starts with a blank
+};
+
+TextFacts scan(std::string_view text) {
+    TextFacts f;
+    bool line_start = true;
+    bool seen_content_line = false;
+    char prev = '\0';
+    for (std::size_t i = 0; i < text.size();) {
+        const char byte = text[i];
+        if (line_start && byte != '\n') {
+            const bool blank = byte == ' ' || byte == '\t';
+            if (!seen_content_line) f.first_line_indented = blank;
+            f.some_line_indented |= blank;
+            seen_content_line = true;
+            line_start = false;
+        }
+        const auto u = static_cast<unsigned char>(byte);
+        if (u < 0x80) {
+            ++i;
+            switch (byte) {
+                case '\n':
+                    f.has_lf = true;
+                    line_start = true;
+                    break;
+                case '\t': f.has_tab = true; break;
+                case ' ': f.colon_space |= prev == ':'; break;
+                case '#': f.space_hash |= prev == ' '; break;
+                case ',':
+                case '[':
+                case ']':
+                case '{':
+                case '}': f.flow_indicator = true; break;
+                default:
+                    if (u < 0x20 || u == 0x7F) f.has_other_unprintable = true;
+                    break;
+            }
+            if (byte != '\n') f.only_lf = false;
+            prev = byte;
+            continue;
+        }
+        const text::Decoded d = text::decode_at(text, i);
+        if (!is_printable(d.c)) f.has_other_unprintable = true;
+        f.only_lf = false;
+        prev = '\0';
+        i += d.width;
+    }
+    return f;
+}
+
+std::optional<std::string_view> plain_reason(std::string_view text, bool in_flow,
+                                             const TextFacts& f) {
+    if (text.empty()) return kPlainEmpty;
+    if (f.has_tab || f.has_lf || f.has_other_unprintable) return kPlainOneLine;
+    const char first = text[0];
+    if (is_indicator(first)) {
+        const bool may_lead = first == '-' || first == '?' || first == ':';
+        if (!may_lead || text.size() == 1 || text[1] == ' ' || text[1] == '\t') {
+            return kPlainIndicator;
+        }
+    }
+    if (first == ' ' || text.back() == ' ') return kPlainSpace;
+    if (text.size() > 2 && (text.starts_with("---") || text.starts_with("..."))) {
+        return kPlainMarker;
+    }
+    if (f.colon_space || text.back() == ':') return kPlainColon;
+    if (f.space_hash) return kPlainComment;
+    // A last word "-" is followed by the flow indicator that ends the
+    // scalar, and a reader takes "-" before a flow indicator for an error.
+    if (in_flow && (f.flow_indicator || text.ends_with(" -"))) return kPlainFlow;
+    return std::nullopt;
+}
+
+std::optional<std::string_view> single_reason(const TextFacts& f) {
+    if (f.has_lf || f.has_other_unprintable) return kSingleOneLine;
+    return std::nullopt;
+}
+
+std::optional<std::string_view> block_reason(std::string_view text, const ScalarContext& ctx,
+                                             bool folded, const TextFacts& f) {
+    if (ctx.in_flow) return kBlockFlow;
+    if (ctx.is_key) return kBlockKey;
+    if (ctx.indent == 0) return kBlockIndent;
+    if (text.empty()) return kBlockEmpty;
+    if (f.has_other_unprintable) return kBlockEscapes;
+    if (f.only_lf) return kBlockOnlyBreaks;
+    if (f.first_line_indented) return kBlockIndicator;
+    if (!folded) return std::nullopt;
+    if (text[0] == '\n') return kFoldedLeadingBreak;
+    if (f.some_line_indented) return kFoldedMoreIndented;
+    if (trailing_breaks(text) >= 2) return kFoldedTrailing;
+    return std::nullopt;
+}
+
+// ---- the read-back check -------------------------------------------------
+
+bool is_special_word(std::string_view t) {
+    static constexpr std::array<std::string_view, 27> kWords = {
+        "~",    "=",    "no",   "No",   "NO",   "on",   "On",    "ON",    "<<",
+        "yes",  "Yes",  "YES",  "off",  "Off",  "OFF",  "null",  "Null",  "NULL",
+        "true", "True", "TRUE", ".nan", ".NaN", ".NAN", "false", "False", "FALSE"};
+    return std::find(kWords.begin(), kWords.end(), t) != kWords.end();
+}
+
+bool is_radix_digit(char c, int radix) {
+    if (radix == 2) return c == '0' || c == '1';
+    if (radix == 8) return c >= '0' && c <= '7';
+    return is_digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+// 0b, 0o or 0x, then digits of that radix and underscores, one digit at least.
+bool is_radix_integer(std::string_view t) {
+    if (t.size() < 3 || t[0] != '0') return false;
+    const int radix = t[1] == 'b' ? 2 : t[1] == 'o' ? 8 : t[1] == 'x' ? 16 : 0;
+    if (radix == 0) return false;
+    bool digit = false;
+    for (const char c : t.substr(2)) {
+        if (is_radix_digit(c, radix)) {
+            digit = true;
+        } else if (c != '_') {
+            return false;
+        }
+    }
+    return digit;
+}
+
+// Pieces between colons, all non-empty and made of digits, '.' and '_'.
+bool is_sexagesimal(std::string_view t) {
+    if (t.find(':') == std::string_view::npos) return false;
+    std::size_t piece = 0;
+    for (const char c : t) {
+        if (c == ':') {
+            if (piece == 0) return false;
+            piece = 0;
+        } else if (is_digit(c) || c == '.' || c == '_') {
+            ++piece;
+        } else {
+            return false;
+        }
+    }
+    return piece > 0;
+}
+
+// Digits, '_' and at most one '.', not starting with '_', one digit at
+// least; then optionally e or E, an optional sign and digits.
+bool is_decimal(std::string_view t) {
+    if (t.empty() || t[0] == '_') return false;
+    std::size_t i = 0;
+    bool digit = false;
+    bool point = false;
+    for (; i < t.size(); ++i) {
+        const char c = t[i];
+        if (is_digit(c)) {
+            digit = true;
+        } else if (c == '.') {
+            if (point) return false;
+            point = true;
+        } else if (c != '_') {
+            break;
+        }
+    }
+    if (!digit) return false;
+    if (i == t.size()) return true;
+    if (t[i] != 'e' && t[i] != 'E') return false;
+    ++i;
+    if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
+    if (i == t.size()) return false;
+    for (; i < t.size(); ++i) {
+        if (!is_digit(t[i])) return false;
+    }
+    return true;
+}
+
+bool is_time_stamp(std::string_view t) {
+    if (t.size() < 8) return false;
+    for (std::size_t i = 0; i < 4; ++i) {
+        if (!is_digit(t[i])) return false;
+    }
+    if (t[4] != '-' || !is_digit(t[5])) return false;
+    for (const char c : t) {
+        const bool ok = is_digit(c) || c == '\t' || c == ' ' || c == '+' || c == '-' || c == '.' ||
+                        c == ':' || c == 'T' || c == 'Z' || c == 't' || c == 'z';
+        if (!ok) return false;
+    }
+    return true;
+}
+
+// ---- atoms -----------------------------------------------------------------
+
+// One character's atom: a view of the value's own bytes or of `buf`.
+struct Atom {
+    std::string_view text;
+    std::size_t chars = 1;  // its length in characters
+};
+
+// The longest atom: "\U" and eight hex digits.
+using AtomBuffer = std::array<char, 10>;
+
+std::string_view escape_hex(char32_t c, AtomBuffer& buf) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::size_t digits = 2;
+    buf[0] = '\\';
+    buf[1] = 'x';
+    if (c > 0xFFFF) {
+        buf[1] = 'U';
+        digits = 8;
+    } else if (c > 0xFF) {
+        buf[1] = 'u';
+        digits = 4;
+    }
+    for (std::size_t k = 0; k < digits; ++k) {
+        buf[2 + digits - 1 - k] = kHex[(c >> (4 * k)) & 0xF];
+    }
+    return {buf.data(), 2 + digits};
+}
+
+// The double-quoted atom of `c`, whose bytes in the value are `bytes`.
+Atom double_atom(char32_t c, std::string_view bytes, bool allow_unicode, AtomBuffer& buf) {
+    auto escape = [](std::string_view e) { return Atom{e, e.size()}; };
+    switch (c) {
+        case 0x00: return escape("\\0");
+        case 0x07: return escape("\\a");
+        case 0x08: return escape("\\b");
+        case 0x09: return escape("\\t");
+        case 0x0A: return escape("\\n");
+        case 0x0B: return escape("\\v");
+        case 0x0C: return escape("\\f");
+        case 0x0D: return escape("\\r");
+        case 0x1B: return escape("\\e");
+        case 0x22: return escape("\\\"");
+        case 0x5C: return escape("\\\\");
+        case 0x85: return escape("\\N");
+        case 0xA0: return escape("\\_");
+        case 0x2028: return escape("\\L");
+        case 0x2029: return escape("\\P");
+        default: break;
+    }
+    if (!is_printable(c) || (!allow_unicode && c >= 0x80)) return escape(escape_hex(c, buf));
+    return Atom{bytes, 1};
+}
+
+// The atom of the character at byte `i`; `width` receives its byte length.
+Atom atom_at(std::string_view text, std::size_t i, AtomMapping mapping, bool allow_unicode,
+             AtomBuffer& buf, std::size_t& width) {
+    const auto u = static_cast<unsigned char>(text[i]);
+    if (u < 0x80) {
+        width = 1;
+        if (mapping == AtomMapping::SingleQuoted && u == '\'') return Atom{"''", 2};
+        if (mapping == AtomMapping::DoubleQuoted &&
+            (u < 0x21 || u >= 0x7F || u == '"' || u == '\\')) {
+            if (u == ' ') return Atom{" ", 1};
+            return double_atom(u, text.substr(i, 1), allow_unicode, buf);
+        }
+        return Atom{text.substr(i, 1), 1};
+    }
+    const text::Decoded d = text::decode_at(text, i);
+    width = d.width;
+    const std::string_view bytes = text.substr(i, d.width);
+    if (mapping == AtomMapping::DoubleQuoted) return double_atom(d.c, bytes, allow_unicode, buf);
+    return Atom{bytes, 1};
+}
+
+// Whether the atom of the character starting with `byte` begins with a
+// blank or '#'. Escapes begin with a backslash and a doubled apostrophe with
+// an apostrophe, so the first byte of the character decides.
+bool atom_begins_blank_or_hash(char byte, AtomMapping mapping) {
+    return byte == ' ' || byte == '#' || (byte == '\t' && mapping != AtomMapping::DoubleQuoted);
+}
+
+// The atoms appended without folding.
+void append_unfolded(std::string_view text, AtomMapping mapping, bool allow_unicode,
+                     std::string& out) {
+    if (mapping == AtomMapping::Verbatim) {
+        out.append(text);
+        return;
+    }
+    // Runs of characters that are their own atom go out in one append.
+    std::size_t run = 0;
+    AtomBuffer buf;
+    for (std::size_t i = 0; i < text.size();) {
+        const auto u = static_cast<unsigned char>(text[i]);
+        const bool self = mapping == AtomMapping::SingleQuoted
+                              ? u != '\''
+                              : (u >= 0x20 && u < 0x7F && u != '"' && u != '\\');
+        if (self) {
+            ++i;
+            continue;
+        }
+        std::size_t width = 1;
+        const Atom atom = atom_at(text, i, mapping, allow_unicode, buf, width);
+        if (atom.text.data() == text.data() + i) {
+            i += width;  // a printable non-ASCII character: part of the run
+            continue;
+        }
+        out.append(text.substr(run, i - run));
+        out.append(atom.text);
+        i += width;
+        run = i;
+    }
+    out.append(text.substr(run));
+}
+
+// The block scalar text: header, then for each line a break, the
+// indentation and the line (empty lines carry no indentation).
+std::string block_text(std::string_view value, const ScalarContext& ctx, bool folded) {
+    const std::size_t trailing = trailing_breaks(value);
+    std::string out;
+    out.reserve(value.size() + value.size() / 8 + 16);
+    out += folded ? '>' : '|';
+    if (trailing == 0) out += '-';
+    if (trailing >= 2) out += '+';
+
+    std::string_view body = value;
+    if (trailing > 0) body.remove_suffix(1);
+    const std::string indentation(ctx.indent, ' ');
+    std::size_t breaks_since_content = 0;  // LFs since the last non-empty line
+    bool first = true;
+    for (std::size_t start = 0;;) {
+        std::size_t end = body.find('\n', start);
+        if (end == std::string_view::npos) end = body.size();
+        const std::string_view line = body.substr(start, end - start);
+        if (!folded) {
+            out += ctx.line_break;
+            if (!line.empty()) {
+                out += indentation;
+                out += line;
+            }
+        } else if (!line.empty()) {
+            // k breaks between two lines are written as k empty lines, so
+            // that folding reads them back as k line breaks.
+            if (!first) {
+                for (std::size_t k = 0; k < breaks_since_content; ++k) out += ctx.line_break;
+            }
+            out += ctx.line_break;
+            out += indentation;
+            write_atoms(line, AtomMapping::Verbatim, ctx, out);
+            first = false;
+            breaks_since_content = 0;
+        }
+        if (end == body.size()) break;
+        ++breaks_since_content;
+        start = end + 1;
+    }
+    return out;
+}
+
+}  // namespace
+
+std::optional<std::string_view> plain_syntax_reason(std::string_view text, bool in_flow) {
+    return plain_reason(text, in_flow, scan(text));
+}
+
+std::optional<std::string_view> single_syntax_reason(std::string_view text) {
+    return single_reason(scan(text));
+}
+
+std::optional<std::string_view> block_syntax_reason(std::string_view text, const ScalarContext& ctx,
+                                                    bool folded) {
+    return block_reason(text, ctx, folded, scan(text));
+}
+
+bool reads_back_as_string(std::string_view plain_text) {
+    std::string_view t = plain_text;
+    if (is_special_word(t)) return false;
+    if (is_time_stamp(t)) return false;
+    if (!t.empty() && (t[0] == '+' || t[0] == '-')) t.remove_prefix(1);
+    if (t == ".inf" || t == ".Inf" || t == ".INF") return false;
+    return !is_radix_integer(t) && !is_sexagesimal(t) && !is_decimal(t);
+}
+
+ScalarAnalysis analyze(std::string_view text, const ScalarContext& ctx) {
+    const TextFacts f = scan(text);
+    ScalarAnalysis a;
+    a.plain_ok = !plain_reason(text, ctx.in_flow, f) && reads_back_as_string(text);
+    a.single_ok = !single_reason(f);
+    a.literal_ok = !block_reason(text, ctx, false, f);
+    a.folded_ok = !block_reason(text, ctx, true, f);
+    return a;
+}
+
+std::size_t trailing_breaks(std::string_view text) {
+    std::size_t n = 0;
+    while (n < text.size() && text[text.size() - 1 - n] == '\n') ++n;
+    return n;
+}
+
+NodeStyle choose_style(NodeStyle stored, std::string_view value, const ScalarContext& ctx,
+                       bool preserve_quotes) {
+    // A scalar that was plain stays plain while that is legal, even if it
+    // would now read back as something other than a string.
+    if (stored == NodeStyle::Plain && !plain_syntax_reason(value, ctx.in_flow)) {
+        return NodeStyle::Plain;
+    }
+    const ScalarAnalysis a = analyze(value, ctx);
+    if (preserve_quotes && stored == NodeStyle::SingleQuoted && a.single_ok) {
+        return NodeStyle::SingleQuoted;
+    }
+    if (preserve_quotes && stored == NodeStyle::DoubleQuoted) return NodeStyle::DoubleQuoted;
+    if (stored == NodeStyle::Literal && a.literal_ok) return NodeStyle::Literal;
+    if (stored == NodeStyle::Folded && a.folded_ok) return NodeStyle::Folded;
+    if (a.plain_ok) return NodeStyle::Plain;
+    if (a.single_ok) return NodeStyle::SingleQuoted;
+    return NodeStyle::DoubleQuoted;
+}
+
+void write_atoms(std::string_view text, AtomMapping mapping, const ScalarContext& ctx,
+                 std::string& out) {
+    if (ctx.width == 0 || ctx.is_key) {
+        append_unfolded(text, mapping, ctx.allow_unicode, out);
+        return;
+    }
+    const std::uint64_t fold_indent = std::max<std::uint64_t>(ctx.indent, 1);
+    std::uint64_t column = ctx.indent;
+    bool prev_blank = false;  // the previous atom is a single space or TAB
+    AtomBuffer buf;
+    for (std::size_t i = 0; i < text.size();) {
+        std::size_t width = 1;
+        const Atom atom = atom_at(text, i, mapping, ctx.allow_unicode, buf, width);
+        const std::size_t next = i + width;
+        // A break replaces a single space between two atoms that are not
+        // blank, the next one not starting a comment either. A TAB beside
+        // the break would be lost to the line folding, or in a folded block
+        // scalar turn the next line into a more-indented one.
+        const bool fold = i > 0 && text[i] == ' ' && column >= ctx.width && !prev_blank &&
+                          next < text.size() && !atom_begins_blank_or_hash(text[next], mapping);
+        if (fold) {
+            out += ctx.line_break;
+            out.append(fold_indent, ' ');
+            column = fold_indent;
+        } else {
+            out += atom.text;
+            column += atom.chars;
+        }
+        prev_blank = text[i] == ' ' || (text[i] == '\t' && mapping != AtomMapping::DoubleQuoted);
+        i = next;
+    }
+}
+
+std::variant<std::string, ScalarError> write(std::string_view value, NodeStyle style,
+                                             const ScalarContext& ctx) {
+    switch (style) {
+        case NodeStyle::Plain: {
+            if (auto reason = plain_syntax_reason(value, ctx.in_flow)) {
+                return ScalarError{style, *reason};
+            }
+            std::string out;
+            out.reserve(value.size());
+            write_atoms(value, AtomMapping::Verbatim, ctx, out);
+            return out;
+        }
+        case NodeStyle::SingleQuoted: {
+            if (auto reason = single_syntax_reason(value)) return ScalarError{style, *reason};
+            std::string out;
+            out.reserve(value.size() + 2);
+            out += '\'';
+            write_atoms(value, AtomMapping::SingleQuoted, ctx, out);
+            out += '\'';
+            return out;
+        }
+        case NodeStyle::Literal:
+        case NodeStyle::Folded: {
+            const bool folded = style == NodeStyle::Folded;
+            if (auto reason = block_syntax_reason(value, ctx, folded)) {
+                return ScalarError{style, *reason};
+            }
+            return block_text(value, ctx, folded);
+        }
+        case NodeStyle::DoubleQuoted:
+        case NodeStyle::Block:
+        case NodeStyle::Flow: break;
+    }
+    std::string out;
+    out.reserve(value.size() + 2);
+    out += '"';
+    write_atoms(value, AtomMapping::DoubleQuoted, ctx, out);
+    out += '"';
+    return out;
+}
+
+}  // namespace brackle_core::emitter
