@@ -403,7 +403,7 @@ bool Loader::collection_end(const Event& ev) {
     blanks(at(ev.span.start));
     if (frames_.empty()) return fail_internal("unbalanced collection events");
     Frame& frame = frames_.pop();
-    std::vector<Trivia> after = collection_after(frame);
+    const std::size_t after = collection_after(frame);
 
     NodeSpan& span = spans_[frame.node];
     if (frame.flow) {
@@ -426,10 +426,11 @@ bool Loader::collection_end(const Event& ev) {
     } else {
         node.kind = kind::Mapping{std::vector<Entry>(frame.entries.begin(), frame.entries.end())};
     }
-    if (!after.empty()) {
+    if (after > 0) {
         std::vector<Trivia>& slot = node.trivia.edit().after;
-        slot.insert(slot.end(), std::make_move_iterator(after.begin()),
-                    std::make_move_iterator(after.end()));
+        slot.insert(slot.end(), std::make_move_iterator(pending_.begin()),
+                    std::make_move_iterator(pending_.begin() + after));
+        pending_.erase(pending_.begin(), pending_.begin() + after);
     }
     place(frame.node);
     advance(ev.span, true);

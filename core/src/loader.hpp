@@ -246,7 +246,7 @@ private:
     void comment(Event& ev);
     void attach_comment(Comment&& comment, std::uint32_t line, At where);
     void node_trivia(NodeIndex index);
-    std::vector<Trivia> collection_after(const Frame& frame);
+    std::size_t collection_after(const Frame& frame) const;
     bool line_is_blank(std::uint32_t line) const;
     void record_props(Node& node, At to) const;
     At block_header(At to) const;
@@ -279,6 +279,7 @@ private:
     std::vector<Node> node_buffer_;  // the current document's nodes grow here
 
     std::vector<Trivia> pending_;
+    std::vector<Trivia> inner_scratch_;  // `node_trivia`'s buffer for a collection's inner part
     std::optional<Trivia> pending_eol_;
     At blank_cursor_;
     bool pending_was_empty_ = true;

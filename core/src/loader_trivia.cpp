@@ -177,7 +177,8 @@ void Loader::node_trivia(NodeIndex index) {
     if (pending_.empty()) return;
     Frame* parent = frames_.empty() ? nullptr : &frames_.back();
 
-    std::vector<Trivia> set_aside;
+    // The trivia are split in place in `pending_`, each part moved once into
+    // an exact-size list of the node or its parent.
     if (parent && is_block_collection(node)) {
         // Up to the last comment left of the node, or an end-of-line comment
         // among the trailing blank lines and own-line comments: those stay out.
@@ -199,64 +200,67 @@ void Loader::node_trivia(NodeIndex index) {
         std::size_t tail = pending_.size();
         while (tail > head && is_blank(pending_[tail - 1])) --tail;
 
-        std::vector<Trivia> inner(std::make_move_iterator(pending_.begin() + head),
-                                  std::make_move_iterator(pending_.begin() + tail));
-        pending_.erase(pending_.begin() + head, pending_.begin() + tail);
+        // Blank lines that open the inner part after an earlier sibling go
+        // before the node instead: they stay at the front of `pending_`.
+        std::size_t inner_from = head;
         if (parent->has_child) {
-            const auto first_kept = std::find_if_not(inner.begin(), inner.end(), is_blank);
-            set_aside.assign(std::make_move_iterator(inner.begin()),
-                             std::make_move_iterator(first_kept));
-            inner.erase(inner.begin(), first_kept);
+            while (inner_from < tail && is_blank(pending_[inner_from])) ++inner_from;
         }
-        if (!pending_.empty() && is_blank(pending_.back()) && node.line > 0 &&
+        std::vector<Trivia>& inner = inner_scratch_;
+        inner.assign(std::make_move_iterator(pending_.begin() + inner_from),
+                     std::make_move_iterator(pending_.begin() + tail));
+        pending_.erase(pending_.begin() + inner_from, pending_.begin() + tail);
+        if (inner_from > head) {
+            std::rotate(pending_.begin(), pending_.begin() + head, pending_.begin() + inner_from);
+        }
+        // The last trivia before the node, not counting those set aside.
+        if (pending_.size() > inner_from - head && is_blank(pending_.back()) && node.line > 0 &&
             line_is_blank(node.line - 1)) {
             inner.push_back(std::move(pending_.back()));
             pending_.pop_back();
         }
         if (!inner.empty()) append(node.trivia.edit().inner, std::move(inner));
+        inner.clear();
     }
 
-    std::vector<Trivia> rest = std::move(set_aside);
-    append(rest, std::move(pending_));
-    pending_.clear();
-
-    auto kept = rest.begin();
+    std::size_t kept = 0;
     if (parent && !parent->has_child) {
-        kept = std::find_if_not(rest.begin(), rest.end(), [](const Trivia& t) {
-            return is_blank(t) || is_own_line_comment(t);
-        });
-        if (kept != rest.begin()) {
+        while (kept < pending_.size() &&
+               (is_blank(pending_[kept]) || is_own_line_comment(pending_[kept]))) {
+            ++kept;
+        }
+        if (kept > 0) {
             std::vector<Trivia>& inner = document_.nodes[parent->node].trivia.edit().inner;
-            inner.insert(inner.end(), std::make_move_iterator(rest.begin()),
-                         std::make_move_iterator(kept));
+            inner.insert(inner.end(), std::make_move_iterator(pending_.begin()),
+                         std::make_move_iterator(pending_.begin() + kept));
         }
     }
-    std::vector<Trivia> before(std::make_move_iterator(kept), std::make_move_iterator(rest.end()));
 
     Node& self = document_.nodes[index];
     const bool block_scalar = self.style == NodeStyle::Literal || self.style == NodeStyle::Folded;
     if (block_scalar && !self.trivia.get().eol) {
         // The comment on the header line comes before the scalar's content.
-        const auto header_comment = std::find_if(before.begin(), before.end(), [](const Trivia& t) {
-            return is_comment(t) && !is_own_line_comment(t);
-        });
-        if (header_comment != before.end()) {
+        const auto header_comment =
+            std::find_if(pending_.begin() + kept, pending_.end(),
+                         [](const Trivia& t) { return is_comment(t) && !is_own_line_comment(t); });
+        if (header_comment != pending_.end()) {
             self.trivia.edit().eol = std::move(*header_comment);
-            before.erase(header_comment);
+            pending_.erase(header_comment);
         }
     }
-    if (!before.empty()) append(self.trivia.edit().before, std::move(before));
+    if (kept < pending_.size()) {
+        std::vector<Trivia>& before = self.trivia.edit().before;
+        before.insert(before.end(), std::make_move_iterator(pending_.begin() + kept),
+                      std::make_move_iterator(pending_.end()));
+    }
+    pending_.clear();
 }
 
-// What a closing collection takes as its `after` trivia.
-std::vector<Trivia> Loader::collection_after(const Frame& frame) {
-    std::vector<Trivia> after;
-    if (frame.flow) {
-        after = std::move(pending_);
-        pending_.clear();
-        return after;
-    }
-    if (frames_.empty()) return after;  // the document's outermost collection
+// What a closing collection takes as its `after` trivia: the end of the
+// pending trivia to move into it.
+std::size_t Loader::collection_after(const Frame& frame) const {
+    if (frame.flow) return pending_.size();
+    if (frames_.empty()) return 0;  // the document's outermost collection
     // A nested block collection takes the trivia up to the first comment
     // left of its own column, less the blank lines just before that comment.
     auto stop = std::find_if(pending_.begin(), pending_.end(), [&](const Trivia& t) {
@@ -267,9 +271,7 @@ std::vector<Trivia> Loader::collection_after(const Frame& frame) {
     if (stop != pending_.end()) {
         while (end != pending_.begin() && is_blank(*(end - 1))) --end;
     }
-    after.assign(std::make_move_iterator(pending_.begin()), std::make_move_iterator(end));
-    pending_.erase(pending_.begin(), end);
-    return after;
+    return static_cast<std::size_t>(end - pending_.begin());
 }
 
 bool Loader::line_is_blank(std::uint32_t line) const {
