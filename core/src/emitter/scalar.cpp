@@ -453,14 +453,21 @@ bool reads_back_as_string(std::string_view plain_text) {
     return !is_radix_integer(t) && !is_sexagesimal(t) && !is_decimal(t);
 }
 
-ScalarAnalysis analyze(std::string_view text, const ScalarContext& ctx) {
-    const TextFacts f = scan(text);
+namespace {
+
+ScalarAnalysis analyze_facts(std::string_view text, const ScalarContext& ctx, const TextFacts& f) {
     ScalarAnalysis a;
     a.plain_ok = !plain_reason(text, ctx.in_flow, f) && reads_back_as_string(text);
     a.single_ok = !single_reason(f);
     a.literal_ok = !block_reason(text, ctx, false, f);
     a.folded_ok = !block_reason(text, ctx, true, f);
     return a;
+}
+
+}  // namespace
+
+ScalarAnalysis analyze(std::string_view text, const ScalarContext& ctx) {
+    return analyze_facts(text, ctx, scan(text));
 }
 
 std::size_t trailing_breaks(std::string_view text) {
@@ -473,10 +480,11 @@ NodeStyle choose_style(NodeStyle stored, std::string_view value, const ScalarCon
                        bool preserve_quotes) {
     // A scalar that was plain stays plain while that is legal, even if it
     // would now read back as something other than a string.
-    if (stored == NodeStyle::Plain && !plain_syntax_reason(value, ctx.in_flow)) {
+    const TextFacts f = scan(value);
+    if (stored == NodeStyle::Plain && !plain_reason(value, ctx.in_flow, f)) {
         return NodeStyle::Plain;
     }
-    const ScalarAnalysis a = analyze(value, ctx);
+    const ScalarAnalysis a = analyze_facts(value, ctx, f);
     if (preserve_quotes && stored == NodeStyle::SingleQuoted && a.single_ok) {
         return NodeStyle::SingleQuoted;
     }
