@@ -177,6 +177,15 @@ std::optional<std::string_view> block_reason(std::string_view text, const Scalar
     return std::nullopt;
 }
 
+ScalarAnalysis analyze_facts(std::string_view text, const ScalarContext& ctx, const TextFacts& f) {
+    ScalarAnalysis a;
+    a.plain_ok = !plain_reason(text, ctx.in_flow, f) && reads_back_as_string(text);
+    a.single_ok = !single_reason(f);
+    a.literal_ok = !block_reason(text, ctx, false, f);
+    a.folded_ok = !block_reason(text, ctx, true, f);
+    return a;
+}
+
 // ---- the read-back check -------------------------------------------------
 
 bool is_special_word(std::string_view t) {
@@ -452,19 +461,6 @@ bool reads_back_as_string(std::string_view plain_text) {
     if (t == ".inf" || t == ".Inf" || t == ".INF") return false;
     return !is_radix_integer(t) && !is_sexagesimal(t) && !is_decimal(t);
 }
-
-namespace {
-
-ScalarAnalysis analyze_facts(std::string_view text, const ScalarContext& ctx, const TextFacts& f) {
-    ScalarAnalysis a;
-    a.plain_ok = !plain_reason(text, ctx.in_flow, f) && reads_back_as_string(text);
-    a.single_ok = !single_reason(f);
-    a.literal_ok = !block_reason(text, ctx, false, f);
-    a.folded_ok = !block_reason(text, ctx, true, f);
-    return a;
-}
-
-}  // namespace
 
 ScalarAnalysis analyze(std::string_view text, const ScalarContext& ctx) {
     return analyze_facts(text, ctx, scan(text));
