@@ -1,0 +1,168 @@
+#include "core/src/emitter/layout.hpp"
+
+#include "core/src/text.hpp"
+
+namespace brackle_core::emitter {
+
+namespace {
+
+bool is_blank(char c) { return c == ' ' || c == '\t'; }
+
+// Up to `count` characters of `s` from character `from` (fewer where `s`
+// ends first); `count` npos takes the rest.
+std::string_view char_slice(std::string_view s, std::size_t from, std::size_t count) {
+    std::size_t b = 0;
+    auto skip = [&](std::size_t chars) {
+        while (b < s.size() && chars > 0) {
+            ++b;
+            while (b < s.size() && (static_cast<unsigned char>(s[b]) & 0xC0) == 0x80) ++b;
+            --chars;
+        }
+    };
+    skip(from);
+    const std::size_t start = b;
+    if (count == std::string_view::npos) return s.substr(start);
+    skip(count);
+    return s.substr(start, b - start);
+}
+
+bool all_blank(std::string_view s) {
+    for (char c : s) {
+        if (!is_blank(c)) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+const std::string* Writer::source_line() const {
+    if (!in_step || line_space == nullptr || line_space->empty()) return nullptr;
+    const auto it = line_space->find(line);
+    return it == line_space->end() ? nullptr : &it->second;
+}
+
+void Writer::push(std::string_view text) {
+    if (text.empty()) return;
+    if (pending > 0) {
+        // Pending spaces come back as the source's own run where it was all
+        // spaces and tabs.
+        const std::string* source = source_line();
+        const std::string_view run =
+            source ? char_slice(*source, column - pending, pending) : std::string_view();
+        if (source && text::count_chars(run) == pending && all_blank(run)) {
+            out.append(run);
+        } else {
+            out.append(pending, ' ');
+        }
+        pending = 0;
+    }
+    if (!has_content) line_indent = column;
+    has_content = true;
+    out.append(text);
+    advance(text);
+}
+
+void Writer::advance(std::string_view text) {
+    const char* p = text.data();
+    const char* end = p + text.size();
+    while (p < end) {
+        const char c = *p++;
+        if (c == '\n' || c == '\r') {
+            if (c == '\r' && p < end && *p == '\n') ++p;
+            ++line;
+            column = 0;
+        } else if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) {
+            ++column;
+        }
+    }
+}
+
+void Writer::pad_to(std::uint32_t col) {
+    if (column < col) {
+        pending += col - column;
+        column = col;
+    }
+}
+
+void Writer::next_line() {
+    ++line;
+    column = 0;
+    pending = 0;
+    line_indent = 0;
+    has_content = false;
+    break_due = false;
+}
+
+void Writer::end_line() {
+    if (has_content) {
+        line_tail();
+        out.append(line_break);
+        next_line();
+    }
+    column = 0;
+    pending = 0;
+    line_indent = 0;
+}
+
+void Writer::blank_line() {
+    line_tail();
+    out.append(line_break);
+    next_line();
+}
+
+void Writer::line_tail() {
+    const std::string* source = source_line();
+    if (source == nullptr) return;
+    const std::uint32_t start = column - pending;
+    const std::string_view rest = char_slice(*source, start, std::string_view::npos);
+    if (rest.empty() || !all_blank(rest)) return;
+    out.append(rest);
+    column = start + static_cast<std::uint32_t>(rest.size());
+    pending = 0;
+}
+
+void Writer::place(std::uint32_t at_line, std::uint32_t col, std::uint32_t indent, bool space_wanted,
+                   bool aligned) {
+    if (break_due || (aligned && in_step && at_line > line)) {
+        end_line();
+    } else {
+        if (space_wanted && has_content) space();
+        if (aligned && in_step && at_line == line) pad_to(col);
+    }
+    if (aligned) {
+        if (at_line == line) {
+            pad_to(col);
+            return;
+        }
+        in_step = false;
+    }
+    if (!has_content && column < indent) pad_to(indent);
+}
+
+void Writer::push_separation(std::string_view text) {
+    for (;;) {
+        const std::size_t brk = text.find_first_of("\r\n");
+        if (brk == std::string_view::npos) {
+            push(text);
+            return;
+        }
+        push(text.substr(0, brk));
+        line_tail();
+        const std::size_t width = text[brk] == '\r' && brk + 1 < text.size() && text[brk + 1] == '\n' ? 2 : 1;
+        out.append(text.substr(brk, width));
+        next_line();
+        text.remove_prefix(brk + width);
+    }
+}
+
+void Writer::restore(const State& s) {
+    out.resize(s.out_size);
+    line = s.line;
+    column = s.column;
+    pending = s.pending;
+    line_indent = s.line_indent;
+    has_content = s.has_content;
+    break_due = s.break_due;
+}
+
+}  // namespace brackle_core::emitter

@@ -1,0 +1,83 @@
+// The Writer: the emitter's only way to produce text. It decides where
+// spaces and line breaks go. While the output still runs line for line in
+// step with the source, it puts text back on its source line and column,
+// repeats the source's own whitespace runs (tabs included) and restores
+// whitespace that stood at the end of a source line; once out of step, it
+// lays text out by indentation alone.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+namespace brackle_core::emitter {
+
+// Source lines whose whitespace the writer repeats, by line number.
+using LineSpace = std::unordered_map<std::uint32_t, std::string>;
+
+struct Writer {
+    // The positional part of the state; a flow collection's second layout
+    // attempt restores it after cutting `out` back.
+    struct State {
+        std::size_t out_size = 0;
+        std::uint32_t line = 0;
+        std::uint32_t column = 0;
+        std::uint32_t pending = 0;
+        std::uint32_t line_indent = 0;
+        bool has_content = false;
+        bool break_due = false;
+    };
+
+    Writer(std::string_view line_break, const LineSpace* line_space)
+        : line_break(line_break), line_space(line_space) {}
+
+    // Writes `text` at the current position, pending spaces first.
+    void push(std::string_view text);
+    // Moves the write position for what comes next: to source `line` and
+    // `col` when `aligned` and still in step, else to `indent` on a new line
+    // or one `space` further on the current one.
+    void place(std::uint32_t at_line, std::uint32_t col, std::uint32_t indent, bool space,
+               bool aligned);
+    // Before a line break: the source line's trailing whitespace.
+    void line_tail();
+    // Repeats a stretch of source separation, its line breaks as they stood.
+    void push_separation(std::string_view text);
+    // Finishes the current line; an empty line is never ended twice.
+    void end_line();
+    // Writes one empty line after the current, ended one.
+    void blank_line();
+    // Moves right to column `col` by pending spaces.
+    void pad_to(std::uint32_t col);
+    // One separating space, counted as pending.
+    void space() {
+        ++column;
+        ++pending;
+    }
+
+    State save() const {
+        return {out.size(), line, column, pending, line_indent, has_content, break_due};
+    }
+    void restore(const State& s);
+
+    std::string out;
+    std::string_view line_break;
+    const LineSpace* line_space;  // null or empty: nothing to repeat
+    std::uint32_t line = 0;       // line breaks written so far
+    std::uint32_t column = 0;     // in characters, pending spaces included
+    std::uint32_t pending = 0;    // spaces counted in `column`, not yet in `out`
+    std::uint32_t line_indent = 0;  // column of the current line's first text
+    bool has_content = false;       // text was pushed since the last line break
+    bool in_step = true;            // output lines still match source lines
+    bool break_due = false;         // a comment ends the current line
+
+private:
+    // The stored source text of the current line, when whitespace may be
+    // repeated from it.
+    const std::string* source_line() const;
+    void next_line();
+    void advance(std::string_view text);
+};
+
+}  // namespace brackle_core::emitter
