@@ -1,0 +1,608 @@
+#include "core/src/emitter/emitter.hpp"
+
+#include <algorithm>
+#include <utility>
+
+#include "core/src/emitter/scalar.hpp"
+
+namespace brackle_core {
+
+namespace {
+
+std::string_view style_name(NodeStyle style) {
+    switch (style) {
+        case NodeStyle::Plain: return "Plain";
+        case NodeStyle::SingleQuoted: return "SingleQuoted";
+        case NodeStyle::DoubleQuoted: return "DoubleQuoted";
+        case NodeStyle::Literal: return "Literal";
+        case NodeStyle::Folded: return "Folded";
+        case NodeStyle::Block: return "Block";
+        case NodeStyle::Flow: return "Flow";
+    }
+    return "Plain";
+}
+
+std::uint32_t clamp_option(std::uint64_t value, std::uint32_t fallback) {
+    return value > 0xFFFFFFFFu ? fallback : static_cast<std::uint32_t>(value);
+}
+
+bool has_cr(std::span<const Document> documents) {
+    for (const Document& doc : documents) {
+        for (const Node& n : doc.nodes) {
+            const auto& raw = n.raw();
+            if (raw && raw->find('\r') != std::string::npos) return true;
+        }
+    }
+    return false;
+}
+
+std::string_view choose_line_break(std::span<const Document> documents, std::uint8_t code) {
+    switch (code) {
+        case 1: return "\n";
+        case 2: return "\r\n";
+        case 3: return "\r";
+        default: return has_cr(documents) ? "\r\n" : "\n";
+    }
+}
+
+bool is_block_style(NodeStyle style) {
+    return style == NodeStyle::Literal || style == NodeStyle::Folded;
+}
+
+bool has_position(const Node& n) { return n.line != 0 || n.col != 0; }
+
+// An empty plain scalar: nothing of it is written (see Emitter::scalar).
+bool writes_nothing(const Node& n) {
+    const auto* s = std::get_if<kind::Scalar>(&n.kind);
+    if (s == nullptr || n.style != NodeStyle::Plain) return false;
+    return s->raw ? s->raw->empty() : !s->value || s->value->empty();
+}
+
+bool is_collection(const Node& n) {
+    return std::holds_alternative<kind::Sequence>(n.kind) ||
+           std::holds_alternative<kind::Mapping>(n.kind);
+}
+
+bool is_empty_collection(const Node& n) {
+    if (const auto* s = std::get_if<kind::Sequence>(&n.kind)) return s->items.empty();
+    if (const auto* m = std::get_if<kind::Mapping>(&n.kind)) return m->entries.empty();
+    return false;
+}
+
+// Whether every line after the first of `text` that holds more than blanks
+// begins with at least `indent` spaces.
+bool lines_indented(std::string_view text, std::uint32_t indent) {
+    std::size_t brk = text.find_first_of("\r\n");
+    while (brk != std::string_view::npos) {
+        const std::size_t start = brk + 1;
+        brk = text.find_first_of("\r\n", start);
+        const std::string_view line =
+            text.substr(start, brk == std::string_view::npos ? std::string_view::npos : brk - start);
+        const std::size_t content = line.find_first_not_of(" \t");
+        if (content != std::string_view::npos && line.find_first_not_of(' ') < indent) return false;
+    }
+    return true;
+}
+
+// A raw text that holds a directive line.
+bool has_directive_line(std::string_view text) {
+    for (std::size_t start = 0; start < text.size();) {
+        if (text[start] == '%') return true;
+        const std::size_t brk = text.find_first_of("\r\n", start);
+        if (brk == std::string_view::npos) break;
+        start = brk + 1;
+    }
+    return false;
+}
+
+}  // namespace
+
+std::string EmitError::message() const {
+    if (!style) return reason;
+    std::string text = "a ";
+    text += style_name(*style);
+    text += " scalar cannot represent this value here: ";
+    text += reason;
+    return text;
+}
+
+namespace emitter {
+
+EmitResult emit(std::span<const Document> documents, const EmitOptions& options) {
+    const std::string_view line_break = choose_line_break(documents, options.line_break);
+    Emitter e(options, line_break, documents.empty() ? nullptr : &documents.front().line_space);
+    if (!documents.empty() && documents.front().bom) e.writer().out = "\xEF\xBB\xBF";
+    if (!e.stream(documents)) return e.error();
+    return std::move(e.writer().out);
+}
+
+Emitter::Emitter(const EmitOptions& options, std::string_view line_break,
+                 const LineSpace* line_space)
+    : writer_(line_break, line_space),
+      options_(options),
+      map_indent_(clamp_option(options.map_indent, 2)),
+      seq_indent_(clamp_option(options.seq_indent, 2)),
+      seq_offset_(clamp_option(options.seq_offset, 0)) {}
+
+bool Emitter::fail(std::optional<NodeStyle> style, std::string reason) {
+    if (!failed_) error_ = EmitError{style, std::move(reason)};
+    failed_ = true;
+    return false;
+}
+
+bool Emitter::stream(std::span<const Document> documents) {
+    for (std::size_t i = 0; i < documents.size(); ++i) {
+        document(documents[i], i == 0);
+        if (failed_) return false;
+    }
+    if (!documents.empty()) stream_end(documents.back());
+    return true;
+}
+
+bool Emitter::start_marker_due(const Document& doc, bool first_doc) const {
+    if (doc.version || !doc.tag_directives.empty() ||
+        (doc.directives_raw && has_directive_line(doc.directives_raw->first))) {
+        return true;
+    }
+    // A document without a root holds only trivia (a stream of comments): a
+    // marker would turn it into a document with a null in it.
+    if (!doc.root) return false;
+    return options_.explicit_start.value_or(doc.explicit_start) ||
+           (!first_doc && !previous_ended_);
+}
+
+void Emitter::document(const Document& doc, bool first_doc) {
+    doc_ = &doc;
+    Writer& w = writer_;
+    // Nothing may follow `...` on its line.
+    if (!first_doc && previous_ended_) w.end_line();
+
+    // Leading trivia: those the directive text holds are skipped; a comment
+    // on the `---` line is held back until the marker is out.
+    std::span<const Trivia> leading(doc.leading);
+    if (doc.directives_raw) {
+        leading = leading.subspan(std::min(doc.directives_raw->second, leading.size()));
+    }
+    const Trivia* marker_comment = nullptr;
+    if (!leading.empty() && is_comment(leading.back()) && !is_own_line_comment(leading.back())) {
+        marker_comment = &leading.back();
+        leading = leading.first(leading.size() - 1);
+    }
+    run_trivia(leading);
+
+    if (doc.directives_raw) {
+        w.end_line();
+        w.push(doc.directives_raw->first);
+    } else {
+        const std::size_t tags_before = std::min(doc.tags_before_version, doc.tag_directives.size());
+        auto tag_line = [&](const TagDirective& t) {
+            w.end_line();
+            w.push("%TAG " + t.handle + " " + t.prefix);
+        };
+        for (std::size_t i = 0; i < tags_before; ++i) tag_line(doc.tag_directives[i]);
+        if (doc.version) {
+            w.end_line();
+            w.push("%YAML " + std::to_string(doc.version->first) + "." +
+                   std::to_string(doc.version->second));
+        }
+        for (std::size_t i = tags_before; i < doc.tag_directives.size(); ++i) {
+            tag_line(doc.tag_directives[i]);
+        }
+    }
+
+    if (start_marker_due(doc, first_doc)) {
+        w.end_line();
+        w.push("---");
+        if (!doc.explicit_start) w.in_step = false;
+    }
+
+    if (doc.root) {
+        const Node& root = at(*doc.root);
+        const NodeExtras& extras = root.extras.get();
+        auto on_this_line = [&](const std::optional<Position>& p) { return p && p->line == w.line; };
+        if (marker_comment && (on_this_line(extras.anchor_at) || on_this_line(extras.tag_at))) {
+            head(root, 0, true, true, false, 0);
+            head_done_ = *doc.root;
+        }
+        if (marker_comment) write_comment(*marker_comment);
+        NodeContext ctx;
+        ctx.first = true;
+        ctx.aligned = true;
+        if (node(*doc.root, ctx) == Eol::Failed) return;
+    } else if (marker_comment) {
+        write_comment(*marker_comment);
+    }
+
+    previous_ended_ = options_.explicit_end.value_or(doc.explicit_end);
+    if (previous_ended_) {
+        w.end_line();
+        w.push("...");
+    }
+    run_trivia(doc.trailing);
+}
+
+void Emitter::stream_end(const Document& last) {
+    Writer& w = writer_;
+    if (last.final_line_break) {
+        w.end_line();
+        return;
+    }
+    std::string_view tail = last.stream_tail;
+    const std::size_t brk = tail.starts_with("\r\n") ? 2 : tail.starts_with('\n') ? 1 : 0;
+    if (brk > 0) {
+        w.end_line();
+        tail.remove_prefix(brk);
+    }
+    w.push(tail);
+}
+
+Eol Emitter::node(NodeIndex index, const NodeContext& ctx) {
+    if (doc_ == nullptr || index >= doc_->nodes.size()) {
+        fail(std::nullopt, "brackle-core: node index outside the document");
+        return Eol::Failed;
+    }
+    if (depth_ >= max_emit_depth) {
+        fail(std::nullopt, "brackle-core: document nested more than " +
+                               std::to_string(max_emit_depth) + " levels deep to emit");
+        return Eol::Failed;
+    }
+    struct Depth {
+        std::uint32_t& d;
+        explicit Depth(std::uint32_t& depth) : d(++depth) {}
+        ~Depth() { --d; }
+    } depth_guard(depth_);
+
+    Writer& w = writer_;
+    const Node& n = at(index);
+    const bool head_done = head_done_ == index;
+    const bool before_done = before_done_ == index;
+    head_done_.reset();
+    before_done_.reset();
+    const Trivia4& trivia = n.trivia.get();
+
+    // Flow or block: a collection whose style changes loses its alignment.
+    bool aligned = ctx.aligned;
+    bool in_flow_style = false;
+    const bool collection = is_collection(n);
+    if (collection) {
+        const bool stored_flow = n.style == NodeStyle::Flow;
+        in_flow_style = ctx.in_flow ? true : options_.default_flow_style.value_or(stored_flow);
+        if (in_flow_style != stored_flow) aligned = false;
+    }
+    const bool block_collection = collection && !in_flow_style && !is_empty_collection(n);
+    const bool from_raw = raw_usable(n, ctx, aligned);
+    const bool raw_block_scalar = from_raw && is_block_style(n.style);
+
+    if (aligned && !collection && !from_raw && !has_position(n)) w.in_step = false;
+
+    const bool indicator = ctx.lead != Lead::None && ctx.lead != Lead::NewLine;
+    const std::uint32_t own_indent = indicator ? ctx.indent + 2 : ctx.indent;
+    const bool space = ctx.lead != Lead::None || ctx.first;
+    bool eol_written = false;
+    bool props_written = head_done;
+
+    auto write_eol = [&] {
+        if (trivia.eol) write_comment(*trivia.eol);
+        eol_written = true;
+    };
+
+    if (ctx.lead == Lead::None) {
+        if (block_collection) {
+            if (!head_done) props_written = head(n, ctx.indent, ctx.first, ctx.aligned, true, ctx.min_col);
+            write_eol();
+        } else if (aligned && ctx.after_colon && w.in_step && n.line > w.line &&
+                   !raw_block_scalar) {
+            write_eol();
+        }
+    }
+
+    // `before` trivia: after an indicator only the leading run of blank lines
+    // and own-line comments goes before the indicator.
+    std::span<const Trivia> before;
+    std::span<const Trivia> before_rest;
+    const std::vector<Trivia>* block_trivia = nullptr;
+    if (!before_done) {
+        before = trivia.before;
+        if (ctx.lead == Lead::None) {
+            if (raw_block_scalar) {
+                block_trivia = &trivia.before;
+                before = {};
+            }
+        } else {
+            std::size_t lead_run = 0;
+            while (lead_run < before.size() &&
+                   (!is_comment(before[lead_run]) || is_own_line_comment(before[lead_run]))) {
+                ++lead_run;
+            }
+            before_rest = before.subspan(lead_run);
+            before = before.first(lead_run);
+        }
+    }
+    run_trivia(before);
+
+    if (ctx.lead != Lead::None) {
+        const bool below = aligned && w.in_step && n.line > w.line;
+        if (!ctx.first || w.break_due || below) w.end_line();
+        if (indicator) {
+            // An indicator is always set off from text before it.
+            if (w.has_content && w.column >= ctx.indent) {
+                w.space();
+            } else {
+                w.pad_to(ctx.indent);
+            }
+            w.push(ctx.lead == Lead::Dash ? "-" : ctx.lead == Lead::Question ? "?" : ":");
+        }
+    }
+
+    if (block_collection && indicator) {
+        if (!head_done) props_written = head(n, own_indent, true, aligned, true, ctx.min_col);
+        run_trivia(before_rest);
+        write_eol();
+    } else {
+        if (!head_done && !(block_collection && ctx.lead == Lead::None)) {
+            const bool keep_line = raw_block_scalar || (from_raw && n.raw()->empty());
+            props_written =
+                head(n, own_indent, space, aligned, keep_line, ctx.min_col) || props_written;
+        }
+        run_trivia(before_rest);
+    }
+
+    // Content after properties written by this node always needs a space.
+    const bool content_space = space || (props_written && !head_done);
+    Eol result = Eol::Open;
+    if (const auto* alias = std::get_if<kind::Alias>(&n.kind)) {
+        w.place(n.line, std::max(n.col, ctx.min_col), own_indent, content_space, aligned);
+        w.push("*");
+        w.push(alias->name);
+    } else if (!collection) {
+        result = scalar(n, ctx, own_indent, content_space, aligned, eol_written, from_raw,
+                        block_trivia);
+    } else if (block_collection) {
+        result = std::holds_alternative<kind::Sequence>(n.kind)
+                     ? block_sequence(n, ctx, aligned, props_written)
+                     : block_mapping(n, ctx, aligned, props_written);
+    } else {
+        w.place(n.line, std::max(n.col, ctx.min_col), own_indent, content_space, aligned);
+        result = flow(n, ctx.child_indent, aligned);
+    }
+    if (result == Eol::Failed) return Eol::Failed;
+    if (result == Eol::Written) eol_written = true;
+
+    if (!eol_written && !ctx.defer_eol) write_eol();
+    if (!collection && !ctx.in_flow) run_trivia(trivia.after);
+    return eol_written ? Eol::Written : Eol::Open;
+}
+
+Eol Emitter::scalar(const Node& n, const NodeContext& ctx, std::uint32_t own_indent, bool space,
+                    bool aligned, bool eol_written, bool from_raw,
+                    const std::vector<Trivia>* block_trivia) {
+    Writer& w = writer_;
+    if (from_raw) {
+        const std::string& raw = *n.raw();
+        if (is_block_style(n.style)) {
+            block_scalar(n, raw, block_trivia, aligned, eol_written, ctx.min_col);
+            return Eol::Written;
+        }
+        if (!raw.empty()) {
+            w.place(n.line, std::max(n.col, ctx.min_col), own_indent, space, aligned);
+            w.push(raw);
+        }
+        return Eol::Open;
+    }
+    // An empty plain scalar that the source did not spell out is a null
+    // that stands by position alone: written as nothing wherever nothing is
+    // legal, which is everywhere but as an item of a flow sequence.
+    if (writes_nothing(n) && !(ctx.in_flow && !ctx.is_key && !ctx.after_colon)) {
+        return Eol::Open;
+    }
+    ScalarContext sc;
+    sc.line_break = w.line_break;
+    sc.indent = ctx.child_indent;
+    sc.width = has_position(n) ? 0 : options_.width;
+    sc.in_flow = ctx.in_flow;
+    sc.is_key = ctx.is_key;
+    sc.allow_unicode = options_.allow_unicode;
+    const std::string_view value = n.value() ? std::string_view(*n.value()) : std::string_view();
+    const NodeStyle style = choose_style(n.style, value, sc, options_.preserve_quotes);
+    auto written = write(value, style, sc);
+    if (const auto* refused = std::get_if<ScalarError>(&written)) {
+        fail(refused->style, std::string(refused->reason));
+        return Eol::Failed;
+    }
+    const std::string& text = std::get<std::string>(written);
+    if (is_block_style(style)) {
+        block_scalar(n, text, nullptr, false, eol_written, ctx.min_col);
+        return Eol::Written;
+    }
+    w.place(n.line, std::max(n.col, ctx.min_col), own_indent, space, aligned);
+    w.push(text);
+    return Eol::Open;
+}
+
+bool Emitter::raw_usable(const Node& n, const NodeContext& ctx, bool aligned) const {
+    const auto& raw = n.raw();
+    if (!raw) return false;
+    // In step, the raw text stands where it stood in the source.
+    if (aligned && writer_.in_step) return true;
+    // Elsewhere it must still read back the same: no block scalar inside a
+    // flow collection, no plain text that a flow collection would cut, and
+    // continuation lines indented at least as far as the node's children.
+    if (ctx.in_flow && is_block_style(n.style)) return false;
+    if (ctx.in_flow && n.style == NodeStyle::Plain && n.value() &&
+        plain_syntax_reason(*n.value(), true)) {
+        return false;
+    }
+    return lines_indented(*raw, ctx.child_indent);
+}
+
+Eol Emitter::block_sequence(const Node& n, const NodeContext& ctx, bool aligned,
+                            bool props_written) {
+    const auto& items = std::get<kind::Sequence>(n.kind).items;
+    std::uint32_t dash_col = ctx.child_indent;
+    if (aligned && has_position(n)) {
+        const Node& first = at(items.front());
+        const bool shared = first.line == n.line && first.col == n.col;
+        if (!shared) dash_col = std::max(n.col, ctx.min_col);
+    }
+    const std::uint32_t step = seq_indent_ > seq_offset_ ? seq_indent_ - seq_offset_ : 0;
+    const std::uint32_t item_indent = dash_col + std::max<std::uint32_t>(step, 1);
+    const bool follows_indicator = ctx.lead != Lead::None && ctx.lead != Lead::NewLine;
+
+    run_trivia(n.trivia.get().inner);
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        NodeContext item;
+        item.lead = Lead::Dash;
+        item.indent = dash_col;
+        item.first = i == 0 && follows_indicator && !props_written;
+        item.child_indent = item_indent;
+        item.min_col = dash_col + 1;
+        item.aligned = aligned;
+        if (node(items[i], item) == Eol::Failed) return Eol::Failed;
+    }
+    run_trivia(n.trivia.get().after);
+    return Eol::Open;
+}
+
+Eol Emitter::block_mapping(const Node& n, const NodeContext& ctx, bool aligned, bool props_written) {
+    const auto& entries = std::get<kind::Mapping>(n.kind).entries;
+    const std::uint32_t key_col =
+        aligned && has_position(n) ? std::max(n.col, ctx.min_col) : ctx.child_indent;
+    const bool follows_indicator = ctx.lead != Lead::None && ctx.lead != Lead::NewLine;
+
+    run_trivia(n.trivia.get().inner);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const Entry& e = entries[i];
+        const Node& key = at(e.key);
+        const Node& value = at(e.value);
+        const std::uint32_t value_indent =
+            key_col + (std::holds_alternative<kind::Sequence>(value.kind) ? seq_offset_ : map_indent_);
+
+        NodeContext k;
+        k.indent = key_col;
+        k.child_indent = key_col;
+        k.first = i == 0 && follows_indicator && !props_written;
+        k.aligned = aligned;
+        k.is_key = true;
+        k.min_col = key_col;
+        NodeContext v;
+        v.indent = value_indent;
+        v.child_indent = value_indent;
+        v.after_colon = true;
+        v.aligned = aligned;
+        // A sequence may stand at its key's column; anything else further in.
+        v.min_col = key_col + (std::holds_alternative<kind::Sequence>(value.kind) ? 0 : 1);
+
+        if (!e.explicit_key) {
+            k.lead = Lead::NewLine;
+            if (node(e.key, k) == Eol::Failed) return Eol::Failed;
+            colon(key, e, aligned);
+            const bool adjacent = aligned && e.colon && e.colon->line == value.line &&
+                                  value.col == e.colon->col + 1;
+            v.first = !adjacent;
+        } else {
+            k.lead = Lead::Question;
+            if (node(e.key, k) == Eol::Failed) return Eol::Failed;
+            const bool nothing = value.raw() && value.raw()->empty() &&
+                                 !value.extras.get().anchor && !value.extras.get().tag && !e.colon;
+            if (!nothing) {
+                v.lead = Lead::Colon;
+                v.indent = key_col;
+            }
+        }
+        if (node(e.value, v) == Eol::Failed) return Eol::Failed;
+    }
+    run_trivia(n.trivia.get().after);
+    return Eol::Open;
+}
+
+bool Emitter::head(const Node& n, std::uint32_t indent, bool space, bool aligned, bool keep_line,
+                   std::uint32_t min_col) {
+    const NodeExtras& extras = n.extras.get();
+    if (!extras.anchor && !extras.tag) return false;
+    Writer& w = writer_;
+    struct Property {
+        std::string text;
+        const std::optional<Position>* at;
+    };
+    Property props[2];
+    std::size_t count = 0;
+    auto add_anchor = [&] {
+        if (extras.anchor) props[count++] = {"&" + *extras.anchor, &extras.anchor_at};
+    };
+    auto add_tag = [&] {
+        if (extras.tag) props[count++] = {render_tag(*extras.tag), &extras.tag_at};
+    };
+    if (n.tag_first) {
+        add_tag();
+        add_anchor();
+    } else {
+        add_anchor();
+        add_tag();
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::optional<Position>& pos = *props[i].at;
+        const bool tracked = aligned && w.in_step;
+        const bool due = w.break_due || (pos && tracked && pos->line > w.line) ||
+                         (!pos && tracked && !keep_line && n.line > w.line);
+        if (due) {
+            w.end_line();
+            if (!pos && indent != 0) {
+                w.column = indent;
+                w.pending = indent;
+            }
+        }
+        if (w.has_content && (i > 0 || space)) w.space();
+        if (pos && tracked && pos->line == w.line) {
+            w.pad_to(std::max(pos->col, min_col));
+        } else if (!w.has_content) {
+            w.pad_to(indent);  // a property that begins a line is indented like its node
+        }
+        w.push(props[i].text);
+    }
+    return true;
+}
+
+void Emitter::colon(const Node& key, const Entry& entry, bool aligned) {
+    Writer& w = writer_;
+    const bool tracked = aligned && entry.colon && w.in_step;
+    // A colon directly after an alias, a property or an indicator would be
+    // read as part of it.
+    const bool needs_space = std::holds_alternative<kind::Alias>(key.kind) ||
+                             (!tracked && writes_nothing(key));
+    if (w.break_due || (tracked && entry.colon->line > w.line)) {
+        w.end_line();
+    } else if (needs_space && w.has_content) {
+        w.space();
+    }
+    if (tracked && entry.colon->line == w.line) w.pad_to(entry.colon->col);
+    w.push(":");
+}
+
+void Emitter::block_scalar(const Node& n, std::string_view text, const std::vector<Trivia>* trivia,
+                           bool aligned, bool eol_written, std::uint32_t min_col) {
+    Writer& w = writer_;
+    const std::size_t brk = std::min(text.find_first_of("\r\n"), text.size());
+    const std::string_view header = text.substr(0, brk);
+    const std::string_view body = text.substr(brk);
+    const std::optional<Position>& at = n.extras.get().header_at;
+    const bool tracked = aligned && w.in_step && at;
+    if (w.break_due || (tracked && at->line > w.line)) {
+        w.end_line();
+    } else if (w.has_content) {
+        w.space();
+    }
+    if (tracked && at->line == w.line) w.pad_to(std::max(at->col, min_col));
+    w.push(header);
+    if (n.trivia.get().eol && !eol_written) write_comment(*n.trivia.get().eol);
+    if (trivia) {
+        for (const Trivia& t : *trivia) {
+            if (const auto* blank = std::get_if<Blank>(&t)) {
+                for (std::uint32_t i = 0; i < blank->blank_lines; ++i) w.blank_line();
+            }
+        }
+    }
+    w.push(body);
+}
+
+}  // namespace emitter
+}  // namespace brackle_core

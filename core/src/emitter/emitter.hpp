@@ -1,0 +1,150 @@
+// The emitter: documents and options to one YAML stream. Whatever the model
+// still holds verbatim (a scalar's raw text, a directive block, positions,
+// flow separators) is written back as it was, so an unchanged document comes
+// back byte for byte; whatever has no verbatim form is laid out from the
+// options.
+//
+// emitter.cpp holds the stream, the documents and the block nodes; flow.cpp
+// the flow collections, tags and trivia; layout.* the Writer; scalar.* the
+// choice and writing of scalar styles.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "core/src/emitter/layout.hpp"
+#include "core/src/node.hpp"
+
+namespace brackle_core {
+
+struct EmitOptions {
+    std::uint64_t map_indent = 2;  // above 32 bits: 2
+    std::uint64_t seq_indent = 2;  // above 32 bits: 2
+    std::uint64_t seq_offset = 0;  // above 32 bits: 0
+    std::uint64_t width = 80;      // fold width, and the limit of a one-line flow collection
+    // 0: LF, or CR LF when any scalar's raw text holds a CR; 1: LF; 2: CR LF; 3: CR.
+    std::uint8_t line_break = 0;
+    std::optional<bool> explicit_start;      // overrides each document's own
+    std::optional<bool> explicit_end;        // overrides each document's own
+    std::optional<bool> default_flow_style;  // every collection flow (true) or block (false)
+    bool preserve_quotes = false;
+    bool allow_unicode = true;
+};
+
+// Why an emission stopped: a scalar style that cannot hold its value where it
+// stands (`style` set), or a tree the emitter cannot walk.
+struct EmitError {
+    std::optional<NodeStyle> style;
+    std::string reason;
+
+    // The text the caller reports.
+    std::string message() const;
+    friend bool operator==(const EmitError&, const EmitError&) = default;
+};
+
+using EmitResult = std::variant<std::string, EmitError>;
+
+// Deeper trees are refused rather than written: each level of nesting takes
+// a few frames of the emitter's recursion.
+inline constexpr std::uint32_t max_emit_depth = 10000;
+
+namespace emitter {
+
+// The stream text of `documents`, or the first error.
+EmitResult emit(std::span<const Document> documents, const EmitOptions& options);
+
+// How a node begins: the indicator before it, or none.
+enum class Lead : std::uint8_t {
+    None,     // continues the line: a document's root, a value after its colon
+    NewLine,  // starts a new line unless `first`: block mapping keys, broken flow items
+    Dash,     // a block sequence item
+    Question, // an explicit key
+    Colon,    // the value of an explicit key
+};
+
+// What a parent tells a child about where it stands.
+struct NodeContext {
+    Lead lead = Lead::None;
+    std::uint32_t indent = 0;  // column of the indicator, or of the node's first line
+    bool first = false;        // may continue the current line
+    bool after_colon = false;  // the value of a mapping entry
+    std::uint32_t child_indent = 0;
+    bool aligned = false;  // may be placed at its source position
+    bool in_flow = false;
+    bool is_key = false;
+    bool defer_eol = false;  // the caller writes the node's end-of-line comment
+    // The leftmost column at which the node may stand when it begins a line:
+    // left of it, block content would leave the collection it belongs to.
+    std::uint32_t min_col = 0;
+};
+
+// Whether a node's end-of-line comment is written, or the emission failed.
+enum class Eol : std::uint8_t { Open, Written, Failed };
+
+// What an echo of stored flow separators did.
+enum class Echo : std::uint8_t { NotEchoed, Echoed, EchoedWithTrailing };
+
+// The text of a tag as it is written.
+std::string render_tag(const NodeTag& tag);
+
+class Emitter {
+public:
+    Emitter(const EmitOptions& options, std::string_view line_break, const LineSpace* line_space);
+
+    // Writes every document; the stream's text is then in `writer().out`.
+    bool stream(std::span<const Document> documents);
+    Writer& writer() { return writer_; }
+    const EmitError& error() const { return error_; }
+
+private:
+    void document(const Document& doc, bool first_doc);
+    bool start_marker_due(const Document& doc, bool first_doc) const;
+    void stream_end(const Document& last);
+
+    Eol node(NodeIndex index, const NodeContext& ctx);
+    Eol scalar(const Node& n, const NodeContext& ctx, std::uint32_t own_indent, bool space,
+               bool aligned, bool eol_written, bool from_raw,
+               const std::vector<Trivia>* block_trivia);
+    // Whether a scalar is written from its raw text rather than its value.
+    bool raw_usable(const Node& n, const NodeContext& ctx, bool aligned) const;
+    Eol block_sequence(const Node& n, const NodeContext& ctx, bool aligned, bool props_written);
+    Eol block_mapping(const Node& n, const NodeContext& ctx, bool aligned, bool props_written);
+    bool head(const Node& n, std::uint32_t indent, bool space, bool aligned, bool keep_line,
+              std::uint32_t min_col);
+    void colon(const Node& key, const Entry& entry, bool aligned);
+    void block_scalar(const Node& n, std::string_view text, const std::vector<Trivia>* trivia,
+                      bool aligned, bool eol_written, std::uint32_t min_col);
+
+    // flow.cpp
+    Eol flow(const Node& n, std::uint32_t indent, bool aligned);
+    Eol flow_items(const Node& n, std::uint32_t indent, bool aligned, bool broken);
+    Echo echo_gap(const std::string* gap, bool broken, const std::optional<Trivia>* trailing);
+    void run_trivia(std::span<const Trivia> list);
+    void write_comment(const Trivia& entry) { run_trivia(std::span<const Trivia>(&entry, 1)); }
+
+    const Node& at(NodeIndex index) const { return doc_->nodes[index]; }
+    bool fail(std::optional<NodeStyle> style, std::string reason);
+
+    Writer writer_;
+    const EmitOptions& options_;
+    std::uint32_t map_indent_;
+    std::uint32_t seq_indent_;
+    std::uint32_t seq_offset_;
+    const Document* doc_ = nullptr;
+    std::optional<NodeIndex> head_done_;
+    std::optional<NodeIndex> before_done_;
+    bool previous_ended_ = true;  // the previous document ended with `...`
+    std::uint32_t depth_ = 0;
+    // The comments an echo of flow separators may place, gathered per gap.
+    std::vector<const Comment*> echo_comments_;
+    EmitError error_;
+    bool failed_ = false;
+};
+
+}  // namespace emitter
+}  // namespace brackle_core

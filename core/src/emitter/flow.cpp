@@ -1,0 +1,284 @@
+// Flow collections, tags and trivia: the parts of the emitter that put
+// comments and blank lines back, write tags, and lay out flow collections,
+// echoing their stored separators while the output is in step with the
+// source.
+#include <algorithm>
+
+#include "core/src/emitter/emitter.hpp"
+#include "core/src/text.hpp"
+
+namespace brackle_core::emitter {
+
+namespace {
+
+// Characters that would end or confuse a tag's suffix, written as %XX.
+bool escaped_in_tag(char c) {
+    switch (c) {
+        case '!': case '%': case ',': case '[': case ']': case '{': case '}': return true;
+        default: return false;
+    }
+}
+
+bool has_break(std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; }
+
+bool is_empty_plain_value(const Node& n) {
+    const auto* s = std::get_if<kind::Scalar>(&n.kind);
+    const NodeExtras& extras = n.extras.get();
+    return s && (!s->value || s->value->empty()) && !extras.anchor && !extras.tag;
+}
+
+}  // namespace
+
+std::string render_tag(const NodeTag& tag) {
+    if (tag.handle.empty()) {
+        if (tag.suffix == "!") return "!";
+        return "!<" + tag.suffix + ">";
+    }
+    static constexpr char hex[] = "0123456789ABCDEF";
+    std::string text = tag.handle;
+    for (const char c : tag.suffix) {
+        if (escaped_in_tag(c)) {
+            text += '%';
+            text += hex[static_cast<unsigned char>(c) >> 4];
+            text += hex[static_cast<unsigned char>(c) & 0xF];
+        } else {
+            text += c;
+        }
+    }
+    return text;
+}
+
+void Emitter::run_trivia(std::span<const Trivia> list) {
+    Writer& w = writer_;
+    for (const Trivia& entry : list) {
+        if (const auto* blank = std::get_if<Blank>(&entry)) {
+            w.end_line();
+            for (std::uint32_t i = 0; i < blank->blank_lines; ++i) w.blank_line();
+            continue;
+        }
+        const Comment& c = std::get<Comment>(entry);
+        // A comment already on the line would swallow this one.
+        if (c.own_line || w.break_due) {
+            w.end_line();
+        } else if (w.has_content) {
+            w.space();
+        }
+        w.pad_to(c.col);
+        w.push(c.text);
+        w.break_due = true;
+    }
+}
+
+Eol Emitter::flow(const Node& n, std::uint32_t indent, bool aligned) {
+    Writer& w = writer_;
+    const Writer::State saved = w.save();
+    const Eol first = flow_items(n, indent, aligned, false);
+    if (first == Eol::Failed) return first;
+    if (aligned && w.in_step) return first;
+    const std::string_view written = std::string_view(w.out).substr(saved.out_size);
+    if (has_break(written)) return first;
+    if (saved.column + text::count_chars(written) <= options_.width) return first;
+    w.restore(saved);
+    return flow_items(n, indent, aligned, true);
+}
+
+Eol Emitter::flow_items(const Node& n, std::uint32_t indent, bool aligned, bool broken) {
+    Writer& w = writer_;
+    const auto* seq = std::get_if<kind::Sequence>(&n.kind);
+    const auto* map = std::get_if<kind::Mapping>(&n.kind);
+    const std::size_t count = seq ? seq->items.size() : map->entries.size() * 2;
+    // Child i: a sequence's items, or a mapping's keys and values in turn.
+    auto child_at = [&](std::size_t i) -> NodeIndex {
+        if (seq) return seq->items[i];
+        const Entry& e = map->entries[i / 2];
+        return i % 2 == 0 ? e.key : e.value;
+    };
+    const Trivia4& trivia = n.trivia.get();
+    const std::vector<std::string>& seps = n.extras.get().flow_seps;
+    const bool single_pair = map && count > 0 && seps.size() == count;
+    const bool stored = seps.size() == count + 1 || single_pair;
+    // A stored separator, when it may be used now.
+    auto sep = [&](std::size_t i) -> const std::string* {
+        return stored && w.in_step && i < seps.size() ? &seps[i] : nullptr;
+    };
+    const bool braces = !(single_pair && aligned);
+
+    if (braces) w.push(map ? "{" : "[");
+    const std::uint32_t item_indent = std::max(indent, w.line_indent + map_indent_);
+    const std::uint32_t open_line = w.line;
+    // A closing bracket on a line of its own lines up with the opening line,
+    // one column further in when the bracket did not begin that line (after a
+    // key or a dash it would otherwise leave the block it stands in).
+    const std::uint32_t close_indent =
+        w.line_indent + (w.column == w.line_indent + (braces ? 1 : 0) ? 0 : 1);
+
+    bool own_eol_used = false;
+    const std::optional<Trivia>* deferred = nullptr;  // the previous child's unwritten eol
+    const std::optional<Trivia> no_trailing;
+    bool comma = false;
+    bool key_alone = false;  // the current key is written without a colon
+    auto gather = [&](std::initializer_list<std::span<const Trivia>> lists) {
+        echo_comments_.clear();
+        if (deferred && *deferred) {
+            if (const auto* c = std::get_if<Comment>(&**deferred)) echo_comments_.push_back(c);
+        }
+        for (std::span<const Trivia> list : lists) {
+            for (const Trivia& t : list) {
+                if (const auto* c = std::get_if<Comment>(&t)) echo_comments_.push_back(c);
+            }
+        }
+    };
+    auto write_deferred = [&] {
+        if (deferred && *deferred) write_comment(**deferred);
+        deferred = nullptr;
+    };
+
+    for (std::size_t i = 0; i < count; ++i) {
+        const NodeIndex index = child_at(i);
+        const Node& child = at(index);
+        const bool is_value = map && i % 2 == 1;
+        NodeContext ctx;
+        ctx.lead = broken ? Lead::NewLine : Lead::None;
+        ctx.indent = item_indent;
+        ctx.child_indent = item_indent;
+        ctx.aligned = aligned;
+        ctx.in_flow = true;
+        ctx.defer_eol = true;
+
+        if (!is_value) {
+            comma = false;
+            const std::span<const Trivia> inner =
+                i == 0 ? std::span<const Trivia>(trivia.inner) : std::span<const Trivia>();
+            gather({inner, child.trivia.get().before});
+            const Echo echo = echo_gap(sep(i), broken, i == 0 ? &trivia.eol : &no_trailing);
+            if (echo != Echo::NotEchoed) {
+                before_done_ = index;
+                deferred = nullptr;
+                if (echo == Echo::EchoedWithTrailing) own_eol_used = true;
+            } else if (i == 0) {
+                run_trivia(trivia.inner);
+            } else {
+                const std::string* stored_sep = sep(i);
+                if (!stored_sep || stored_sep->find(',') != std::string::npos) {
+                    if (w.break_due) w.end_line();
+                    w.push(",");
+                    comma = true;
+                }
+                write_deferred();
+            }
+            ctx.first = !broken && comma;
+            if (echo == Echo::NotEchoed && map && map->entries[i / 2].explicit_key) {
+                // The key may need the explicit form (it may span lines).
+                if (broken || w.break_due) {
+                    w.end_line();
+                    w.pad_to(item_indent);
+                } else if (comma) {
+                    w.space();
+                }
+                w.push("?");
+                ctx.lead = Lead::None;
+                ctx.first = true;
+            }
+            if (map) {
+                ctx.is_key = true;
+                const std::string* between = sep(i + 1);
+                key_alone = is_empty_plain_value(at(child_at(i + 1))) && between &&
+                            between->find(':') == std::string::npos;
+                ctx.defer_eol = key_alone;
+            }
+        } else {
+            const Entry& entry = map->entries[i / 2];
+            const Node& key = at(entry.key);
+            gather({child.trivia.get().before});
+            const Echo echo = echo_gap(sep(i), broken, &no_trailing);
+            ctx.lead = Lead::None;
+            ctx.after_colon = true;
+            if (echo != Echo::NotEchoed) {
+                before_done_ = index;
+                deferred = nullptr;
+            } else {
+                write_deferred();
+                if (!key_alone) {
+                    colon(key, entry, aligned);
+                    const bool adjacent = aligned && entry.colon &&
+                                          entry.colon->line == child.line &&
+                                          child.col == entry.colon->col + 1;
+                    ctx.first = !adjacent;
+                }
+            }
+        }
+
+        if (is_value && key_alone) continue;
+        const Eol r = node(index, ctx);
+        if (r == Eol::Failed) return Eol::Failed;
+        deferred = ctx.defer_eol && r != Eol::Written ? &child.trivia.get().eol : nullptr;
+    }
+
+    gather({});
+    const std::string* closing = single_pair ? nullptr : sep(count);
+    // An echoed closing text already stands as it did before the bracket.
+    const bool closing_echoed = echo_gap(closing, broken, &no_trailing) != Echo::NotEchoed;
+    if (!closing_echoed) {
+        const bool trailing_comma = closing ? closing->find(',') != std::string::npos
+                                            : braces && count > 0 && w.line > open_line;
+        if (trailing_comma) {
+            if (w.break_due) w.end_line();
+            w.push(",");
+        }
+        write_deferred();
+        run_trivia(trivia.after);
+    }
+
+    if (braces && !closing_echoed &&
+        (w.line > open_line || w.break_due || (!broken && closing && has_break(*closing)))) {
+        w.end_line();
+        if (closing && has_break(*closing)) {
+            const std::size_t last = closing->find_last_of("\r\n");
+            w.pad_to(static_cast<std::uint32_t>(text::count_chars(
+                std::string_view(*closing).substr(last + 1))));
+        } else {
+            w.pad_to(close_indent);
+        }
+    }
+    if (braces) w.push(map ? "}" : "]");
+    return own_eol_used ? Eol::Written : Eol::Open;
+}
+
+Echo Emitter::echo_gap(const std::string* gap, bool broken, const std::optional<Trivia>* trailing) {
+    Writer& w = writer_;
+    if (gap == nullptr || broken || w.break_due || !w.in_step) return Echo::NotEchoed;
+    const std::string_view text = *gap;
+    std::size_t marks = 0;
+    for (std::size_t at = text.find('#'); at != std::string_view::npos;
+         at = text.find('#', at + 1)) {
+        ++marks;
+        if (at + 1 == text.size() || (text[at + 1] != '\r' && text[at + 1] != '\n')) {
+            return Echo::NotEchoed;
+        }
+    }
+    const std::size_t comments = echo_comments_.size();
+    const Comment* trailing_comment =
+        trailing && *trailing ? std::get_if<Comment>(&**trailing) : nullptr;
+    bool use_trailing = false;
+    if (marks == comments + 1 && trailing_comment) {
+        use_trailing = true;
+    } else if (marks != comments) {
+        return Echo::NotEchoed;
+    }
+
+    std::size_t next_comment = 0;
+    std::size_t from = 0;
+    for (std::size_t at = text.find('#'); at != std::string_view::npos;
+         at = text.find('#', at + 1)) {
+        w.push_separation(text.substr(from, at - from));
+        const Comment* c = use_trailing ? trailing_comment : echo_comments_[next_comment++];
+        use_trailing = false;
+        w.push(c->text);
+        w.break_due = true;
+        from = at + 1;
+    }
+    w.push_separation(text.substr(from));
+    return marks == comments + 1 ? Echo::EchoedWithTrailing : Echo::Echoed;
+}
+
+}  // namespace brackle_core::emitter
