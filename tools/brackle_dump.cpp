@@ -4,7 +4,11 @@
 //   brackle-dump tokens FILE      the scanner's tokens with their spans
 //   brackle-dump events FILE      the parser's events, in the YAML test suite's
 //                                 test.event format, comments as `=COM "text"`
-//   brackle-dump roundtrip FILE   (not available yet)
+//   brackle-dump roundtrip FILE [--explicit-start] [--explicit-end] [--flow]
+//        [--preserve-quotes] [--width N] [--map-indent N] [--seq-indent N]
+//        [--seq-offset N] [--line-break lf|crlf|cr]
+//                                 the core's load and emit; the stream's bytes
+//                                 go to standard output
 //
 // FILE may be `-` for standard input. Exit status: 0 on success, 1 when the
 // input has a scan or parse error, 2 on a usage or I/O error.
@@ -16,6 +20,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/src/emitter/emitter.hpp"
+#include "core/src/loader.hpp"
 #include "scanner/src/parser.hpp"
 #include "scanner/src/scanner.hpp"
 #include "scanner/src/token.hpp"
@@ -320,10 +326,85 @@ int run_events(std::string_view, std::span<char* const> args) {
     return 0;
 }
 
-int run_not_available(std::string_view name, std::span<char* const>) {
-    std::string message(name);
-    message += ": not available yet";
-    return fail_usage(message);
+constexpr std::string_view roundtrip_usage =
+    "usage: brackle-dump roundtrip FILE [--explicit-start] [--explicit-end] [--flow] "
+    "[--preserve-quotes] [--width N] [--map-indent N] [--seq-indent N] [--seq-offset N] "
+    "[--line-break lf|crlf|cr]";
+
+bool parse_count(std::string_view text, std::uint64_t& out) {
+    const auto r = std::from_chars(text.data(), text.data() + text.size(), out);
+    return r.ec == std::errc() && r.ptr == text.data() + text.size();
+}
+
+// Fills `options` and `path` from the arguments; false on a usage error.
+bool parse_roundtrip_args(std::span<char* const> args, brackle_core::EmitOptions& options,
+                          const char*& path) {
+    path = nullptr;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string_view a = args[i];
+        std::uint64_t* count = a == "--width"        ? &options.width
+                               : a == "--map-indent" ? &options.map_indent
+                               : a == "--seq-indent" ? &options.seq_indent
+                               : a == "--seq-offset" ? &options.seq_offset
+                                                     : nullptr;
+        if (count != nullptr || a == "--line-break") {
+            if (++i == args.size()) return false;
+            const std::string_view v = args[i];
+            if (count != nullptr) {
+                if (!parse_count(v, *count)) return false;
+            } else if (v == "lf" || v == "crlf" || v == "cr") {
+                options.line_break = v == "lf" ? 0 : v == "crlf" ? 2 : 3;
+            } else {
+                return false;
+            }
+        } else if (a == "--explicit-start") {
+            options.explicit_start = true;
+        } else if (a == "--explicit-end") {
+            options.explicit_end = true;
+        } else if (a == "--flow") {
+            options.default_flow_style = true;
+        } else if (a == "--preserve-quotes") {
+            options.preserve_quotes = true;
+        } else if (path == nullptr && (a == "-" || !a.starts_with("--"))) {
+            path = args[i];
+        } else {
+            return false;
+        }
+    }
+    return path != nullptr;
+}
+
+int run_roundtrip(std::string_view, std::span<char* const> args) {
+    brackle_core::EmitOptions options;
+    const char* path = nullptr;
+    if (!parse_roundtrip_args(args, options, path)) return fail_usage(roundtrip_usage);
+    std::string input;
+    if (!read_input(path, input)) return 2;
+
+    auto loaded = brackle_core::loader::parse(input);
+    if (const auto* e = std::get_if<brackle_core::ParseError>(&loaded)) {
+        Writer err(stderr);
+        err.put("error ");
+        err.put_uint(e->line);
+        err.put(':');
+        err.put_uint(e->col);
+        err.put(' ');
+        err.put_json(e->message);
+        err.put('\n');
+        return 1;
+    }
+    const auto& documents = std::get<std::vector<brackle_core::Document>>(loaded);
+    auto emitted = brackle_core::emitter::emit(documents, options);
+    if (const auto* e = std::get_if<brackle_core::EmitError>(&emitted)) {
+        Writer err(stderr);
+        err.put("error ");
+        err.put_json(e->message());
+        err.put('\n');
+        return 1;
+    }
+    Writer out(stdout);
+    out.put(std::get<std::string>(emitted));
+    return 0;
 }
 
 struct Command {
@@ -335,7 +416,7 @@ struct Command {
 constexpr Command commands[] = {
     {"tokens", "FILE", run_tokens},
     {"events", "FILE", run_events},
-    {"roundtrip", "FILE [options]", run_not_available},
+    {"roundtrip", "FILE [options]", run_roundtrip},
 };
 
 void print_usage(std::FILE* stream) {
