@@ -1,0 +1,259 @@
+// The emitter: layout from the options for documents without source
+// positions, the stream's markers and end, flow collections, tags and
+// trivia; and the sound forms it writes where the source's own layout
+// cannot be kept.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "core/src/emitter/emitter.hpp"
+#include "core/src/loader.hpp"
+
+namespace brackle_core::emitter {
+namespace {
+
+std::string emitted(std::span<const Document> docs, const EmitOptions& options = {}) {
+    EmitResult r = emit(docs, options);
+    if (const auto* e = std::get_if<EmitError>(&r)) return "error: " + e->message();
+    return std::get<std::string>(r);
+}
+
+std::string round_trip(const std::string& text, const EmitOptions& options = {}) {
+    auto loaded = loader::parse(text);
+    if (const auto* e = std::get_if<ParseError>(&loaded)) return "load error: " + e->message;
+    return emitted(std::get<std::vector<Document>>(loaded), options);
+}
+
+// Builds a document whose nodes have no source position and no raw text, so
+// that everything about its layout comes from the options.
+struct Built {
+    Document doc;
+
+    Built() { doc.final_line_break = true; }
+    NodeIndex scalar(std::string value, NodeStyle style = NodeStyle::Plain) {
+        return add(kind::Scalar{std::move(value), std::nullopt}, style);
+    }
+    NodeIndex null_value() { return add(kind::Scalar{}, NodeStyle::Plain); }
+    NodeIndex alias(std::string name) { return add(kind::Alias{std::move(name)}, NodeStyle::Block); }
+    NodeIndex seq(std::vector<NodeIndex> items, NodeStyle style = NodeStyle::Block) {
+        return add(kind::Sequence{std::move(items)}, style);
+    }
+    NodeIndex map(std::vector<std::pair<NodeIndex, NodeIndex>> pairs,
+                  NodeStyle style = NodeStyle::Block) {
+        kind::Mapping m;
+        for (auto [k, v] : pairs) {
+            Entry e;
+            e.key = k;
+            e.value = v;
+            m.entries.push_back(e);
+        }
+        return add(std::move(m), style);
+    }
+    Built& root(NodeIndex i) {
+        doc.root = i;
+        return *this;
+    }
+    std::string emit(const EmitOptions& options = {}) const {
+        return emitted(std::span<const Document>(&doc, 1), options);
+    }
+
+private:
+    NodeIndex add(NodeKind kind, NodeStyle style) {
+        Node n;
+        n.kind = std::move(kind);
+        n.style = style;
+        doc.nodes.push_back(std::move(n));
+        return static_cast<NodeIndex>(doc.nodes.size() - 1);
+    }
+};
+
+TEST(EmitLayout, SequenceIndentAndOffsetPlaceDashesAndItemKeys) {
+    Built b;
+    const NodeIndex item = b.map({{b.scalar("k"), b.scalar("1")}, {b.scalar("l"), b.scalar("2")}});
+    b.root(b.map({{b.scalar("a"), b.seq({b.scalar("x"), item})}}));
+    EmitOptions options;
+    options.seq_indent = 4;
+    options.seq_offset = 2;
+    EXPECT_EQ(b.emit(options), "a:\n  - x\n  - k: 1\n    l: 2\n");
+    EXPECT_EQ(b.emit(), "a:\n- x\n- k: 1\n  l: 2\n");
+}
+
+TEST(EmitLayout, MapIndentNestsMappings) {
+    Built b;
+    b.root(b.map({{b.scalar("a"), b.map({{b.scalar("b"), b.map({{b.scalar("c"), b.scalar("1")}})}})}}));
+    EmitOptions options;
+    options.map_indent = 4;
+    EXPECT_EQ(b.emit(options), "a:\n    b:\n        c: 1\n");
+}
+
+TEST(EmitLayout, EmptyCollectionsAndNullsStayOnTheKeyLine) {
+    Built b;
+    b.root(b.map({{b.scalar("a"), b.map({})},
+                  {b.scalar("b"), b.seq({})},
+                  {b.scalar("c"), b.null_value()},
+                  {b.alias("x"), b.scalar("1")}}));
+    EXPECT_EQ(b.emit(), "a: {}\nb: []\nc:\n*x : 1\n");
+}
+
+TEST(EmitLayout, FlowSequenceFitsOnOneLineOrBreaksPerItemPastTheWidth) {
+    Built b;
+    b.root(b.seq({b.scalar("aaaaaaaa"), b.scalar("bbbbbbbb"), b.scalar("cccccccc")},
+                 NodeStyle::Flow));
+    EXPECT_EQ(b.emit(), "[aaaaaaaa, bbbbbbbb, cccccccc]\n");
+    EmitOptions narrow;
+    narrow.width = 10;
+    EXPECT_EQ(b.emit(narrow), "[\n  aaaaaaaa,\n  bbbbbbbb,\n  cccccccc,\n]\n");
+}
+
+TEST(EmitLayout, ScalarsWithoutPositionFoldAtTheWidth) {
+    Built b;
+    b.root(b.map({{b.scalar("k"), b.scalar("one two three four five six")}}));
+    EmitOptions options;
+    options.width = 12;
+    EXPECT_EQ(b.emit(options), "k: one two three\n  four five six\n");
+}
+
+TEST(EmitLayout, LineBreakFollowsTheCodeAndCarriageReturnsInRawText) {
+    Built b;
+    const NodeIndex raw = b.scalar("x y");
+    b.doc.nodes[raw].kind = kind::Scalar{"x y", "'x\r\n  y'"};
+    b.root(b.map({{b.scalar("a"), raw}, {b.scalar("b"), b.scalar("1")}}));
+    EXPECT_EQ(b.emit(), "a: 'x\r\n  y'\r\nb: 1\r\n");
+    EmitOptions lf;
+    lf.line_break = 1;
+    EXPECT_EQ(b.emit(lf), "a: 'x\r\n  y'\nb: 1\n");
+    EmitOptions cr;
+    cr.line_break = 3;
+    EXPECT_EQ(b.emit(cr), "a: 'x\r\n  y'\rb: 1\r");
+}
+
+TEST(EmitStream, MarkersFollowTheOptionsAndTheDocuments) {
+    struct Case {
+        const char* input;
+        std::function<void(EmitOptions&)> set;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"a: 1\n", [](EmitOptions& o) { o.explicit_start = true; }, "---\na: 1\n"},
+        {"a: 1\n", [](EmitOptions& o) { o.explicit_end = true; }, "a: 1\n...\n"},
+        // Without its marker the root keeps its source column.
+        {"--- a\n", [](EmitOptions& o) { o.explicit_start = false; }, "    a\n"},
+        {"%YAML 1.2\n--- a\n", [](EmitOptions& o) { o.explicit_start = false; },
+         "%YAML 1.2\n--- a\n"},
+        {"a\n...\nb\n", [](EmitOptions& o) { o.explicit_end = false; }, "a\n--- b\n"},
+        // A stream of comments holds no document: a marker would make one.
+        {"# only\n", [](EmitOptions& o) { o.explicit_start = true; }, "# only\n"},
+        // Nothing may follow `...` on its line.
+        {"a\n...\nb: 1\n", [](EmitOptions& o) { o.default_flow_style = true; },
+         "a\n...\n{b: 1}\n"},
+    };
+    for (const Case& c : cases) {
+        EmitOptions options;
+        c.set(options);
+        EXPECT_EQ(round_trip(c.input, options), c.expected) << c.input;
+    }
+}
+
+TEST(EmitStream, TheStreamTailEndsTheLastLine) {
+    Built b;
+    b.root(b.scalar("a"));
+    b.doc.final_line_break = false;
+    b.doc.stream_tail = "\n# end";
+    EXPECT_EQ(b.emit(), "a\n# end");
+    b.doc.stream_tail = "  ";
+    EXPECT_EQ(b.emit(), "a  ");
+    EXPECT_EQ(emitted({}), "");
+}
+
+TEST(EmitTrivia, BlankLinesAndCommentsStandWhereTheirColumnsSay) {
+    Built b;
+    b.root(b.scalar("0123456789"));
+    b.doc.trailing = {Blank{2}, Comment{"# own", 4, true}};
+    EXPECT_EQ(b.emit(), "0123456789\n\n\n    # own\n");
+    b.doc.trailing = {Comment{"# eol", 20, false}};
+    EXPECT_EQ(b.emit(), "0123456789          # eol\n");
+    b.doc.nodes[*b.doc.root] = Node{};
+    b.doc.nodes[*b.doc.root].kind = kind::Scalar{std::string(25, 'x'), std::nullopt};
+    EXPECT_EQ(b.emit(), std::string(25, 'x') + " # eol\n");
+}
+
+TEST(EmitTrivia, ASecondCommentOnALineStartsANewOne) {
+    Built b;
+    b.root(b.scalar("a"));
+    b.doc.trailing = {Comment{"# one", 2, false}, Comment{"# two", 2, false}};
+    EXPECT_EQ(b.emit(), "a # one\n  # two\n");
+}
+
+TEST(EmitTags, RenderEscapesFlowIndicatorsAndFallsBackToVerbatim) {
+    EXPECT_EQ(render_tag(NodeTag{"!e!", "a,b", "tag:e,a,b"}), "!e!a%2Cb");
+    EXPECT_EQ(render_tag(NodeTag{"!", "x!{}", "!x!{}"}), "!x%21%7B%7D");
+    EXPECT_EQ(render_tag(NodeTag{"", "tag:example.com,2000:x", "tag:example.com,2000:x"}),
+              "!<tag:example.com,2000:x>");
+    EXPECT_EQ(render_tag(NodeTag{"", "!", "!"}), "!");
+}
+
+// Where the source's layout cannot be kept, the emitter writes a form that
+// reads back as the same data.
+TEST(EmitSoundForms, TextOutOfStepStillReadsBackTheSame) {
+    struct Case {
+        const char* what;
+        const char* input;
+        std::function<void(EmitOptions&)> set;
+        const char* expected;
+    };
+    auto start = [](EmitOptions& o) { o.explicit_start = true; };
+    auto flow = [](EmitOptions& o) { o.default_flow_style = true; };
+    const Case cases[] = {
+        {"a block scalar inside a flow collection is written from its value", "a: |\n  x\n",
+         flow, "{a: \"x\\n\"}\n"},
+        {"plain text a flow collection would cut is quoted", "- a, b\n", flow, "['a, b']\n"},
+        {"an indicator is set off from the one before it", "-\n - 42\n", start,
+         "---\n- - 42\n"},
+        {"a colon after a property keeps its space", "- !!str : x\n", start,
+         "---\n- !!str : x\n"},
+        {"a colon after an empty key keeps its space", "- ? : x\n", start, "---\n- ? : x\n"},
+        {"properties out of step join their key's line", "a:\n  &x\n  b: 1\n", start,
+         "---\na: &x\n  b: 1\n"},
+        {"an explicit key in a flow collection stays explicit", "[? foo\n bar : baz]\n", start,
+         "--- [? foo bar: baz]\n"},
+        {"a closing bracket after a key stands right of the key", "a: [x, # c\n  y]\n", start,
+         "---\na: [x, # c\n  y,\n ]\n"},
+        {"continuation lines left of their new block are written from the value",
+         "- 'a\n  b'\n", [](EmitOptions& o) {
+             o.seq_indent = 6;
+             o.seq_offset = 0;
+             o.explicit_start = true;
+         },
+         "---\n- a b\n"},
+    };
+    for (const Case& c : cases) {
+        EmitOptions options;
+        c.set(options);
+        EXPECT_EQ(round_trip(c.input, options), c.expected) << c.what;
+    }
+}
+
+TEST(EmitErrors, ARefusedStyleNamesItselfAndItsReason) {
+    EXPECT_EQ((EmitError{NodeStyle::Literal, "a block scalar cannot be empty"}).message(),
+              "a Literal scalar cannot represent this value here: a block scalar cannot be empty");
+    Built b;
+    b.root(b.seq({}));
+    b.doc.nodes[0].kind = kind::Sequence{{7}};
+    EXPECT_EQ(b.emit(), "error: brackle-core: node index outside the document");
+}
+
+TEST(EmitErrors, NestingDeeperThanTheLimitIsRefusedNotOverflowed) {
+    Built b;
+    NodeIndex inner = b.scalar("x");
+    for (std::uint32_t i = 0; i < max_emit_depth + 5; ++i) inner = b.seq({inner});
+    b.root(inner);
+    EXPECT_EQ(b.emit(), "error: brackle-core: document nested more than " +
+                            std::to_string(max_emit_depth) + " levels deep to emit");
+}
+
+}  // namespace
+}  // namespace brackle_core::emitter
