@@ -55,6 +55,10 @@ LoadResult parse(std::string_view source) {
 
 }  // namespace loader
 
+Loader::At Loader::at_counting_lf_only(const SourceMark& m) const {
+    return At{m.index, m.byte, map_.position_of(m.index, m.byte)};
+}
+
 void Loader::step(At& a) const {
     const text::Decoded d = text::decode_at(text_, a.byte);
     a.byte += d.width;
@@ -260,6 +264,11 @@ bool Loader::same_key(NodeIndex a, NodeIndex b) {
 // children's, found with an explicit stack.
 const Loader::TextHash& Loader::key_hash(NodeIndex index) {
     if (spans_[index].hashed) return spans_[index].key;
+    const NodeKind& kind = document_.nodes[index].kind;
+    if (std::holds_alternative<kind::Scalar>(kind) || std::holds_alternative<kind::Alias>(kind)) {
+        hash_node(index);
+        return spans_[index].key;
+    }
     // The unhashed nodes of the subtree in pre-order: taken in reverse, every
     // child comes before its parent.
     hash_order_.clear();

@@ -68,14 +68,20 @@ private:
         std::size_t byte = 0;
         Position pos;
     };
-    At at(const SourceMark& m) const {
-        if (map_.has_lone_cr()) return At{m.index, m.byte, map_.position_of(m.index, m.byte)};
+    // Called several times per event, so kept inline (GCC would not).
+    [[gnu::always_inline]] At at(const SourceMark& m) const {
+        if (map_.has_lone_cr()) [[unlikely]]
+            return at_counting_lf_only(m);
         // Scanner lines count from 1; lines and columns beyond 32 bits clamp.
         const std::size_t line = m.line > 0 ? m.line - 1 : 0;
         return At{m.index, m.byte,
                   Position{static_cast<std::uint32_t>(std::min<std::size_t>(line, 0xFFFFFFFEu)),
                            static_cast<std::uint32_t>(std::min<std::size_t>(m.col, 0xFFFFFFFFu))}};
     }
+    // `at` for a text where a lone CR makes the scanner count lines
+    // differently: the position comes from the character map. Out of line,
+    // so that the common case stays small enough to inline.
+    At at_counting_lf_only(const SourceMark& m) const;
     // Steps over the character at `a`.
     void step(At& a) const;
     // Steps to byte `stop`, which the current line reaches (its LF at most).
