@@ -1,7 +1,7 @@
-// brackle-bench-heap scan|parse|load: runs brackle's scanner, parser or loader once over
-// each benchmark input and prints, per input, the peak of the bytes held by
-// operator new during the run, the tokens or events delivered, and the
-// input's name. The timed benchmarks run it as a separate process, so that
+// brackle-bench-heap scan|parse|load|roundtrip: runs brackle's scanner, parser, loader
+// or round trip once over each benchmark input and prints, per input, the peak
+// of the bytes held by operator new during the run, the items delivered, and
+// the input's name. The timed benchmarks run it as a separate process, so that
 // the counting operator new below never slows a timed run.
 #include <malloc.h>
 
@@ -55,9 +55,10 @@ int main(int argc, char** argv) {
     brackle_bench::RunFn run = mode == "scan"    ? brackle_bench::scan_brackle
                                : mode == "parse" ? brackle_bench::parse_brackle
                                : mode == "load"  ? brackle_bench::load_brackle
-                                                 : nullptr;
+                               : mode == "roundtrip" ? brackle_bench::roundtrip_brackle
+                                                     : nullptr;
     if (run == nullptr) {
-        std::fprintf(stderr, "usage: brackle-bench-heap scan|parse|load\n");
+        std::fprintf(stderr, "usage: brackle-bench-heap scan|parse|load|roundtrip\n");
         return 2;
     }
     for (const brackle_bench::Input& in :

@@ -7,6 +7,7 @@
 #include <string>
 #include <utility>
 
+#include "core/src/emitter/emitter.hpp"
 #include "core/src/loader.hpp"
 #include "scanner/src/parser.hpp"
 #include "scanner/src/scanner.hpp"
@@ -120,6 +121,68 @@ void load_brackle(std::string_view text, std::size_t part, RunResult& r) {
          std::get<std::vector<brackle_core::Document>>(result)) {
         r.items += doc.nodes.size();
     }
+}
+
+void roundtrip_brackle(std::string_view text, std::size_t part, RunResult& r) {
+    const brackle_core::LoadResult loaded = brackle_core::loader::parse(text);
+    if (const auto* error = std::get_if<brackle_core::ParseError>(&loaded)) {
+        record_error(r, part, error->message, std::size_t{error->line} + 1, error->col);
+        return;
+    }
+    const brackle_core::EmitResult emitted = brackle_core::emitter::emit(
+        std::get<std::vector<brackle_core::Document>>(loaded), brackle_core::EmitOptions{});
+    if (const auto* error = std::get_if<brackle_core::EmitError>(&emitted)) {
+        record_error(r, part, error->message(), 0, 0);
+        return;
+    }
+    const std::string& out = std::get<std::string>(emitted);
+    r.items += out.size();
+    if (out != text) record_error(r, part, "the round trip differs from the input", 0, 0);
+}
+
+namespace {
+
+int append_output(void* data, unsigned char* buffer, std::size_t size) {
+    static_cast<std::string*>(data)->append(reinterpret_cast<const char*>(buffer), size);
+    return 1;
+}
+
+}  // namespace
+
+void roundtrip_libyaml(std::string_view text, std::size_t part, RunResult& r) {
+    yaml_parser_t parser;
+    start_libyaml(parser, text);
+    yaml_emitter_t emitter;
+    if (!yaml_emitter_initialize(&emitter)) {
+        std::fprintf(stderr, "libyaml: yaml_emitter_initialize failed\n");
+        std::exit(1);
+    }
+    std::string out;
+    out.reserve(text.size() + text.size() / 4);
+    yaml_emitter_set_output(&emitter, append_output, &out);
+    yaml_emitter_set_unicode(&emitter, 1);
+    yaml_event_t event;
+    for (;;) {
+        if (!yaml_parser_parse(&parser, &event)) {
+            record_libyaml_error(r, part, parser, "parse error");
+            break;
+        }
+        const yaml_event_type_t type = event.type;
+        if (type == YAML_NO_EVENT) {
+            yaml_event_delete(&event);
+            break;
+        }
+        // yaml_emitter_emit takes the event over, failing or not.
+        if (!yaml_emitter_emit(&emitter, &event)) {
+            record_error(r, part, emitter.problem != nullptr ? emitter.problem : "emit error", 0,
+                         0);
+            break;
+        }
+        if (type == YAML_STREAM_END_EVENT) break;
+    }
+    r.items += out.size();
+    yaml_emitter_delete(&emitter);
+    yaml_parser_delete(&parser);
 }
 
 }  // namespace brackle_bench

@@ -39,4 +39,11 @@ void parse_libyaml(std::string_view text, std::size_t part, RunResult& r);
 // counts nodes. Compared with libyaml's events, which build nothing.
 void load_brackle(std::string_view text, std::size_t part, RunResult& r);
 
+// The round trip: brackle's load and emit with default options, and
+// libyaml's events fed straight to its emitter; both count the bytes they
+// write. brackle's output must be the input itself: a difference counts as
+// an error.
+void roundtrip_brackle(std::string_view text, std::size_t part, RunResult& r);
+void roundtrip_libyaml(std::string_view text, std::size_t part, RunResult& r);
+
 }  // namespace brackle_bench
