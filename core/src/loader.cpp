@@ -129,7 +129,7 @@ bool Loader::scalar(Event& ev) {
     const bool added = new_node(ev.span, index, [&](Node& node) {
         node.style = style;
         kind::Scalar& scalar = node.kind.emplace<kind::Scalar>();
-        scalar.raw = scalar_raw(ev, header);
+        scalar_raw(ev, header, scalar.raw);
         has_raw = scalar.raw.has_value();
         scalar.value = std::move(ev.value);
         if (ev.anchor || ev.tag) {
@@ -204,9 +204,9 @@ void Loader::place(NodeIndex index) {
         Entry entry;
         entry.key = key_index;
         entry.value = index;
-        entry.merge = std::holds_alternative<kind::Scalar>(key.kind) &&
-                      key.style == NodeStyle::Plain && !key.extras.get().tag && key.value() &&
-                      *key.value() == "<<";
+        const auto* scalar = std::get_if<kind::Scalar>(&key.kind);
+        entry.merge = scalar && key.style == NodeStyle::Plain && !key.extras.get().tag &&
+                      scalar->value && *scalar->value == "<<";
         entry.explicit_key = spans_[key_index].explicit_key;
         entry.colon = colon_after(spans_[key_index].end);
         frame.entries.push_back(std::move(entry));
@@ -318,8 +318,9 @@ void Loader::hash_node(NodeIndex index) {
     } else if (const auto* alias = std::get_if<kind::Alias>(&node.kind)) {
         hash.add('*');
         hash.add(alias->name);
-    } else if (node.value()) {
-        hash.add(*node.value());
+    } else if (const auto* scalar = std::get_if<kind::Scalar>(&node.kind);
+               scalar && scalar->value) {
+        hash.add(*scalar->value);
     }
     spans_[index].key = hash;
     spans_[index].hashed = true;

@@ -243,8 +243,9 @@ private:
     bool explicit_key_before(At start) const;
     void advance(const Span& span, bool content);
     std::string_view between(At from, At to) const {
-        return from.byte < to.byte ? text_.substr(from.byte, to.byte - from.byte)
-                                   : std::string_view();
+        const std::size_t end = std::min(to.byte, text_.size());
+        return from.byte < end ? std::string_view(text_.data() + from.byte, end - from.byte)
+                               : std::string_view();
     }
 
     // loader_trivia.cpp
@@ -256,7 +257,7 @@ private:
     bool line_is_blank(std::uint32_t line) const;
     void record_props(Node& node, At to) const;
     At block_header(At to) const;
-    std::optional<std::string> scalar_raw(const Event& ev, At header) const;
+    void scalar_raw(const Event& ev, At header, std::optional<std::string>& out) const;
     std::pair<std::string, At> separation(At from, std::optional<At> to) const;
     At past_properties(At from, std::size_t n) const;
     void compute_flow_seps(const Frame& frame, Node& node);

@@ -324,25 +324,26 @@ Loader::At Loader::block_header(At to) const {
     return to;
 }
 
-// A scalar's exact source text; none for an empty plain scalar that the
-// parser placed at another token.
-std::optional<std::string> Loader::scalar_raw(const Event& ev, At header) const {
+// Sets `out` to a scalar's exact source text, built in place; leaves it
+// empty for an empty plain scalar that the parser placed at another token.
+void Loader::scalar_raw(const Event& ev, At header, std::optional<std::string>& out) const {
     const std::string_view span = between(at(ev.span.start), at(ev.span.end));
     const bool block = ev.style == brackle_scanner::ScalarStyle::Literal ||
                        ev.style == brackle_scanner::ScalarStyle::Folded;
     if (!block) {
         if (ev.style == brackle_scanner::ScalarStyle::Plain && ev.value.empty() &&
             !text::all_white_space(span)) {
-            return std::nullopt;
+            return;
         }
-        return std::string(span);
+        out.emplace(span);
+        return;
     }
 
     // A block scalar: its header as written, the line break and empty lines
     // after it, and its content lines, less one final line break.
     std::size_t header_end = header.byte + 1;
     while (header_end < text_.size() && is_header_char(text_[header_end])) ++header_end;
-    std::string raw(text_.substr(header.byte, header_end - header.byte));
+    std::string& raw = out.emplace(text_.substr(header.byte, header_end - header.byte));
     const std::size_t span_start = ev.span.start.byte;
     const std::size_t span_end = std::max(ev.span.end.byte, span_start);
     const std::size_t first_break = std::min(text_.find_first_of("\r\n", header_end), text_.size());
@@ -374,7 +375,6 @@ std::optional<std::string> Loader::scalar_raw(const Event& ev, At header) const 
     } else if (raw.ends_with('\n')) {
         raw.pop_back();
     }
-    return raw;
 }
 
 // ---- flow separators -------------------------------------------------------
