@@ -42,6 +42,11 @@ bool ends_property(char c) {
            c == '{' || c == '}';
 }
 
+// The ASCII characters among `is_separator_char`'s.
+bool is_ascii_separator(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r') || c == ',' || c == ':' || c == '?';
+}
+
 bool is_separator_char(char32_t c) {
     return text::is_white_space(c) || c == U',' || c == U':' || c == U'?';
 }
@@ -63,6 +68,18 @@ std::vector<std::string_view> split_words(std::string_view line, std::size_t n) 
         w = stop;
     }
     return words;
+}
+
+bool is_block_scalar(const Node& node) {
+    return node.style == NodeStyle::Literal || node.style == NodeStyle::Folded;
+}
+
+// Whether only blanks stand before the node on its line (no `-`, `?` or `:`
+// that it shares the line with).
+bool begins_line(const CharMap& map, const Node& node) {
+    const std::string_view line = map.line_text(node.line);
+    const std::size_t content = line.find_first_not_of(" \t");
+    return content == std::string_view::npos || content >= node.col;
 }
 
 bool is_block_collection(const Node& node) {
@@ -148,8 +165,11 @@ void Loader::attach_comment(Comment&& c, std::uint32_t line, At where) {
             return;
         }
     }
+    // A block scalar's span ends on the line after its content, where a
+    // comment follows other content.
     if (last_placed_ && spans_[*last_placed_].end_line == line &&
-        !document_.nodes[*last_placed_].trivia.get().eol) {
+        !document_.nodes[*last_placed_].trivia.get().eol &&
+        !is_block_scalar(document_.nodes[*last_placed_])) {
         document_.nodes[*last_placed_].trivia.edit().eol = std::move(c);
         return;
     }
@@ -215,7 +235,7 @@ void Loader::node_trivia(NodeIndex index) {
         }
         // The last trivia before the node, not counting those set aside.
         if (pending_.size() > inner_from - head && is_blank(pending_.back()) && node.line > 0 &&
-            line_is_blank(node.line - 1)) {
+            line_is_blank(node.line - 1) && begins_line(map_, node)) {
             inner.push_back(std::move(pending_.back()));
             pending_.pop_back();
         }
@@ -237,8 +257,7 @@ void Loader::node_trivia(NodeIndex index) {
     }
 
     Node& self = document_.nodes[index];
-    const bool block_scalar = self.style == NodeStyle::Literal || self.style == NodeStyle::Folded;
-    if (block_scalar && !self.trivia.get().eol) {
+    if (is_block_scalar(self) && !self.trivia.get().eol) {
         // The comment on the header line comes before the scalar's content.
         const auto header_comment =
             std::find_if(pending_.begin() + kept, pending_.end(),
@@ -360,8 +379,10 @@ void Loader::scalar_raw(const Event& ev, At header, std::optional<std::string>& 
             raw += '\n';
         }
         std::string_view body = text_.substr(line_start, span_end - line_start);
+        // Blanks after the last line break are the next line's indentation,
+        // unless the text ends there: then they are the scalar's own.
         const std::size_t last_break = body.find_last_of("\r\n");
-        if (last_break != std::string_view::npos &&
+        if (last_break != std::string_view::npos && span_end < text_.size() &&
             text::all_white_space(body.substr(last_break + 1))) {
             body = body.substr(0, last_break + 1);
         }
@@ -387,6 +408,23 @@ std::pair<std::string, Loader::At> Loader::separation(At from, std::optional<At>
     At here = from;
     const std::size_t limit = to ? to->index : std::numeric_limits<std::size_t>::max();
     while (here.byte < text_.size() && here.index < limit) {
+        // A run of ASCII separators, the usual gap, is taken at once.
+        const std::size_t run = here.byte;
+        while (here.byte < text_.size() && here.index < limit &&
+               is_ascii_separator(text_[here.byte])) {
+            if (text_[here.byte] == '\n') {
+                ++here.pos.line;
+                here.pos.col = 0;
+            } else {
+                ++here.pos.col;
+            }
+            ++here.byte;
+            ++here.index;
+        }
+        if (here.byte > run) {
+            gap.append(text_.data() + run, here.byte - run);
+            continue;
+        }
         const text::Decoded d = text::decode_at(text_, here.byte);
         if (d.c == U'#') {
             gap += '#';
@@ -422,14 +460,15 @@ Loader::At Loader::past_properties(At from, std::size_t n) const {
 }
 
 void Loader::compute_flow_seps(const Frame& frame, Node& node) {
-    std::vector<NodeIndex> items = frame.items;
+    // A mapping's keys and values in order, in a buffer kept across calls.
     if (!frame.is_sequence) {
-        items.clear();
+        flow_items_.clear();
         for (const Entry& e : frame.entries) {
-            items.push_back(e.key);
-            items.push_back(e.value);
+            flow_items_.push_back(e.key);
+            flow_items_.push_back(e.value);
         }
     }
+    const std::vector<NodeIndex>& items = frame.is_sequence ? frame.items : flow_items_;
     const auto property_count = [](const Node& n) {
         const NodeExtras& ex = n.extras.get();
         return std::size_t{ex.anchor ? 1u : 0u} + (ex.tag ? 1u : 0u);
@@ -442,7 +481,10 @@ void Loader::compute_flow_seps(const Frame& frame, Node& node) {
     // Find the opening bracket: two gaps cut past the properties.
     const At after_props = past_properties(span.start, properties);
     const At after_first_gap = separation(after_props, first).second;
-    const At stopped = separation(past_properties(after_first_gap, properties), first).second;
+    const std::size_t first_properties =
+        items.empty() ? 0 : property_count(document_.nodes[items.front()]);
+    const At stopped =
+        separation(past_properties(after_first_gap, first_properties), first).second;
     const bool bracket = !(first && stopped.index == first->index);
     At point = after_props;
     if (bracket && stopped.byte < text_.size()) {
@@ -485,6 +527,7 @@ void Loader::compute_flow_seps(const Frame& frame, Node& node) {
 
 void Loader::document_start(const Event& ev, const brackle_scanner::Parser& parser) {
     const At start = at(ev.span.start);
+    At doc_start = start;  // where the document's own text begins
     Document next;
     if (ev.explicit_start) {
         blanks(start);
@@ -516,10 +559,11 @@ void Loader::document_start(const Event& ev, const brackle_scanner::Parser& pars
         At line_end = start;
         step_within_line(line_end, lf);
         const At header = block_header(line_end);
-        blanks(header.index < line_end.index ? header : start);
+        if (header.index < line_end.index) doc_start = header;
+        blanks(doc_start);
     }
 
-    if (std::optional<std::string> directives = region(content_end_, start)) {
+    if (std::optional<std::string> directives = region(content_end_, doc_start)) {
         next.directives_raw.emplace(std::move(*directives), pending_.size());
     }
     next.leading = std::move(pending_);

@@ -37,6 +37,9 @@ TEST(LoaderTrivia, CommentAfterContentGoesByTheFirstRuleThatApplies) {
             {"a: [x, y] # c", "[]2.eol=trail(# c@10)"},
             {"[a, # c\n b]", "a.eol=trail(# c@4)"},
             {"a: x\n  y # c", "x y.eol=trail(# c@4)"},
+            // A block scalar ends on the line after its content: a comment
+            // there follows other content and waits for the next node.
+            {"- |\n x\n- !!map # c\n  a: b", "map2.before=[trail(# c@8)]"},
             // That node has an end-of-line comment already: nothing else applies.
             {"k: # c1\n  v # c2", "v.eol=trail(# c1@3) trailing=[trail(# c2@4)]"},
             // On the `...` line: the document that ended there.
@@ -88,6 +91,9 @@ TEST(LoaderTrivia, BlankLineRunsAreCountedBetweenContent) {
             {"a: 1\n  \n\t\nb: 2", "b.before=[blank(2)]"},
             {"a: 1\r\n\r\n\r\nb: 2", "b.before=[blank(2)]"},
             {"- a\n\n- b", "b.before=[blank(1)]"},
+            // Before a collection that shares its line with the dash: before the dash.
+            {"- a\n\n- b: 1", "map2.before=[blank(1)]"},
+            {"-\n\n  b: 1", "map1.inner=[blank(1)]"},
             {"a: 1\n\n# c\n\nb: 2", "b.before=[blank(1) own(# c@0) blank(1)]"},
             {"\n\na: 1", "leading=[blank(2)]"},
             {"a: 1\n\n\n", "trailing=[blank(2)]"},
@@ -135,6 +141,8 @@ TEST(LoaderScalars, BlockScalarRawTextIsHeaderThenLinesLessOneFinalBreak) {
         {"a: |\n\n  x\n", "|\n\n  x", "0:3", "2:2"},
         {"a: |\r\n  x\r\n  y\r\n", "|\r\n  x\r\n  y", "0:3", "1:2"},
         {"a: |\n  x", "|\n  x", "0:3", "1:2"},
+        // Blanks that end the text are the scalar's last line, not a next line's indentation.
+        {"a: |\n  x\n   ", "|\n  x\n   ", "0:3", "1:2"},
         {"a: !t &x |\n  y", "|\n  y", "0:9", "1:2"},
     };
     for (const auto& c : cases) {
@@ -207,6 +215,8 @@ TEST(LoaderFlow, SeparatorsHoldEveryGapBetweenTheBrackets) {
         // Empty scalars written as nothing: the gap runs on past them.
         {"{a, b: c}", 0, "'' ', ' '' ': ' ''"},
         {"{ ? }", 0, "' ? ' '' ''"},
+        // A pair without braces whose key has properties.
+        {"[ &k a: b ]", 1, "'' ': '"},
         {"[&a , b]", 0, "'' ' , ' ''"},
         // A single-pair mapping in a flow sequence has no brackets: n gaps.
         {"[a: 1]", 1, "'' ': '"},
@@ -343,6 +353,8 @@ TEST(LoaderDocuments, DirectivesAndMarkersAreKeptPerDocument) {
             {"a\n...\n...\n--- b", "... | --- raw(\"...\",0)"},
             {"a\n...\n...\n", "... | raw(\"...\",0)"},
             {"a\n...\n# c\n...\n", "... | raw(\"# c\\n...\",1)"},
+            // A block scalar's header line belongs to the document, not the raw text.
+            {"a\n...\n...\n|\n x\n", "... | raw(\"...\",0)"},
         },
         headers);
 }
