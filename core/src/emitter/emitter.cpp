@@ -51,6 +51,17 @@ bool is_block_style(NodeStyle style) {
 
 bool has_position(const Node& n) { return n.line != 0 || n.col != 0; }
 
+// The source line of the first text a node writes: its properties or a block
+// scalar's header may stand on a line above its content.
+Position first_position(const Node& n) {
+    const NodeExtras& extras = n.extras.get();
+    Position first{n.line, n.col};
+    for (const auto* p : {&extras.anchor_at, &extras.tag_at, &extras.header_at}) {
+        if (*p) first = std::min(first, **p);
+    }
+    return first;
+}
+
 // An empty plain scalar: nothing of it is written (see Emitter::scalar).
 bool writes_nothing(const Node& n) {
     const auto* s = std::get_if<kind::Scalar>(&n.kind);
@@ -290,8 +301,10 @@ Eol Emitter::node(NodeIndex index, const NodeContext& ctx) {
         if (block_collection) {
             if (!head_done) props_written = head(n, ctx.indent, ctx.first, ctx.aligned, true, ctx.min_col);
             write_eol();
-        } else if (aligned && ctx.after_colon && w.in_step && n.line > w.line &&
-                   !raw_block_scalar) {
+        } else if (aligned && ctx.after_colon && w.in_step && !raw_block_scalar &&
+                   (n.line > w.line || (!before_done && !trivia.before.empty()))) {
+            // The comment after the colon, above the lines the value or its
+            // `before` trivia stand on.
             write_eol();
         }
     }
@@ -321,7 +334,7 @@ Eol Emitter::node(NodeIndex index, const NodeContext& ctx) {
     run_trivia(before);
 
     if (ctx.lead != Lead::None) {
-        const bool below = aligned && w.in_step && n.line > w.line;
+        const bool below = aligned && w.in_step && first_position(n).line > w.line;
         if (!ctx.first || w.break_due || below) w.end_line();
         if (indicator) {
             // An indicator is always set off from text before it.
@@ -440,8 +453,7 @@ Eol Emitter::block_sequence(const Node& n, const NodeContext& ctx, bool aligned,
     const auto& items = std::get<kind::Sequence>(n.kind).items;
     std::uint32_t dash_col = ctx.child_indent;
     if (aligned && has_position(n)) {
-        const Node& first = at(items.front());
-        const bool shared = first.line == n.line && first.col == n.col;
+        const bool shared = first_position(at(items.front())) == Position{n.line, n.col};
         if (!shared) dash_col = std::max(n.col, ctx.min_col);
     }
     const std::uint32_t step = seq_indent_ > seq_offset_ ? seq_indent_ - seq_offset_ : 0;
