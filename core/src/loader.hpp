@@ -287,6 +287,7 @@ private:
 
     std::vector<Trivia> pending_;
     std::vector<Trivia> inner_scratch_;  // `node_trivia`'s buffer for a collection's inner part
+    std::vector<NodeIndex> flow_items_;  // `compute_flow_seps`' buffer for a mapping's children
     std::optional<Trivia> pending_eol_;
     At blank_cursor_;
     bool pending_was_empty_ = true;
