@@ -166,7 +166,9 @@ bool Loader::new_node(const Span& span, NodeIndex& index, Fill&& fill) {
 }
 
 // Whether a `?` stands between the end of the last content and `start`,
-// with only white space, flow punctuation, `-` and comments around it.
+// with only white space, flow punctuation, `-`, `:` and comments around it
+// (the `:` of an empty value that ends right after it, as in `a:` before
+// `? b`).
 bool Loader::explicit_key_before(At start) const {
     for (std::size_t b = content_end_.byte; b < start.byte;) {
         const auto c = static_cast<unsigned char>(text_[b]);
@@ -174,7 +176,7 @@ bool Loader::explicit_key_before(At start) const {
         if (c == '#') {
             b = text::comment_end(text_, b);
         } else if (c == ' ' || c == '\n' || c == '\r' || c == '\t' || c == ',' || c == '-' ||
-                   c == '[' || c == ']' || c == '{' || c == '}') {
+                   c == ':' || c == '[' || c == ']' || c == '{' || c == '}') {
             ++b;
         } else {
             // Other white space, which is rare, needs decoding.

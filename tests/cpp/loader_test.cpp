@@ -73,6 +73,7 @@ TEST(LoaderTree, EntriesRecordTheirColonMergeKeyAndExplicitKey) {
             {"{a: 1, b}", "a=1@0:2, b=''@-"},
             {"{? a: b, c: d}", "a=b@0:4 explicit, c=d@0:10"},
             {"a: b\n? c", "a=b@0:1, c=''@- explicit"},
+            {"a:\n? c\n: d", "a=''@0:1, c=d@2:0 explicit"},
             // A `?` inside a comment makes no key explicit.
             {"a: 1 # ?\nb: 2", "a=1@0:1, b=2@1:1"},
             {"base: &b {x: 1}\n<<: *b", "base={}2@0:4, <<=*b@1:2 merge"},
