@@ -1,9 +1,8 @@
 #include "core/src/charmap.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
-
-#include "core/src/text.hpp"
 
 namespace brackle_core {
 
@@ -20,33 +19,60 @@ std::optional<CharMap> CharMap::build(std::string_view text) {
     const char* const begin = text.data();
     const char* const end = begin + text.size();
 
+    // One pass, a word at a time: the line feeds, and for each line start
+    // the characters before it (bytes less UTF-8 continuation bytes). A
+    // flag's bit index gives its byte only in little-endian words.
+    static_assert(std::endian::native == std::endian::little);
+    constexpr std::uint64_t ones = 0x0101010101010101ull;
+    constexpr std::uint64_t high = 0x8080808080808080ull;
+    constexpr std::uint64_t low7 = 0x7F7F7F7F7F7F7F7Full;
+    // The number of bytes flagged (bit 7) in a word.
+    const auto flagged = [](std::uint64_t flags) { return ((flags >> 7) * ones) >> 56; };
     map.line_starts_.push_back(0);
-    for (const char* p = begin; (p = static_cast<const char*>(std::memchr(p, '\n', end - p)));) {
-        ++p;
-        map.line_starts_.push_back(static_cast<std::uint32_t>(p - begin));
+    map.line_start_chars_.push_back(0);
+    std::uint64_t any_high = 0;
+    std::size_t chars = 0;  // characters before `p`
+    const char* p = begin;
+    for (; end - p >= 8; p += 8) {
+        std::uint64_t w;
+        std::memcpy(&w, p, 8);
+        any_high |= w;
+        // Bit 7 set and bit 6 clear marks a continuation byte.
+        const std::uint64_t continuation = w & ~(w << 1) & high;
+        // Bit 7 of each byte that is a line feed (exact: no borrows).
+        const std::uint64_t x = w ^ (ones * '\n');
+        std::uint64_t lf = ~(((x & low7) + low7) | x) & high;
+        while (lf != 0) {
+            const int last = std::countr_zero(lf);  // bit 7 of the line feed's byte
+            const std::uint64_t through = last == 63 ? ~0ull : (std::uint64_t{1} << (last + 1)) - 1;
+            const std::size_t start = static_cast<std::size_t>(p - begin) + (last >> 3) + 1;
+            map.line_starts_.push_back(static_cast<std::uint32_t>(start));
+            map.line_start_chars_.push_back(static_cast<std::uint32_t>(
+                chars + (last >> 3) + 1 - flagged(continuation & through)));
+            lf &= lf - 1;
+        }
+        chars += 8 - flagged(continuation);
     }
-    for (const char* p = begin; (p = static_cast<const char*>(std::memchr(p, '\r', end - p)));
-         ++p) {
-        if (p + 1 == end || p[1] != '\n') {
+    for (; p < end; ++p) {
+        const auto b = static_cast<unsigned char>(*p);
+        any_high |= b;
+        if ((b & 0xC0) != 0x80) ++chars;
+        if (b == '\n') {
+            map.line_starts_.push_back(static_cast<std::uint32_t>(p + 1 - begin));
+            map.line_start_chars_.push_back(static_cast<std::uint32_t>(chars));
+        }
+    }
+    map.chars_ = chars;
+    // Pure ASCII text needs no character columns: there they are byte offsets.
+    map.ascii_ = (any_high & high) == 0;
+    if (map.ascii_) std::vector<std::uint32_t>().swap(map.line_start_chars_);
+    for (const char* q = begin; (q = static_cast<const char*>(std::memchr(q, '\r', end - q)));
+         ++q) {
+        if (q + 1 == end || q[1] != '\n') {
             map.lone_cr_ = true;
             break;
         }
     }
-    map.ascii_ =
-        std::none_of(begin, end, [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
-    if (map.ascii_) {
-        map.chars_ = text.size();
-        return map;
-    }
-    map.line_start_chars_.reserve(map.line_starts_.size());
-    std::size_t chars = 0;
-    std::size_t from = 0;
-    for (const std::uint32_t start : map.line_starts_) {
-        chars += text::count_chars(text.substr(from, start - from));
-        map.line_start_chars_.push_back(static_cast<std::uint32_t>(chars));
-        from = start;
-    }
-    map.chars_ = chars + text::count_chars(text.substr(from));
     return map;
 }
 

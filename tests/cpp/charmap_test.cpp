@@ -65,6 +65,9 @@ TEST(CharMap, AgreesWithCountingEveryCharacter) {
         repeat(e_acute, 20) + "x\n" + repeat("\xC3\xBC", 9) + "z",
         repeat(e_acute + "ab" + euro, 7) + "\n\n" + clef + repeat("x", 13) + "\r\n" + e_acute,
         "\r\r\n" + repeat(clef, 5) + "\n" + repeat(" ", 17) + euro,
+        // Line feeds at many places in a word, and vertical tabs (a line feed
+        // plus one) right after them.
+        "\n\x0B\n\x0B\x0B\n" + repeat(e_acute, 3) + "\n\n\x0B" + euro + "\n" + repeat("\n", 9),
     };
     for (const std::string& text : texts) {
         SCOPED_TRACE("text: " + escape(text));
