@@ -65,7 +65,13 @@ std::optional<CharMap> CharMap::build(std::string_view text) {
     map.chars_ = chars;
     // Pure ASCII text needs no character columns: there they are byte offsets.
     map.ascii_ = (any_high & high) == 0;
-    if (map.ascii_) std::vector<std::uint32_t>().swap(map.line_start_chars_);
+    // The lists live through the whole load: no room to spare.
+    map.line_starts_.shrink_to_fit();
+    if (map.ascii_) {
+        std::vector<std::uint32_t>().swap(map.line_start_chars_);
+    } else {
+        map.line_start_chars_.shrink_to_fit();
+    }
     for (const char* q = begin; (q = static_cast<const char*>(std::memchr(q, '\r', end - q)));
          ++q) {
         if (q + 1 == end || q[1] != '\n') {
