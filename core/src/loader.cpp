@@ -386,8 +386,12 @@ std::string_view Loader::key_repr(NodeIndex index) {
 
 bool Loader::collection_start(Event& ev, bool is_sequence) {
     blanks(at(ev.span.start));
+    // A sequence opened by a `-` at a key's indentation starts after the `-`
+    // and its blanks; the node stands at the `-`, as other block sequences do.
+    Span node_span = ev.span;
+    if (is_sequence && !ev.flow) node_span.start = dash_before(node_span.start);
     NodeIndex index = 0;
-    const bool added = new_node(ev.span, index, [&](Node& node) {
+    const bool added = new_node(node_span, index, [&](Node& node) {
         if (is_sequence) {
             node.kind = kind::Sequence{};
         } else {
@@ -409,6 +413,25 @@ bool Loader::collection_start(Event& ev, bool is_sequence) {
     frame.col = clamp32(ev.span.start.col);
     advance(ev.span, true);
     return true;
+}
+
+Loader::SourceMark Loader::dash_before(SourceMark m) const {
+    if (m.byte < text_.size() && text_[m.byte] == '-') return m;  // at its dash already
+    // The `-` begins its line: only the indentation stands before it, and
+    // the blanks and a comment after it run up to `m`.
+    std::size_t line_start = m.byte;
+    while (line_start > 0 && text_[line_start - 1] != '\n' && text_[line_start - 1] != '\r') {
+        --line_start;
+    }
+    std::size_t dash = line_start;
+    while (dash < m.byte && (text_[dash] == ' ' || text_[dash] == '\t')) ++dash;
+    if (dash >= m.byte || text_[dash] != '-') return m;
+    const std::size_t back_chars = text::count_chars(text_.substr(dash, m.byte - dash));
+    if (back_chars > m.col) return m;
+    m.index -= back_chars;
+    m.byte = dash;
+    m.col -= back_chars;
+    return m;
 }
 
 bool Loader::collection_end(const Event& ev) {

@@ -241,6 +241,8 @@ private:
     NodeTag node_tag(brackle_scanner::Tag&& tag) const;
     std::optional<Position> colon_after(At from) const;
     bool explicit_key_before(At start) const;
+    // The `-` just before `m` on its line (blanks between), else `m`.
+    SourceMark dash_before(SourceMark m) const;
     void advance(const Span& span, bool content);
     std::string_view between(At from, At to) const {
         const std::size_t end = std::min(to.byte, text_.size());
@@ -253,6 +255,12 @@ private:
     void comment(Event& ev);
     void attach_comment(Comment&& comment, std::uint32_t line, At where);
     void node_trivia(NodeIndex index);
+    void split_trivia(NodeIndex index);
+    std::size_t pending_within(std::int64_t lines) const;
+    std::optional<std::uint32_t> dash_line_above(const Node& node) const;
+    std::size_t trivia_after_dash(NodeIndex index) const;
+    // Whether the node's text ends on `line` (from 1).
+    bool ends_on_line(const NodeSpan& span, std::uint32_t line) const;
     std::size_t collection_after(const Frame& frame) const;
     bool line_is_blank(std::uint32_t line) const;
     void record_props(Node& node, At to) const;
@@ -286,6 +294,7 @@ private:
     std::vector<Node> node_buffer_;  // the current document's nodes grow here
 
     std::vector<Trivia> pending_;
+    std::vector<Trivia> held_scratch_;  // node_trivia: what waits for a later node
     std::vector<Trivia> inner_scratch_;  // `node_trivia`'s buffer for a collection's inner part
     std::vector<NodeIndex> flow_items_;  // `compute_flow_seps`' buffer for a mapping's children
     std::optional<Trivia> pending_eol_;

@@ -165,11 +165,10 @@ void Loader::attach_comment(Comment&& c, std::uint32_t line, At where) {
             return;
         }
     }
-    // A block scalar's span ends on the line after its content, where a
-    // comment follows other content.
-    if (last_placed_ && spans_[*last_placed_].end_line == line &&
-        !document_.nodes[*last_placed_].trivia.get().eol &&
-        !is_block_scalar(document_.nodes[*last_placed_])) {
+    // A block scalar's span, and that of a collection ending in one, runs on
+    // to the next line's indentation: its last line is the one before.
+    if (last_placed_ && ends_on_line(spans_[*last_placed_], line) &&
+        !document_.nodes[*last_placed_].trivia.get().eol) {
         document_.nodes[*last_placed_].trivia.edit().eol = std::move(c);
         return;
     }
@@ -189,6 +188,24 @@ void Loader::attach_comment(Comment&& c, std::uint32_t line, At where) {
 // takes the comments that belong inside it), its parent's `inner` (before
 // the parent's first child) and the node's `before`.
 void Loader::node_trivia(NodeIndex index) {
+    // A sequence opened by a `-` at a key's indentation is read after the
+    // trivia that follow that first `-`: they wait for its first item.
+    const Node& created = document_.nodes[index];
+    std::size_t held = 0;
+    if (std::holds_alternative<kind::Sequence>(created.kind) && is_block_collection(created) &&
+        !map_.has_lone_cr()) {
+        held = pending_within(std::int64_t{blank_cursor_.pos.line} - created.line);
+    }
+    if (held == 0) return split_trivia(index);
+    held_scratch_.assign(std::make_move_iterator(pending_.end() - held),
+                         std::make_move_iterator(pending_.end()));
+    pending_.erase(pending_.end() - held, pending_.end());
+    split_trivia(index);
+    pending_.swap(held_scratch_);
+    held_scratch_.clear();
+}
+
+void Loader::split_trivia(NodeIndex index) {
     Node& node = document_.nodes[index];
     if (pending_eol_) {
         node.trivia.edit().eol = std::move(pending_eol_);
@@ -197,9 +214,25 @@ void Loader::node_trivia(NodeIndex index) {
     if (pending_.empty()) return;
     Frame* parent = frames_.empty() ? nullptr : &frames_.back();
 
+    // Trivia on the lines between a block sequence's `-` and its item belong
+    // after the dash: inside a block collection, or after an empty scalar.
+    std::size_t after_dash = 0;
+    if (parent && parent->is_sequence && !parent->flow) {
+        if (const std::size_t n = after_dash = trivia_after_dash(index); n > 0) {
+            Trivia4& slots = node.trivia.edit();
+            std::vector<Trivia>& slot = is_block_collection(node) ? slots.inner : slots.after;
+            slot.insert(slot.begin(), std::make_move_iterator(pending_.end() - n),
+                        std::make_move_iterator(pending_.end()));
+            pending_.erase(pending_.end() - n, pending_.end());
+            if (pending_.empty()) return;
+        }
+    }
+
     // The trivia are split in place in `pending_`, each part moved once into
     // an exact-size list of the node or its parent.
-    if (parent && is_block_collection(node)) {
+    // A collection that shares its line with the dash has nothing inside it
+    // yet: everything pending stood before the dash.
+    if (parent && is_block_collection(node) && begins_line(map_, node)) {
         // Up to the last comment left of the node, or an end-of-line comment
         // among the trailing blank lines and own-line comments: those stay out.
         std::size_t head = 0;
@@ -234,7 +267,8 @@ void Loader::node_trivia(NodeIndex index) {
             std::rotate(pending_.begin(), pending_.begin() + head, pending_.begin() + inner_from);
         }
         // The last trivia before the node, not counting those set aside.
-        if (pending_.size() > inner_from - head && is_blank(pending_.back()) && node.line > 0 &&
+        if (after_dash == 0 && pending_.size() > inner_from - head && is_blank(pending_.back()) &&
+            node.line > 0 &&
             line_is_blank(node.line - 1) && begins_line(map_, node)) {
             inner.push_back(std::move(pending_.back()));
             pending_.pop_back();
@@ -273,6 +307,73 @@ void Loader::node_trivia(NodeIndex index) {
                       std::make_move_iterator(pending_.end()));
     }
     pending_.clear();
+}
+
+bool Loader::ends_on_line(const NodeSpan& span, std::uint32_t line) const {
+    if (span.end_line != line) return false;
+    std::size_t b = span.end.byte;
+    while (b > span.start.byte && (text_[b - 1] == ' ' || text_[b - 1] == '\t')) --b;
+    return !(b > span.start.byte && (text_[b - 1] == '\n' || text_[b - 1] == '\r'));
+}
+
+// How many of the last pending trivia fit in `lines` source lines: each
+// own-line comment takes a line, a run of blank lines as many; a comment
+// after content ends the count.
+std::size_t Loader::pending_within(std::int64_t lines) const {
+    std::size_t n = 0;
+    for (std::size_t i = pending_.size(); i > 0 && lines > 0; --i) {
+        const Trivia& t = pending_[i - 1];
+        const std::int64_t taken = is_blank(t) ? std::get<Blank>(t).blank_lines
+                                   : is_own_line_comment(t) ? 1
+                                                            : lines + 1;
+        if (taken > lines) break;
+        lines -= taken;
+        ++n;
+    }
+    return n;
+}
+
+// The line of the `-` a block collection stands under: the nearest line
+// above it, past blank lines, comment lines and the lines of its own
+// properties, when that line begins with `-`.
+std::optional<std::uint32_t> Loader::dash_line_above(const Node& node) const {
+    if (!begins_line(map_, node)) return node.line;  // the dash shares its line
+    const NodeExtras& extras = node.extras.get();
+    for (std::uint32_t line = node.line; line-- > 0;) {
+        const std::string_view text = map_.line_text(line);
+        const std::size_t first = text.find_first_not_of(" \t\r");
+        if (first == std::string_view::npos || text[first] == '#') continue;
+        if (text[first] == '-') return line;
+        const bool properties = (extras.anchor_at && extras.anchor_at->line == line) ||
+                                (extras.tag_at && extras.tag_at->line == line);
+        if (!properties) return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+// How many of the last pending trivia stand on the lines between the `-`
+// of the block sequence item `index` and the item: for a block collection,
+// the lines between the dash and its first key or entry that its properties
+// leave; for an empty scalar (which stands at its dash), the lines after the
+// dash read so far.
+std::size_t Loader::trivia_after_dash(NodeIndex index) const {
+    const Node& node = document_.nodes[index];
+    if (map_.has_lone_cr()) return 0;
+    std::int64_t lines = 0;
+    if (is_block_collection(node)) {
+        const std::optional<std::uint32_t> dash_line = dash_line_above(node);
+        if (!dash_line || node.line <= *dash_line + 1) return 0;
+        lines = node.line - *dash_line - 1;
+        const NodeExtras& extras = node.extras.get();
+        const auto& a = extras.anchor_at;
+        const auto& t = extras.tag_at;
+        if (a && a->line > *dash_line) --lines;
+        if (t && t->line > *dash_line && !(a && a->line == t->line)) --lines;
+    } else if (const auto* s = std::get_if<kind::Scalar>(&node.kind);
+               s && (!s->raw || s->raw->empty()) && s->value && s->value->empty()) {
+        lines = std::int64_t{blank_cursor_.pos.line} - node.line;
+    }
+    return pending_within(lines);
 }
 
 // What a closing collection takes as its `after` trivia: the end of the

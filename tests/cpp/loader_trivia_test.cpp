@@ -84,6 +84,23 @@ TEST(LoaderTrivia, OwnLineCommentsGoToTheNodeAfterThemOrTheCollectionAround) {
         [](std::string_view text) { return trivia_of(text); });
 }
 
+TEST(LoaderTrivia, TriviaBetweenADashAndItsItemStayAfterTheDash) {
+    expect_rendered(
+        {
+            // A collection on the dash's line: everything pending stood before the dash.
+            {"- a\n  # about b\n- b: 1", "map2.before=[own(# about b@2)]"},
+            // Below a lone dash: inside the collection, after the dash.
+            {"-\n# c\n  k: 1", "map1.inner=[own(# c@0)]"},
+            {"- &s\n\n  # o\n# d\n  k: 1", "map1.inner=[blank(1) own(# o@2) own(# d@0)]"},
+            {"k:\n-\n# c\n  t: 1", "map3.inner=[own(# c@0)]"},
+            // After an empty item: after it.
+            {"- a\n-\n# c\n- b", "''.after=[own(# c@0)]"},
+            // A collection that ends in a block scalar ends on the scalar's last line.
+            {"- k: |\n    x\n- &s # c\n  b: 1", "map4.before=[trail(# c@5)]"},
+        },
+        [](std::string_view text) { return trivia_of(text); });
+}
+
 TEST(LoaderTrivia, BlankLineRunsAreCountedBetweenContent) {
     expect_rendered(
         {
