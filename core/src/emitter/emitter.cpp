@@ -215,7 +215,13 @@ void Emitter::document(const Document& doc, bool first_doc) {
             head(root, 0, true, true, false, 0);
             head_done_ = *doc.root;
         }
-        if (marker_comment) write_comment(*marker_comment);
+        // A block scalar's header on the marker line comes before the comment.
+        if (marker_comment && root.raw() && is_block_style(root.style) &&
+            on_this_line(extras.header_at) && !root.trivia.get().eol) {
+            header_comment_ = marker_comment;
+        } else if (marker_comment) {
+            write_comment(*marker_comment);
+        }
         NodeContext ctx;
         ctx.first = true;
         ctx.aligned = true;
@@ -334,7 +340,8 @@ Eol Emitter::node(NodeIndex index, const NodeContext& ctx) {
     run_trivia(before);
 
     if (ctx.lead != Lead::None) {
-        const bool below = aligned && w.in_step && first_position(n).line > w.line;
+        const std::uint32_t line = ctx.lead_line.value_or(first_position(n).line);
+        const bool below = aligned && w.in_step && line > w.line;
         if (!ctx.first || w.break_due || below) w.end_line();
         if (indicator) {
             // An indicator is always set off from text before it.
@@ -452,9 +459,13 @@ Eol Emitter::block_sequence(const Node& n, const NodeContext& ctx, bool aligned,
                             bool props_written) {
     const auto& items = std::get<kind::Sequence>(n.kind).items;
     std::uint32_t dash_col = ctx.child_indent;
+    std::optional<std::uint32_t> first_dash_line;
     if (aligned && has_position(n)) {
         const bool shared = first_position(at(items.front())) == Position{n.line, n.col};
-        if (!shared) dash_col = std::max(n.col, ctx.min_col);
+        if (!shared) {
+            dash_col = std::max(n.col, ctx.min_col);
+            first_dash_line = n.line;
+        }
     }
     const std::uint32_t step = seq_indent_ > seq_offset_ ? seq_indent_ - seq_offset_ : 0;
     const std::uint32_t item_indent = dash_col + std::max<std::uint32_t>(step, 1);
@@ -468,6 +479,7 @@ Eol Emitter::block_sequence(const Node& n, const NodeContext& ctx, bool aligned,
         item.first = i == 0 && follows_indicator && !props_written;
         item.child_indent = item_indent;
         item.min_col = dash_col + 1;
+        if (i == 0) item.lead_line = first_dash_line;
         item.aligned = aligned;
         if (node(items[i], item) == Eol::Failed) return Eol::Failed;
     }
@@ -606,6 +618,7 @@ void Emitter::block_scalar(const Node& n, std::string_view text, const std::vect
     if (tracked && at->line == w.line) w.pad_to(std::max(at->col, min_col));
     w.push(header);
     if (n.trivia.get().eol && !eol_written) write_comment(*n.trivia.get().eol);
+    if (header_comment_) write_comment(*std::exchange(header_comment_, nullptr));
     if (trivia) {
         for (const Trivia& t : *trivia) {
             if (const auto* blank = std::get_if<Blank>(&t)) {

@@ -50,8 +50,9 @@ struct EmitError {
 using EmitResult = std::variant<std::string, EmitError>;
 
 // Deeper trees are refused rather than written: each level of nesting takes
-// a few frames of the emitter's recursion.
-inline constexpr std::uint32_t max_emit_depth = 10000;
+// a few frames of the emitter's recursion (under 1 KB in a release build), so
+// the deepest tree stays well within a thread's stack.
+inline constexpr std::uint32_t max_emit_depth = 1000;
 
 namespace emitter {
 
@@ -81,6 +82,9 @@ struct NodeContext {
     // The leftmost column at which the node may stand when it begins a line:
     // left of it, block content would leave the collection it belongs to.
     std::uint32_t min_col = 0;
+    // The source line of the indicator, when known (a sequence's first dash
+    // stands at the sequence's own position).
+    std::optional<std::uint32_t> lead_line;
 };
 
 // Whether a node's end-of-line comment is written, or the emission failed.
@@ -138,6 +142,8 @@ private:
     const Document* doc_ = nullptr;
     std::optional<NodeIndex> head_done_;
     std::optional<NodeIndex> before_done_;
+    // The `---` line's comment, held for the root block scalar's header.
+    const Trivia* header_comment_ = nullptr;
     bool previous_ended_ = true;  // the previous document ended with `...`
     std::uint32_t depth_ = 0;
     // The comments an echo of flow separators may place, gathered per gap.
