@@ -66,25 +66,6 @@ std::string first_difference(const std::vector<std::string>& expected,
     return "event " + std::to_string(i + 1) + ": expected " + at(expected) + ", got " + at(actual);
 }
 
-// Checks the listed ids against the ids that differ: an unlisted difference
-// and a listed one that no longer occurs both fail.
-void expect_listed(const std::string& check, const std::set<std::string>& listed,
-                   const std::set<std::string>& considered,
-                   const std::vector<std::pair<std::string, std::string>>& differences) {
-    std::set<std::string> differing;
-    for (const auto& [id, detail] : differences) {
-        differing.insert(id);
-        if (!listed.count(id)) ADD_FAILURE() << id << " (" << check << "): " << detail;
-    }
-    for (const auto& id : listed) {
-        if (!considered.count(id))
-            ADD_FAILURE() << id << " is listed with check " << check
-                          << " but is no suite test this check covers";
-        else if (!differing.count(id))
-            ADD_FAILURE() << id << " is listed with check " << check << " but no longer differs";
-    }
-}
-
 TEST(ParserSuite, InputsTheSuiteRejectsEndInAnError) {
     if (const std::string reason = suite_missing_reason(); !reason.empty()) GTEST_SKIP() << reason;
     std::set<std::string> considered;

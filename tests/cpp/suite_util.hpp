@@ -9,7 +9,10 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #ifndef BRACKLE_SOURCE_DIR
 #define BRACKLE_SOURCE_DIR "."
@@ -72,6 +75,25 @@ inline std::set<std::string> known_differences(const std::string& check) {
             listed.insert(id);
     }
     return listed;
+}
+
+// Checks the listed ids against the ids that differ: an unlisted difference
+// and a listed one that no longer occurs both fail.
+inline void expect_listed(const std::string& check, const std::set<std::string>& listed,
+                   const std::set<std::string>& considered,
+                   const std::vector<std::pair<std::string, std::string>>& differences) {
+    std::set<std::string> differing;
+    for (const auto& [id, detail] : differences) {
+        differing.insert(id);
+        if (!listed.count(id)) ADD_FAILURE() << id << " (" << check << "): " << detail;
+    }
+    for (const auto& id : listed) {
+        if (!considered.count(id))
+            ADD_FAILURE() << id << " is listed with check " << check
+                          << " but is no suite test this check covers";
+        else if (!differing.count(id))
+            ADD_FAILURE() << id << " is listed with check " << check << " but no longer differs";
+    }
 }
 
 }  // namespace brackle_test

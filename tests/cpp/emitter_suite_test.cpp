@@ -1,0 +1,197 @@
+// The emitter over whole inputs: every valid input of the YAML test suite,
+// every file of examples/ and generated streams come back byte for byte when
+// loaded and emitted unchanged; and, emitted with options that break the
+// alignment with the source, every valid suite input reads back to the same
+// events (styles, markers and comments aside). Known differences come from
+// tests/suite_known_differences.txt with the checks `identity` and
+// `reread-OPTION`.
+#include <gtest/gtest.h>
+
+#include <iostream>
+#include <set>
+#include <string>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "bench/generator.hpp"
+#include "core/src/emitter/emitter.hpp"
+#include "core/src/loader.hpp"
+#include "scanner/src/parser.hpp"
+#include "tests/cpp/suite_util.hpp"
+
+namespace brackle_test {
+namespace {
+
+using brackle_core::Document;
+using brackle_core::EmitOptions;
+using brackle_core::EmitResult;
+
+// Loads and emits `text`; the emitted stream, or a line saying what failed.
+std::variant<std::string, std::string> round_trip(const std::string& text,
+                                                  const EmitOptions& options) {
+    auto loaded = brackle_core::loader::parse(text);
+    if (const auto* e = std::get_if<brackle_core::ParseError>(&loaded))
+        return std::variant<std::string, std::string>(std::in_place_index<1>,
+                                                      "load error: " + e->message);
+    EmitResult emitted =
+        brackle_core::emitter::emit(std::get<std::vector<Document>>(loaded), options);
+    if (const auto* e = std::get_if<brackle_core::EmitError>(&emitted))
+        return std::variant<std::string, std::string>(std::in_place_index<1>,
+                                                      "emit error: " + e->message());
+    return std::variant<std::string, std::string>(std::in_place_index<0>,
+                                                  std::move(std::get<std::string>(emitted)));
+}
+
+std::string first_byte_difference(const std::string& expected, const std::string& actual) {
+    std::size_t i = 0;
+    while (i < expected.size() && i < actual.size() && expected[i] == actual[i]) ++i;
+    return "first difference at byte " + std::to_string(i) + " of " +
+           std::to_string(expected.size()) + " (output has " + std::to_string(actual.size()) +
+           ")";
+}
+
+// The events of `text` as they bear on its data: kinds, anchors, tags and
+// values, one line each; no styles, markers or comments. Ends with an
+// `error` line when the text does not parse.
+std::vector<std::string> data_events(const std::string& text) {
+    using brackle_scanner::EventType;
+    std::string_view source = text;
+    if (source.starts_with("\xEF\xBB\xBF")) source.remove_prefix(3);
+    brackle_scanner::Parser parser(source);
+    brackle_scanner::Event ev;
+    std::vector<std::string> out;
+    do {
+        if (!parser.next_event(ev)) {
+            out.push_back("error " + parser.error().info);
+            break;
+        }
+        std::string line;
+        switch (ev.type) {
+            case EventType::StreamStart: line = "+STR"; break;
+            case EventType::StreamEnd: line = "-STR"; break;
+            case EventType::DocumentStart: line = "+DOC"; break;
+            case EventType::DocumentEnd: line = "-DOC"; break;
+            case EventType::MappingStart: line = "+MAP"; break;
+            case EventType::MappingEnd: line = "-MAP"; break;
+            case EventType::SequenceStart: line = "+SEQ"; break;
+            case EventType::SequenceEnd: line = "-SEQ"; break;
+            case EventType::Scalar: line = "=VAL"; break;
+            case EventType::Alias: line = "=ALI"; break;
+            case EventType::Comment: continue;
+        }
+        if (ev.anchor) line += (ev.type == EventType::Alias ? " *" : " &") + *ev.anchor;
+        if (ev.tag) line += " <" + ev.tag->handle + ev.tag->suffix + ">";
+        if (ev.type == EventType::Scalar) line += " :" + ev.value;
+        out.push_back(std::move(line));
+    } while (ev.type != EventType::StreamEnd);
+    return out;
+}
+
+std::string first_event_difference(const std::vector<std::string>& expected,
+                                    const std::vector<std::string>& actual) {
+    std::size_t i = 0;
+    while (i < expected.size() && i < actual.size() && expected[i] == actual[i]) ++i;
+    auto at = [i](const std::vector<std::string>& v) {
+        return i < v.size() ? "\"" + v[i] + "\"" : std::string("<end>");
+    };
+    return "event " + std::to_string(i + 1) + ": expected " + at(expected) + ", got " + at(actual);
+}
+
+std::vector<SuiteCase> valid_cases() {
+    std::vector<SuiteCase> cases;
+    for (auto& c : suite_cases()) {
+        if (!c.must_fail) cases.push_back(std::move(c));
+    }
+    return cases;
+}
+
+TEST(EmitterSuite, UnchangedDocumentsComeBackByteForByte) {
+    if (const std::string reason = suite_missing_reason(); !reason.empty()) GTEST_SKIP() << reason;
+    std::set<std::string> considered;
+    std::vector<std::pair<std::string, std::string>> differences;
+    for (const auto& c : valid_cases()) {
+        considered.insert(c.id);
+        const std::string input = read_file(c.dir / "in.yaml");
+        const auto result = round_trip(input, EmitOptions{});
+        if (result.index() == 1)
+            differences.emplace_back(c.id, std::get<1>(result));
+        else if (std::get<0>(result) != input)
+            differences.emplace_back(c.id, first_byte_difference(input, std::get<0>(result)));
+    }
+    const std::size_t identical = considered.size() - differences.size();
+    std::cout << "[ suite    ] identical " << identical << " of " << considered.size()
+              << " valid inputs\n";
+    RecordProperty("identical", static_cast<int>(identical));
+    ASSERT_GT(considered.size(), 200u) << "suite at " << suite_dir() << " looks incomplete";
+    expect_listed("identity", known_differences("identity"), considered, differences);
+}
+
+TEST(EmitterSuite, ExamplesAndGeneratedStreamsComeBackByteForByte) {
+    std::vector<std::pair<std::string, std::string>> inputs;
+    for (const auto& entry : fs::directory_iterator(fs::path(BRACKLE_SOURCE_DIR) / "examples")) {
+        inputs.emplace_back(entry.path().filename().string(), read_file(entry.path()));
+    }
+    ASSERT_GE(inputs.size(), 5u);
+    for (std::uint64_t seed : {1, 2, 3}) {
+        inputs.emplace_back("generated stream, seed " + std::to_string(seed),
+                            brackle_bench::generate_config_stream(300'000, seed));
+    }
+    for (const auto& [name, input] : inputs) {
+        const auto result = round_trip(input, EmitOptions{});
+        ASSERT_EQ(result.index(), 0u) << name << ": " << std::get<1>(result);
+        EXPECT_TRUE(std::get<0>(result) == input)
+            << name << ": " << first_byte_difference(input, std::get<0>(result));
+    }
+}
+
+struct RereadOptions {
+    const char* name;
+    EmitOptions options;
+};
+
+std::vector<RereadOptions> reread_option_sets() {
+    std::vector<RereadOptions> sets(5);
+    sets[0].name = "explicit-start";
+    sets[0].options.explicit_start = true;
+    sets[1].name = "flow";
+    sets[1].options.default_flow_style = true;
+    sets[2].name = "width";
+    sets[2].options.width = 20;
+    sets[3].name = "seq-indent";
+    sets[3].options.seq_indent = 4;
+    sets[3].options.seq_offset = 2;
+    sets[4].name = "crlf";
+    sets[4].options.line_break = 2;
+    return sets;
+}
+
+TEST(EmitterSuite, EmittedStreamsReadBackToTheSameEvents) {
+    if (const std::string reason = suite_missing_reason(); !reason.empty()) GTEST_SKIP() << reason;
+    const std::vector<SuiteCase> cases = valid_cases();
+    for (const RereadOptions& set : reread_option_sets()) {
+        std::set<std::string> considered;
+        std::vector<std::pair<std::string, std::string>> differences;
+        for (const auto& c : cases) {
+            considered.insert(c.id);
+            const std::string input = read_file(c.dir / "in.yaml");
+            const auto result = round_trip(input, set.options);
+            if (result.index() == 1) {
+                differences.emplace_back(c.id, std::get<1>(result));
+                continue;
+            }
+            const std::vector<std::string> expected = data_events(input);
+            const std::vector<std::string> actual = data_events(std::get<0>(result));
+            if (actual != expected)
+                differences.emplace_back(c.id, first_event_difference(expected, actual));
+        }
+        std::cout << "[ suite    ] " << set.name << ": read back equal "
+                  << considered.size() - differences.size() << " of " << considered.size()
+                  << "\n";
+        const std::string check = std::string("reread-") + set.name;
+        expect_listed(check, known_differences(check), considered, differences);
+    }
+}
+
+}  // namespace
+}  // namespace brackle_test
