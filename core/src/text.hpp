@@ -63,6 +63,30 @@ inline std::size_t comment_end(std::string_view s, std::size_t from) {
     return i;
 }
 
+// Whether any of the eight bytes of `w` equals the byte `b` (an exact test:
+// no false positives).
+inline bool word_has_byte(std::uint64_t w, unsigned char b) {
+    constexpr std::uint64_t ones = 0x0101010101010101ull;
+    constexpr std::uint64_t low7 = 0x7F7F7F7F7F7F7F7Full;
+    const std::uint64_t x = w ^ (ones * b);
+    return (~(((x & low7) + low7) | x | low7)) != 0;
+}
+
+// The first LF or CR in `s` at or after `from`, or `s.size()`; eight bytes
+// at a time, since most texts searched hold neither.
+inline std::size_t find_break(std::string_view s, std::size_t from = 0) {
+    std::size_t i = from;
+    for (; i + 8 <= s.size(); i += 8) {
+        std::uint64_t w;
+        std::memcpy(&w, s.data() + i, 8);
+        if (word_has_byte(w, '\n') || word_has_byte(w, '\r')) break;
+    }
+    for (; i < s.size(); ++i) {
+        if (s[i] == '\n' || s[i] == '\r') return i;
+    }
+    return s.size();
+}
+
 // The number of characters in `s`: the bytes that are not UTF-8
 // continuation bytes (10xxxxxx), counted eight bytes at a time.
 inline std::size_t count_chars(std::string_view s) {

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "core/src/emitter/scalar.hpp"
+#include "core/src/text.hpp"
 
 namespace brackle_core {
 
@@ -26,23 +27,8 @@ std::uint32_t clamp_option(std::uint64_t value, std::uint32_t fallback) {
     return value > 0xFFFFFFFFu ? fallback : static_cast<std::uint32_t>(value);
 }
 
-bool has_cr(std::span<const Document> documents) {
-    for (const Document& doc : documents) {
-        for (const Node& n : doc.nodes) {
-            const auto& raw = n.raw();
-            if (raw && raw->find('\r') != std::string::npos) return true;
-        }
-    }
-    return false;
-}
-
-std::string_view choose_line_break(std::span<const Document> documents, std::uint8_t code) {
-    switch (code) {
-        case 1: return "\n";
-        case 2: return "\r\n";
-        case 3: return "\r";
-        default: return has_cr(documents) ? "\r\n" : "\n";
-    }
+bool has_cr(const std::optional<std::string>& raw) {
+    return raw && text::find_break(*raw) < raw->size() && raw->find('\r') != std::string::npos;
 }
 
 bool is_block_style(NodeStyle style) {
@@ -120,17 +106,28 @@ std::string EmitError::message() const {
 namespace emitter {
 
 EmitResult emit(std::span<const Document> documents, const EmitOptions& options) {
-    const std::string_view line_break = choose_line_break(documents, options.line_break);
-    Emitter e(options, line_break, documents.empty() ? nullptr : &documents.front().line_space);
-    if (!documents.empty() && documents.front().bom) e.writer().out = "\xEF\xBB\xBF";
-    if (!e.stream(documents)) return e.error();
-    return std::move(e.writer().out);
+    // Code 0 writes LF unless some scalar's raw text holds a CR. Rather than
+    // read every node once more beforehand, the walk looks out for such a
+    // text and, on the first one, starts over with CR LF.
+    const std::string_view line_break = options.line_break == 1   ? "\n"
+                                        : options.line_break == 2 ? "\r\n"
+                                        : options.line_break == 3 ? "\r"
+                                                                  : "\n";
+    const LineSpace* line_space = documents.empty() ? nullptr : &documents.front().line_space;
+    for (bool watch_cr = options.line_break == 0;; watch_cr = false) {
+        Emitter e(options, watch_cr || options.line_break != 0 ? line_break : "\r\n", line_space,
+                  watch_cr);
+        if (!documents.empty() && documents.front().bom) e.writer().out = "\xEF\xBB\xBF";
+        if (e.stream(documents)) return std::move(e.writer().out);
+        if (!e.met_cr()) return e.error();
+    }
 }
 
 Emitter::Emitter(const EmitOptions& options, std::string_view line_break,
-                 const LineSpace* line_space)
+                 const LineSpace* line_space, bool watch_cr)
     : writer_(line_break, line_space),
       options_(options),
+      watch_cr_(watch_cr),
       map_indent_(clamp_option(options.map_indent, 2)),
       seq_indent_(clamp_option(options.seq_indent, 2)),
       seq_offset_(clamp_option(options.seq_offset, 0)) {}
@@ -271,6 +268,11 @@ Eol Emitter::node(NodeIndex index, const NodeContext& ctx) {
 
     Writer& w = writer_;
     const Node& n = at(index);
+    if (watch_cr_ && has_cr(n.raw())) {
+        met_cr_ = true;
+        fail(std::nullopt, "a raw text holds a CR: the stream is written again with CR LF");
+        return Eol::Failed;
+    }
     const bool head_done = head_done_ == index;
     const bool before_done = before_done_ == index;
     head_done_.reset();

@@ -98,12 +98,16 @@ std::string render_tag(const NodeTag& tag);
 
 class Emitter {
 public:
-    Emitter(const EmitOptions& options, std::string_view line_break, const LineSpace* line_space);
+    // With `watch_cr`, the first raw text holding a CR stops the walk (see
+    // `met_cr`): the stream is then written again with CR LF.
+    Emitter(const EmitOptions& options, std::string_view line_break, const LineSpace* line_space,
+            bool watch_cr);
 
     // Writes every document; the stream's text is then in `writer().out`.
     bool stream(std::span<const Document> documents);
     Writer& writer() { return writer_; }
     const EmitError& error() const { return error_; }
+    bool met_cr() const { return met_cr_; }
 
 private:
     void document(const Document& doc, bool first_doc);
@@ -136,6 +140,8 @@ private:
 
     Writer writer_;
     const EmitOptions& options_;
+    bool watch_cr_;
+    bool met_cr_ = false;
     std::uint32_t map_indent_;
     std::uint32_t seq_indent_;
     std::uint32_t seq_offset_;

@@ -1,5 +1,7 @@
 #include "core/src/emitter/layout.hpp"
 
+#include <algorithm>
+
 #include "core/src/text.hpp"
 
 namespace brackle_core::emitter {
@@ -35,10 +37,26 @@ bool all_blank(std::string_view s) {
 
 }  // namespace
 
+Writer::Writer(std::string_view line_break, const LineSpace* line_space)
+    : line_break(line_break) {
+    if (line_space == nullptr) return;
+    source_lines_.reserve(line_space->size());
+    for (const auto& [number, text] : *line_space) source_lines_.emplace_back(number, &text);
+    std::sort(source_lines_.begin(), source_lines_.end());
+}
+
 const std::string* Writer::source_line() const {
-    if (!in_step || line_space == nullptr || line_space->empty()) return nullptr;
-    const auto it = line_space->find(line);
-    return it == line_space->end() ? nullptr : &it->second;
+    if (!in_step || source_lines_.empty()) return nullptr;
+    if (cursor_ > 0 && source_lines_[cursor_ - 1].first >= line) {
+        const auto first = std::lower_bound(source_lines_.begin(), source_lines_.end(),
+                                            std::pair<std::uint32_t, const std::string*>(line, nullptr));
+        cursor_ = static_cast<std::size_t>(first - source_lines_.begin());
+    }
+    while (cursor_ < source_lines_.size() && source_lines_[cursor_].first < line) ++cursor_;
+    if (cursor_ < source_lines_.size() && source_lines_[cursor_].first == line) {
+        return source_lines_[cursor_].second;
+    }
+    return nullptr;
 }
 
 void Writer::push(std::string_view text) {
@@ -63,18 +81,19 @@ void Writer::push(std::string_view text) {
 }
 
 void Writer::advance(std::string_view text) {
-    const char* p = text.data();
-    const char* end = p + text.size();
-    while (p < end) {
-        const char c = *p++;
-        if (c == '\n' || c == '\r') {
-            if (c == '\r' && p < end && *p == '\n') ++p;
-            ++line;
-            column = 0;
-        } else if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) {
-            ++column;
-        }
+    std::size_t brk = text::find_break(text);
+    if (brk == text.size()) {
+        column += static_cast<std::uint32_t>(text::count_chars(text));
+        return;
     }
+    // Each CR, LF or CR LF ends a line; the column counts from the last one.
+    std::size_t after = 0;
+    while (brk < text.size()) {
+        after = brk + (text[brk] == '\r' && brk + 1 < text.size() && text[brk + 1] == '\n' ? 2 : 1);
+        ++line;
+        brk = text::find_break(text, after);
+    }
+    column = static_cast<std::uint32_t>(text::count_chars(text.substr(after)));
 }
 
 void Writer::pad_to(std::uint32_t col) {

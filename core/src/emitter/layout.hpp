@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
+#include <vector>
 
 namespace brackle_core::emitter {
 
@@ -30,8 +32,7 @@ struct Writer {
         bool break_due = false;
     };
 
-    Writer(std::string_view line_break, const LineSpace* line_space)
-        : line_break(line_break), line_space(line_space) {}
+    Writer(std::string_view line_break, const LineSpace* line_space);
 
     // Writes `text` at the current position, pending spaces first.
     void push(std::string_view text);
@@ -63,7 +64,6 @@ struct Writer {
 
     std::string out;
     std::string_view line_break;
-    const LineSpace* line_space;  // null or empty: nothing to repeat
     std::uint32_t line = 0;       // line breaks written so far
     std::uint32_t column = 0;     // in characters, pending spaces included
     std::uint32_t pending = 0;    // spaces counted in `column`, not yet in `out`
@@ -76,6 +76,12 @@ private:
     // The stored source text of the current line, when whitespace may be
     // repeated from it.
     const std::string* source_line() const;
+
+    // The source lines to repeat whitespace from, by line number. Lines are
+    // asked for in rising order but for a flow collection's second attempt,
+    // so a cursor walks them.
+    std::vector<std::pair<std::uint32_t, const std::string*>> source_lines_;
+    mutable std::size_t cursor_ = 0;  // the first entry at or after the line asked last
     void next_line();
     void advance(std::string_view text);
 };
