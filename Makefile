@@ -19,19 +19,27 @@ configure = cmake -S . -B $(1) $(if $(wildcard $(1)/CMakeCache.txt),,-G Ninja) $
 .NOTPARALLEL:
 .PHONY: demo test test-cpp test-asan test-python bench fuzz clean venv toolchain gtest
 
+# The main job on the bundled examples: each file loaded and emitted
+# unchanged must come back byte for byte; then its head, emitted again with
+# every collection in flow style (comments kept).
+DEMO_OPTIONS := --flow --width 80
 demo: venv toolchain
 	$(call configure,build,-DCMAKE_BUILD_TYPE=Release)
 	cmake --build build --target brackle-dump -j $(JOBS)
 	@failed=0; \
 	for f in examples/*; do \
 	    case "$$f" in *.yaml|*.yml) ;; *) continue ;; esac; \
-	    echo; echo "==== $$f ($$(wc -l < "$$f") lines)"; \
-	    status=0; build/brackle-dump tokens "$$f" > build/demo.out || status=$$?; \
-	    head -n 40 build/demo.out; \
-	    total=$$(grep -vc '^error ' build/demo.out || true); \
-	    [ "$$total" -le 40 ] || echo "... ($$((total - 40)) more)"; \
-	    if [ "$$status" -ne 0 ]; then tail -n 1 build/demo.out; failed=1; fi; \
-	    echo "---- $$total tokens"; \
+	    echo; echo "==== $$f ($$(wc -l < "$$f") lines, $$(wc -c < "$$f") bytes)"; \
+	    if build/brackle-dump roundtrip "$$f" > build/demo.out && cmp -s build/demo.out "$$f"; then \
+	        echo "round trip: identical"; \
+	    else \
+	        echo "round trip: DIFFERS"; failed=1; \
+	    fi; \
+	    echo "---- emitted with $(DEMO_OPTIONS):"; \
+	    build/brackle-dump roundtrip "$$f" $(DEMO_OPTIONS) > build/demo.out || failed=1; \
+	    head -n 15 build/demo.out; \
+	    total=$$(wc -l < build/demo.out); \
+	    [ "$$total" -le 15 ] || echo "... ($$((total - 15)) more lines)"; \
 	done; \
 	exit $$failed
 
