@@ -1,0 +1,38 @@
+"""brackle: a lossless YAML engine.
+
+``parse`` reads a YAML stream into ``Doc`` records that keep everything that
+was written (comments, blank lines, quoting, anchors, tags, markers);
+``emit`` writes them back. An unchanged document comes back byte for byte:
+
+>>> import brackle
+>>> text = "name: brackle  # the engine\\nitems: [a, 'b']\\n"
+>>> docs = brackle.parse(text)
+>>> brackle.emit(docs, brackle.EmitOptions()) == text
+True
+>>> doc = docs[0]
+>>> doc.nodes[doc.nodes[doc.root].children[1]].value
+'brackle'
+"""
+
+from brackle._brackle import emit, parse
+from brackle.error import (
+    EmitterError,
+    InternalError,
+    Mark,
+    MarkedYAMLError,
+    ScannerError,
+    YAMLError,
+)
+from brackle.options import EmitOptions
+
+__all__ = [
+    "parse",
+    "emit",
+    "EmitOptions",
+    "YAMLError",
+    "MarkedYAMLError",
+    "ScannerError",
+    "EmitterError",
+    "InternalError",
+    "Mark",
+]

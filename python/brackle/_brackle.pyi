@@ -1,0 +1,24 @@
+# Type stubs of the extension module brackle._brackle.
+from collections.abc import Iterable
+from typing import Protocol
+
+from brackle._record import Doc
+
+__all__ = ["parse", "emit", "_roundtrip_in_rust"]
+
+class _Options(Protocol):
+    line_break: str
+    map_indent: int
+    seq_indent: int
+    seq_offset: int
+    width: int
+    explicit_start: bool
+    explicit_end: bool
+    default_flow_style: bool
+    preserve_quotes: bool
+
+def parse(
+    source: str, *, allow_duplicate_keys: bool = True, name: str = "<unicode string>"
+) -> list[Doc]: ...
+def emit(docs: Iterable[Doc], opts: _Options) -> str: ...
+def _roundtrip_in_rust(source: str, opts: _Options) -> str: ...
