@@ -1,0 +1,419 @@
+// The extension module brackle._brackle: `parse`, `emit` and
+// `_roundtrip_in_rust`. Each function reads its arguments with the
+// interpreter lock held, releases the lock for exactly the core call, and
+// turns the core's errors into the package's exceptions.
+#include <exception>
+#include <new>
+#include <utility>
+#include <variant>
+
+#include "core/src/loader.hpp"
+#include "py/src/python_api.hpp"
+
+namespace brackle_py {
+
+// ---- looked-up names and objects -------------------------------------------
+
+const Names* names() {
+    // Made once per process, under the interpreter lock.
+    static Names made;
+    static bool ready = false;
+    if (ready) return &made;
+#define BRACKLE_PY_INTERN(name)                                                  \
+    {                                                                            \
+        std::string_view text = #name;                                           \
+        if (text.ends_with('_')) text.remove_suffix(1);                          \
+        if (made.name == nullptr) {                                              \
+            made.name = PyUnicode_FromStringAndSize(text.data(),                 \
+                                                    static_cast<Py_ssize_t>(text.size())); \
+            if (made.name == nullptr) return nullptr;                            \
+            PyUnicode_InternInPlace(&made.name);                                 \
+        }                                                                        \
+    }
+    BRACKLE_PY_NAMES(BRACKLE_PY_INTERN)
+#undef BRACKLE_PY_INTERN
+    ready = true;
+    return &made;
+}
+
+PyObject* lookup(Lookup what) {
+    struct Target {
+        const char* module;
+        const char* attribute;
+    };
+    static constexpr Target targets[] = {
+        {"brackle._record", "Node"},       {"brackle._record", "Doc"},
+        {"brackle._record", "Trivia"},     {"brackle.error", "make_error"},
+        {"brackle.error", "EmitterError"}, {"brackle.error", "InternalError"},
+    };
+    // Kept for the life of the process once found; a failed lookup is tried
+    // again on the next call.
+    static PyObject* found[std::size(targets)] = {};
+    const auto i = static_cast<std::size_t>(what);
+    if (found[i] != nullptr) return found[i];
+    Ref module(PyImport_ImportModule(targets[i].module));
+    if (!module) return nullptr;
+    found[i] = PyObject_GetAttrString(module.get(), targets[i].attribute);
+    return found[i];
+}
+
+void raise_made(PyObject* made) {
+    if (made == nullptr) return;  // the factory raised: that propagates
+    if (PyExceptionInstance_Check(made)) {
+        PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(made)), made);
+    } else if (PyExceptionClass_Check(made)) {
+        PyErr_SetNone(made);
+    } else {
+        PyErr_SetString(PyExc_TypeError, "exceptions must derive from BaseException");
+    }
+}
+
+void raise_internal(std::string_view message) {
+    PyObject* cls = lookup(Lookup::InternalError);
+    if (cls == nullptr) return;
+    Ref text(PyUnicode_FromStringAndSize(message.data(), static_cast<Py_ssize_t>(message.size())));
+    if (!text) return;
+    Ref made(PyObject_CallOneArg(cls, text.get()));
+    raise_made(made.get());
+}
+
+namespace {
+
+using brackle_core::Document;
+using brackle_core::EmitOptions;
+
+constexpr std::string_view no_name = "<unicode string>";
+
+// The source's UTF-8 text, less one leading byte-order mark.
+struct Source {
+    std::string_view text;
+    bool bom = false;
+};
+
+bool source_of(PyObject* str, Source& out) {
+    Py_ssize_t size = 0;
+    const char* data = PyUnicode_AsUTF8AndSize(str, &size);
+    if (data == nullptr) return false;
+    out.text = std::string_view(data, static_cast<std::size_t>(size));
+    out.bom = out.text.starts_with("\xEF\xBB\xBF");
+    if (out.bom) out.text.remove_prefix(3);
+    return true;
+}
+
+void raise_parse_error(const brackle_core::ParseError& e, std::string_view source,
+                       std::string_view name) {
+    if (e.internal) return raise_internal(e.message);
+    PyObject* make_error = lookup(Lookup::MakeError);
+    if (make_error == nullptr) return;
+    Ref args[] = {
+        Ref(PyUnicode_FromString("scanner")),
+        Ref(PyUnicode_FromStringAndSize(e.message.data(),
+                                        static_cast<Py_ssize_t>(e.message.size()))),
+        Ref(PyLong_FromUnsignedLong(e.line)),
+        Ref(PyLong_FromUnsignedLong(e.col)),
+        Ref(PyLong_FromUnsignedLongLong(e.index)),
+        Ref(PyUnicode_FromStringAndSize(source.data(), static_cast<Py_ssize_t>(source.size()))),
+        Ref(PyUnicode_FromStringAndSize(name.data(), static_cast<Py_ssize_t>(name.size()))),
+    };
+    PyObject* raw[7];
+    for (int i = 0; i < 7; ++i) {
+        if (!args[i]) return;
+        raw[i] = args[i].get();
+    }
+    Ref made(PyObject_Vectorcall(make_error, raw, 7, nullptr));
+    raise_made(made.get());
+}
+
+void raise_emit_error(const brackle_core::EmitError& e) {
+    PyObject* cls = lookup(Lookup::EmitterError);
+    if (cls == nullptr) return;
+    const std::string message = e.message();
+    Ref text(PyUnicode_FromStringAndSize(message.data(), static_cast<Py_ssize_t>(message.size())));
+    if (!text) return;
+    PyObject* args[] = {Py_None, Py_None, text.get(), Py_None};
+    Ref made(PyObject_Vectorcall(cls, args, 4, nullptr));
+    raise_made(made.get());
+}
+
+PyObject* text_result(const brackle_core::EmitResult& result) {
+    if (const auto* e = std::get_if<brackle_core::EmitError>(&result)) {
+        raise_emit_error(*e);
+        return nullptr;
+    }
+    const std::string& text = std::get<std::string>(result);
+    return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "strict");
+}
+
+// Runs `body` and turns what escapes the core as a C++ exception into the
+// package's internal failure (or MemoryError); nothing crosses the module
+// boundary.
+template <class Body>
+PyObject* guarded(Body&& body) {
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        return PyErr_NoMemory();
+    } catch (const std::exception& e) {
+        raise_internal(std::string("brackle: ") + e.what());
+    } catch (...) {
+        raise_internal("brackle: unknown failure");
+    }
+    return nullptr;
+}
+
+// Runs `core` with the interpreter lock released. What it throws is caught
+// before the lock is taken back and thrown again after.
+template <class Core>
+auto without_lock(Core&& core) -> decltype(core()) {
+    decltype(core()) result{};
+    std::exception_ptr failure;
+    Py_BEGIN_ALLOW_THREADS
+    try {
+        result = core();
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    Py_END_ALLOW_THREADS
+    if (failure) std::rethrow_exception(failure);
+    return result;
+}
+
+// ---- arguments -------------------------------------------------------------
+
+// Fast-call arguments matched to parameter names: positional ones first,
+// then keywords; the first missing, duplicated or unknown one raises.
+struct Params {
+    const char* function;
+    std::span<const char* const> names;
+    std::size_t positional;  // how many may be given by position
+    std::size_t required;    // the first ones must be given
+};
+
+bool take_args(const Params& p, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+               std::span<PyObject*> out) {
+    std::fill(out.begin(), out.end(), nullptr);
+    if (static_cast<std::size_t>(nargs) > p.positional) {
+        PyErr_Format(PyExc_TypeError, "%s() takes %zu positional arguments but %zd were given",
+                     p.function, p.positional, nargs);
+        return false;
+    }
+    for (Py_ssize_t i = 0; i < nargs; ++i) out[i] = args[i];
+    const Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
+    for (Py_ssize_t k = 0; k < nkw; ++k) {
+        PyObject* key = PyTuple_GET_ITEM(kwnames, k);
+        std::size_t slot = p.names.size();
+        for (std::size_t j = 0; j < p.names.size(); ++j) {
+            if (PyUnicode_CompareWithASCIIString(key, p.names[j]) == 0) slot = j;
+        }
+        if (slot == p.names.size()) {
+            PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'",
+                         p.function, key);
+            return false;
+        }
+        if (out[slot] != nullptr) {
+            PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%s'",
+                         p.function, p.names[slot]);
+            return false;
+        }
+        out[slot] = args[nargs + k];
+    }
+    for (std::size_t j = 0; j < p.required; ++j) {
+        if (out[j] == nullptr) {
+            PyErr_Format(PyExc_TypeError, "%s() missing required argument '%s' (pos %zu)",
+                         p.function, p.names[j], j + 1);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool argument_type(const char* function, const char* name, PyObject* value, bool ok,
+                   const char* expected) {
+    if (!ok) {
+        PyErr_Format(PyExc_TypeError, "%s() argument '%s' must be %s, not %.200s", function, name,
+                     expected, Py_TYPE(value)->tp_name);
+    }
+    return ok;
+}
+
+// ---- the three functions ---------------------------------------------------
+
+PyObject* parse(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    static constexpr const char* param_names[] = {"source", "allow_duplicate_keys", "name"};
+    PyObject* a[3];
+    if (!take_args({"parse", param_names, 1, 1}, args, nargs, kwnames, a)) return nullptr;
+    if (!argument_type("parse", "source", a[0], PyUnicode_Check(a[0]), "str")) return nullptr;
+    if (a[1] && !argument_type("parse", "allow_duplicate_keys", a[1], PyBool_Check(a[1]), "bool"))
+        return nullptr;
+    if (a[2] && !argument_type("parse", "name", a[2], PyUnicode_Check(a[2]), "str")) return nullptr;
+
+    return guarded([&]() -> PyObject* {
+        Source source;
+        if (!source_of(a[0], source)) return nullptr;
+        brackle_core::LoadResult loaded =
+            without_lock([&] { return brackle_core::loader::parse(source.text); });
+        if (auto* e = std::get_if<brackle_core::ParseError>(&loaded)) {
+            std::string_view name = no_name;
+            Py_ssize_t size = 0;
+            if (a[2]) {
+                const char* data = PyUnicode_AsUTF8AndSize(a[2], &size);
+                if (data == nullptr) return nullptr;
+                name = std::string_view(data, static_cast<std::size_t>(size));
+            }
+            raise_parse_error(*e, source.text, name);
+            return nullptr;
+        }
+        auto& documents = std::get<std::vector<Document>>(loaded);
+        if (source.bom && !documents.empty()) documents.front().bom = true;
+        return build_records(documents).release();
+    });
+}
+
+PyObject* emit(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    static constexpr const char* param_names[] = {"docs", "opts"};
+    PyObject* a[2];
+    if (!take_args({"emit", param_names, 2, 2}, args, nargs, kwnames, a)) return nullptr;
+    return guarded([&]() -> PyObject* {
+        std::vector<Document> documents;
+        Ref it(PyObject_GetIter(a[0]));
+        if (!it) return nullptr;
+        while (Ref record{PyIter_Next(it.get())}) {
+            if (!read_document(record.get(), documents.emplace_back())) return nullptr;
+        }
+        if (PyErr_Occurred()) return nullptr;
+        EmitOptions options;
+        if (!read_options(a[1], options)) return nullptr;
+        const brackle_core::EmitResult result =
+            without_lock([&] { return brackle_core::emitter::emit(documents, options); });
+        return text_result(result);
+    });
+}
+
+PyObject* roundtrip(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    static constexpr const char* param_names[] = {"source", "opts"};
+    PyObject* a[2];
+    if (!take_args({"_roundtrip_in_rust", param_names, 2, 2}, args, nargs, kwnames, a))
+        return nullptr;
+    if (!argument_type("_roundtrip_in_rust", "source", a[0], PyUnicode_Check(a[0]), "str"))
+        return nullptr;
+    return guarded([&]() -> PyObject* {
+        EmitOptions options;
+        if (!read_options(a[1], options)) return nullptr;
+        Source source;
+        if (!source_of(a[0], source)) return nullptr;
+        using Outcome = std::variant<brackle_core::ParseError, brackle_core::EmitResult>;
+        Outcome outcome = without_lock([&]() -> Outcome {
+            brackle_core::LoadResult loaded = brackle_core::loader::parse(source.text);
+            if (auto* e = std::get_if<brackle_core::ParseError>(&loaded)) return std::move(*e);
+            auto& documents = std::get<std::vector<Document>>(loaded);
+            if (source.bom && !documents.empty()) documents.front().bom = true;
+            return brackle_core::emitter::emit(documents, options);
+        });
+        if (auto* e = std::get_if<brackle_core::ParseError>(&outcome)) {
+            raise_parse_error(*e, source.text, no_name);
+            return nullptr;
+        }
+        return text_result(std::get<brackle_core::EmitResult>(outcome));
+    });
+}
+
+// ---- the module --------------------------------------------------------------
+
+PyMethodDef functions[] = {
+    {"parse", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(parse)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "parse(source, *, allow_duplicate_keys=True, name=\"<unicode string>\")\n"
+     "--\n"
+     "\n"
+     "Loads every document of `source` into a list of `Doc` records.\n"
+     "\n"
+     "# Arguments\n"
+     "\n"
+     "* `source`: the YAML stream. A leading byte-order mark is taken off before scanning and\n"
+     "  recorded on the first document, so it comes back on emit.\n"
+     "* `allow_duplicate_keys`: accepted for signature compatibility and not acted on here.\n"
+     "  Duplicate keys are reported by `brackle.constructor`, whatever this is set to.\n"
+     "* `name`: the stream name that appears in the position of any error raised.\n"
+     "\n"
+     "# Errors\n"
+     "\n"
+     "Raises the exception `brackle.error` maps the core's [`ErrorKind`] to when `source` is not\n"
+     "well-formed YAML, with a `Mark` pointing into `source`."},
+    {"emit", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(emit)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "emit(docs, opts)\n"
+     "--\n"
+     "\n"
+     "Emits `Doc` records as one YAML stream and returns it.\n"
+     "\n"
+     "# Arguments\n"
+     "\n"
+     "* `docs`: any iterable of `Doc` records, emitted in order.\n"
+     "* `opts`: an `EmitOptions` record.\n"
+     "\n"
+     "# Errors\n"
+     "\n"
+     "Raises `ValueError` when a record cannot be read as a document: a mapping with an odd number\n"
+     "of children, a node index past the end of the arena, an alias with no name, an unknown kind\n"
+     "or style code, or a `line_break` the emitter does not write. Raises\n"
+     "`brackle.error.EmitterError` when the tree itself cannot be emitted. A missing or wrongly\n"
+     "typed attribute raises whatever the attribute access does."},
+    {"_roundtrip_in_rust", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(roundtrip)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "_roundtrip_in_rust(source, opts)\n"
+     "--\n"
+     "\n"
+     "Parses and emits `source` inside the core, without ever building a record.\n"
+     "\n"
+     "This is the reference the record path is measured against, so that a round-trip failure is\n"
+     "attributable. If `emit(parse(text))` differs from the source and this does not, the record\n"
+     "model dropped something and the bug is at the boundary. If this differs the same way, the\n"
+     "emitter and the boundary agree and the defect is upstream of both.\n"
+     "\n"
+     "# Errors\n"
+     "\n"
+     "Raises the same exceptions as `parse` and `emit`: a `brackle.error` class for a source that\n"
+     "is not well-formed, `brackle.error.EmitterError` for a tree that cannot be emitted, and\n"
+     "`ValueError` for an `opts` record the core cannot take."},
+};
+
+int exec_module(PyObject* module) {
+    Ref all(PyObject_GetAttrString(module, "__all__"));
+    if (!all) {
+        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return -1;
+        PyErr_Clear();
+        all = Ref(PyList_New(0));
+        if (!all || PyModule_AddObjectRef(module, "__all__", all.get()) != 0) return -1;
+    }
+    Ref module_name(PyModule_GetNameObject(module));
+    if (!module_name) return -1;
+    for (PyMethodDef& def : functions) {
+        Ref function(PyCFunction_NewEx(&def, module, module_name.get()));
+        if (!function || PyModule_AddObjectRef(module, def.ml_name, function.get()) != 0) return -1;
+        Ref name(PyUnicode_FromString(def.ml_name));
+        if (!name || PyList_Append(all.get(), name.get()) != 0) return -1;
+    }
+    return 0;
+}
+
+PyModuleDef_Slot slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
+    {0, nullptr},
+};
+
+PyModuleDef module_def = {
+    PyModuleDef_HEAD_INIT,
+    "_brackle",
+    "The extension module `brackle._brackle`: `parse`, `emit` and `_roundtrip_in_rust`.",
+    0,
+    nullptr,
+    slots,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+}  // namespace
+}  // namespace brackle_py
+
+PyMODINIT_FUNC PyInit__brackle() { return PyModuleDef_Init(&brackle_py::module_def); }

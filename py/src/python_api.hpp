@@ -1,0 +1,87 @@
+// What the extension module's files share: an owning reference, the names
+// and objects looked up once per process, and the conversions between the
+// core's documents and the package's records.
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/src/emitter/emitter.hpp"
+#include "core/src/node.hpp"
+
+namespace brackle_py {
+
+// An owned reference; null means an exception is set.
+class Ref {
+public:
+    Ref() = default;
+    explicit Ref(PyObject* owned) : p_(owned) {}
+    Ref(const Ref&) = delete;
+    Ref& operator=(const Ref&) = delete;
+    Ref(Ref&& o) noexcept : p_(o.p_) { o.p_ = nullptr; }
+    Ref& operator=(Ref&& o) noexcept {
+        if (this != &o) {
+            Py_XDECREF(p_);
+            p_ = o.p_;
+            o.p_ = nullptr;
+        }
+        return *this;
+    }
+    ~Ref() { Py_XDECREF(p_); }
+
+    PyObject* get() const { return p_; }
+    PyObject* release() {
+        PyObject* p = p_;
+        p_ = nullptr;
+        return p;
+    }
+    explicit operator bool() const { return p_ != nullptr; }
+
+private:
+    PyObject* p_ = nullptr;
+};
+
+// Attribute names, interned once; and the package's classes and functions,
+// looked up on first use and kept (a failed lookup is tried again next time).
+struct Names {
+#define BRACKLE_PY_NAMES(X)                                                                    \
+    X(kind) X(style) X(anchor) X(tag) X(value) X(raw) X(line) X(col) X(children) X(merge)      \
+    X(explicit_) X(before) X(eol) X(inner) X(after) X(tag_first) X(flow_seps) X(anchor_at)     \
+    X(tag_at) X(header_at) X(colon) X(version) X(tag_directives) X(explicit_start)             \
+    X(explicit_end) X(root) X(nodes) X(leading) X(trailing) X(bom) X(final_line_break)         \
+    X(tags_before_version) X(directives_raw) X(stream_tail) X(line_space) X(text) X(own_line)  \
+    X(blank_lines) X(line_break) X(map_indent) X(seq_indent) X(seq_offset) X(width)           \
+    X(default_flow_style) X(preserve_quotes)
+#define BRACKLE_PY_FIELD(name) PyObject* name = nullptr;
+    BRACKLE_PY_NAMES(BRACKLE_PY_FIELD)
+#undef BRACKLE_PY_FIELD
+};
+
+// The interned names; null with an exception set when they cannot be made.
+const Names* names();
+
+enum class Lookup { Node, Doc, Trivia, MakeError, EmitterError, InternalError };
+// A borrowed reference to the looked-up object, or null with an exception set.
+PyObject* lookup(Lookup what);
+
+// Raises what `factory(args)` returns: an exception instance as it is, an
+// exception class with None, anything else as a TypeError.
+void raise_made(PyObject* made);
+// Raises the package's internal-failure exception with `message`.
+void raise_internal(std::string_view message);
+
+// records_out.cpp: a `Doc` record for each document, in a new list.
+Ref build_records(std::vector<brackle_core::Document>& documents);
+
+// records_in.cpp: one document from a `Doc` record, and the options from an
+// `EmitOptions` record; false with an exception set on failure.
+bool read_document(PyObject* record, brackle_core::Document& out);
+bool read_options(PyObject* record, brackle_core::EmitOptions& out);
+
+}  // namespace brackle_py

@@ -1,0 +1,220 @@
+// Building records from documents: each Document becomes a `Doc` record,
+// each Node a `Node` record and each comment or run of blank lines a
+// `Trivia` record, the package's classes called with positional arguments.
+#include <utility>
+
+#include "py/src/python_api.hpp"
+
+namespace brackle_py {
+
+namespace {
+
+using brackle_core::Document;
+using brackle_core::Node;
+using brackle_core::Position;
+using brackle_core::Trivia;
+
+Ref str(std::string_view s) {
+    return Ref(PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size())));
+}
+Ref integer(unsigned long long v) { return Ref(PyLong_FromUnsignedLongLong(v)); }
+Ref boolean(bool b) { return Ref(PyBool_FromLong(b)); }
+Ref none() { return Ref(Py_NewRef(Py_None)); }
+
+Ref optional_str(const std::optional<std::string>& s) { return s ? str(*s) : none(); }
+
+// A tuple of the given items; null (and an exception) when any is null.
+template <class... Items>
+Ref tuple(Items&&... items) {
+    Ref refs[] = {std::move(items)...};
+    for (const Ref& r : refs) {
+        if (!r) return Ref();
+    }
+    Ref t(PyTuple_New(sizeof...(Items)));
+    if (!t) return t;
+    for (Py_ssize_t i = 0; i < static_cast<Py_ssize_t>(sizeof...(Items)); ++i) {
+        PyTuple_SET_ITEM(t.get(), i, refs[i].release());
+    }
+    return t;
+}
+
+Ref position(const std::optional<Position>& p) {
+    return p ? tuple(integer(p->line), integer(p->col)) : none();
+}
+
+// A list of `count` items made by `make(i)`.
+template <class Make>
+Ref list(std::size_t count, Make&& make) {
+    Ref l(PyList_New(static_cast<Py_ssize_t>(count)));
+    if (!l) return l;
+    for (std::size_t i = 0; i < count; ++i) {
+        Ref item = make(i);
+        if (!item) return Ref();
+        PyList_SET_ITEM(l.get(), static_cast<Py_ssize_t>(i), item.release());
+    }
+    return l;
+}
+
+// Calls `cls` with the arguments, all of which must be made.
+template <std::size_t N>
+Ref call(PyObject* cls, Ref (&args)[N]) {
+    PyObject* raw[N];
+    for (std::size_t i = 0; i < N; ++i) {
+        if (!args[i]) return Ref();
+        raw[i] = args[i].get();
+    }
+    return Ref(PyObject_Vectorcall(cls, raw, N, nullptr));
+}
+
+class Builder {
+public:
+    bool ready() {
+        node_ = lookup(Lookup::Node);
+        doc_ = node_ ? lookup(Lookup::Doc) : nullptr;
+        trivia_ = doc_ ? lookup(Lookup::Trivia) : nullptr;
+        return trivia_ != nullptr;
+    }
+
+    Ref trivia(const Trivia& t) {
+        if (const auto* blank = std::get_if<brackle_core::Blank>(&t)) {
+            Ref args[] = {none(), boolean(true), integer(0), integer(blank->blank_lines)};
+            return call(trivia_, args);
+        }
+        const auto& c = std::get<brackle_core::Comment>(t);
+        Ref args[] = {str(c.text), boolean(c.own_line), integer(c.col), integer(0)};
+        return call(trivia_, args);
+    }
+
+    Ref trivia_list(const std::vector<Trivia>& items) {
+        return list(items.size(), [&](std::size_t i) { return trivia(items[i]); });
+    }
+
+    Ref node(const Node& n) {
+        const brackle_core::NodeExtras& extras = n.extras.get();
+        const brackle_core::Trivia4& slots = n.trivia.get();
+        const auto* mapping = std::get_if<brackle_core::kind::Mapping>(&n.kind);
+        const auto* sequence = std::get_if<brackle_core::kind::Sequence>(&n.kind);
+        const auto* alias = std::get_if<brackle_core::kind::Alias>(&n.kind);
+
+        Ref children;
+        if (sequence) {
+            children = list(sequence->items.size(),
+                            [&](std::size_t i) { return integer(sequence->items[i]); });
+        } else if (mapping) {
+            children = list(mapping->entries.size() * 2, [&](std::size_t i) {
+                const auto& e = mapping->entries[i / 2];
+                return integer(i % 2 == 0 ? e.key : e.value);
+            });
+        } else {
+            children = Ref(PyList_New(0));
+        }
+        // Positions of the keys of the entries whose flag is set.
+        auto flagged = [&](bool brackle_core::Entry::*flag) {
+            Ref l(PyList_New(0));
+            if (!l || !mapping) return l;
+            for (std::size_t i = 0; i < mapping->entries.size(); ++i) {
+                if (!(mapping->entries[i].*flag)) continue;
+                Ref key = integer(2 * i);
+                if (!key || PyList_Append(l.get(), key.get()) != 0) return Ref();
+            }
+            return l;
+        };
+        Ref colon;
+        bool any_colon = false;
+        if (mapping) {
+            for (const auto& e : mapping->entries) any_colon = any_colon || e.colon.has_value();
+        }
+        if (any_colon) {
+            colon = list(mapping->entries.size(),
+                         [&](std::size_t i) { return position(mapping->entries[i].colon); });
+        } else {
+            colon = Ref(PyList_New(0));
+        }
+
+        Ref args[] = {
+            integer(n.kind.index()),
+            integer(static_cast<unsigned>(n.style)),
+            alias ? str(alias->name) : optional_str(extras.anchor),
+            extras.tag ? tuple(str(extras.tag->handle), str(extras.tag->suffix),
+                               str(extras.tag->full))
+                       : none(),
+            optional_str(n.value()),
+            optional_str(n.raw()),
+            integer(n.line),
+            integer(n.col),
+            std::move(children),
+            flagged(&brackle_core::Entry::merge),
+            flagged(&brackle_core::Entry::explicit_key),
+            trivia_list(slots.before),
+            slots.eol ? trivia(*slots.eol) : none(),
+            trivia_list(slots.inner),
+            trivia_list(slots.after),
+            boolean(n.tag_first),
+            list(extras.flow_seps.size(), [&](std::size_t i) { return str(extras.flow_seps[i]); }),
+            position(extras.anchor_at),
+            position(extras.tag_at),
+            position(extras.header_at),
+            std::move(colon),
+        };
+        return call(node_, args);
+    }
+
+    Ref doc(const Document& d) {
+        Ref nodes = list(d.nodes.size(), [&](std::size_t i) { return node(d.nodes[i]); });
+        if (!nodes) return nodes;
+        Ref line_space(PyDict_New());
+        if (!line_space) return line_space;
+        for (const auto& [number, text] : d.line_space) {
+            Ref key = integer(number);
+            Ref value = str(text);
+            if (!key || !value || PyDict_SetItem(line_space.get(), key.get(), value.get()) != 0) {
+                return Ref();
+            }
+        }
+        Ref args[] = {
+            d.version ? tuple(integer(d.version->first), integer(d.version->second)) : none(),
+            list(d.tag_directives.size(),
+                 [&](std::size_t i) {
+                     return tuple(str(d.tag_directives[i].handle), str(d.tag_directives[i].prefix));
+                 }),
+            boolean(d.explicit_start),
+            boolean(d.explicit_end),
+            d.root ? integer(*d.root) : none(),
+            std::move(nodes),
+            trivia_list(d.leading),
+            trivia_list(d.trailing),
+            boolean(d.bom),
+            boolean(d.final_line_break),
+            integer(d.tags_before_version),
+            d.directives_raw ? tuple(str(d.directives_raw->first), integer(d.directives_raw->second))
+                             : none(),
+            str(d.stream_tail),
+            std::move(line_space),
+        };
+        return call(doc_, args);
+    }
+
+private:
+    PyObject* node_ = nullptr;
+    PyObject* doc_ = nullptr;
+    PyObject* trivia_ = nullptr;
+};
+
+}  // namespace
+
+Ref build_records(std::vector<Document>& documents) {
+    Builder builder;
+    if (!builder.ready()) return Ref();
+    Ref out(PyList_New(static_cast<Py_ssize_t>(documents.size())));
+    if (!out) return out;
+    for (std::size_t i = 0; i < documents.size(); ++i) {
+        Ref doc = builder.doc(documents[i]);
+        if (!doc) return Ref();
+        PyList_SET_ITEM(out.get(), static_cast<Py_ssize_t>(i), doc.release());
+        // Each document is dropped as soon as its record exists.
+        documents[i] = Document{};
+    }
+    return out;
+}
+
+}  // namespace brackle_py
