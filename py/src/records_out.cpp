@@ -131,6 +131,11 @@ public:
             colon = Ref(PyList_New(0));
         }
 
+        // A plain scalar's raw text is mostly its value: one str serves both.
+        Ref value = optional_str(n.value());
+        Ref raw = n.raw() && n.value() && *n.raw() == *n.value() && value
+                      ? Ref(Py_NewRef(value.get()))
+                      : optional_str(n.raw());
         Ref args[] = {
             integer(n.kind.index()),
             integer(static_cast<unsigned>(n.style)),
@@ -138,8 +143,8 @@ public:
             extras.tag ? tuple(str(extras.tag->handle), str(extras.tag->suffix),
                                str(extras.tag->full))
                        : none(),
-            optional_str(n.value()),
-            optional_str(n.raw()),
+            std::move(value),
+            std::move(raw),
             integer(n.line),
             integer(n.col),
             std::move(children),
@@ -205,6 +210,15 @@ private:
 Ref build_records(std::vector<Document>& documents) {
     Builder builder;
     if (!builder.ready()) return Ref();
+    // Millions of new lists and tuples would set off the cyclic collector
+    // again and again, each pass walking every record made so far; none of
+    // them can be garbage before the list is returned.
+    struct CollectorPause {
+        int was_enabled = PyGC_Disable();
+        ~CollectorPause() {
+            if (was_enabled) PyGC_Enable();
+        }
+    } pause;
     Ref out(PyList_New(static_cast<Py_ssize_t>(documents.size())));
     if (!out) return out;
     for (std::size_t i = 0; i < documents.size(); ++i) {
