@@ -69,6 +69,9 @@ bench: venv toolchain
 	$(call configure,build-bench,-DBRACKLE_BENCH=ON -DCMAKE_BUILD_TYPE=Release)
 	cmake --build build-bench -j $(JOBS)
 	bash bench/run build-bench
+	@echo
+	$(VENV)/bin/python -m pip install --quiet . pyyaml ruamel.yaml
+	$(VENV)/bin/python bench/python_bench.py build-bench/brackle-gen
 
 fuzz:
 	@echo "fuzz targets are not built yet"

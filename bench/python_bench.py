@@ -1,0 +1,143 @@
+"""The Python-side benchmarks, every baseline measured in the same run.
+
+- ``parse`` to records against PyYAML's ``load_all`` with its C loader;
+- ``emit(parse(text))`` against ruamel.yaml's round trip (load and dump);
+- two threads running ``_roundtrip_in_rust`` against one, which shows that
+  the interpreter lock is really released around the core.
+
+Usage: python bench/python_bench.py GEN [--reps N]
+GEN is the brackle-gen binary that makes the generated streams.
+"""
+
+from __future__ import annotations
+
+import argparse
+import io
+import subprocess
+import sys
+import threading
+import time
+from pathlib import Path
+
+import brackle
+from brackle import _brackle
+
+ROOT = Path(__file__).resolve().parent.parent
+
+
+def best_of(reps: int, run) -> float:
+    """The best time of `reps` runs of `run()`, in seconds."""
+    best = float("inf")
+    for _ in range(reps):
+        start = time.perf_counter()
+        run()
+        best = min(best, time.perf_counter() - start)
+    return best
+
+
+def generated(gen: str, mb: float) -> str:
+    out = subprocess.run([gen, str(mb)], check=True, capture_output=True).stdout
+    return out.decode("utf-8")
+
+
+def examples() -> list[str]:
+    return [p.read_text(encoding="utf-8") for p in sorted((ROOT / "examples").iterdir())
+            if p.suffix in (".yaml", ".yml")]
+
+
+def row(name: str, size: int, ours: float, theirs: float, target: str) -> None:
+    mb = size / 1e6
+    print(f"{name:<34} {mb:8.3f} {mb / ours:12.2f} {mb / theirs:12.2f} "
+          f"{theirs / ours:8.2f}   {target}")
+
+
+def main() -> int:
+    parser = argparse.ArgumentParser()
+    parser.add_argument("gen")
+    parser.add_argument("--reps", type=int, default=3)
+    args = parser.parse_args()
+
+    import yaml
+    from ruamel.yaml import YAML
+
+    # The generated streams carry application tags (`!custom`); PyYAML builds
+    # them as the plain collection or string they tag.
+    class Loader(yaml.CLoader):
+        pass
+
+    def untagged(loader, _suffix, node):
+        if isinstance(node, yaml.MappingNode):
+            return loader.construct_mapping(node)
+        if isinstance(node, yaml.SequenceNode):
+            return loader.construct_sequence(node)
+        return loader.construct_scalar(node)
+
+    Loader.add_multi_constructor("!", untagged)
+    Loader.add_multi_constructor("tag:", untagged)
+
+    if not getattr(yaml, "__with_libyaml__", False):
+        print("PyYAML has no C loader here: the parse baseline would be unfair", file=sys.stderr)
+        return 1
+    opts = brackle.EmitOptions()
+    # Each input is one or more files, run one by one and timed as a whole.
+    inputs = {
+        "generated 1 MB": [generated(args.gen, 1)],
+        "generated 10 MB": [generated(args.gen, 10)],
+        "examples": examples(),
+    }
+    for name, texts in inputs.items():
+        if any(brackle.emit(brackle.parse(t), opts) != t for t in texts):
+            print(f"{name}: emit(parse(text)) differs from the input", file=sys.stderr)
+            return 1
+
+    def size(texts: list[str]) -> int:
+        return sum(len(t.encode("utf-8")) for t in texts)
+
+    print(f"== Python: brackle vs PyYAML {yaml.__version__} (CLoader) and ruamel.yaml "
+          f"(round trip), best of {args.reps}")
+    print(f"{'run':<34} {'size MB':>8} {'brackle MB/s':>12} {'base MB/s':>12} {'ratio':>8}   target")
+    for name, texts in inputs.items():
+        ours = best_of(args.reps, lambda: [brackle.parse(t) for t in texts])
+        theirs = best_of(args.reps,
+                         lambda: [list(yaml.load_all(t, Loader=Loader)) for t in texts])
+        row(f"parse, {name}", size(texts), ours, theirs, ">= 2x PyYAML load_all")
+
+    rt = YAML(typ="rt")
+
+    def ruamel_round_trip(text: str) -> None:
+        out = io.StringIO()
+        rt.dump_all(list(rt.load_all(text)), out)
+
+    for name in ("generated 1 MB", "examples"):
+        texts = inputs[name]
+        ours = best_of(args.reps, lambda: [brackle.emit(brackle.parse(t), opts) for t in texts])
+        theirs = best_of(1, lambda: [ruamel_round_trip(t) for t in texts])
+        row(f"emit(parse()), {name}", size(texts), ours, theirs, ">= 50x ruamel round trip")
+
+    text = inputs["generated 10 MB"][0]
+
+    def threads(n: int) -> float:
+        def work() -> None:
+            _brackle._roundtrip_in_rust(text, opts)
+
+        def run() -> None:
+            pool = [threading.Thread(target=work) for _ in range(n)]
+            for t in pool:
+                t.start()
+            for t in pool:
+                t.join()
+
+        return best_of(args.reps, run) / n  # seconds per round trip
+
+    one = threads(1)
+    two = threads(2)
+    mb = size([text]) / 1e6
+    print(f"{'_roundtrip_in_rust, 2 threads vs 1':<34} {mb:8.3f} "
+          f"{mb / two:12.2f} {mb / one:12.2f} {one / two:8.2f}   "
+          f">= 1.7x one thread ('base' is one thread)")
+    print("ratio = brackle MB/s / baseline MB/s; ruamel is timed once per input (it is slow).")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
