@@ -21,7 +21,8 @@ configure = cmake -S . -B $(1) $(if $(wildcard $(1)/CMakeCache.txt),,-G Ninja) $
 
 # The main job on the bundled examples: each file loaded and emitted
 # unchanged must come back byte for byte; then its head, emitted again with
-# every collection in flow style (comments kept).
+# every collection in flow style (comments kept); then the same through the
+# Python package, and one edited value shown as a diff.
 DEMO_OPTIONS := --flow --width 80
 demo: venv toolchain
 	$(call configure,build,-DCMAKE_BUILD_TYPE=Release)
@@ -42,6 +43,9 @@ demo: venv toolchain
 	    [ "$$total" -le 15 ] || echo "... ($$((total - 15)) more lines)"; \
 	done; \
 	exit $$failed
+	@echo; echo "==== through the Python package: emit(parse(text)), then one edit"
+	$(VENV)/bin/python -m pip install --quiet .
+	$(VENV)/bin/python tools/demo.py
 
 test: test-cpp test-asan test-python
 
