@@ -1,0 +1,318 @@
+"""emit: reading records and options, the errors of a record that cannot be a
+document, and the errors of the emitter itself."""
+
+from __future__ import annotations
+
+import re
+from types import SimpleNamespace
+
+import pytest
+
+import brackle
+from brackle._brackle import _roundtrip_in_rust
+from brackle._record import Doc, Node, Trivia
+from brackle.error import EmitterError
+from brackle.options import EmitOptions
+
+OPTS = EmitOptions()
+
+
+def sc(value: str, **fields) -> Node:
+    """A plain scalar written from its value (no raw text)."""
+    return Node(0, 0, value=value, **fields)
+
+
+def seq(*children: int, **fields) -> Node:
+    return Node(1, 5, children=list(children), **fields)
+
+
+def mapping(*children: int, **fields) -> Node:
+    return Node(2, 5, children=list(children), **fields)
+
+
+def doc(*nodes: Node, root: int | None = 0, **fields) -> Doc:
+    fields.setdefault("final_line_break", True)
+    return Doc(root=root, nodes=list(nodes), **fields)
+
+
+def emit_one(d) -> str:
+    return brackle.emit([d], OPTS)
+
+
+# --- documents built by hand ---------------------------------------------------------
+
+
+def test_empty_docs_emit_the_empty_string():
+    assert brackle.emit([], OPTS) == ""
+    assert brackle.emit(iter(()), OPTS) == ""
+
+
+def test_hand_built_mapping_and_sequence_are_laid_out_from_their_values():
+    assert emit_one(doc(mapping(1, 2), sc("a"), sc("b"))) == "a: b\n"
+    assert emit_one(doc(seq(1, 2), sc("x"), sc("y"))) == "- x\n- y\n"
+
+
+def test_any_iterable_of_any_objects_with_the_attributes_is_read():
+    def as_namespace(record):
+        return SimpleNamespace(**{name: getattr(record, name) for name in record.__slots__})
+
+    d = doc(mapping(1, 2), sc("a"), sc("b"))
+    duck = as_namespace(d)
+    duck.nodes = (as_namespace(n) for n in d.nodes)
+    opts = SimpleNamespace(**{name: getattr(OPTS, name) for name in OPTS.__slots__})
+    assert brackle.emit((x for x in [duck]), opts) == "a: b\n"
+
+
+def test_a_node_shared_by_two_parents_is_accepted():
+    assert emit_one(doc(seq(1, 1), sc("a"))) == "- a\n- a\n"
+
+
+@pytest.mark.parametrize(
+    ("nodes", "through"),
+    [
+        ([seq(0)], "0"),  # its own child
+        ([seq(1), seq(0)], "[01]"),  # its own grandchild
+        ([mapping(1, 2), sc("k"), seq(3), seq(2)], "[23]"),
+    ],
+)
+def test_a_document_whose_nodes_form_a_cycle_is_refused(nodes, through):
+    with pytest.raises(ValueError, match=f"^a Doc's nodes form a cycle through node {through}$"):
+        emit_one(doc(*nodes))
+
+
+def test_scalar_children_are_not_read_as_indices():
+    assert emit_one(doc(sc("a", children=[99, 1000]))) == "a\n"
+
+
+def test_explicit_flag_is_read_from_even_positions_only():
+    assert emit_one(doc(mapping(1, 2, explicit=[0]), sc("a"), sc("b"))).startswith("? a")
+    assert emit_one(doc(mapping(1, 2, explicit=[1, 7]), sc("a"), sc("b"))) == "a: b\n"
+
+
+def test_merge_and_colon_lists_need_not_match_the_entries():
+    text = "a: b\nc: d\ne: f\n"
+    [d] = brackle.parse(text)
+    top = d.nodes[d.root]
+    top.merge = [1, 3, 99]  # odd positions and positions past the keys are ignored
+    top.colon = [None, (1, 1)]  # missing items read as no position
+    assert emit_one(d) == text
+    top.colon = [(0, 1), (1, 1), (2, 1), (5, 5), None]  # surplus items are ignored
+    assert emit_one(d) == text
+
+
+def test_alias_with_an_empty_name_is_accepted():
+    out = emit_one(doc(seq(1), Node(3, 5, anchor="")))
+    assert out.startswith("- *")
+
+
+def test_blank_trivia_does_not_read_its_text():
+    node = sc("a", before=[Trivia(5, "not a bool", "not an int", 2)])
+    assert emit_one(doc(seq(1), node)) == emit_one(doc(seq(1), sc("a", before=[Trivia.blank(2)])))
+
+
+def test_none_comment_text_reads_as_empty():
+    emit_one(doc(sc("a", before=[Trivia(None, True, 0, 0)])))
+
+
+@pytest.mark.parametrize("children", [(1, 2), [1, 2]])
+def test_children_may_be_any_sequence_of_ints(children):
+    assert emit_one(doc(Node(1, 5, children=children), sc("x"), sc("y"))) == "- x\n- y\n"
+
+
+def test_document_markers_from_the_options_and_from_the_document():
+    d = doc(sc("a"), explicit_start=True)
+    assert emit_one(d).startswith("---")  # the option off leaves the document's own marker
+    assert brackle.emit([doc(sc("a"))], EmitOptions(explicit_start=True)).startswith("---")
+    assert brackle.emit([doc(sc("a"))], EmitOptions(explicit_end=True)).rstrip("\n").endswith("...")
+
+
+@pytest.mark.parametrize(("line_break", "expected"), [("\n", "a: b\n"), ("\r\n", "a: b\r\n"), ("\r", "a: b\r")])
+def test_line_break_option_is_written_at_the_end_of_new_lines(line_break, expected):
+    d = doc(mapping(1, 2), sc("a"), sc("b"))
+    assert brackle.emit([d], EmitOptions(line_break=line_break)) == expected
+
+
+# --- record errors ---------------------------------------------------------------------
+
+LINE_BREAK_ERROR = "EmitOptions.line_break must be one of '\\n', '\\r\\n', '\\r', not {}"
+
+
+@pytest.mark.parametrize(
+    ("record", "message"),
+    [
+        (doc(sc("a"), sc("b"), root=2), "Doc.root is node 2, but the Doc has 2 nodes"),
+        (doc(root=0), "Doc.root is node 0, but the Doc has 0 nodes"),
+        (doc(seq(1, 5), sc("a")), "a child of node 0 is node 5, but the Doc has 2 nodes"),
+        (doc(seq(1), mapping(0, 2), sc("k")), "a child of node 1 is node 2, but the Doc has 3 nodes"),
+        (doc(mapping(1), sc("a")), "a mapping Node needs an even number of children (k, v, k, v, ...)"),
+        (doc(Node(3, 5)), "an alias Node needs the referenced name in `anchor`"),
+        (doc(Node(4, 0)), "unknown Node.kind 4"),
+        (doc(Node(255, 0)), "unknown Node.kind 255"),
+        (doc(Node(0, 7, value="a")), "unknown Node.style 7"),
+        (doc(Node(0, 255, value="a")), "unknown Node.style 255"),
+    ],
+)
+def test_a_record_that_cannot_be_a_document_raises_value_error(record, message):
+    with pytest.raises(ValueError) as info:
+        emit_one(record)
+    assert str(info.value) == message
+
+
+@pytest.mark.parametrize(
+    ("line_break", "shown"),
+    [("\t", '"\\t"'), ("\n\n", '"\\n\\n"'), ("x", '"x"'), ("", '""'), ("\r\r", '"\\r\\r"')],
+)
+def test_an_unknown_line_break_raises_value_error_with_the_escaped_text(line_break, shown):
+    with pytest.raises(ValueError) as info:
+        brackle.emit([], EmitOptions(line_break=line_break))
+    assert str(info.value) == LINE_BREAK_ERROR.format(shown)
+
+
+def _node(**fields) -> Node:
+    return Node(**{"kind": 0, "style": 0, "value": "a", **fields})
+
+
+@pytest.mark.parametrize(
+    ("record", "error"),
+    [
+        (doc(_node(kind=256)), OverflowError),
+        (doc(_node(kind=-1)), OverflowError),
+        (doc(_node(line=2**32)), OverflowError),
+        (doc(_node(col=-1)), OverflowError),
+        (doc(_node(kind="0")), TypeError),
+        (doc(_node(tag_first=1)), TypeError),  # a bool only
+        (doc(_node(value=5)), TypeError),
+        (doc(_node(tag=["!", "x", "!x"])), TypeError),  # a tuple only
+        (doc(_node(tag=("!", "x"))), (TypeError, ValueError)),  # of three items
+        (doc(_node(anchor_at=(1, 2, 3))), (TypeError, ValueError)),
+        (doc(_node(flow_seps="ab")), TypeError),
+        (doc(_node(before=5)), TypeError),
+        (doc(_node(eol="# c")), AttributeError),
+        (doc(_node(children={1, 2})), TypeError),
+        (doc(sc("a"), explicit_start=1), TypeError),
+        (doc(sc("a"), root="0"), TypeError),
+        (doc(sc("a"), version=[1, 2]), TypeError),
+        (doc(sc("a"), tag_directives="!!"), TypeError),
+        (doc(sc("a"), line_space={-1: "x"}), OverflowError),
+        (doc(sc("a"), line_space=[(0, "x")]), TypeError),
+        (doc(sc("a"), stream_tail=None), TypeError),
+        (SimpleNamespace(nodes=[]), AttributeError),
+        (doc(SimpleNamespace(kind=0)), AttributeError),
+    ],
+)
+def test_a_wrongly_typed_or_missing_attribute_raises_the_interpreter_error(record, error):
+    with pytest.raises(error):
+        emit_one(record)
+
+
+def test_a_string_given_for_a_list_of_ints_is_refused_by_name():
+    with pytest.raises(TypeError, match=r"^Can't extract `str` to `Vec`$"):
+        emit_one(doc(Node(1, 5, children="01"), sc("a"), sc("b")))
+
+
+def test_a_set_given_for_a_list_names_sequence_as_the_expected_type():
+    with pytest.raises(TypeError, match="Sequence"):
+        emit_one(doc(Node(1, 5, children={0}), sc("a")))
+
+
+@pytest.mark.parametrize(
+    ("name", "value", "error"),
+    [
+        ("line_break", 10, TypeError),
+        ("map_indent", -1, OverflowError),
+        ("seq_indent", "2", TypeError),
+        ("seq_offset", 2**64, OverflowError),
+        ("width", None, TypeError),
+        ("explicit_start", 1, TypeError),
+        ("explicit_end", None, TypeError),
+        ("default_flow_style", "yes", TypeError),
+        ("preserve_quotes", 0, TypeError),
+    ],
+)
+def test_wrongly_typed_options_raise_even_without_documents(name, value, error):
+    opts = EmitOptions()
+    setattr(opts, name, value)
+    with pytest.raises(error):
+        brackle.emit([], opts)
+    with pytest.raises(error):
+        _roundtrip_in_rust("a\n", opts)
+
+
+def test_options_without_an_attribute_raise_attribute_error():
+    with pytest.raises(AttributeError):
+        brackle.emit([], SimpleNamespace(line_break="\n"))
+
+
+# --- the order of reads ------------------------------------------------------------------
+
+
+def test_documents_are_read_before_options():
+    bad_opts = EmitOptions(line_break="x")
+    with pytest.raises(ValueError, match="^unknown Node.kind 9$"):
+        brackle.emit([doc(Node(9, 0))], bad_opts)
+
+
+def test_the_first_bad_document_is_reported():
+    with pytest.raises(ValueError, match="^unknown Node.kind 8$"):
+        brackle.emit([doc(sc("a")), doc(Node(8, 0)), doc(Node(9, 0))], OPTS)
+
+
+def test_width_is_read_before_line_break_is_checked():
+    with pytest.raises(OverflowError):
+        brackle.emit([], EmitOptions(line_break="x", width=-1))
+    with pytest.raises(TypeError):
+        brackle.emit([], EmitOptions(line_break="x", width="80"))
+
+
+def test_roundtrip_in_rust_reads_options_before_parsing():
+    with pytest.raises(ValueError, match="^EmitOptions.line_break"):
+        _roundtrip_in_rust("a: [\n", EmitOptions(line_break="x"))
+
+
+@pytest.mark.parametrize(
+    ("record", "message"),
+    [
+        # a node is read whole before the root is checked
+        (doc(Node(7, 0), root=5), "unknown Node.kind 7"),
+        # the kind is built before the style is read
+        (doc(Node(9, 9)), "unknown Node.kind 9"),
+        (doc(Node(2, 9, children=[0])), "a mapping Node needs an even number of children (k, v, k, v, ...)"),
+        (doc(Node(3, 9)), "an alias Node needs the referenced name in `anchor`"),
+        # the root is checked before the children
+        (doc(seq(7), root=4), "Doc.root is node 4, but the Doc has 1 nodes"),
+        # the children before the other fields of the document
+        (doc(seq(3), explicit_start=None), "a child of node 0 is node 3, but the Doc has 1 nodes"),
+        (doc(seq(3), leading=5), "a child of node 0 is node 3, but the Doc has 1 nodes"),
+    ],
+)
+def test_record_errors_come_in_reading_order(record, message):
+    with pytest.raises(ValueError) as info:
+        emit_one(record)
+    assert str(info.value) == message
+
+
+def test_the_kind_is_read_before_other_node_fields():
+    with pytest.raises(ValueError, match="^unknown Node.kind 5$"):
+        emit_one(doc(Node(5, 0, value=7, line=-1)))
+
+
+# --- emitter errors ---------------------------------------------------------------------
+
+DEPTH_ERROR = "brackle-core: document nested more than 1000 levels deep to emit"
+
+
+def test_a_tree_too_deep_to_emit_raises_emitter_error():
+    depth = 1100
+    nodes = [seq(i + 1) for i in range(depth)] + [sc("x")]
+    with pytest.raises(EmitterError) as info:
+        emit_one(doc(*nodes))
+    assert info.value.problem == DEPTH_ERROR
+    assert str(info.value) == DEPTH_ERROR
+    assert isinstance(info.value, brackle.YAMLError)
+
+
+def test_roundtrip_in_rust_raises_emitter_error_for_a_tree_too_deep_to_emit():
+    text = "- " * 1100 + "x\n"
+    with pytest.raises(EmitterError) as info:
+        _roundtrip_in_rust(text, OPTS)
+    assert str(info.value) == DEPTH_ERROR
