@@ -275,12 +275,15 @@ PyObject* emit(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwn
     if (!take_args({"emit", param_names, 2, 2}, args, nargs, kwnames, a)) return nullptr;
     return guarded([&]() -> PyObject* {
         std::vector<Document> documents;
-        Ref it(PyObject_GetIter(a[0]));
-        if (!it) return nullptr;
-        while (Ref record{PyIter_Next(it.get())}) {
-            if (!read_document(record.get(), documents.emplace_back())) return nullptr;
+        {
+            const CollectorPause pause;
+            Ref it(PyObject_GetIter(a[0]));
+            if (!it) return nullptr;
+            while (Ref record{PyIter_Next(it.get())}) {
+                if (!read_document(record.get(), documents.emplace_back())) return nullptr;
+            }
+            if (PyErr_Occurred()) return nullptr;
         }
-        if (PyErr_Occurred()) return nullptr;
         EmitOptions options;
         if (!read_options(a[1], options)) return nullptr;
         const brackle_core::EmitResult result =

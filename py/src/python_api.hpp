@@ -70,6 +70,21 @@ enum class Lookup { Node, Doc, Trivia, MakeError, EmitterError, InternalError };
 // A borrowed reference to the looked-up object, or null with an exception set.
 PyObject* lookup(Lookup what);
 
+// Pauses the cyclic collector for its lifetime. Building or reading the
+// records of a large document makes millions of container objects (records
+// and their lists; iterators), each batch of which would otherwise set off a
+// collection that walks every record alive; none of them can become
+// cyclic garbage meanwhile.
+struct CollectorPause {
+    int was_enabled = PyGC_Disable();
+    CollectorPause() = default;
+    CollectorPause(const CollectorPause&) = delete;
+    CollectorPause& operator=(const CollectorPause&) = delete;
+    ~CollectorPause() {
+        if (was_enabled) PyGC_Enable();
+    }
+};
+
 // Raises what `factory(args)` returns: an exception instance as it is, an
 // exception class with None, anything else as a TypeError.
 void raise_made(PyObject* made);

@@ -210,15 +210,7 @@ private:
 Ref build_records(std::vector<Document>& documents) {
     Builder builder;
     if (!builder.ready()) return Ref();
-    // Millions of new lists and tuples would set off the cyclic collector
-    // again and again, each pass walking every record made so far; none of
-    // them can be garbage before the list is returned.
-    struct CollectorPause {
-        int was_enabled = PyGC_Disable();
-        ~CollectorPause() {
-            if (was_enabled) PyGC_Enable();
-        }
-    } pause;
+    const CollectorPause pause;
     Ref out(PyList_New(static_cast<Py_ssize_t>(documents.size())));
     if (!out) return out;
     for (std::size_t i = 0; i < documents.size(); ++i) {
