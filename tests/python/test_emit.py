@@ -143,7 +143,7 @@ LINE_BREAK_ERROR = "EmitOptions.line_break must be one of '\\n', '\\r\\n', '\\r'
         (doc(sc("a"), sc("b"), root=2), "Doc.root is node 2, but the Doc has 2 nodes"),
         (doc(root=0), "Doc.root is node 0, but the Doc has 0 nodes"),
         (doc(seq(1, 5), sc("a")), "a child of node 0 is node 5, but the Doc has 2 nodes"),
-        (doc(seq(1), mapping(0, 2), sc("k")), "a child of node 1 is node 2, but the Doc has 3 nodes"),
+        (doc(seq(1), mapping(2, 3), sc("k")), "a child of node 1 is node 3, but the Doc has 3 nodes"),
         (doc(mapping(1), sc("a")), "a mapping Node needs an even number of children (k, v, k, v, ...)"),
         (doc(Node(3, 5)), "an alias Node needs the referenced name in `anchor`"),
         (doc(Node(4, 0)), "unknown Node.kind 4"),
