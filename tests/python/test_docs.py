@@ -1,0 +1,15 @@
+"""The examples in the package's docstrings run and show what they say."""
+
+from __future__ import annotations
+
+import doctest
+import importlib
+
+import pytest
+
+
+@pytest.mark.parametrize("module", ["brackle", "brackle._record", "brackle.error", "brackle.options"])
+def test_docstring_examples_run(module):
+    result = doctest.testmod(importlib.import_module(module), optionflags=doctest.ELLIPSIS)
+    assert result.attempted > 0
+    assert result.failed == 0
