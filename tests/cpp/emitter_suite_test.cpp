@@ -88,16 +88,6 @@ std::vector<std::string> data_events(const std::string& text) {
     return out;
 }
 
-std::string first_event_difference(const std::vector<std::string>& expected,
-                                    const std::vector<std::string>& actual) {
-    std::size_t i = 0;
-    while (i < expected.size() && i < actual.size() && expected[i] == actual[i]) ++i;
-    auto at = [i](const std::vector<std::string>& v) {
-        return i < v.size() ? "\"" + v[i] + "\"" : std::string("<end>");
-    };
-    return "event " + std::to_string(i + 1) + ": expected " + at(expected) + ", got " + at(actual);
-}
-
 std::vector<SuiteCase> valid_cases() {
     std::vector<SuiteCase> cases;
     for (auto& c : suite_cases()) {
@@ -183,7 +173,7 @@ TEST(EmitterSuite, EmittedStreamsReadBackToTheSameEvents) {
             const std::vector<std::string> expected = data_events(input);
             const std::vector<std::string> actual = data_events(std::get<0>(result));
             if (actual != expected)
-                differences.emplace_back(c.id, first_event_difference(expected, actual));
+                differences.emplace_back(c.id, first_difference(expected, actual));
         }
         std::cout << "[ suite    ] " << set.name << ": read back equal "
                   << considered.size() - differences.size() << " of " << considered.size()

@@ -55,17 +55,6 @@ std::vector<std::string> without_comments(const std::vector<std::string>& lines)
     return kept;
 }
 
-// Where two event lists first part, for a failure message.
-std::string first_difference(const std::vector<std::string>& expected,
-                             const std::vector<std::string>& actual) {
-    std::size_t i = 0;
-    while (i < expected.size() && i < actual.size() && expected[i] == actual[i]) ++i;
-    auto at = [i](const std::vector<std::string>& v) {
-        return i < v.size() ? "\"" + v[i] + "\"" : std::string("<end>");
-    };
-    return "event " + std::to_string(i + 1) + ": expected " + at(expected) + ", got " + at(actual);
-}
-
 TEST(ParserSuite, InputsTheSuiteRejectsEndInAnError) {
     if (const std::string reason = suite_missing_reason(); !reason.empty()) GTEST_SKIP() << reason;
     std::set<std::string> considered;

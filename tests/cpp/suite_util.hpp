@@ -77,6 +77,17 @@ inline std::set<std::string> known_differences(const std::string& check) {
     return listed;
 }
 
+// Where two event lists first part, for a failure message.
+inline std::string first_difference(const std::vector<std::string>& expected,
+                             const std::vector<std::string>& actual) {
+    std::size_t i = 0;
+    while (i < expected.size() && i < actual.size() && expected[i] == actual[i]) ++i;
+    auto at = [i](const std::vector<std::string>& v) {
+        return i < v.size() ? "\"" + v[i] + "\"" : std::string("<end>");
+    };
+    return "event " + std::to_string(i + 1) + ": expected " + at(expected) + ", got " + at(actual);
+}
+
 // Checks the listed ids against the ids that differ: an unlisted difference
 // and a listed one that no longer occurs both fail.
 inline void expect_listed(const std::string& check, const std::set<std::string>& listed,
