@@ -63,6 +63,22 @@ def test_any_iterable_of_any_objects_with_the_attributes_is_read():
     assert brackle.emit((x for x in [duck]), opts) == "a: b\n"
 
 
+@pytest.mark.parametrize(
+    ("style", "preserve_quotes", "expected"),
+    [
+        (Node.LITERAL, False, "k: v\n"),  # a block style cannot stand on an implicit key
+        (Node.FOLDED, True, "k: v\n"),
+        (Node.BLOCK, False, "k: v\n"),  # a collection style on a scalar is no preference
+        (Node.SINGLE_QUOTED, False, "k: v\n"),
+        (Node.SINGLE_QUOTED, True, "'k': v\n"),
+        (Node.DOUBLE_QUOTED, True, '"k": v\n'),
+    ],
+)
+def test_a_key_written_from_its_value_gets_a_style_that_can_stand_there(style, preserve_quotes, expected):
+    d = doc(mapping(1, 2), Node(0, style, value="k"), sc("v"))
+    assert brackle.emit([d], EmitOptions(preserve_quotes=preserve_quotes)) == expected
+
+
 def test_a_node_shared_by_two_parents_is_accepted():
     assert emit_one(doc(seq(1, 1), sc("a"))) == "- a\n- a\n"
 
