@@ -13,7 +13,7 @@ import sys
 from pathlib import Path
 
 import brackle
-from brackle._record import Doc, Node
+from brackle import Doc, Node
 
 EXAMPLES = Path(__file__).resolve().parent.parent / "examples"
 

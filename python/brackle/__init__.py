@@ -15,6 +15,7 @@ True
 """
 
 from brackle._brackle import emit, parse
+from brackle._record import Doc, Node, Trivia
 from brackle.error import (
     EmitterError,
     InternalError,
@@ -29,6 +30,9 @@ __all__ = [
     "parse",
     "emit",
     "EmitOptions",
+    "Doc",
+    "Node",
+    "Trivia",
     "YAMLError",
     "MarkedYAMLError",
     "ScannerError",

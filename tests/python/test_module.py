@@ -88,7 +88,9 @@ def test_package_exports_the_public_surface():
     assert brackle.parse is _brackle.parse and brackle.emit is _brackle.emit
     for name in brackle.__all__:
         assert hasattr(brackle, name), name
-    assert {"parse", "emit", "EmitOptions", "EmitterError", "YAMLError"} <= set(brackle.__all__)
+    assert {"parse", "emit", "EmitOptions", "Doc", "Node", "Trivia", "EmitterError", "YAMLError"} <= set(
+        brackle.__all__
+    )
 
 
 def test_package_docstring_example_runs():
