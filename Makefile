@@ -77,8 +77,38 @@ bench: venv toolchain
 	$(VENV)/bin/python -m pip install --quiet . pyyaml ruamel.yaml
 	$(VENV)/bin/python bench/python_bench.py build-bench/brackle-gen
 
-fuzz:
-	@echo "fuzz targets are not built yet"
+# libFuzzer targets (fuzz/) built with clang under AddressSanitizer and
+# UndefinedBehaviorSanitizer, each run for FUZZ_SECONDS. Seeds: every input of
+# the YAML test suite and examples/, copied into build-fuzz/seeds; what each
+# target finds new stays in build-fuzz/corpus/TARGET for the next run. An input
+# that breaks a target is written to build-fuzz/crashes and fails the run.
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS := fuzz_scanner fuzz_loader fuzz_roundtrip
+YAML_TEST_SUITE ?= $(or $(BRACKLE_YAML_TEST_SUITE),../shared/yaml-test-suite)
+fuzz: venv
+	@command -v clang++ > /dev/null && ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-*.a > /dev/null 2>&1 || { \
+	    $(SUDO) apt-get update && $(APT_INSTALL) clang libclang-rt-dev; }
+	$(call configure,build-fuzz,-DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBRACKLE_FUZZ=ON -DBRACKLE_SANITIZE=$(SANITIZE))
+	cmake --build build-fuzz -j $(JOBS) --target $(FUZZ_TARGETS)
+	@rm -rf build-fuzz/seeds; mkdir -p build-fuzz/seeds build-fuzz/crashes; \
+	if [ -d "$(YAML_TEST_SUITE)" ]; then \
+	    find "$(YAML_TEST_SUITE)" -name in.yaml | while read -r f; do \
+	        rel=$${f#$(YAML_TEST_SUITE)/}; cp "$$f" "build-fuzz/seeds/suite-$${rel//\//-}"; \
+	    done; \
+	else \
+	    echo "no YAML test suite at $(YAML_TEST_SUITE): seeding from examples/ alone"; \
+	fi; \
+	for f in examples/*; do cp "$$f" "build-fuzz/seeds/example-$${f#examples/}"; done; \
+	echo "seeds: $$(ls build-fuzz/seeds | wc -l) files"
+	@for target in $(FUZZ_TARGETS); do \
+	    echo; echo "==== $$target for $(FUZZ_SECONDS) s"; \
+	    mkdir -p build-fuzz/corpus/$$target; \
+	    ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	    build-fuzz/$$target -dict=fuzz/yaml.dict -max_total_time=$(FUZZ_SECONDS) \
+	        -timeout=10 -rss_limit_mb=4096 -print_final_stats=1 \
+	        -artifact_prefix=build-fuzz/crashes/$$target- \
+	        build-fuzz/corpus/$$target build-fuzz/seeds 2>&1 | { grep -v '^#[0-9]' || true; }; \
+	done
 
 clean:
 	rm -rf build build-asan build-bench build-fuzz

@@ -1,0 +1,118 @@
+// Fuzz target: an input that loads comes back byte for byte when emitted
+// unchanged (up to the two limits said below), and emitted with each set of
+// options that breaks the alignment with the source, it gives a text that
+// loads again. A tree nested deeper than the emitter walks is refused with
+// an error, not written, and passes.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "core/src/emitter/emitter.hpp"
+#include "core/src/loader.hpp"
+#include "fuzz/fuzz_input.hpp"
+
+namespace {
+
+using brackle_core::Document;
+using brackle_core::EmitError;
+using brackle_core::EmitOptions;
+using brackle_core::ParseError;
+
+// Says what broke, then aborts so that libFuzzer keeps the input.
+[[noreturn]] void fail(const char* what, std::string_view detail = {}) {
+    std::fprintf(stderr, "fuzz_roundtrip: %s%.*s\n", what, static_cast<int>(detail.size()),
+                 detail.data());
+    std::abort();
+}
+
+bool too_deep(const EmitError& e) {
+    return !e.style && std::string_view(e.reason).starts_with(
+                           "brackle-core: document nested more than " +
+                           std::to_string(brackle_core::max_emit_depth) + " levels");
+}
+
+struct OptionSet {
+    const char* name;
+    EmitOptions options;
+};
+
+// `s` with each CR LF and each lone CR turned into LF.
+std::string with_lf_breaks(std::string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (s[i] != '\r') {
+            out += s[i];
+        } else if (i + 1 == s.size() || s[i + 1] != '\n') {
+            out += '\n';
+        }
+    }
+    return out;
+}
+
+std::vector<OptionSet> breaking_option_sets() {
+    std::vector<OptionSet> sets(5);
+    sets[0].name = "explicit-start";
+    sets[0].options.explicit_start = true;
+    sets[1].name = "flow";
+    sets[1].options.default_flow_style = true;
+    sets[2].name = "width 20";
+    sets[2].options.width = 20;
+    sets[3].name = "seq-indent 4, seq-offset 2";
+    sets[3].options.seq_indent = 4;
+    sets[3].options.seq_offset = 2;
+    sets[4].name = "crlf";
+    sets[4].options.line_break = 2;
+    return sets;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::optional<std::string_view> text = brackle_fuzz::utf8_text(data, size);
+    if (!text) return -1;
+    const std::string_view input = *text;
+    const auto loaded = brackle_core::loader::parse(input);
+    if (const auto* e = std::get_if<ParseError>(&loaded)) {
+        if (e->internal) fail("internal load error: ", e->message);
+        return 0;
+    }
+    const auto& documents = std::get<std::vector<Document>>(loaded);
+
+    const auto unchanged = brackle_core::emitter::emit(documents, EmitOptions{});
+    if (const auto* e = std::get_if<EmitError>(&unchanged)) {
+        if (too_deep(*e)) return 0;
+        fail("unchanged documents not emitted: ", e->message());
+    }
+    // A NUL ends the stream where the scanner meets it, and the text after it
+    // is not kept: only a text without NUL can come back whole. Line breaks
+    // outside raw scalar text are written in the stream's one style, so
+    // texts that hold a CR are compared with every break as LF.
+    const std::string& output = std::get<std::string>(unchanged);
+    if (input.find('\0') == std::string_view::npos &&
+        (input.find('\r') == std::string_view::npos
+             ? output != input
+             : with_lf_breaks(output) != with_lf_breaks(input)))
+        fail("unchanged documents emitted differently");
+
+    for (const OptionSet& set : breaking_option_sets()) {
+        const auto emitted = brackle_core::emitter::emit(documents, set.options);
+        if (const auto* e = std::get_if<EmitError>(&emitted)) {
+            if (too_deep(*e)) continue;
+            std::fprintf(stderr, "options: %s\n", set.name);
+            fail("not emitted: ", e->message());
+        }
+        const auto reloaded = brackle_core::loader::parse(std::get<std::string>(emitted));
+        if (const auto* e = std::get_if<ParseError>(&reloaded)) {
+            std::fprintf(stderr, "options: %s\n", set.name);
+            fail("emitted text does not load again: ", e->message);
+        }
+    }
+    return 0;
+}
