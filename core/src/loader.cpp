@@ -211,6 +211,9 @@ void Loader::place(NodeIndex index) {
                       scalar->value && *scalar->value == "<<";
         entry.explicit_key = spans_[key_index].explicit_key;
         entry.colon = colon_after(spans_[key_index].end);
+        // A block mapping's own `:` never stands left of the mapping: one that
+        // does belongs to a mapping holding it (`? ? a`, then `: b`).
+        if (entry.colon && !frame.flow && entry.colon->col < frame.col) entry.colon.reset();
         frame.entries.push_back(std::move(entry));
         frame.pending_key.reset();
     }
@@ -448,6 +451,12 @@ bool Loader::collection_end(const Event& ev) {
         const NodeIndex last = frame.is_sequence ? frame.items.back() : frame.entries.back().value;
         span.end_line = spans_[last].end_line;
         span.end = spans_[last].end;
+        // An empty last value stands at its entry's `:`: the mapping ends after
+        // that colon, which a mapping holding this one must not take for its own.
+        const NodeSpan& last_span = spans_[last];
+        if (!frame.is_sequence && frame.entries.back().colon == span.end.pos &&
+            last_span.start.byte == last_span.end.byte)
+            step(span.end);
     } else {
         span.end_line = clamp32(ev.span.start.line);
         span.end = at(ev.span.start);
