@@ -100,5 +100,18 @@ TEST(FuzzRegressions, AColonAfterAnEmptyValueBelongsToTheEntryItEnds) {
     });
 }
 
+TEST(FuzzRegressions, PropertiesWithNothingAfterThemStandAloneAsAFlowSequenceItem) {
+    // An anchor or a tag is the whole item: no empty quotes are added after it.
+    expect_round_trips({
+        "[!]\n",
+        "[!, c]\n",
+        "[&x]\n",
+        "[&x !]\n",
+        "[!, !!str ]\n",
+        "- [!]\n",
+        "{a: [!,\x16" "c], [d,\n e]: f}\n",
+    });
+}
+
 }  // namespace
 }  // namespace brackle_test

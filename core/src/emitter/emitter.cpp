@@ -413,8 +413,11 @@ Eol Emitter::scalar(const Node& n, const NodeContext& ctx, std::uint32_t own_ind
     }
     // An empty plain scalar that the source did not spell out is a null
     // that stands by position alone: written as nothing wherever nothing is
-    // legal, which is everywhere but as an item of a flow sequence.
-    if (writes_nothing(n) && !(ctx.in_flow && !ctx.is_key && !ctx.after_colon)) {
+    // legal, which is everywhere but as an item of a flow sequence that has
+    // no properties to stand for it.
+    const NodeExtras& extras = n.extras.get();
+    const bool has_props = extras.anchor || extras.tag;
+    if (writes_nothing(n) && !(ctx.in_flow && !ctx.is_key && !ctx.after_colon && !has_props)) {
         return Eol::Open;
     }
     ScalarContext sc;
