@@ -113,5 +113,16 @@ TEST(FuzzRegressions, PropertiesWithNothingAfterThemStandAloneAsAFlowSequenceIte
     });
 }
 
+TEST(FuzzRegressions, BlanksAfterAnEmptyLastValueWithoutAFinalBreakAreKept) {
+    // The empty value stands at the end of the text, after the blanks.
+    expect_round_trips({
+        "- \t",
+        "- - \t",
+        "? a:  ",
+        "- a\n-  ",
+        "a: &x \t",
+    });
+}
+
 }  // namespace
 }  // namespace brackle_test

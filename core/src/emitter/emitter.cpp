@@ -242,6 +242,13 @@ void Emitter::stream_end(const Document& last) {
         return;
     }
     std::string_view tail = last.stream_tail;
+    if (tail.empty()) {
+        // Blanks after an empty last value, which the parser places at the
+        // end of the text, are in no node and in no tail: the source line
+        // that holds them gives them back.
+        w.line_tail();
+        return;
+    }
     const std::size_t brk = tail.starts_with("\r\n") ? 2 : tail.starts_with('\n') ? 1 : 0;
     if (brk > 0) {
         w.end_line();
