@@ -109,7 +109,8 @@ TEST(FuzzRegressions, PropertiesWithNothingAfterThemStandAloneAsAFlowSequenceIte
         "[&x !]\n",
         "[!, !!str ]\n",
         "- [!]\n",
-        "{a: [!,\x16" "c], [d,\n e]: f}\n",
+        "{a: [!,\x16"
+        "c], [d,\n e]: f}\n",
     });
 }
 
@@ -121,6 +122,17 @@ TEST(FuzzRegressions, BlanksAfterAnEmptyLastValueWithoutAFinalBreakAreKept) {
         "? a:  ",
         "- a\n-  ",
         "a: &x \t",
+    });
+}
+
+TEST(FuzzRegressions, AKeyWithoutValueKeepsItsCommaWhenItsFlowMappingBreaksOverLines) {
+    // Too long for one line, the mapping is broken item by item: the comma
+    // that stood between the key and its absent value is still written.
+    const std::string long_key = "\"multi\\tline " + std::string(90, 'a') + "\"";
+    expect_round_trips({
+        "- {" + long_key + ", a: b}\n",
+        "- {multi\n  line" + std::string(30, '\x04') + ", a: b}\n",
+        "{" + long_key + " , " + long_key + ", c}\n",
     });
 }
 

@@ -116,7 +116,8 @@ Eol Emitter::flow_items(const Node& n, std::uint32_t indent, bool aligned, bool 
     const std::optional<Trivia>* deferred = nullptr;  // the previous child's unwritten eol
     const std::optional<Trivia> no_trailing;
     bool comma = false;
-    bool key_alone = false;  // the current key is written without a colon
+    bool key_alone = false;         // the current key is written without a colon
+    bool value_gap_echoed = false;  // the gap before the last value was echoed
     auto gather = [&](std::initializer_list<std::span<const Trivia>> lists) {
         echo_comments_.clear();
         if (deferred && *deferred) {
@@ -159,7 +160,10 @@ Eol Emitter::flow_items(const Node& n, std::uint32_t indent, bool aligned, bool 
                 run_trivia(trivia.inner);
             } else {
                 const std::string* stored_sep = sep(i);
-                if (!stored_sep || stored_sep->find(',') != std::string::npos) {
+                // After a key written alone, the comma may stand in the gap
+                // before its value, which is written only when echoed.
+                const bool owed = key_alone && !value_gap_echoed;
+                if (!stored_sep || owed || stored_sep->find(',') != std::string::npos) {
                     if (w.break_due) w.end_line();
                     w.push(",");
                     comma = true;
@@ -191,6 +195,7 @@ Eol Emitter::flow_items(const Node& n, std::uint32_t indent, bool aligned, bool 
             const Node& key = at(entry.key);
             gather({child.trivia.get().before});
             const Echo echo = echo_gap(sep(i), broken, &no_trailing);
+            value_gap_echoed = echo != Echo::NotEchoed;
             ctx.lead = Lead::None;
             ctx.after_colon = true;
             if (echo != Echo::NotEchoed) {
