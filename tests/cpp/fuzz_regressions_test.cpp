@@ -11,6 +11,7 @@
 
 #include "core/src/emitter/emitter.hpp"
 #include "core/src/loader.hpp"
+#include "scanner/src/parser.hpp"
 
 namespace brackle_test {
 namespace {
@@ -134,6 +135,46 @@ TEST(FuzzRegressions, AKeyWithoutValueKeepsItsCommaWhenItsFlowMappingBreaksOverL
         "- {multi\n  line" + std::string(30, '\x04') + ", a: b}\n",
         "{" + long_key + " , " + long_key + ", c}\n",
     });
+}
+
+// The events of `text` as they bear on its data, one line each: kinds and
+// scalar values, no styles or positions; an `error` line when it does not parse.
+std::vector<std::string> data_events(std::string_view text) {
+    using brackle_scanner::EventType;
+    brackle_scanner::Parser parser(text);
+    brackle_scanner::Event ev;
+    std::vector<std::string> out;
+    do {
+        if (!parser.next_event(ev)) {
+            out.push_back("error " + parser.error().info);
+            break;
+        }
+        switch (ev.type) {
+            case EventType::MappingStart: out.push_back("+MAP"); break;
+            case EventType::MappingEnd: out.push_back("-MAP"); break;
+            case EventType::SequenceStart: out.push_back("+SEQ"); break;
+            case EventType::SequenceEnd: out.push_back("-SEQ"); break;
+            case EventType::Scalar: out.push_back("=VAL :" + ev.value); break;
+            default: break;
+        }
+    } while (ev.type != EventType::StreamEnd);
+    return out;
+}
+
+TEST(FuzzRegressions, AnEmptyKeyBeforeAValueMappingOnItsLineKeepsTheNesting) {
+    // `: :` holds a mapping as the value of an empty key. The inner mapping
+    // moves to a line of its own, indented: at the outer colon's column it
+    // would read as a second entry of the outer mapping.
+    for (const std::string_view input : {": :\n", "- : :\n", ": : :\n"}) {
+        SCOPED_TRACE("input: " + escape(input));
+        const auto loaded = brackle_core::loader::parse(input);
+        ASSERT_TRUE(std::holds_alternative<std::vector<Document>>(loaded));
+        const auto emitted =
+            brackle_core::emitter::emit(std::get<std::vector<Document>>(loaded), EmitOptions{});
+        ASSERT_TRUE(std::holds_alternative<std::string>(emitted));
+        EXPECT_EQ(data_events(std::get<std::string>(emitted)), data_events(input))
+            << escape(std::get<std::string>(emitted));
+    }
 }
 
 }  // namespace

@@ -531,6 +531,9 @@ Eol Emitter::block_mapping(const Node& n, const NodeContext& ctx, bool aligned, 
         if (!e.explicit_key) {
             k.lead = Lead::NewLine;
             if (node(e.key, k) == Eol::Failed) return Eol::Failed;
+            // A key that writes nothing leaves its colon to begin the line,
+            // at the mapping's column.
+            if (!writer_.has_content) writer_.pad_to(key_col);
             colon(key, e, aligned);
             const bool adjacent = aligned && e.colon && e.colon->line == value.line &&
                                   value.col == e.colon->col + 1;
