@@ -177,5 +177,14 @@ TEST(FuzzRegressions, AnEmptyKeyBeforeAValueMappingOnItsLineKeepsTheNesting) {
     }
 }
 
+TEST(FuzzRegressions, AColonAfterAnEmptyFlowKeyOnItsOwnLineStaysInsideTheCollection) {
+    // Written out of step with the source, the colon begins its line: at
+    // column 0 it would stand left of the block that holds the flow mapping.
+    expect_round_trips({
+        "k: {\n#k\n :\n v\n }\n",
+        "- [\n #c\n : v]\n",
+    });
+}
+
 }  // namespace
 }  // namespace brackle_test

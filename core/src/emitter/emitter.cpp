@@ -531,10 +531,7 @@ Eol Emitter::block_mapping(const Node& n, const NodeContext& ctx, bool aligned, 
         if (!e.explicit_key) {
             k.lead = Lead::NewLine;
             if (node(e.key, k) == Eol::Failed) return Eol::Failed;
-            // A key that writes nothing leaves its colon to begin the line,
-            // at the mapping's column.
-            if (!writer_.has_content) writer_.pad_to(key_col);
-            colon(key, e, aligned);
+            colon(key, e, aligned, key_col);
             const bool adjacent = aligned && e.colon && e.colon->line == value.line &&
                                   value.col == e.colon->col + 1;
             v.first = !adjacent;
@@ -601,7 +598,7 @@ bool Emitter::head(const Node& n, std::uint32_t indent, bool space, bool aligned
     return true;
 }
 
-void Emitter::colon(const Node& key, const Entry& entry, bool aligned) {
+void Emitter::colon(const Node& key, const Entry& entry, bool aligned, std::uint32_t indent) {
     Writer& w = writer_;
     const bool tracked = aligned && entry.colon && w.in_step;
     // A colon directly after an alias, a property or an indicator would be
@@ -614,6 +611,9 @@ void Emitter::colon(const Node& key, const Entry& entry, bool aligned) {
         w.space();
     }
     if (tracked && entry.colon->line == w.line) w.pad_to(entry.colon->col);
+    // After a key that writes nothing, the colon may begin a line: it stands
+    // at the mapping's indentation, never left of it.
+    if (!w.has_content) w.pad_to(indent);
     w.push(":");
 }
 

@@ -124,7 +124,7 @@ private:
     Eol block_mapping(const Node& n, const NodeContext& ctx, bool aligned, bool props_written);
     bool head(const Node& n, std::uint32_t indent, bool space, bool aligned, bool keep_line,
               std::uint32_t min_col);
-    void colon(const Node& key, const Entry& entry, bool aligned);
+    void colon(const Node& key, const Entry& entry, bool aligned, std::uint32_t indent);
     void block_scalar(const Node& n, std::string_view text, const std::vector<Trivia>* trivia,
                       bool aligned, bool eol_written, std::uint32_t min_col);
 

@@ -204,7 +204,7 @@ Eol Emitter::flow_items(const Node& n, std::uint32_t indent, bool aligned, bool 
             } else {
                 write_deferred();
                 if (!key_alone) {
-                    colon(key, entry, aligned);
+                    colon(key, entry, aligned, item_indent);
                     const bool adjacent = aligned && entry.colon &&
                                           entry.colon->line == child.line &&
                                           child.col == entry.colon->col + 1;
