@@ -186,5 +186,14 @@ TEST(FuzzRegressions, AColonAfterAnEmptyFlowKeyOnItsOwnLineStaysInsideTheCollect
     });
 }
 
+TEST(FuzzRegressions, AFlowCollectionRightAfterAnAnchorStaysThere) {
+    // A flow indicator ends an anchor: no space was needed, and none is added.
+    expect_round_trips({
+        "? &a{a: b}",
+        "&a[x]\n",
+        "a: &x[1]\n",
+    });
+}
+
 }  // namespace
 }  // namespace brackle_test
