@@ -729,7 +729,11 @@ void Loader::stream_end(const Event& ev) {
         const std::string_view tail = between(from, text_end);
         if (tail.find_first_not_of(" \t\r\n") == std::string_view::npos) {
             const std::size_t lf = tail.rfind('\n');
-            const bool one_line = lf == std::string_view::npos || tail.find('\n') == lf;
+            // A tail that begins a line begins with a blank line, which the
+            // blank lines before the stream's end hold already.
+            const bool line_start = from.byte == 0 || text_[from.byte - 1] == '\n';
+            const bool one_line = lf == std::string_view::npos ||
+                                  (tail.find('\n') == lf && !line_start);
             last.stream_tail = std::string(one_line ? tail : tail.substr(lf + 1));
         }
     }

@@ -195,5 +195,16 @@ TEST(FuzzRegressions, AFlowCollectionRightAfterAnAnchorStaysThere) {
     });
 }
 
+TEST(FuzzRegressions, ABlankLineThatBeginsTheStreamsTailIsWrittenOnce) {
+    // The blank line is one of the stream's blank lines; the tail keeps only
+    // what follows its line feed.
+    expect_round_trips({
+        "\t\n\t",
+        " \n ",
+        "# c\n\t\n\t",
+        "---\n\t\n\t",
+    });
+}
+
 }  // namespace
 }  // namespace brackle_test
