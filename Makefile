@@ -80,8 +80,9 @@ bench: venv toolchain
 # libFuzzer targets (fuzz/) built with clang under AddressSanitizer and
 # UndefinedBehaviorSanitizer, each run for FUZZ_SECONDS. Seeds: every input of
 # the YAML test suite and examples/, copied into build-fuzz/seeds; what each
-# target finds new stays in build-fuzz/corpus/TARGET for the next run. An input
-# that breaks a target is written to build-fuzz/crashes and fails the run.
+# target finds new stays in build-fuzz/corpus/TARGET for the next run. Each
+# target runs its whole time (libFuzzer's fork mode goes on past a failure);
+# the inputs that broke one are kept in build-fuzz/crashes and fail the run.
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS := fuzz_scanner fuzz_loader fuzz_roundtrip
 YAML_TEST_SUITE ?= $(or $(BRACKLE_YAML_TEST_SUITE),../shared/yaml-test-suite)
@@ -90,7 +91,7 @@ fuzz: venv
 	    $(SUDO) apt-get update && $(APT_INSTALL) clang libclang-rt-dev; }
 	$(call configure,build-fuzz,-DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBRACKLE_FUZZ=ON -DBRACKLE_SANITIZE=$(SANITIZE))
 	cmake --build build-fuzz -j $(JOBS) --target $(FUZZ_TARGETS)
-	@rm -rf build-fuzz/seeds; mkdir -p build-fuzz/seeds build-fuzz/crashes; \
+	@rm -rf build-fuzz/seeds; mkdir -p build-fuzz/seeds; \
 	if [ -d "$(YAML_TEST_SUITE)" ]; then \
 	    find "$(YAML_TEST_SUITE)" -name in.yaml | while read -r f; do \
 	        rel=$${f#$(YAML_TEST_SUITE)/}; cp "$$f" "build-fuzz/seeds/suite-$${rel//\//-}"; \
@@ -100,15 +101,23 @@ fuzz: venv
 	fi; \
 	for f in examples/*; do cp "$$f" "build-fuzz/seeds/example-$${f#examples/}"; done; \
 	echo "seeds: $$(ls build-fuzz/seeds | wc -l) files"
-	@for target in $(FUZZ_TARGETS); do \
-	    echo; echo "==== $$target for $(FUZZ_SECONDS) s"; \
+	@rm -rf build-fuzz/crashes; mkdir -p build-fuzz/crashes; \
+	for target in $(FUZZ_TARGETS); do \
+	    echo; echo "==== $$target for $(FUZZ_SECONDS) s (log: build-fuzz/$$target.log)"; \
 	    mkdir -p build-fuzz/corpus/$$target; \
 	    ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-	    build-fuzz/$$target -dict=fuzz/yaml.dict -max_total_time=$(FUZZ_SECONDS) \
-	        -timeout=10 -rss_limit_mb=4096 -print_final_stats=1 \
+	    build-fuzz/$$target -fork=1 -ignore_crashes=1 -dict=fuzz/yaml.dict \
+	        -max_total_time=$(FUZZ_SECONDS) -timeout=10 -rss_limit_mb=4096 \
 	        -artifact_prefix=build-fuzz/crashes/$$target- \
-	        build-fuzz/corpus/$$target build-fuzz/seeds 2>&1 | { grep -v '^#[0-9]' || true; }; \
-	done
+	        build-fuzz/corpus/$$target build-fuzz/seeds > build-fuzz/$$target.log 2>&1 || true; \
+	    grep -q '^INFO: exiting' build-fuzz/$$target.log || { tail -n 20 build-fuzz/$$target.log; exit 1; }; \
+	    grep '^#[0-9]' build-fuzz/$$target.log | tail -n 1; \
+	    echo "$$target: $$(ls build-fuzz/crashes | grep -c "^$$target-" || true) inputs broke it"; \
+	done; \
+	if [ -n "$$(ls build-fuzz/crashes)" ]; then \
+	    echo; echo "inputs that broke a target, kept in build-fuzz/crashes:"; \
+	    ls build-fuzz/crashes | head -n 20; exit 1; \
+	fi
 
 clean:
 	rm -rf build build-asan build-bench build-fuzz
