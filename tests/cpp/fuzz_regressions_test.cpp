@@ -206,5 +206,14 @@ TEST(FuzzRegressions, ABlankLineThatBeginsTheStreamsTailIsWrittenOnce) {
     });
 }
 
+TEST(FuzzRegressions, AKeyIndicatorThatWouldEndTheTextGetsItsLineEnded) {
+    // Out of step with the source, nothing follows the `?` of an empty key,
+    // and a `?` at the very end of a text does not load.
+    expect_round_trips({
+        "? ",
+        "a:\n  ? ",
+    });
+}
+
 }  // namespace
 }  // namespace brackle_test

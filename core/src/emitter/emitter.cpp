@@ -247,6 +247,8 @@ void Emitter::stream_end(const Document& last) {
         // end of the text, are in no node and in no tail: the source line
         // that holds them gives them back.
         w.line_tail();
+        // A `?` needs white space after it, which the end of the text is not.
+        if (w.out.size() == after_question_) w.end_line();
         return;
     }
     const std::size_t brk = tail.starts_with("\r\n") ? 2 : tail.starts_with('\n') ? 1 : 0;
@@ -360,6 +362,7 @@ Eol Emitter::node(NodeIndex index, const NodeContext& ctx) {
                 w.pad_to(ctx.indent);
             }
             w.push(ctx.lead == Lead::Dash ? "-" : ctx.lead == Lead::Question ? "?" : ":");
+            if (ctx.lead == Lead::Question) after_question_ = w.out.size();
         }
     }
 

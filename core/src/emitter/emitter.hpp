@@ -151,6 +151,8 @@ private:
     // The `---` line's comment, held for the root block scalar's header.
     const Trivia* header_comment_ = nullptr;
     bool previous_ended_ = true;  // the previous document ended with `...`
+    // The output's size just after the last `?` indicator.
+    std::size_t after_question_ = 0;
     std::uint32_t depth_ = 0;
     // The comments an echo of flow separators may place, gathered per gap.
     std::vector<const Comment*> echo_comments_;
