@@ -756,9 +756,15 @@ std::optional<std::string> Loader::region(At from, At to) const {
         if (lf == std::string_view::npos) return std::nullopt;
         lines.remove_prefix(lf + 1);
     }
-    const std::size_t last_lf = lines.rfind('\n');
-    if (last_lf == std::string_view::npos) return std::nullopt;
-    lines = lines.substr(0, last_lf > 0 && lines[last_lf - 1] == '\r' ? last_lf - 1 : last_lf);
+    // Whole lines only, up to the last line break before `to`; but a text's
+    // last line is whole without a break of its own.
+    const bool unbroken_end = to.byte == text_.size() && !text_.empty() &&
+                              text_.back() != '\n' && text_.back() != '\r';
+    if (!unbroken_end) {
+        const std::size_t last_lf = lines.rfind('\n');
+        if (last_lf == std::string_view::npos) return std::nullopt;
+        lines = lines.substr(0, last_lf > 0 && lines[last_lf - 1] == '\r' ? last_lf - 1 : last_lf);
+    }
 
     bool directive = false;
     bool end_marker = false;

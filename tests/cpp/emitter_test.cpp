@@ -258,6 +258,9 @@ TEST(EmitIdentity, CommentsAndBlankLinesAroundIndicatorsComeBack) {
         "{a, b: c}\n",
         "[ &k a: b ]\n",
         "a: |\n  x\n   ",
+        // A last line without a break of its own.
+        "...",
+        "a\n...\n...",
     };
     for (const char* input : inputs) EXPECT_EQ(round_trip(input), input);
 }
