@@ -192,6 +192,9 @@ TEST(FuzzRegressions, AFlowCollectionRightAfterAnAnchorStaysThere) {
         "? &a{a: b}",
         "&a[x]\n",
         "a: &x[1]\n",
+        // A dash moved by the sequence offset still has its space.
+        "k:\n- -c\n",
+        "uences:\n- -ce:\n-  {}\n",
     });
 }
 

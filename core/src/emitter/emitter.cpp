@@ -394,7 +394,12 @@ Eol Emitter::node(NodeIndex index, const NodeContext& ctx) {
                      ? block_sequence(n, ctx, aligned, props_written)
                      : block_mapping(n, ctx, aligned, props_written);
     } else {
-        w.place(n.line, std::max(n.col, ctx.min_col), own_indent, content_space, aligned);
+        // In step, a collection that the source set right after a property
+        // (`&a{`) stays there, without a space.
+        const bool adjacent = aligned && w.in_step && n.line == w.line && n.col == w.column &&
+                              n.col >= ctx.min_col;
+        w.place(n.line, std::max(n.col, ctx.min_col), own_indent, content_space && !adjacent,
+                aligned);
         result = flow(n, ctx.child_indent, aligned);
     }
     if (result == Eol::Failed) return Eol::Failed;

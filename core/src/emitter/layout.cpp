@@ -145,10 +145,7 @@ void Writer::place(std::uint32_t at_line, std::uint32_t col, std::uint32_t inden
     if (break_due || (aligned && in_step && at_line > line)) {
         end_line();
     } else {
-        // In step, text that the source set right after a property (`&a{`)
-        // stays there.
-        const bool at_source = aligned && in_step && at_line == line && col == column;
-        if (space_wanted && has_content && !at_source) space();
+        if (space_wanted && has_content) space();
         if (aligned && in_step && at_line == line) pad_to(col);
     }
     if (aligned) {
