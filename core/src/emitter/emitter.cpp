@@ -396,8 +396,8 @@ Eol Emitter::node(NodeIndex index, const NodeContext& ctx) {
     } else {
         // In step, a collection that the source set right after a property
         // (`&a{`) stays there, without a space.
-        const bool adjacent = aligned && w.in_step && n.line == w.line && n.col == w.column &&
-                              n.col >= ctx.min_col;
+        const bool adjacent = props_written && aligned && w.in_step && n.line == w.line &&
+                              n.col == w.column && n.col >= ctx.min_col;
         w.place(n.line, std::max(n.col, ctx.min_col), own_indent, content_space && !adjacent,
                 aligned);
         result = flow(n, ctx.child_indent, aligned);
