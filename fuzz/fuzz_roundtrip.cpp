@@ -15,6 +15,7 @@
 
 #include "core/src/emitter/emitter.hpp"
 #include "core/src/loader.hpp"
+#include "tests/cpp/emit_option_sets.hpp"
 #include "fuzz/fuzz_input.hpp"
 
 namespace {
@@ -37,11 +38,6 @@ bool too_deep(const EmitError& e) {
                            std::to_string(brackle_core::max_emit_depth) + " levels");
 }
 
-struct OptionSet {
-    const char* name;
-    EmitOptions options;
-};
-
 // Whether `s` holds a CR that is not followed by LF.
 bool has_lone_cr(std::string_view s) {
     for (std::size_t i = s.find('\r'); i != std::string_view::npos; i = s.find('\r', i + 1)) {
@@ -58,22 +54,6 @@ std::string with_lf_breaks(std::string_view s) {
         if (s[i] != '\r' || i + 1 == s.size() || s[i + 1] != '\n') out += s[i];
     }
     return out;
-}
-
-std::vector<OptionSet> breaking_option_sets() {
-    std::vector<OptionSet> sets(5);
-    sets[0].name = "explicit-start";
-    sets[0].options.explicit_start = true;
-    sets[1].name = "flow";
-    sets[1].options.default_flow_style = true;
-    sets[2].name = "width 20";
-    sets[2].options.width = 20;
-    sets[3].name = "seq-indent 4, seq-offset 2";
-    sets[3].options.seq_indent = 4;
-    sets[3].options.seq_offset = 2;
-    sets[4].name = "crlf";
-    sets[4].options.line_break = 2;
-    return sets;
 }
 
 }  // namespace
@@ -105,7 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (comparable && (crlf ? with_lf_breaks(output) != with_lf_breaks(input) : output != input))
         fail("unchanged documents emitted differently");
 
-    for (const OptionSet& set : breaking_option_sets()) {
+    for (const brackle_test::NamedOptions& set : brackle_test::alignment_breaking_options()) {
         const auto emitted = brackle_core::emitter::emit(documents, set.options);
         if (const auto* e = std::get_if<EmitError>(&emitted)) {
             if (too_deep(*e)) continue;

@@ -18,6 +18,7 @@
 #include "core/src/emitter/emitter.hpp"
 #include "core/src/loader.hpp"
 #include "scanner/src/parser.hpp"
+#include "tests/cpp/emit_option_sets.hpp"
 #include "tests/cpp/suite_util.hpp"
 
 namespace brackle_test {
@@ -135,31 +136,10 @@ TEST(EmitterSuite, ExamplesAndGeneratedStreamsComeBackByteForByte) {
     }
 }
 
-struct RereadOptions {
-    const char* name;
-    EmitOptions options;
-};
-
-std::vector<RereadOptions> reread_option_sets() {
-    std::vector<RereadOptions> sets(5);
-    sets[0].name = "explicit-start";
-    sets[0].options.explicit_start = true;
-    sets[1].name = "flow";
-    sets[1].options.default_flow_style = true;
-    sets[2].name = "width";
-    sets[2].options.width = 20;
-    sets[3].name = "seq-indent";
-    sets[3].options.seq_indent = 4;
-    sets[3].options.seq_offset = 2;
-    sets[4].name = "crlf";
-    sets[4].options.line_break = 2;
-    return sets;
-}
-
 TEST(EmitterSuite, EmittedStreamsReadBackToTheSameEvents) {
     if (const std::string reason = suite_missing_reason(); !reason.empty()) GTEST_SKIP() << reason;
     const std::vector<SuiteCase> cases = valid_cases();
-    for (const RereadOptions& set : reread_option_sets()) {
+    for (const NamedOptions& set : alignment_breaking_options()) {
         std::set<std::string> considered;
         std::vector<std::pair<std::string, std::string>> differences;
         for (const auto& c : cases) {

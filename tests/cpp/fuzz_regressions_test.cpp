@@ -12,6 +12,7 @@
 #include "core/src/emitter/emitter.hpp"
 #include "core/src/loader.hpp"
 #include "scanner/src/parser.hpp"
+#include "tests/cpp/emit_option_sets.hpp"
 
 namespace brackle_test {
 namespace {
@@ -40,22 +41,6 @@ std::string escape(std::string_view s) {
     return out;
 }
 
-std::vector<std::pair<const char*, EmitOptions>> breaking_option_sets() {
-    std::vector<std::pair<const char*, EmitOptions>> sets(5);
-    sets[0].first = "explicit-start";
-    sets[0].second.explicit_start = true;
-    sets[1].first = "flow";
-    sets[1].second.default_flow_style = true;
-    sets[2].first = "width 20";
-    sets[2].second.width = 20;
-    sets[3].first = "seq-indent 4, seq-offset 2";
-    sets[3].second.seq_indent = 4;
-    sets[3].second.seq_offset = 2;
-    sets[4].first = "crlf";
-    sets[4].second.line_break = 2;
-    return sets;
-}
-
 void expect_round_trips(const std::vector<std::string>& inputs) {
     for (const std::string& input : inputs) {
         SCOPED_TRACE("input: " + escape(input));
@@ -71,7 +56,7 @@ void expect_round_trips(const std::vector<std::string>& inputs) {
             continue;
         }
         EXPECT_EQ(escape(std::get<std::string>(unchanged)), escape(input));
-        for (const auto& [name, options] : breaking_option_sets()) {
+        for (const auto& [name, options] : alignment_breaking_options()) {
             SCOPED_TRACE(name);
             const auto emitted = brackle_core::emitter::emit(documents, options);
             if (const auto* e = std::get_if<EmitError>(&emitted)) {
