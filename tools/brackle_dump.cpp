@@ -22,6 +22,7 @@
 
 #include "core/src/emitter/emitter.hpp"
 #include "core/src/loader.hpp"
+#include "scanner/src/char_traits.hpp"
 #include "scanner/src/parser.hpp"
 #include "scanner/src/scanner.hpp"
 #include "scanner/src/token.hpp"
@@ -148,6 +149,11 @@ bool read_input(const char* path, std::string& out) {
     bool ok = !std::ferror(f);
     if (!ok) std::fprintf(stderr, "%s: cannot read %s\n", program, path);
     if (!use_stdin) std::fclose(f);
+    // The scanner takes UTF-8 text; other bytes are refused here.
+    if (ok && !brackle_scanner::is_valid_utf8(out)) {
+        std::fprintf(stderr, "%s: %s is not valid UTF-8\n", program, path);
+        ok = false;
+    }
     return ok;
 }
 

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace brackle_scanner {
 
@@ -120,6 +121,42 @@ inline void append_utf8(std::string& out, char32_t c) {
         out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
         out += static_cast<char>(0x80 | (c & 0x3F));
     }
+}
+
+// Whether `s` is well-formed UTF-8: no stray or missing continuation bytes,
+// no overlong forms, no surrogates, nothing above U+10FFFF. The scanner
+// reads UTF-8 text (a Python str always is); callers that start from raw
+// bytes check them with this first.
+inline bool is_valid_utf8(std::string_view s) {
+    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+    const auto* end = p + s.size();
+    while (p < end) {
+        const unsigned char lead = *p;
+        if (lead < 0x80) {
+            ++p;
+            continue;
+        }
+        std::size_t width;
+        char32_t min;
+        char32_t c;
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            width = 2, min = 0x80, c = lead & 0x1F;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            width = 3, min = 0x800, c = lead & 0x0F;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            width = 4, min = 0x10000, c = lead & 0x07;
+        } else {
+            return false;
+        }
+        if (static_cast<std::size_t>(end - p) < width) return false;
+        for (std::size_t i = 1; i < width; ++i) {
+            if ((p[i] & 0xC0) != 0x80) return false;
+            c = (c << 6) | (p[i] & 0x3F);
+        }
+        if (c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return false;
+        p += width;
+    }
+    return true;
 }
 
 }  // namespace brackle_scanner

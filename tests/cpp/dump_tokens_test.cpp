@@ -60,6 +60,15 @@ TEST(DumpTokens, DropsALeadingByteOrderMarkAndReadsStandardInput) {
               "StreamEnd 3:2:0-3:2:0\n");
 }
 
+TEST(DumpTokens, RefusesBytesThatAreNotUtf8) {
+    // Once a hang in the scanner: a stray byte before a line break.
+    for (const char* bytes : {">\n \xC0\n", "a: \xED\xA0\x80\n", "\xF5"}) {
+        const DumpRun run = dump_tokens(bytes, true);
+        EXPECT_EQ(run.status, 2) << bytes;
+        EXPECT_EQ(run.out, "") << bytes;
+    }
+}
+
 TEST(DumpTokens, EndsWithTheErrorLineAndStatusOne) {
     const DumpRun run = dump_tokens("a: 'b\n");
     EXPECT_EQ(run.status, 1);
