@@ -20,21 +20,29 @@ key, value, key, value ... of a mapping.
 
 from __future__ import annotations
 
-from typing import Any
 
 __all__ = ["Doc", "Node", "Trivia"]
 
 
-def _repr(obj: Any) -> str:
-    fields = ", ".join(f"{name}={getattr(obj, name)!r}" for name in obj.__slots__)
-    return f"{type(obj).__name__}({fields})"
+class _Record:
+    """What the three records share: a repr of every field, equality by value
+    between records of the same class, and no hash (records are mutable)."""
+
+    __slots__ = ()
+
+    def __repr__(self) -> str:
+        fields = ", ".join(f"{name}={getattr(self, name)!r}" for name in self.__slots__)
+        return f"{type(self).__name__}({fields})"
+
+    def __eq__(self, other: object) -> bool:
+        if type(other) is not type(self):
+            return NotImplemented
+        return all(getattr(self, name) == getattr(other, name) for name in self.__slots__)
+
+    __hash__ = None  # type: ignore[assignment]
 
 
-def _eq(a: Any, b: Any) -> bool:
-    return all(getattr(a, name) == getattr(b, name) for name in a.__slots__)
-
-
-class Trivia:
+class Trivia(_Record):
     """One comment, or one run of blank lines.
 
     A comment has its ``text`` (starting with ``#``), ``own_line`` (it stood
@@ -76,17 +84,8 @@ class Trivia:
         """True for a run of blank lines, false for a comment."""
         return self.blank_lines != 0
 
-    __repr__ = _repr
 
-    def __eq__(self, other: object) -> bool:
-        if type(other) is not type(self):
-            return NotImplemented
-        return _eq(self, other)
-
-    __hash__ = None  # type: ignore[assignment]
-
-
-class Node:
+class Node(_Record):
     """One node of a document: a scalar, sequence, mapping or alias.
 
     ``kind`` is one of the codes ``SCALAR`` (0), ``SEQUENCE`` (1), ``MAPPING``
@@ -202,17 +201,8 @@ class Node:
         self.header_at = header_at
         self.colon = [] if colon is None else colon
 
-    __repr__ = _repr
 
-    def __eq__(self, other: object) -> bool:
-        if type(other) is not type(self):
-            return NotImplemented
-        return _eq(self, other)
-
-    __hash__ = None  # type: ignore[assignment]
-
-
-class Doc:
+class Doc(_Record):
     """One YAML document: its node arena, root and everything around it.
 
     ``nodes`` holds the :class:`Node` records, ``root`` the index of the root
@@ -292,12 +282,3 @@ class Doc:
         self.directives_raw = directives_raw
         self.stream_tail = stream_tail
         self.line_space = {} if line_space is None else line_space
-
-    __repr__ = _repr
-
-    def __eq__(self, other: object) -> bool:
-        if type(other) is not type(self):
-            return NotImplemented
-        return _eq(self, other)
-
-    __hash__ = None  # type: ignore[assignment]
