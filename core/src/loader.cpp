@@ -108,7 +108,7 @@ std::vector<Document> Loader::finish() {
 bool Loader::alias(Event& ev) {
     blanks(at(ev.span.start));
     NodeIndex index = 0;
-    const bool added = new_node(ev.span, index, [&](Node& node) {
+    const bool added = new_node(ev.span, index, true, [&](Node& node) {
         node.kind = kind::Alias{std::move(*ev.anchor)};
         node.style = NodeStyle::Block;
     });
@@ -122,11 +122,12 @@ bool Loader::scalar(Event& ev) {
     const auto style = static_cast<NodeStyle>(ev.style);
     const At start = at(ev.span.start);
     const At header = is_block_scalar(style) ? block_header(start) : start;
-    blanks(header);
+    const bool later = placed_at_later_token(ev);
+    if (!later) blanks(header);
 
     bool has_raw = false;
     NodeIndex index = 0;
-    const bool added = new_node(ev.span, index, [&](Node& node) {
+    const bool added = new_node(ev.span, index, !later, [&](Node& node) {
         node.style = style;
         kind::Scalar& scalar = node.kind.emplace<kind::Scalar>();
         scalar_raw(ev, header, scalar.raw);
@@ -141,15 +142,59 @@ bool Loader::scalar(Event& ev) {
         if (is_block_scalar(style)) node.extras.edit().header_at = header.pos;
     });
     if (!added) return false;
+    if (later) {
+        // Nothing after it on its line can be its end-of-line comment: that
+        // would follow the later token.
+        const std::optional<NodeIndex> placed = last_placed_;
+        place(index);
+        if (placed) last_placed_ = placed;
+        return true;
+    }
     place(index);
     advance(ev.span, has_raw);
     return true;
 }
 
+// The trivia of an empty scalar placed at a later token: the pending
+// end-of-line comment, or else the comment that follows its `?` or its
+// properties on their line.
+void Loader::later_node_trivia(Node& node) {
+    if (!pending_eol_) {
+        const auto c = std::find_if(pending_.begin(), pending_.end(), [](const Trivia& t) {
+            return is_comment(t) && !is_own_line_comment(t);
+        });
+        if (c == pending_.end()) return;
+        node.trivia.edit().eol = std::move(*c);
+        pending_.erase(c);
+        return;
+    }
+    node.trivia.edit().eol = std::move(pending_eol_);
+    pending_eol_.reset();
+}
+
+// Whether the scalar is an empty one that the parser placed at the token
+// after it: a block mapping's empty key at the next `?`, `:` or the block's
+// end, the empty value of a key without `:` at the next key, or an empty
+// document root (perhaps with properties) at the end of the document. It
+// stands right after its `?` or properties, so the blank lines and comments
+// up to that token are not its own: they stay pending for what comes next,
+// and the cursors stay where they were.
+bool Loader::placed_at_later_token(const Event& ev) const {
+    if (ev.style != brackle_scanner::ScalarStyle::Plain || !ev.value.empty()) return false;
+    const std::string_view span = between(at(ev.span.start), at(ev.span.end));
+    if (!frames_.empty()) {
+        const Frame& frame = frames_.back();
+        if (frame.flow || frame.is_sequence) return false;
+        // A value placed at its own `:` stands there.
+        if (frame.pending_key && span.starts_with(':')) return false;
+    }
+    return span.empty() || !text::all_white_space(span);
+}
+
 // Adds a node whose text starts at `span` to the arena, lets `fill` set
 // its kind and properties in place, and gives it the pending trivia.
 template <class Fill>
-bool Loader::new_node(const Span& span, NodeIndex& index, Fill&& fill) {
+bool Loader::new_node(const Span& span, NodeIndex& index, bool takes_pending, Fill&& fill) {
     if (document_.nodes.size() >= std::numeric_limits<NodeIndex>::max()) {
         return fail_internal("too many nodes");
     }
@@ -161,7 +206,11 @@ bool Loader::new_node(const Span& span, NodeIndex& index, Fill&& fill) {
     fill(node);
     spans_.push_back(NodeSpan{
         start, at(span.end), clamp32(span.end.line), explicit_key_before(start), false, {}});
-    node_trivia(index);
+    if (takes_pending) {
+        node_trivia(index);
+    } else {
+        later_node_trivia(document_.nodes[index]);
+    }
     return true;
 }
 
@@ -394,7 +443,7 @@ bool Loader::collection_start(Event& ev, bool is_sequence) {
     Span node_span = ev.span;
     if (is_sequence && !ev.flow) node_span.start = dash_before(node_span.start);
     NodeIndex index = 0;
-    const bool added = new_node(node_span, index, [&](Node& node) {
+    const bool added = new_node(node_span, index, true, [&](Node& node) {
         if (is_sequence) {
             node.kind = kind::Sequence{};
         } else {

@@ -196,6 +196,7 @@ private:
     public:
         bool empty() const { return depth_ == 0; }
         Frame& back() { return frames_[depth_ - 1]; }
+        const Frame& back() const { return frames_[depth_ - 1]; }
         Frame& push() {
             if (depth_ == frames_.size()) frames_.emplace_back();
             Frame& frame = frames_[depth_++];
@@ -227,9 +228,11 @@ private:
     // loader.cpp
     bool fail_internal(std::string_view message);
     bool scalar(Event& ev);
+    bool placed_at_later_token(const Event& ev) const;
+    void later_node_trivia(Node& node);
     bool alias(Event& ev);
     template <class Fill>
-    bool new_node(const Span& span, NodeIndex& index, Fill&& fill);
+    bool new_node(const Span& span, NodeIndex& index, bool takes_pending, Fill&& fill);
     void place(NodeIndex index);
     std::string_view key_repr(NodeIndex index);
     const TextHash& key_hash(NodeIndex index);

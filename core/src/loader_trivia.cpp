@@ -143,8 +143,11 @@ void Loader::attach_comment(Comment&& c, std::uint32_t line, At where) {
     if (!frames_.empty()) {
         const Frame& top = frames_.back();
         Node& collection = document_.nodes[top.node];
-        // A block sequence before its first entry: the comment stays loose.
-        if (top.is_sequence && !top.flow && !top.has_child) {
+        // A block sequence before its first entry, or a block mapping after
+        // the `?` of its first key: the comment stays loose, and goes after
+        // that indicator with the entry.
+        if (!top.flow && !top.has_child &&
+            (top.is_sequence || text_[spans_[top.node].start.byte] == '?')) {
             pending_.push_back(std::move(c));
             return;
         }
@@ -691,6 +694,14 @@ void Loader::document_end(const Event& ev) {
     blanks(at(ev.span.start));
     document_.explicit_end = between(at(ev.span.start), at(ev.span.end)) == "...";
     if (document_.explicit_end) {
+        // Blank lines and comments before the `...` stay before it: they go
+        // after the root, not into the document's trailing trivia. (A flow
+        // collection writes its `after` inside its brackets.)
+        if (document_.root && !pending_.empty() &&
+            document_.nodes[*document_.root].style != NodeStyle::Flow) {
+            append(document_.nodes[*document_.root].trivia.edit().after, std::move(pending_));
+            pending_.clear();
+        }
         after_doc_end_ = true;
         doc_end_line_ = clamp32(ev.span.start.line);
         advance(ev.span, true);

@@ -17,14 +17,15 @@ namespace {
 TEST(LoaderTrivia, CommentAfterContentGoesByTheFirstRuleThatApplies) {
     expect_rendered(
         {
-            // A block sequence before its first entry: the comment waits for the entry.
+            // A block sequence before its first entry, or a block mapping after
+            // its first `?`: the comment waits for the entry.
             {"- # c\n  x", "x.before=[trail(# c@2)]"},
+            {"? # c\n  a\n: b", "a.before=[trail(# c@2)]"},
             {"- # c\n  - x", "seq1.before=[trail(# c@2)]"},
             {"- |  # c\n  x\n", "x\\n.eol=trail(# c@5)"},
             // A collection before its first child, on the collection's line.
             {"[ # c\n  a]", "[]0.eol=trail(# c@2)"},
             {"{ # c\n a: 1}", "{}0.eol=trail(# c@2)"},
-            {"? # c\n  a\n: b", "map0.eol=trail(# c@2)"},
             // After a key on its line: the value's after the colon, else the key's.
             {"key:  # note\n  value", "value.eol=trail(# note@6)"},
             {"key: # c\nother: 1", "''.eol=trail(# c@5)"},
@@ -48,6 +49,35 @@ TEST(LoaderTrivia, CommentAfterContentGoesByTheFirstRuleThatApplies) {
             // On the `---` line before any node: the document's leading trivia.
             {"--- # c\na: 1", "leading=[trail(# c@4)]"},
             {"--- # c", "leading=[trail(# c@4)]"},
+        },
+        [](std::string_view text) { return trivia_of(text); });
+}
+
+TEST(LoaderTrivia, EmptyScalarPlacedAtALaterTokenLeavesWhatStandsBeforeThatToken) {
+    expect_rendered(
+        {
+            // An empty key or root stands after its `?` or properties: the
+            // comment on that line is its own, the lines below are not.
+            {"? # c\n", "''.eol=trail(# c@2)"},
+            {"? a\n? # c\n: b", "''.eol=trail(# c@2)"},
+            {"!a # c\n", "''.eol=trail(# c@3)"},
+            {"?\n\n", "trailing=[blank(1)]"},
+            {"? \n\n: b", "b.before=[blank(1)]"},
+            {"!a\n\n", "trailing=[blank(1)]"},
+            {"&a\n# c\n", "trailing=[own(# c@0)]"},
+            {"?\n# c\n? b", "b.before=[own(# c@0)]"},
+        },
+        [](std::string_view text) { return trivia_of(text); });
+}
+
+TEST(LoaderTrivia, TriviaBeforeADocumentEndMarkerGoAfterTheRoot) {
+    expect_rendered(
+        {
+            {"a\n# c\n...\n", "a.after=[own(# c@0)]"},
+            {"a: b\n\n...\n", "map0.after=[blank(1)]"},
+            {"---\n# c\n...\n", "''.after=[own(# c@0)]"},
+            // A flow collection's `after` is inside its brackets.
+            {"[a]\n# c\n...\n", "trailing=[own(# c@0)]"},
         },
         [](std::string_view text) { return trivia_of(text); });
 }
