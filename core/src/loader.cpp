@@ -39,8 +39,14 @@ namespace loader {
 LoadResult parse(std::string_view source) {
     const bool bom = source.starts_with("\xEF\xBB\xBF");
     if (bom) source.remove_prefix(3);
-    const std::optional<CharMap> map = CharMap::build(source);
-    if (!map) return ParseError{std::string(source_too_large), 0, 0, 0, false};
+    if (source.size() > max_source_bytes) {
+        return ParseError{std::string(source_too_large), 0, 0, 0, false};
+    }
+    // A NUL ends the stream wherever it stands: the scanner reads no
+    // further, so the loader's view of the text (the stream's tail, its
+    // last line break, the lines kept whole) ends there too.
+    source = source.substr(0, source.find('\0'));
+    const std::optional<CharMap> map = CharMap::build(source);  // the size fits: checked above
 
     brackle_scanner::Parser parser(source);
     Loader loader(*map, bom);

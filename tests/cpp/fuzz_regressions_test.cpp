@@ -147,18 +147,22 @@ std::vector<std::string> data_events(std::string_view text) {
 }
 
 TEST(FuzzRegressions, AnEmptyKeyBeforeAValueMappingOnItsLineKeepsTheNesting) {
-    // `: :` holds a mapping as the value of an empty key. The inner mapping
-    // moves to a line of its own, indented: at the outer colon's column it
-    // would read as a second entry of the outer mapping.
-    for (const std::string_view input : {": :\n", "- : :\n", ": : :\n"}) {
+    // `: :` holds a mapping as the value of an empty key. In step it stays on
+    // the colon's line; out of step it moves to a line of its own, indented:
+    // at the outer colon's column it would read as a second entry.
+    const std::vector<std::string> inputs = {": :\n", "- : :\n", ": : :\n", "- : - a\n"};
+    expect_round_trips(inputs);
+    for (const std::string& input : inputs) {
         SCOPED_TRACE("input: " + escape(input));
         const auto loaded = brackle_core::loader::parse(input);
         ASSERT_TRUE(std::holds_alternative<std::vector<Document>>(loaded));
-        const auto emitted =
-            brackle_core::emitter::emit(std::get<std::vector<Document>>(loaded), EmitOptions{});
-        ASSERT_TRUE(std::holds_alternative<std::string>(emitted));
-        EXPECT_EQ(data_events(std::get<std::string>(emitted)), data_events(input))
-            << escape(std::get<std::string>(emitted));
+        for (const auto& [name, options] : alignment_breaking_options()) {
+            const auto emitted =
+                brackle_core::emitter::emit(std::get<std::vector<Document>>(loaded), options);
+            ASSERT_TRUE(std::holds_alternative<std::string>(emitted)) << name;
+            EXPECT_EQ(data_events(std::get<std::string>(emitted)), data_events(input))
+                << name << ": " << escape(std::get<std::string>(emitted));
+        }
     }
 }
 
@@ -201,6 +205,58 @@ TEST(FuzzRegressions, AKeyIndicatorThatWouldEndTheTextGetsItsLineEnded) {
         "? ",
         "a:\n  ? ",
     });
+}
+
+TEST(FuzzRegressions, TriviaAroundAnEmptyNodeStayWhereTheyStood) {
+    // The parser places an empty key or root at the token after it; the
+    // blank lines and comments before that token follow the empty node.
+    expect_round_trips({
+        "?\n\n",
+        "? \n\n: b\n",
+        "!a\n\n",
+        "&a\n# c\n",
+        "?\n# c\n? b\n",
+        "? # c\n",
+        "? a\n? # c\n: b\n",
+        "? # c\n  a\n: b\n",
+        "x:\n  ? # c\n    a\n",
+        "? # c\n  - a\n",
+        "--- !a # c\n",
+    });
+}
+
+TEST(FuzzRegressions, TriviaBeforeADocumentEndMarkerStayBeforeIt) {
+    expect_round_trips({
+        "a\n# c\n...\n",
+        "a: b\n \n\n...\n",
+        "- a\n\n...\n",
+        "a: b\n# c\n\n...\n",
+        "---\n# c\n...\n",
+        "?\n\n...\n",
+    });
+}
+
+TEST(FuzzRegressions, ANulEndsTheStreamForTheWholeRoundTrip) {
+    // The text after a NUL is not read: what is written stops where the
+    // stream did, and loads again with a document start marker before it.
+    for (const std::string_view input : {std::string_view("-\0\n%", 4),
+                                         std::string_view("a: b\n\0\nc: d\n", 13),
+                                         std::string_view("# c\0d\n", 7)}) {
+        SCOPED_TRACE("input: " + escape(input));
+        const auto loaded = brackle_core::loader::parse(input);
+        ASSERT_TRUE(std::holds_alternative<std::vector<Document>>(loaded));
+        const auto& documents = std::get<std::vector<Document>>(loaded);
+        const auto emitted = brackle_core::emitter::emit(documents, EmitOptions{});
+        ASSERT_TRUE(std::holds_alternative<std::string>(emitted));
+        EXPECT_EQ(escape(std::get<std::string>(emitted)), escape(input.substr(0, input.find('\0'))));
+        for (const auto& [name, options] : alignment_breaking_options()) {
+            const auto again = brackle_core::emitter::emit(documents, options);
+            ASSERT_TRUE(std::holds_alternative<std::string>(again)) << name;
+            EXPECT_TRUE(std::holds_alternative<std::vector<Document>>(
+                brackle_core::loader::parse(std::get<std::string>(again))))
+                << name << ": " << escape(std::get<std::string>(again));
+        }
+    }
 }
 
 }  // namespace

@@ -475,6 +475,15 @@ bool Emitter::raw_usable(const Node& n, const NodeContext& ctx, bool aligned) co
     return lines_indented(*raw, ctx.child_indent);
 }
 
+// Whether a block collection's first entry goes on the line already begun:
+// after its `-`, `?` or `:` indicator, or, in step, after a key's colon on
+// the line where the source set it (`: :`).
+bool Emitter::continues_line(const Node& n, const NodeContext& ctx, bool aligned) const {
+    if (ctx.lead != Lead::None && ctx.lead != Lead::NewLine) return true;
+    return ctx.after_colon && aligned && writer_.in_step && has_position(n) &&
+           n.line == writer_.line;
+}
+
 Eol Emitter::block_sequence(const Node& n, const NodeContext& ctx, bool aligned,
                             bool props_written) {
     const auto& items = std::get<kind::Sequence>(n.kind).items;
@@ -489,7 +498,7 @@ Eol Emitter::block_sequence(const Node& n, const NodeContext& ctx, bool aligned,
     }
     const std::uint32_t step = seq_indent_ > seq_offset_ ? seq_indent_ - seq_offset_ : 0;
     const std::uint32_t item_indent = dash_col + std::max<std::uint32_t>(step, 1);
-    const bool follows_indicator = ctx.lead != Lead::None && ctx.lead != Lead::NewLine;
+    const bool follows_indicator = continues_line(n, ctx, aligned);
 
     run_trivia(n.trivia.get().inner);
     for (std::size_t i = 0; i < items.size(); ++i) {
@@ -511,7 +520,7 @@ Eol Emitter::block_mapping(const Node& n, const NodeContext& ctx, bool aligned, 
     const auto& entries = std::get<kind::Mapping>(n.kind).entries;
     const std::uint32_t key_col =
         aligned && has_position(n) ? std::max(n.col, ctx.min_col) : ctx.child_indent;
-    const bool follows_indicator = ctx.lead != Lead::None && ctx.lead != Lead::NewLine;
+    const bool follows_indicator = continues_line(n, ctx, aligned);
 
     run_trivia(n.trivia.get().inner);
     for (std::size_t i = 0; i < entries.size(); ++i) {

@@ -120,6 +120,7 @@ private:
                const std::vector<Trivia>* block_trivia);
     // Whether a scalar is written from its raw text rather than its value.
     bool raw_usable(const Node& n, const NodeContext& ctx, bool aligned) const;
+    bool continues_line(const Node& n, const NodeContext& ctx, bool aligned) const;
     Eol block_sequence(const Node& n, const NodeContext& ctx, bool aligned, bool props_written);
     Eol block_mapping(const Node& n, const NodeContext& ctx, bool aligned, bool props_written);
     bool head(const Node& n, std::uint32_t indent, bool space, bool aligned, bool keep_line,
