@@ -32,6 +32,23 @@ ParseError error_from(const brackle_scanner::ScanError& e, bool internal) {
 
 bool is_block_scalar(NodeStyle s) { return s == NodeStyle::Literal || s == NodeStyle::Folded; }
 
+// Whether a `%TAG` prefix as written (`tag:e%2C:`) is the resolved prefix
+// `decoded` (`tag:e,:`), its %XX escapes read as bytes.
+bool names_prefix(std::string_view written, std::string_view decoded) {
+    std::size_t j = 0;
+    for (std::size_t i = 0; i < written.size(); ++i, ++j) {
+        char c = written[i];
+        if (c == '%' && i + 2 < written.size() && brackle_scanner::is_hex(written[i + 1]) &&
+            brackle_scanner::is_hex(written[i + 2])) {
+            c = static_cast<char>(brackle_scanner::hex_value(written[i + 1]) * 16 +
+                                  brackle_scanner::hex_value(written[i + 2]));
+            i += 2;
+        }
+        if (j == decoded.size() || decoded[j] != c) return false;
+    }
+    return j == decoded.size();
+}
+
 }  // namespace
 
 namespace loader {
@@ -541,13 +558,18 @@ NodeTag Loader::node_tag(brackle_scanner::Tag&& tag) const {
     out.full = tag.handle + tag.suffix;
     if (tag.handle == "!") {
         out.handle = "!";
-    } else if (const auto d =
-                   std::find_if(document_.tag_directives.begin(), document_.tag_directives.end(),
-                                [&](const TagDirective& t) { return t.prefix == tag.handle; });
+    } else if (const auto d = std::find_if(
+                   document_.tag_directives.begin(), document_.tag_directives.end(),
+                   [&](const TagDirective& t) { return names_prefix(t.prefix, tag.handle); });
                d != document_.tag_directives.end()) {
         out.handle = d->handle;
     } else if (tag.handle == brackle_scanner::standard_tag_prefix) {
         out.handle = "!!";
+    } else {
+        // No handle names the prefix: the tag is written in verbatim form,
+        // which must hold all of it.
+        out.suffix = out.full;
+        return out;
     }
     out.suffix = std::move(tag.suffix);
     return out;

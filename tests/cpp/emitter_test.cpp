@@ -196,6 +196,25 @@ TEST(EmitTags, RenderEscapesFlowIndicatorsAndFallsBackToVerbatim) {
     EXPECT_EQ(render_tag(NodeTag{"", "!", "!"}), "!");
 }
 
+TEST(EmitTags, RenderEscapesWhatWouldNotReadBackAsPartOfTheTag) {
+    // A `%`, white space, `>` and non-ASCII bytes in either form.
+    EXPECT_EQ(render_tag(NodeTag{"", "tag:a b", "tag:a b"}), "!<tag:a%20b>");
+    EXPECT_EQ(render_tag(NodeTag{"", "tag:a%>!,", "tag:a%>!,"}), "!<tag:a%25%3E!,>");
+    EXPECT_EQ(render_tag(NodeTag{"!e!", "a b\xC3\xA9", "tag:e:a b\xC3\xA9"}),
+              "!e!a%20b%C3%A9");
+}
+
+TEST(EmitTags, TagsWrittenWithEscapesReadBackAsTheSameTag) {
+    // The handle of a `%TAG` prefix written with escapes is found; a tag
+    // whose prefix no handle names is written whole in verbatim form.
+    for (const std::string_view input :
+         {"%TAG !e! tag:e%2C:\n--- !e!x%21 a\n", "%TAG !e! tag:e:\n--- !e!a%20b x\n",
+          "!<tag:a%20b> x\n", "!<tag:a%25b> x\n"}) {
+        SCOPED_TRACE(input);
+        EXPECT_EQ(round_trip(std::string(input)), input);
+    }
+}
+
 // Where the source's layout cannot be kept, the emitter writes a form that
 // reads back as the same data.
 TEST(EmitSoundForms, TextOutOfStepStillReadsBackTheSame) {

@@ -6,17 +6,20 @@
 
 #include "core/src/emitter/emitter.hpp"
 #include "core/src/text.hpp"
+#include "scanner/src/char_traits.hpp"
 
 namespace brackle_core::emitter {
 
 namespace {
 
-// Characters that would end or confuse a tag's suffix, written as %XX.
-bool escaped_in_tag(char c) {
-    switch (c) {
-        case '!': case '%': case ',': case '[': case ']': case '{': case '}': return true;
-        default: return false;
-    }
+// Bytes of a tag's text that are written as %XX: a `%` (it begins an
+// escape), and any byte that the scanner would not read as part of the tag
+// (white space, `>`, non-ASCII bytes); after a handle also `!` and the flow
+// indicators `,` `[` `]` `{` `}`.
+bool escaped_in_tag(char c, bool verbatim) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b >= 0x80 || c == '%') return true;
+    return verbatim ? !brackle_scanner::is_uri_char(b) : !brackle_scanner::is_tag_char(b);
 }
 
 bool has_break(std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; }
@@ -30,14 +33,12 @@ bool is_empty_plain_value(const Node& n) {
 }  // namespace
 
 std::string render_tag(const NodeTag& tag) {
-    if (tag.handle.empty()) {
-        if (tag.suffix == "!") return "!";
-        return "!<" + tag.suffix + ">";
-    }
+    const bool verbatim = tag.handle.empty();
+    if (verbatim && tag.suffix == "!") return "!";
     static constexpr char hex[] = "0123456789ABCDEF";
-    std::string text = tag.handle;
+    std::string text = verbatim ? "!<" : tag.handle;
     for (const char c : tag.suffix) {
-        if (escaped_in_tag(c)) {
+        if (escaped_in_tag(c, verbatim)) {
             text += '%';
             text += hex[static_cast<unsigned char>(c) >> 4];
             text += hex[static_cast<unsigned char>(c) & 0xF];
@@ -45,6 +46,7 @@ std::string render_tag(const NodeTag& tag) {
             text += c;
         }
     }
+    if (verbatim) text += '>';
     return text;
 }
 
