@@ -596,16 +596,29 @@ void Loader::compute_flow_seps(const Frame& frame, Node& node) {
         step(point);
     }
 
+    const auto is_empty_scalar = [&](NodeIndex item) {
+        const Node& child = document_.nodes[item];
+        return std::holds_alternative<kind::Scalar>(child.kind) &&
+               (!child.raw() || child.raw()->empty());
+    };
     std::vector<std::string> seps;
     seps.reserve(items.size() + 1);
-    for (const NodeIndex item : items) {
-        const Node& child = document_.nodes[item];
-        const bool empty_scalar = std::holds_alternative<kind::Scalar>(child.kind) &&
-                                  (!child.raw() || child.raw()->empty());
-        if (empty_scalar) {
-            auto [gap, stop] = separation(point, std::nullopt);
+    std::size_t next_full = 0;  // the next item that has text of its own
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        const NodeIndex item = items[i];
+        if (is_empty_scalar(item)) {
+            // The gap runs until it stops by itself, but never into the next
+            // item's text, which may begin with a `:` or `?` (`{u,:v}`).
+            if (next_full <= i) {
+                next_full = i + 1;
+                while (next_full < items.size() && is_empty_scalar(items[next_full])) ++next_full;
+            }
+            const std::optional<At> limit = next_full < items.size()
+                                                ? std::optional<At>(spans_[items[next_full]].start)
+                                                : std::nullopt;
+            auto [gap, stop] = separation(point, limit);
             seps.push_back(std::move(gap));
-            point = past_properties(stop, property_count(child));
+            point = past_properties(stop, property_count(document_.nodes[item]));
         } else {
             auto [gap, stop] = separation(point, spans_[item].start);
             seps.push_back(std::move(gap));

@@ -259,5 +259,17 @@ TEST(FuzzRegressions, ANulEndsTheStreamForTheWholeRoundTrip) {
     }
 }
 
+TEST(FuzzRegressions, TheGapAfterAFlowKeyWithoutValueStopsAtTheNextItem) {
+    // The next item's text may begin with a character that a gap holds too:
+    // it is written once, as the item's.
+    expect_round_trips({
+        "{u,:v}",
+        "{q,?}",
+        "{y,\x0c}",
+        "{u,\u2028}",
+        "{a, b: c, ? , :d}",
+    });
+}
+
 }  // namespace
 }  // namespace brackle_test
