@@ -271,5 +271,15 @@ TEST(FuzzRegressions, TheGapAfterAFlowKeyWithoutValueStopsAtTheNextItem) {
     });
 }
 
+TEST(FuzzRegressions, ADocumentAfterAnEndMarkerRegionBeginsItsOwnLine) {
+    // `...` lines before the first document are kept as written; a root
+    // written out of step must not join the marker's line.
+    expect_round_trips({
+        "...\n:",
+        "\r...\n...\n|",
+        "...\n- a\n",
+    });
+}
+
 }  // namespace
 }  // namespace brackle_test

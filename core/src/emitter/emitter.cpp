@@ -179,8 +179,10 @@ void Emitter::document(const Document& doc, bool first_doc) {
     run_trivia(leading);
 
     if (doc.directives_raw) {
+        // Whole lines: what follows begins a line of its own.
         w.end_line();
         w.push(doc.directives_raw->first);
+        w.break_due = true;
     } else {
         const std::size_t tags_before = std::min(doc.tags_before_version, doc.tag_directives.size());
         auto tag_line = [&](const TagDirective& t) {
