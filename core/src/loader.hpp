@@ -291,6 +291,7 @@ private:
     At content_end_;
     // The end of the last finished document's content, if it had nodes.
     std::optional<At> last_content_end_;
+    At comment_end_;  // the end of the last comment read
     std::string key_text_;               // the buffer `key_repr` builds collection keys in
     std::vector<NodeIndex> hash_order_;  // `key_hash`'s buffers: nodes to hash, nodes to visit
     std::vector<NodeIndex> hash_stack_;

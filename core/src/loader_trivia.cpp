@@ -122,6 +122,7 @@ void Loader::comment(Event& ev) {
     const At start = at(ev.span.start);
     blanks(start);
     if (ev.span.end.index > blank_cursor_.index) blank_cursor_ = at(ev.span.end);
+    comment_end_ = at(ev.span.end);
 
     // On its own line when only spaces and tabs stand between the line
     // break before it (LF, or a lone CR) and the `#`.
@@ -749,7 +750,9 @@ void Loader::stream_end(const Event& ev) {
     if (!text_.empty() && (text_.back() == '\n' || text_.back() == '\r')) {
         last.final_line_break = true;
     } else {
-        const At from = tail_region || !last_content_end_ ? content_end_ : *last_content_end_;
+        // After the last content and the last comment.
+        At from = tail_region || !last_content_end_ ? content_end_ : *last_content_end_;
+        if (comment_end_.index > from.index) from = comment_end_;
         const std::string_view tail = between(from, text_end);
         if (tail.find_first_not_of(" \t\r\n") == std::string_view::npos) {
             const std::size_t lf = tail.rfind('\n');

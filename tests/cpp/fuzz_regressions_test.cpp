@@ -281,5 +281,16 @@ TEST(FuzzRegressions, ADocumentAfterAnEndMarkerRegionBeginsItsOwnLine) {
     });
 }
 
+TEST(FuzzRegressions, WhiteSpaceAfterTheLastCommentEndsTheStreamAsWritten) {
+    // The stream's tail begins after the last comment as well as after the
+    // last content.
+    expect_round_trips({
+        "#\n ",
+        "# c\n\n  ",
+        "a: 1 # x\n ",
+        "- a\n  # c\n  ",
+    });
+}
+
 }  // namespace
 }  // namespace brackle_test
