@@ -263,6 +263,7 @@ private:
     std::optional<std::uint32_t> dash_line_above(const Node& node) const;
     std::size_t trivia_after_dash(NodeIndex index) const;
     // Whether the node's text ends on `line` (from 1).
+    bool value_below_its_colon(NodeIndex index) const;
     bool ends_on_line(const NodeSpan& span, std::uint32_t line) const;
     std::size_t collection_after(const Frame& frame) const;
     bool line_is_blank(std::uint32_t line) const;

@@ -173,7 +173,14 @@ void Loader::attach_comment(Comment&& c, std::uint32_t line, At where) {
     // to the next line's indentation: its last line is the one before.
     if (last_placed_ && ends_on_line(spans_[*last_placed_], line) &&
         !document_.nodes[*last_placed_].trivia.get().eol) {
-        document_.nodes[*last_placed_].trivia.edit().eol = std::move(c);
+        Trivia4& slots = document_.nodes[*last_placed_].trivia.edit();
+        // A value's `eol` below its colon is the comment after that colon:
+        // the one after the value itself follows it in `after`.
+        if (value_below_its_colon(*last_placed_)) {
+            slots.after.push_back(std::move(c));
+        } else {
+            slots.eol = std::move(c);
+        }
         return;
     }
     if (after_doc_end_ && doc_end_line_ == line && !documents_.empty()) {
@@ -311,6 +318,19 @@ void Loader::split_trivia(NodeIndex index) {
                       std::make_move_iterator(pending_.end()));
     }
     pending_.clear();
+}
+
+// Whether the node is a scalar or an alias, just placed as the value of the
+// innermost block mapping, on a line below the entry's colon.
+bool Loader::value_below_its_colon(NodeIndex index) const {
+    if (frames_.empty()) return false;
+    const Frame& top = frames_.back();
+    if (top.flow || top.is_sequence || top.entries.empty()) return false;
+    const Entry& entry = top.entries.back();
+    const Node& node = document_.nodes[index];
+    return entry.value == index && entry.colon && entry.colon->line < node.line &&
+           !std::holds_alternative<kind::Sequence>(node.kind) &&
+           !std::holds_alternative<kind::Mapping>(node.kind) && !is_block_scalar(node);
 }
 
 bool Loader::ends_on_line(const NodeSpan& span, std::uint32_t line) const {

@@ -277,6 +277,10 @@ TEST(EmitIdentity, CommentsAndBlankLinesAroundIndicatorsComeBack) {
         "{a, b: c}\n",
         "[ &k a: b ]\n",
         "a: |\n  x\n   ",
+        // A comment after a value below its colon, and one after the colon.
+        "a:\n  b # c\nd: e\n",
+        "key:  # note\n  value\n",
+        "key: # c1\n  v # c2\n",
         // A last line without a break of its own.
         "...",
         "a\n...\n...",

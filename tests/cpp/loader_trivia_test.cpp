@@ -38,6 +38,9 @@ TEST(LoaderTrivia, CommentAfterContentGoesByTheFirstRuleThatApplies) {
             {"a: [x, y] # c", "[]2.eol=trail(# c@10)"},
             {"[a, # c\n b]", "a.eol=trail(# c@4)"},
             {"a: x\n  y # c", "x y.eol=trail(# c@4)"},
+            // A value below its colon: the `eol` slot holds a comment after
+            // the colon, so the one after the value goes after it.
+            {"a:\n  y # c", "y.after=[trail(# c@4)]"},
             // A block scalar ends on the line after its content: a comment
             // there follows other content and waits for the next node.
             {"- |\n x\n- !!map # c\n  a: b", "map2.before=[trail(# c@8)]"},

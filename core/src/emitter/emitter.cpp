@@ -408,7 +408,7 @@ Eol Emitter::node(NodeIndex index, const NodeContext& ctx) {
     if (result == Eol::Written) eol_written = true;
 
     if (!eol_written && !ctx.defer_eol) write_eol();
-    if (!collection && !ctx.in_flow) run_trivia(trivia.after);
+    if (!collection) run_trivia(trivia.after);
     return eol_written ? Eol::Written : Eol::Open;
 }
 
