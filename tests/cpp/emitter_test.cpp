@@ -281,6 +281,9 @@ TEST(EmitIdentity, CommentsAndBlankLinesAroundIndicatorsComeBack) {
         "a:\n  b # c\nd: e\n",
         "key:  # note\n  value\n",
         "key: # c1\n  v # c2\n",
+        // An empty value whose properties stand on the colon's line.
+        "a: &x # c\n",
+        "a: !t # c\nb: 1\n",
         // A last line without a break of its own.
         "...",
         "a\n...\n...",

@@ -321,7 +321,7 @@ Eol Emitter::node(NodeIndex index, const NodeContext& ctx) {
             if (!head_done) props_written = head(n, ctx.indent, ctx.first, ctx.aligned, true, ctx.min_col);
             write_eol();
         } else if (aligned && ctx.after_colon && w.in_step && !raw_block_scalar &&
-                   (n.line > w.line || (!before_done && !trivia.before.empty()))) {
+                   (first_position(n).line > w.line || (!before_done && !trivia.before.empty()))) {
             // The comment after the colon, above the lines the value or its
             // `before` trivia stand on.
             write_eol();
