@@ -204,14 +204,14 @@ void Loader::later_node_trivia(Node& node) {
 // and the cursors stay where they were.
 bool Loader::placed_at_later_token(const Event& ev) const {
     if (ev.style != brackle_scanner::ScalarStyle::Plain || !ev.value.empty()) return false;
-    const std::string_view span = between(at(ev.span.start), at(ev.span.end));
-    if (!frames_.empty()) {
-        const Frame& frame = frames_.back();
-        if (frame.flow || frame.is_sequence) return false;
-        // A value placed at its own `:` stands there.
-        if (frame.pending_key && span.starts_with(':')) return false;
-    }
-    return span.empty() || !text::all_white_space(span);
+    if (frames_.empty()) return true;
+    const Frame& frame = frames_.back();
+    if (frame.flow || frame.is_sequence) return false;
+    // A value placed at its own `:` stands there, and so does the empty key
+    // of an entry that begins with its `:`.
+    const std::size_t b = ev.span.start.byte;
+    const bool at_colon = b < text_.size() && text_[b] == ':';
+    return !at_colon || (!frame.pending_key && explicit_key_before(at(ev.span.start)));
 }
 
 // Adds a node whose text starts at `span` to the arena, lets `fill` set

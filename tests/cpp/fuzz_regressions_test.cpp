@@ -222,6 +222,10 @@ TEST(FuzzRegressions, TriviaAroundAnEmptyNodeStayWhereTheyStood) {
         "x:\n  ? # c\n    a\n",
         "? # c\n  - a\n",
         "--- !a # c\n",
+        // An empty key written as its `:` stands at that colon.
+        ":\n\n:",
+        "a: 1\n\n: b\n",
+        ": a\n# c\n: b\n",
     });
 }
 
