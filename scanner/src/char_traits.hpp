@@ -3,7 +3,10 @@
 #pragma once
 
 #include <array>
+#include <bit>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -123,40 +126,72 @@ inline void append_utf8(std::string& out, char32_t c) {
     }
 }
 
-// Whether `s` is well-formed UTF-8: no stray or missing continuation bytes,
-// no overlong forms, no surrogates, nothing above U+10FFFF. The scanner
-// reads UTF-8 text (a Python str always is); callers that start from raw
-// bytes check them with this first.
-inline bool is_valid_utf8(std::string_view s) {
-    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-    const auto* end = p + s.size();
-    while (p < end) {
-        const unsigned char lead = *p;
-        if (lead < 0x80) {
-            ++p;
-            continue;
+// The offset of the first byte of `s` that does not start a well-formed
+// UTF-8 character (a stray continuation byte, a lead byte that no character
+// starts with, an overlong form, a surrogate, a code point above U+10FFFF, or
+// a sequence cut short by another byte or by the end), or `s.size()` when
+// all of `s` is well-formed. The scanner runs this once over its whole text,
+// so ASCII, which most YAML is, goes eight bytes at a time.
+inline std::size_t first_invalid_utf8(std::string_view s) {
+    const auto* const begin = reinterpret_cast<const unsigned char*>(s.data());
+    const auto* const end = begin + s.size();
+    const auto* p = begin;
+    const auto at = [&] { return static_cast<std::size_t>(p - begin); };
+    constexpr std::uint64_t high_bits = 0x8080808080808080ull;
+    while (p != end) {
+        // ASCII: eight bytes at a time up to the first byte with its high
+        // bit set, byte by byte in the last few.
+        while (end - p >= 8) {
+            std::uint64_t word;
+            std::memcpy(&word, p, 8);
+            const std::uint64_t high = word & high_bits;
+            if (high != 0) {
+                if constexpr (std::endian::native == std::endian::little) {
+                    p += std::countr_zero(high) >> 3;
+                } else {
+                    p += std::countl_zero(high) >> 3;
+                }
+                break;
+            }
+            p += 8;
         }
-        std::size_t width;
-        char32_t min;
-        char32_t c;
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            width = 2, min = 0x80, c = lead & 0x1F;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            width = 3, min = 0x800, c = lead & 0x0F;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            width = 4, min = 0x10000, c = lead & 0x07;
-        } else {
-            return false;
+        while (p != end && *p < 0x80) ++p;
+        // The characters beyond ASCII up to the next ASCII byte.
+        while (p != end && *p >= 0x80) {
+            const unsigned char lead = *p;
+            if (lead >= 0xC2 && lead <= 0xDF) {
+                if (end - p < 2 || (p[1] & 0xC0) != 0x80) return at();
+                p += 2;
+                continue;
+            }
+            // The range the first continuation byte must fall in: the narrower
+            // ones rule out overlong forms (after E0 and F0), surrogates
+            // (after ED) and code points above U+10FFFF (after F4).
+            std::ptrdiff_t width;
+            unsigned char low = 0x80;
+            unsigned char high = 0xBF;
+            if (lead >= 0xE0 && lead <= 0xEF) {
+                width = 3;
+                if (lead == 0xE0) low = 0xA0;
+                if (lead == 0xED) high = 0x9F;
+            } else if (lead >= 0xF0 && lead <= 0xF4) {
+                width = 4;
+                if (lead == 0xF0) low = 0x90;
+                if (lead == 0xF4) high = 0x8F;
+            } else {
+                return at();
+            }
+            if (end - p < width || p[1] < low || p[1] > high) return at();
+            for (std::ptrdiff_t i = 2; i < width; ++i) {
+                if ((p[i] & 0xC0) != 0x80) return at();
+            }
+            p += width;
         }
-        if (static_cast<std::size_t>(end - p) < width) return false;
-        for (std::size_t i = 1; i < width; ++i) {
-            if ((p[i] & 0xC0) != 0x80) return false;
-            c = (c << 6) | (p[i] & 0x3F);
-        }
-        if (c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return false;
-        p += width;
     }
-    return true;
+    return s.size();
 }
+
+// Whether `s` is well-formed UTF-8 (see `first_invalid_utf8`).
+inline bool is_valid_utf8(std::string_view s) { return first_invalid_utf8(s) == s.size(); }
 
 }  // namespace brackle_scanner

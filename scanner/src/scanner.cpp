@@ -5,7 +5,40 @@
 
 namespace brackle_scanner {
 
-Scanner::Scanner(std::string_view text) : input_(text) {}
+namespace {
+
+// The mark of byte `offset` of `text`, whose bytes before it are valid UTF-8,
+// counted as the scanner counts: characters by the bytes that start them,
+// and a line for each LF, CR LF or lone CR.
+SourceMark mark_at_byte(std::string_view text, std::size_t offset) {
+    SourceMark mark;
+    for (std::size_t i = 0; i < offset; ++i) {
+        const auto b = static_cast<unsigned char>(text[i]);
+        if (!starts_char(b)) continue;
+        ++mark.index;
+        // The CR of a CR LF is a character of its own; the LF ends the line.
+        if (b == '\r' && i + 1 < offset && text[i + 1] == '\n') continue;
+        if (b == '\n' || b == '\r') {
+            ++mark.line;
+            mark.col = 0;
+        } else {
+            ++mark.col;
+        }
+    }
+    mark.byte = offset;
+    return mark;
+}
+
+}  // namespace
+
+// The token families read their text as UTF-8 (a lead byte gives a
+// character's length), so text that is not UTF-8 is refused here, whole,
+// before any token: no token ever holds such bytes, and the one check costs
+// far less than checking inside every run of characters.
+Scanner::Scanner(std::string_view text) : input_(text) {
+    const std::size_t bad = first_invalid_utf8(text);
+    if (bad != text.size()) fail(mark_at_byte(text, bad), not_utf8_message);
+}
 
 bool Scanner::fail(SourceMark mark, std::string_view message) {
     if (!error_) error_ = ScanError::new_str(mark, message);

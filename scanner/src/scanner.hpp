@@ -26,6 +26,9 @@ enum class Delivery : std::uint8_t {
     Error,  // `error()` holds the first error; every later request repeats it
 };
 
+// The error of a text that is not valid UTF-8.
+inline constexpr std::string_view not_utf8_message = "found bytes that are not valid UTF-8";
+
 // Most flow collections that may be open at once.
 inline constexpr unsigned max_flow_level = 255;
 // A simple key whose `:` is not found within this many characters is no key.
@@ -33,6 +36,9 @@ inline constexpr std::size_t max_simple_key_length = 1024;
 
 class Scanner {
 public:
+    // Any bytes may be given: text that is not valid UTF-8 gives no tokens,
+    // only the error `not_utf8_message` at its first bad byte, from the
+    // first request on.
     explicit Scanner(std::string_view text);
 
     // The next token, moved into `out`.

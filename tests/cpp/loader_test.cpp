@@ -232,6 +232,24 @@ TEST(LoaderErrors, CarryTheMessageCharacterIndexAndZeroBasedPosition) {
         load_error);
 }
 
+// Bytes that are not UTF-8 are a fault of the input, not a broken invariant:
+// the scanner's error, at the first bad byte, ends the load.
+TEST(LoaderErrors, TextThatIsNotUtf8FailsAtItsFirstBadByte) {
+    expect_rendered(
+        {
+            {"a: 1\nb: \xC0\x80", "found bytes that are not valid UTF-8 @ 8 1:3"},
+            {"\xC3\xA9: \xED\xA0\x80", "found bytes that are not valid UTF-8 @ 3 0:3"},
+            {"a: |\n  x\n  \xF4\x90\x80\x80\n", "found bytes that are not valid UTF-8 @ 11 2:2"},
+            // Counted after a leading byte-order mark, as every error is.
+            {"\xEF\xBB\xBF"
+             "a: \x80",
+             "found bytes that are not valid UTF-8 @ 3 0:3"},
+            // Documents before the bad byte are dropped with it.
+            {"a\n---\nb\n---\n\xFF", "found bytes that are not valid UTF-8 @ 12 4:0"},
+        },
+        load_error);
+}
+
 TEST(LoaderDocuments, AnEmptySourceIsOneEmptyDocument) {
     const std::vector<Document> docs = load("");
     ASSERT_EQ(docs.size(), 1u);

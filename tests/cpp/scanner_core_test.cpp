@@ -385,5 +385,88 @@ TEST(ScanErrors, CommentInterceptAllowsWhatCannotContinueTheScalar) {
     }
 }
 
+// Text that is not UTF-8 gives no token at all, only one error at the first
+// byte that does not start a well-formed character, counted as the scanner
+// counts positions, and the same error on every later request.
+TEST(Utf8, TextThatIsNotUtf8GivesOnlyAnErrorAtItsFirstBadByte) {
+    const struct {
+        std::string_view name;
+        std::string input;
+        std::string_view mark;  // index:line:col
+        std::size_t byte;
+    } cases[] = {
+        {"stray continuation byte", "a: \x80", "3:1:3", 3},
+        {"continuation byte after a whole character", "\xC3\xA9\xBF", "1:1:1", 2},
+        {"overlong two bytes", "k: \xC0\x80", "3:1:3", 3},
+        {"overlong three bytes", "- \xE0\x80\x80", "2:1:2", 2},
+        {"overlong four bytes", "- \xF0\x8F\xBF\xBF", "2:1:2", 2},
+        {"surrogate", "x\n\xED\xA0\x80", "2:2:0", 2},
+        {"above U+10FFFF", "[\xF4\x90\x80\x80]", "1:1:1", 1},
+        {"byte no character starts with", "a\xF5", "1:1:1", 1},
+        {"truncated at the end", "a: \xE2\x82", "3:1:3", 3},
+        {"truncated by an ASCII byte", "\xE2\x82: b", "0:1:0", 0},
+        {"truncated byte-order mark", "\xEF\xBB", "0:1:0", 0},
+        {"lead bytes only", "\xF0\xF0 \xC3\xC3", "0:1:0", 0},
+        {"in a block scalar's indentation", ">\n \xC0\n", "3:2:1", 3},
+        {"in a block scalar's content", "|\n  ok\n  \xF0\x9F\n", "9:3:2", 9},
+        {"in a single-quoted scalar", "'a\xFF'", "2:1:2", 2},
+        {"in a double-quoted scalar", "\"\xE2\x82\xAC\xE2\x82\"", "2:1:2", 4},
+        {"in a comment", "a # \xC3\n", "4:1:4", 4},
+        {"in a tag", "!a\xE2", "2:1:2", 2},
+        {"after a NUL", std::string("a\0\xC0", 3), "2:1:2", 2},
+        {"after LF, CR LF and lone CR", "a\nb\r\nc\r\x80", "7:4:0", 7},
+        {"after multi-byte characters", "\xC3\xA9\xE2\x82\xAC: \x80", "4:1:4", 7},
+        {"after the first words of ASCII", "key: value # comment\n- \xC0", "23:2:2", 23},
+        {"in a second document", "a\n---\n" + std::string(100, 'b') + "\xFF", "106:3:100", 106},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Scanner s(c.input);
+        Token t;
+        ASSERT_EQ(s.next_token(t), Delivery::Error);
+        const ScanError first = s.error();
+        EXPECT_EQ(first.info, "found bytes that are not valid UTF-8");
+        EXPECT_EQ(mark_str(first.mark), c.mark);
+        EXPECT_EQ(first.mark.byte, c.byte);
+        for (int i = 0; i < 2; ++i) {
+            ASSERT_EQ(s.next_token(t), Delivery::Error);
+            EXPECT_EQ(s.error(), first);
+        }
+    }
+}
+
+// The text ends where the caller's view ends, whatever bytes follow it in
+// memory: a character cut there is bad even when the next bytes would finish it.
+TEST(Utf8, ACharacterCutByTheEndOfTheViewIsBad) {
+    const std::string_view buffer = "a: \xF0\x9F\x98\x80";
+    for (std::size_t cut = 4; cut < buffer.size(); ++cut) {
+        SCOPED_TRACE(cut);
+        Scanner s(buffer.substr(0, cut));
+        Token t;
+        ASSERT_EQ(s.next_token(t), Delivery::Error);
+        EXPECT_EQ(mark_str(s.error().mark), "3:1:3");
+    }
+}
+
+// The first and last characters of each UTF-8 length, and those next to the
+// surrogates, are text like any other.
+TEST(Utf8, CharactersAtTheEdgesOfEachLengthAreText) {
+    for (const std::string_view c : {
+             "\x7F"sv,
+             "\xC2\x80"sv,
+             "\xDF\xBF"sv,
+             "\xE0\xA0\x80"sv,
+             "\xED\x9F\xBF"sv,
+             "\xEE\x80\x80"sv,
+             "\xEF\xBF\xBF"sv,
+             "\xF0\x90\x80\x80"sv,
+             "\xF4\x8F\xBF\xBF"sv,
+         }) {
+        const std::string text = "a" + std::string(c) + ": b";
+        SCOPED_TRACE(escape(text));
+        EXPECT_EQ(scalars(text), "Scalar(a" + escape(c) + ") Scalar(b)");
+    }
+}
+
 }  // namespace
 }  // namespace brackle_test

@@ -161,26 +161,5 @@ TEST(HostileInput, EveryInputEndsInTokensOrAnError) {
     EXPECT_EQ(scan(std::string(1 << 20, 'a')).tokens.at(1).value.size(), std::size_t{1} << 20);
 }
 
-// Text from the host language is valid UTF-8, so positions in broken text
-// have no defined meaning; the scan must still end, inside the text.
-TEST(HostileInput, BrokenUtf8EndsInTokensOrAnError) {
-    const std::pair<std::string_view, std::string_view> cases[] = {
-        {"truncated at the end", "a: \xC3"},
-        {"truncated in a key", "\xE2\x82: \xF0\x9F\x98"},
-        {"truncated in quotes", "\"\xF0\x9F"},
-        {"truncated in a comment", "# \xF0"},
-        {"truncated in a tag", "!a\xE2"},
-        {"truncated block scalar", "|\n  \xF0\x9F"},
-        {"stray continuation bytes", "\x80\x81: [\xBF]"},
-        {"lead bytes only", "\xF0\xF0\xF0 \xC3\xC3"},
-    };
-    for (const auto& [name, text] : cases) {
-        SCOPED_TRACE(name);
-        check_terminates(text);
-        const ScanResult r = scan(text, token_limit(text));
-        for (const auto& t : r.tokens) EXPECT_LE(t.span.end.index, text.size());
-    }
-}
-
 }  // namespace
 }  // namespace brackle_test
