@@ -1,7 +1,7 @@
 // Fuzz target: the scanner hands out tokens until StreamEnd or an error,
 // whatever the bytes, and repeats the error once it has stopped on one.
-// Bytes that are not valid UTF-8 give that error before any token; valid
-// text never gives it.
+// Bytes that are not valid UTF-8 (before the NUL that ends the stream, if
+// any) give that error before any token; valid text never gives it.
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string_view text = brackle_fuzz::bytes(data, size);
     // The loader drops a byte order mark before it scans; the scanner does not expect one.
     if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
-    const bool utf8 = brackle_scanner::is_valid_utf8(text);
+    const bool utf8 = brackle_scanner::is_valid_utf8(text.substr(0, text.find('\0')));
     brackle_scanner::Scanner scanner(text);
     brackle_scanner::Token token;
     Delivery delivery;

@@ -34,10 +34,12 @@ SourceMark mark_at_byte(std::string_view text, std::size_t offset) {
 // The token families read their text as UTF-8 (a lead byte gives a
 // character's length), so text that is not UTF-8 is refused here, whole,
 // before any token: no token ever holds such bytes, and the one check costs
-// far less than checking inside every run of characters.
+// far less than checking inside every run of characters. A NUL ends the
+// stream, so the bytes after one are never read and not checked.
 Scanner::Scanner(std::string_view text) : input_(text) {
-    const std::size_t bad = first_invalid_utf8(text);
-    if (bad != text.size()) fail(mark_at_byte(text, bad), not_utf8_message);
+    const std::string_view read = text.substr(0, text.find('\0'));
+    const std::size_t bad = first_invalid_utf8(read);
+    if (bad != read.size()) fail(mark_at_byte(text, bad), not_utf8_message);
 }
 
 bool Scanner::fail(SourceMark mark, std::string_view message) {

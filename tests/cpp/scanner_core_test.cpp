@@ -413,7 +413,7 @@ TEST(Utf8, TextThatIsNotUtf8GivesOnlyAnErrorAtItsFirstBadByte) {
         {"in a double-quoted scalar", "\"\xE2\x82\xAC\xE2\x82\"", "2:1:2", 4},
         {"in a comment", "a # \xC3\n", "4:1:4", 4},
         {"in a tag", "!a\xE2", "2:1:2", 2},
-        {"after a NUL", std::string("a\0\xC0", 3), "2:1:2", 2},
+        {"before a NUL", std::string("a\xC0\0b", 4), "1:1:1", 1},
         {"after LF, CR LF and lone CR", "a\nb\r\nc\r\x80", "7:4:0", 7},
         {"after multi-byte characters", "\xC3\xA9\xE2\x82\xAC: \x80", "4:1:4", 7},
         {"after the first words of ASCII", "key: value # comment\n- \xC0", "23:2:2", 23},
@@ -433,6 +433,16 @@ TEST(Utf8, TextThatIsNotUtf8GivesOnlyAnErrorAtItsFirstBadByte) {
             EXPECT_EQ(s.error(), first);
         }
     }
+}
+
+// A NUL ends the stream: the bytes after it are never read, so they are
+// not checked either, as the loader's view of the text ends there too.
+TEST(Utf8, BytesAfterANulAreNotChecked) {
+    Scanner s(std::string_view("a\0\xC0", 3));
+    Token t;
+    Delivery d;
+    while ((d = s.next_token(t)) == Delivery::Token) {}
+    EXPECT_EQ(d, Delivery::End);
 }
 
 // The text ends where the caller's view ends, whatever bytes follow it in
