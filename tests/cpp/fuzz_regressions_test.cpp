@@ -296,5 +296,17 @@ TEST(FuzzRegressions, WhiteSpaceAfterTheLastCommentEndsTheStreamAsWritten) {
     });
 }
 
+TEST(FuzzRegressions, AFlowKeyWithoutValueKeepsTheCommaAndCommentAfterIt) {
+    // The comma and the comment stood in the gap before the absent value;
+    // without them `{q\n r}` would read as the one key `q r`.
+    expect_round_trips({
+        "{q, # c\n r}",
+        "{q, # c\n}",
+        "{q, #\n}",
+        "[{q, # c\n r}]",
+        "{a: 1, q, # c\n r: 2}",
+    });
+}
+
 }  // namespace
 }  // namespace brackle_test

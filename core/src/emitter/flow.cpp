@@ -153,7 +153,12 @@ Eol Emitter::flow_items(const Node& n, std::uint32_t indent, bool aligned, bool 
             const std::span<const Trivia> inner =
                 i == 0 ? std::span<const Trivia>(trivia.inner) : std::span<const Trivia>();
             gather({inner, child.trivia.get().before});
-            const Echo echo = echo_gap(sep(i), broken, i == 0 ? &trivia.eol : &no_trailing);
+            // After a key written alone, the comma may stand in the gap
+            // before its value, which is written only when echoed: when it
+            // was not, this gap alone would lose it.
+            const bool owed = i > 0 && key_alone && !value_gap_echoed;
+            const Echo echo = owed ? Echo::NotEchoed
+                                   : echo_gap(sep(i), broken, i == 0 ? &trivia.eol : &no_trailing);
             if (echo != Echo::NotEchoed) {
                 before_done_ = index;
                 deferred = nullptr;
@@ -162,9 +167,6 @@ Eol Emitter::flow_items(const Node& n, std::uint32_t indent, bool aligned, bool 
                 run_trivia(trivia.inner);
             } else {
                 const std::string* stored_sep = sep(i);
-                // After a key written alone, the comma may stand in the gap
-                // before its value, which is written only when echoed.
-                const bool owed = key_alone && !value_gap_echoed;
                 if (!stored_sep || owed || stored_sep->find(',') != std::string::npos) {
                     if (w.break_due) w.end_line();
                     w.push(",");
@@ -215,7 +217,11 @@ Eol Emitter::flow_items(const Node& n, std::uint32_t indent, bool aligned, bool 
             }
         }
 
-        if (is_value && key_alone) continue;
+        if (is_value && key_alone) {
+            // The value is not written; its comment still is, after the comma.
+            deferred = &child.trivia.get().eol;
+            continue;
+        }
         const Eol r = node(index, ctx);
         if (r == Eol::Failed) return Eol::Failed;
         deferred = ctx.defer_eol && r != Eol::Written ? &child.trivia.get().eol : nullptr;
@@ -224,10 +230,12 @@ Eol Emitter::flow_items(const Node& n, std::uint32_t indent, bool aligned, bool 
     gather({});
     const std::string* closing = single_pair ? nullptr : sep(count);
     // An echoed closing text already stands as it did before the bracket.
-    const bool closing_echoed = echo_gap(closing, broken, &no_trailing) != Echo::NotEchoed;
+    const bool owed = key_alone && !value_gap_echoed;
+    const bool closing_echoed =
+        !owed && echo_gap(closing, broken, &no_trailing) != Echo::NotEchoed;
     if (!closing_echoed) {
-        const bool trailing_comma = closing ? closing->find(',') != std::string::npos
-                                            : braces && count > 0 && w.line > open_line;
+        const bool trailing_comma = owed || (closing ? closing->find(',') != std::string::npos
+                                                     : braces && count > 0 && w.line > open_line);
         if (trailing_comma) {
             if (w.break_due) w.end_line();
             w.push(",");
