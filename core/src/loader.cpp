@@ -171,11 +171,31 @@ bool Loader::scalar(Event& ev) {
         const std::optional<NodeIndex> placed = last_placed_;
         place(index);
         if (placed) last_placed_ = placed;
+        // Its content ends with its `?` or properties.
+        content_end_ = last_token_end(content_end_, start);
         return true;
     }
     place(index);
     advance(ev.span, has_raw);
     return true;
+}
+
+// The end of the last indicator or property between `from` and `to`
+// (comments skipped), or `from` when there is none.
+Loader::At Loader::last_token_end(At from, At to) const {
+    At end = from;
+    for (At here = from; here.byte < to.byte;) {
+        const char c = text_[here.byte];
+        if (c == '#') {
+            step_within_line(here, text::comment_end(text_, here.byte));
+        } else if (c == ' ' || c == '\t' || c == '\n' || c == '\r') {
+            step(here);
+        } else {
+            step(here);
+            end = here;
+        }
+    }
+    return end;
 }
 
 // The trivia of an empty scalar placed at a later token: the pending

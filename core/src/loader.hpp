@@ -230,6 +230,7 @@ private:
     bool scalar(Event& ev);
     bool placed_at_later_token(const Event& ev) const;
     void later_node_trivia(Node& node);
+    At last_token_end(At from, At to) const;
     bool alias(Event& ev);
     template <class Fill>
     bool new_node(const Span& span, NodeIndex& index, bool takes_pending, Fill&& fill);

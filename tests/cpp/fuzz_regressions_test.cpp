@@ -226,6 +226,9 @@ TEST(FuzzRegressions, TriviaAroundAnEmptyNodeStayWhereTheyStood) {
         ":\n\n:",
         "a: 1\n\n: b\n",
         ": a\n# c\n: b\n",
+        // The next key after an empty one is read from after its `?`.
+        "?\nb: c\n",
+        "? \nb:",
     });
 }
 
