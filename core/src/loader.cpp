@@ -171,8 +171,11 @@ bool Loader::scalar(Event& ev) {
         const std::optional<NodeIndex> placed = last_placed_;
         place(index);
         if (placed) last_placed_ = placed;
-        // Its content ends with its `?` or properties.
+        // Its content, and so its span, ends with its `?` or properties.
         content_end_ = last_token_end(content_end_, start);
+        NodeSpan& span = spans_[index];
+        span.start = span.end = content_end_;
+        span.end_line = content_end_.pos.line + 1;
         return true;
     }
     place(index);

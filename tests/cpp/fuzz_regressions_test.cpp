@@ -296,6 +296,10 @@ TEST(FuzzRegressions, WhiteSpaceAfterTheLastCommentEndsTheStreamAsWritten) {
         "# c\n\n  ",
         "a: 1 # x\n ",
         "- a\n  # c\n  ",
+        // ... and after the properties or `?` of an empty node.
+        "!\n ",
+        "&c\n ",
+        "?\n ",
     });
 }
 
