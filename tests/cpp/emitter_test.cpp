@@ -281,6 +281,10 @@ TEST(EmitIdentity, CommentsAndBlankLinesAroundIndicatorsComeBack) {
         "a:\n  b # c\nd: e\n",
         "key:  # note\n  value\n",
         "key: # c1\n  v # c2\n",
+        // Blanks after a block scalar's header.
+        "a: > \n  x\n",
+        "- |\t\n\n  x\n",
+        "> \n-",
         // An empty value whose properties stand on the colon's line.
         "a: &x # c\n",
         "a: !t # c\nb: 1\n",

@@ -653,6 +653,9 @@ void Emitter::block_scalar(const Node& n, std::string_view text, const std::vect
     w.push(header);
     if (n.trivia.get().eol && !eol_written) write_comment(*n.trivia.get().eol);
     if (header_comment_) write_comment(*std::exchange(header_comment_, nullptr));
+    // The body begins with the header line's break: blanks that the source
+    // had at the end of that line come first.
+    if (!body.empty()) w.line_tail();
     if (trivia) {
         for (const Trivia& t : *trivia) {
             if (const auto* blank = std::get_if<Blank>(&t)) {
