@@ -528,15 +528,17 @@ void Loader::scalar_raw(const Event& ev, At header, std::optional<std::string>& 
 // The gap text from `from`: white space, `,`, `:` and `?`, each comment
 // replaced by a lone `#` (its line break kept). Returns the text and where
 // the scan stopped.
-std::pair<std::string, Loader::At> Loader::separation(At from, std::optional<At> to) const {
+std::pair<std::string, Loader::At> Loader::separation(At from, std::optional<At> to,
+                                                     bool to_comma) const {
     std::string gap;
     At here = from;
     const std::size_t limit = to ? to->index : std::numeric_limits<std::size_t>::max();
     while (here.byte < text_.size() && here.index < limit) {
+        if (to_comma && text_[here.byte] == ',') break;
         // A run of ASCII separators, the usual gap, is taken at once.
         const std::size_t run = here.byte;
         while (here.byte < text_.size() && here.index < limit &&
-               is_ascii_separator(text_[here.byte])) {
+               is_ascii_separator(text_[here.byte]) && !(to_comma && text_[here.byte] == ',')) {
             if (text_[here.byte] == '\n') {
                 ++here.pos.line;
                 here.pos.col = 0;
@@ -637,7 +639,8 @@ void Loader::compute_flow_seps(const Frame& frame, Node& node) {
             const std::optional<At> limit = next_full < items.size()
                                                 ? std::optional<At>(spans_[items[next_full]].start)
                                                 : std::nullopt;
-            auto [gap, stop] = separation(point, limit);
+            // A pair without braces ends at a comma: it is the sequence's.
+            auto [gap, stop] = separation(point, limit, !bracket);
             seps.push_back(std::move(gap));
             point = past_properties(stop, property_count(document_.nodes[item]));
         } else {

@@ -275,6 +275,9 @@ TEST(FuzzRegressions, TheGapAfterAFlowKeyWithoutValueStopsAtTheNextItem) {
         "{y,\x0c}",
         "{u,\u2028}",
         "{a, b: c, ? , :d}",
+        // A pair without braces ends at the sequence's comma.
+        "- [? ,c]",
+        "- [:,r]",
     });
 }
 
