@@ -583,7 +583,9 @@ NodeTag Loader::node_tag(brackle_scanner::Tag&& tag) const {
         out.handle = "!";
     } else if (const auto d = std::find_if(
                    document_.tag_directives.begin(), document_.tag_directives.end(),
-                   [&](const TagDirective& t) { return names_prefix(t.prefix, tag.handle); });
+                   [&](const TagDirective& t) {
+                       return !t.prefix.empty() && names_prefix(t.prefix, tag.handle);
+                   });
                d != document_.tag_directives.end()) {
         out.handle = d->handle;
     } else if (tag.handle == brackle_scanner::standard_tag_prefix) {

@@ -209,7 +209,9 @@ TEST(EmitTags, TagsWrittenWithEscapesReadBackAsTheSameTag) {
     // whose prefix no handle names is written whole in verbatim form.
     for (const std::string_view input :
          {"%TAG !e! tag:e%2C:\n--- !e!x%21 a\n", "%TAG !e! tag:e:\n--- !e!a%20b x\n",
-          "!<tag:a%20b> x\n", "!<tag:a%25b> x\n"}) {
+          "!<tag:a%20b> x\n", "!<tag:a%25b> x\n",
+          // A directive line the loader reads with no prefix names no tag.
+          "%TAG !!m,\n---\n!"}) {
         SCOPED_TRACE(input);
         EXPECT_EQ(round_trip(std::string(input)), input);
     }
