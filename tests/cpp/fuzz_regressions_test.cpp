@@ -318,5 +318,15 @@ TEST(FuzzRegressions, AFlowKeyWithoutValueKeepsTheCommaAndCommentAfterIt) {
     });
 }
 
+TEST(FuzzRegressions, AMultiLineScalarMovedRightOfItsColumnIsNotWrittenFromItsSource) {
+    // A sequence offset moves the item right; the source's continuation line
+    // would then stand left of it.
+    expect_round_trips({
+        ":\n- -r\n -",
+        "a:\n- -r\n -",
+        ":\n- --\n }",
+    });
+}
+
 }  // namespace
 }  // namespace brackle_test

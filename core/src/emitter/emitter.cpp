@@ -464,8 +464,12 @@ Eol Emitter::scalar(const Node& n, const NodeContext& ctx, std::uint32_t own_ind
 bool Emitter::raw_usable(const Node& n, const NodeContext& ctx, bool aligned) const {
     const auto& raw = n.raw();
     if (!raw) return false;
-    // In step, the raw text stands where it stood in the source.
-    if (aligned && writer_.in_step) return true;
+    // In step, the raw text stands where it stood in the source, its
+    // continuation lines too, unless the node has to move right of its column.
+    if (aligned && writer_.in_step &&
+        (ctx.min_col <= n.col || raw->find_first_of("\r\n") == std::string::npos)) {
+        return true;
+    }
     // Elsewhere it must still read back the same: no block scalar inside a
     // flow collection, no plain text that a flow collection would cut, and
     // continuation lines indented at least as far as the node's children.
