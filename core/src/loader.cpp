@@ -171,11 +171,15 @@ bool Loader::scalar(Event& ev) {
         const std::optional<NodeIndex> placed = last_placed_;
         place(index);
         if (placed) last_placed_ = placed;
-        // Its content, and so its span, ends with its `?` or properties.
+        // Its content, and so its span and its position, end with its `?`
+        // or properties.
         content_end_ = last_token_end(content_end_, start);
         NodeSpan& span = spans_[index];
         span.start = span.end = content_end_;
         span.end_line = content_end_.pos.line + 1;
+        Node& node = document_.nodes[index];
+        node.line = content_end_.pos.line;
+        node.col = content_end_.pos.col;
         return true;
     }
     place(index);

@@ -226,6 +226,9 @@ TEST(FuzzRegressions, TriviaAroundAnEmptyNodeStayWhereTheyStood) {
         ":\n\n:",
         "a: 1\n\n: b\n",
         ": a\n# c\n: b\n",
+        // An empty node stands after its `?`: a nested one on that line too.
+        "? ?\n",
+        "- ? # c\n",
         // The next key after an empty one is read from after its `?`.
         "?\nb: c\n",
         "? \nb:",
