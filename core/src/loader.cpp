@@ -193,7 +193,8 @@ Loader::At Loader::last_token_end(At from, At to) const {
     At end = from;
     for (At here = from; here.byte < to.byte;) {
         const char c = text_[here.byte];
-        if (c == '#') {
+        const char before = here.byte > 0 ? text_[here.byte - 1] : '\n';
+        if (c == '#' && (before == ' ' || before == '\t' || before == '\n' || before == '\r')) {
             step_within_line(here, text::comment_end(text_, here.byte));
         } else if (c == ' ' || c == '\t' || c == '\n' || c == '\r') {
             step(here);
