@@ -229,6 +229,7 @@ TEST(FuzzRegressions, TriviaAroundAnEmptyNodeStayWhereTheyStood) {
         // An empty node stands after its `?`: a nested one on that line too.
         "? ?\n",
         "- ? # c\n",
+        "? !a#b # c\n",
         // The next key after an empty one is read from after its `?`.
         "?\nb: c\n",
         "? \nb:",
