@@ -150,6 +150,10 @@ TEST(EmitStream, MarkersFollowTheOptionsAndTheDocuments) {
         // Nothing may follow `...` on its line.
         {"a\n...\nb: 1\n", [](EmitOptions& o) { o.default_flow_style = true; },
          "a\n...\n{b: 1}\n"},
+        // Directives after a document need its `...` even when not asked
+        // for: they would read as its content.
+        {"a\n...\n%YAML 1.2\n--- b\n", [](EmitOptions& o) { o.explicit_end = false; },
+         "a\n...\n%YAML 1.2\n--- b\n"},
     };
     for (const Case& c : cases) {
         EmitOptions options;

@@ -92,6 +92,12 @@ bool has_directive_line(std::string_view text) {
     return false;
 }
 
+// A document that holds `%YAML` or `%TAG` directives.
+bool has_directives(const Document& doc) {
+    return doc.version || !doc.tag_directives.empty() ||
+           (doc.directives_raw && has_directive_line(doc.directives_raw->first));
+}
+
 }  // namespace
 
 std::string EmitError::message() const {
@@ -148,10 +154,7 @@ bool Emitter::stream(std::span<const Document> documents) {
 }
 
 bool Emitter::start_marker_due(const Document& doc, bool first_doc) const {
-    if (doc.version || !doc.tag_directives.empty() ||
-        (doc.directives_raw && has_directive_line(doc.directives_raw->first))) {
-        return true;
-    }
+    if (has_directives(doc)) return true;
     // A document without a root holds only trivia (a stream of comments): a
     // marker would turn it into a document with a null in it.
     if (!doc.root) return false;
@@ -162,6 +165,13 @@ bool Emitter::start_marker_due(const Document& doc, bool first_doc) const {
 void Emitter::document(const Document& doc, bool first_doc) {
     doc_ = &doc;
     Writer& w = writer_;
+    // Directives after a document that did not end with `...` would read
+    // as its content: the marker is written first.
+    if (!first_doc && !previous_ended_ && has_directives(doc)) {
+        w.end_line();
+        w.push("...");
+        previous_ended_ = true;
+    }
     // Nothing may follow `...` on its line.
     if (!first_doc && previous_ended_) w.end_line();
 
