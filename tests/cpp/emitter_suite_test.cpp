@@ -17,7 +17,7 @@
 #include "bench/generator.hpp"
 #include "core/src/emitter/emitter.hpp"
 #include "core/src/loader.hpp"
-#include "scanner/src/parser.hpp"
+#include "tests/cpp/data_events.hpp"
 #include "tests/cpp/emit_option_sets.hpp"
 #include "tests/cpp/suite_util.hpp"
 
@@ -50,43 +50,6 @@ std::string first_byte_difference(const std::string& expected, const std::string
     return "first difference at byte " + std::to_string(i) + " of " +
            std::to_string(expected.size()) + " (output has " + std::to_string(actual.size()) +
            ")";
-}
-
-// The events of `text` as they bear on its data: kinds, anchors, tags and
-// values, one line each; no styles, markers or comments. Ends with an
-// `error` line when the text does not parse.
-std::vector<std::string> data_events(const std::string& text) {
-    using brackle_scanner::EventType;
-    std::string_view source = text;
-    if (source.starts_with("\xEF\xBB\xBF")) source.remove_prefix(3);
-    brackle_scanner::Parser parser(source);
-    brackle_scanner::Event ev;
-    std::vector<std::string> out;
-    do {
-        if (!parser.next_event(ev)) {
-            out.push_back("error " + parser.error().info);
-            break;
-        }
-        std::string line;
-        switch (ev.type) {
-            case EventType::StreamStart: line = "+STR"; break;
-            case EventType::StreamEnd: line = "-STR"; break;
-            case EventType::DocumentStart: line = "+DOC"; break;
-            case EventType::DocumentEnd: line = "-DOC"; break;
-            case EventType::MappingStart: line = "+MAP"; break;
-            case EventType::MappingEnd: line = "-MAP"; break;
-            case EventType::SequenceStart: line = "+SEQ"; break;
-            case EventType::SequenceEnd: line = "-SEQ"; break;
-            case EventType::Scalar: line = "=VAL"; break;
-            case EventType::Alias: line = "=ALI"; break;
-            case EventType::Comment: continue;
-        }
-        if (ev.anchor) line += (ev.type == EventType::Alias ? " *" : " &") + *ev.anchor;
-        if (ev.tag) line += " <" + ev.tag->handle + ev.tag->suffix + ">";
-        if (ev.type == EventType::Scalar) line += " :" + ev.value;
-        out.push_back(std::move(line));
-    } while (ev.type != EventType::StreamEnd);
-    return out;
 }
 
 std::vector<SuiteCase> valid_cases() {

@@ -11,7 +11,7 @@
 
 #include "core/src/emitter/emitter.hpp"
 #include "core/src/loader.hpp"
-#include "scanner/src/parser.hpp"
+#include "tests/cpp/data_events.hpp"
 #include "tests/cpp/emit_option_sets.hpp"
 
 namespace brackle_test {
@@ -120,30 +120,6 @@ TEST(FuzzRegressions, AKeyWithoutValueKeepsItsCommaWhenItsFlowMappingBreaksOverL
         "- {multi\n  line" + std::string(30, '\x04') + ", a: b}\n",
         "{" + long_key + " , " + long_key + ", c}\n",
     });
-}
-
-// The events of `text` as they bear on its data, one line each: kinds and
-// scalar values, no styles or positions; an `error` line when it does not parse.
-std::vector<std::string> data_events(std::string_view text) {
-    using brackle_scanner::EventType;
-    brackle_scanner::Parser parser(text);
-    brackle_scanner::Event ev;
-    std::vector<std::string> out;
-    do {
-        if (!parser.next_event(ev)) {
-            out.push_back("error " + parser.error().info);
-            break;
-        }
-        switch (ev.type) {
-            case EventType::MappingStart: out.push_back("+MAP"); break;
-            case EventType::MappingEnd: out.push_back("-MAP"); break;
-            case EventType::SequenceStart: out.push_back("+SEQ"); break;
-            case EventType::SequenceEnd: out.push_back("-SEQ"); break;
-            case EventType::Scalar: out.push_back("=VAL :" + ev.value); break;
-            default: break;
-        }
-    } while (ev.type != EventType::StreamEnd);
-    return out;
 }
 
 TEST(FuzzRegressions, AnEmptyKeyBeforeAValueMappingOnItsLineKeepsTheNesting) {
