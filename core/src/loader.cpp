@@ -577,7 +577,10 @@ bool Loader::collection_end(const Event& ev) {
         pending_.erase(pending_.begin(), pending_.begin() + after);
     }
     place(frame.node);
-    advance(ev.span, true);
+    // A block collection ends where its last entry ends; its end token stands
+    // at the next token, and what lies before that is not its content.
+    advance(ev.span, frame.flow);
+    if (!frame.flow) advance_content(span.end);
     return true;
 }
 
@@ -609,10 +612,12 @@ NodeTag Loader::node_tag(brackle_scanner::Tag&& tag) const {
 // end of content when the event has source text of its own.
 void Loader::advance(const Span& span, bool content) {
     if (span.end.index > blank_cursor_.index) blank_cursor_ = at(span.end);
-    if (content) {
-        if (span.end.index > content_end_.index) content_end_ = at(span.end);
-        pending_was_empty_ = pending_.empty();
-    }
+    if (content) advance_content(at(span.end));
+}
+
+void Loader::advance_content(At end) {
+    if (end.index > content_end_.index) content_end_ = end;
+    pending_was_empty_ = pending_.empty();
 }
 
 }  // namespace brackle_core

@@ -248,6 +248,8 @@ private:
     // The `-` just before `m` on its line (blanks between), else `m`.
     SourceMark dash_before(SourceMark m) const;
     void advance(const Span& span, bool content);
+    // Moves the end of content to `end` when that is further.
+    void advance_content(At end);
     std::string_view between(At from, At to) const {
         const std::size_t end = std::min(to.byte, text_.size());
         return from.byte < end ? std::string_view(text_.data() + from.byte, end - from.byte)

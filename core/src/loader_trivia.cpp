@@ -750,6 +750,8 @@ void Loader::document_end(const Event& ev) {
         if (!last_content_end_ || span.end.index > last_content_end_->index)
             last_content_end_ = span.end;
     }
+    // The stream's tail after a `...` begins after the marker.
+    if (document_.explicit_end) last_content_end_ = at(ev.span.end);
     std::vector<Node> nodes(std::make_move_iterator(document_.nodes.begin()),
                             std::make_move_iterator(document_.nodes.end()));
     node_buffer_.swap(document_.nodes);

@@ -283,6 +283,11 @@ TEST(FuzzRegressions, WhiteSpaceAfterTheLastCommentEndsTheStreamAsWritten) {
         "!\n ",
         "&c\n ",
         "?\n ",
+        // ... after a `...`, and after a block collection whose end token
+        // stands at the stream's end.
+        "a\n...\n ",
+        "? a: b\n ",
+        "? k: \n ",
     });
 }
 
