@@ -267,6 +267,7 @@ private:
     std::size_t trivia_after_dash(NodeIndex index) const;
     // Whether the node's text ends on `line` (from 1).
     bool value_below_its_colon(NodeIndex index) const;
+    bool header_has_comment(const Node& node) const;
     bool ends_on_line(const NodeSpan& span, std::uint32_t line) const;
     std::size_t collection_after(const Frame& frame) const;
     bool line_is_blank(std::uint32_t line) const;
@@ -307,6 +308,7 @@ private:
     std::vector<Trivia> inner_scratch_;  // `node_trivia`'s buffer for a collection's inner part
     std::vector<NodeIndex> flow_items_;  // `compute_flow_seps`' buffer for a mapping's children
     std::optional<Trivia> pending_eol_;
+    std::uint32_t pending_eol_line_ = 0;  // its line, from 0
     At blank_cursor_;
     bool pending_was_empty_ = true;
     bool after_doc_start_ = false;

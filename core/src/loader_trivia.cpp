@@ -163,6 +163,7 @@ void Loader::attach_comment(Comment&& c, std::uint32_t line, At where) {
         if (!top.is_sequence && top.pending_key && spans_[*top.pending_key].end_line == line) {
             if (between(spans_[*top.pending_key].end, where).find(':') != std::string_view::npos) {
                 pending_eol_ = std::move(c);
+                pending_eol_line_ = line - 1;
             } else {
                 document_.nodes[*top.pending_key].trivia.edit().eol = std::move(c);
             }
@@ -218,6 +219,12 @@ void Loader::node_trivia(NodeIndex index) {
 
 void Loader::split_trivia(NodeIndex index) {
     Node& node = document_.nodes[index];
+    if (pending_eol_ && is_block_scalar(node) && node.extras.get().header_at->line >= pending_eol_line_) {
+        // The comment after the colon stands on a line above the header: it
+        // is no header comment, and stays before the scalar on its line.
+        pending_.insert(pending_.begin(), std::move(*pending_eol_));
+        pending_eol_.reset();
+    }
     if (pending_eol_) {
         node.trivia.edit().eol = std::move(pending_eol_);
         pending_eol_.reset();
@@ -302,15 +309,13 @@ void Loader::split_trivia(NodeIndex index) {
     }
 
     Node& self = document_.nodes[index];
-    if (is_block_scalar(self) && !self.trivia.get().eol) {
-        // The comment on the header line comes before the scalar's content.
-        const auto header_comment =
-            std::find_if(pending_.begin() + kept, pending_.end(),
-                         [](const Trivia& t) { return is_comment(t) && !is_own_line_comment(t); });
-        if (header_comment != pending_.end()) {
-            self.trivia.edit().eol = std::move(*header_comment);
-            pending_.erase(header_comment);
-        }
+    if (is_block_scalar(self) && !self.trivia.get().eol && kept < pending_.size() &&
+        is_comment(pending_.back()) && !is_own_line_comment(pending_.back()) &&
+        header_has_comment(self)) {
+        // The comment on the header line comes before the scalar's content,
+        // after every other trivia.
+        self.trivia.edit().eol = std::move(pending_.back());
+        pending_.pop_back();
     }
     if (kept < pending_.size()) {
         std::vector<Trivia>& before = self.trivia.edit().before;
@@ -318,6 +323,14 @@ void Loader::split_trivia(NodeIndex index) {
                       std::make_move_iterator(pending_.end()));
     }
     pending_.clear();
+}
+
+// Whether a comment follows the header of the block scalar on its line.
+bool Loader::header_has_comment(const Node& node) const {
+    // After the header's indicators only blanks and a comment can follow.
+    const Position header = *node.extras.get().header_at;
+    const std::string_view line = map_.line_text(header.line);
+    return line.find('#', text::byte_of_char(line, header.col)) != std::string_view::npos;
 }
 
 // Whether the node is a scalar or an alias, just placed as the value of the

@@ -104,4 +104,13 @@ inline std::size_t count_chars(std::string_view s) {
     return s.size() - continuation;
 }
 
+// The byte offset of character `n` of `s` (its size when `s` is shorter).
+inline std::size_t byte_of_char(std::string_view s, std::size_t n) {
+    std::size_t b = 0;
+    for (; b < s.size(); ++b) {
+        if ((static_cast<unsigned char>(s[b]) & 0xC0) != 0x80 && n-- == 0) return b;
+    }
+    return b;
+}
+
 }  // namespace brackle_core::text

@@ -297,6 +297,15 @@ TEST(EmitIdentity, CommentsAndBlankLinesAroundIndicatorsComeBack) {
         // A last line without a break of its own.
         "...",
         "a\n...\n...",
+        // Blank lines and comments before a block scalar's header, and a
+        // comment after its colon or dash as well as one after its header.
+        "k:\n\n  |\n  x\n",
+        "k:\n  # c\n  |\n  x\n",
+        "---\n# c\n|\n x\n",
+        "k: # c\n  |\n  x\n",
+        "k: # c\n  | # d\n  x\n",
+        "- # c\n | # d\n x\n",
+        "'a #b': |\n  x\n",
     };
     for (const char* input : inputs) EXPECT_EQ(round_trip(input), input);
 }

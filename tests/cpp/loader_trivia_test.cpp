@@ -32,6 +32,10 @@ TEST(LoaderTrivia, CommentAfterContentGoesByTheFirstRuleThatApplies) {
             {"{a: # c\n b}", "b.eol=trail(# c@4)"},
             {"? key # c\n: v", "key.eol=trail(# c@6)"},
             {"a: |-  # c\n  x\n\nb: 1", "x.eol=trail(# c@7)"},
+            // A block scalar's `eol` is its header's comment; the one after a
+            // colon above the header comes before it.
+            {"k: # c\n  | # d\n  x", "x\\n.before=[trail(# c@3)] x\\n.eol=trail(# d@4)"},
+            {"- # c\n |\n x", "x\\n.before=[trail(# c@2)]"},
             // The node placed last, when it ends on the comment's line.
             {"a: 1  # note", "1.eol=trail(# note@6)"},
             {"- a # c\n- b", "a.eol=trail(# c@4)"},

@@ -342,15 +342,9 @@ Eol Emitter::node(NodeIndex index, const NodeContext& ctx) {
     // and own-line comments goes before the indicator.
     std::span<const Trivia> before;
     std::span<const Trivia> before_rest;
-    const std::vector<Trivia>* block_trivia = nullptr;
     if (!before_done) {
         before = trivia.before;
-        if (ctx.lead == Lead::None) {
-            if (raw_block_scalar) {
-                block_trivia = &trivia.before;
-                before = {};
-            }
-        } else {
+        if (ctx.lead != Lead::None) {
             std::size_t lead_run = 0;
             while (lead_run < before.size() &&
                    (!is_comment(before[lead_run]) || is_own_line_comment(before[lead_run]))) {
@@ -399,8 +393,7 @@ Eol Emitter::node(NodeIndex index, const NodeContext& ctx) {
         w.push("*");
         w.push(alias->name);
     } else if (!collection) {
-        result = scalar(n, ctx, own_indent, content_space, aligned, eol_written, from_raw,
-                        block_trivia);
+        result = scalar(n, ctx, own_indent, content_space, aligned, eol_written, from_raw);
     } else if (block_collection) {
         result = std::holds_alternative<kind::Sequence>(n.kind)
                      ? block_sequence(n, ctx, aligned, props_written)
@@ -423,13 +416,12 @@ Eol Emitter::node(NodeIndex index, const NodeContext& ctx) {
 }
 
 Eol Emitter::scalar(const Node& n, const NodeContext& ctx, std::uint32_t own_indent, bool space,
-                    bool aligned, bool eol_written, bool from_raw,
-                    const std::vector<Trivia>* block_trivia) {
+                    bool aligned, bool eol_written, bool from_raw) {
     Writer& w = writer_;
     if (from_raw) {
         const std::string& raw = *n.raw();
         if (is_block_style(n.style)) {
-            block_scalar(n, raw, block_trivia, aligned, eol_written, ctx.min_col);
+            block_scalar(n, raw, aligned, eol_written, ctx.min_col);
             return Eol::Written;
         }
         if (!raw.empty()) {
@@ -463,7 +455,7 @@ Eol Emitter::scalar(const Node& n, const NodeContext& ctx, std::uint32_t own_ind
     }
     const std::string& text = std::get<std::string>(written);
     if (is_block_style(style)) {
-        block_scalar(n, text, nullptr, false, eol_written, ctx.min_col);
+        block_scalar(n, text, false, eol_written, ctx.min_col);
         return Eol::Written;
     }
     w.place(n.line, std::max(n.col, ctx.min_col), own_indent, space, aligned);
@@ -650,8 +642,8 @@ void Emitter::colon(const Node& key, const Entry& entry, bool aligned, std::uint
     w.push(":");
 }
 
-void Emitter::block_scalar(const Node& n, std::string_view text, const std::vector<Trivia>* trivia,
-                           bool aligned, bool eol_written, std::uint32_t min_col) {
+void Emitter::block_scalar(const Node& n, std::string_view text, bool aligned, bool eol_written,
+                           std::uint32_t min_col) {
     Writer& w = writer_;
     const std::size_t brk = std::min(text.find_first_of("\r\n"), text.size());
     const std::string_view header = text.substr(0, brk);
@@ -670,13 +662,6 @@ void Emitter::block_scalar(const Node& n, std::string_view text, const std::vect
     // The body begins with the header line's break: blanks that the source
     // had at the end of that line come first.
     if (!body.empty()) w.line_tail();
-    if (trivia) {
-        for (const Trivia& t : *trivia) {
-            if (const auto* blank = std::get_if<Blank>(&t)) {
-                for (std::uint32_t i = 0; i < blank->blank_lines; ++i) w.blank_line();
-            }
-        }
-    }
     w.push(body);
 }
 

@@ -116,8 +116,7 @@ private:
 
     Eol node(NodeIndex index, const NodeContext& ctx);
     Eol scalar(const Node& n, const NodeContext& ctx, std::uint32_t own_indent, bool space,
-               bool aligned, bool eol_written, bool from_raw,
-               const std::vector<Trivia>* block_trivia);
+               bool aligned, bool eol_written, bool from_raw);
     // Whether a scalar is written from its raw text rather than its value.
     bool raw_usable(const Node& n, const NodeContext& ctx, bool aligned) const;
     bool continues_line(const Node& n, const NodeContext& ctx, bool aligned) const;
@@ -126,8 +125,8 @@ private:
     bool head(const Node& n, std::uint32_t indent, bool space, bool aligned, bool keep_line,
               std::uint32_t min_col);
     void colon(const Node& key, const Entry& entry, bool aligned, std::uint32_t indent);
-    void block_scalar(const Node& n, std::string_view text, const std::vector<Trivia>* trivia,
-                      bool aligned, bool eol_written, std::uint32_t min_col);
+    void block_scalar(const Node& n, std::string_view text, bool aligned, bool eol_written,
+                      std::uint32_t min_col);
 
     // flow.cpp
     Eol flow(const Node& n, std::uint32_t indent, bool aligned);
