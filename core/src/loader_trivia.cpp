@@ -172,17 +172,18 @@ void Loader::attach_comment(Comment&& c, std::uint32_t line, At where) {
     }
     // A block scalar's span, and that of a collection ending in one, runs on
     // to the next line's indentation: its last line is the one before.
-    if (last_placed_ && ends_on_line(spans_[*last_placed_], line) &&
-        !document_.nodes[*last_placed_].trivia.get().eol) {
+    if (last_placed_ && ends_on_line(spans_[*last_placed_], line)) {
         Trivia4& slots = document_.nodes[*last_placed_].trivia.edit();
         // A value's `eol` below its colon is the comment after that colon:
         // the one after the value itself follows it in `after`.
         if (value_below_its_colon(*last_placed_)) {
             slots.after.push_back(std::move(c));
-        } else {
-            slots.eol = std::move(c);
+            return;
         }
-        return;
+        if (!slots.eol) {
+            slots.eol = std::move(c);
+            return;
+        }
     }
     if (after_doc_end_ && doc_end_line_ == line && !documents_.empty()) {
         documents_.back().trailing.push_back(std::move(c));

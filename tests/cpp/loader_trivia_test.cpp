@@ -48,8 +48,8 @@ TEST(LoaderTrivia, CommentAfterContentGoesByTheFirstRuleThatApplies) {
             // A block scalar ends on the line after its content: a comment
             // there follows other content and waits for the next node.
             {"- |\n x\n- !!map # c\n  a: b", "map2.before=[trail(# c@8)]"},
-            // That node has an end-of-line comment already: nothing else applies.
-            {"k: # c1\n  v # c2", "v.eol=trail(# c1@3) trailing=[trail(# c2@4)]"},
+            {"k: # c1\n  v # c2", "v.eol=trail(# c1@3) v.after=[trail(# c2@4)]"},
+            {"k: # c1\n  v # c2\nj: 1", "v.eol=trail(# c1@3) v.after=[trail(# c2@4)]"},
             // On the `...` line: the document that ended there.
             {"a\n... # c", "trailing=[trail(# c@4)]"},
             {"a\n... # c\n--- b", "d0.trailing=[trail(# c@4)]"},
