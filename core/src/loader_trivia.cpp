@@ -94,13 +94,14 @@ bool is_block_collection(const Node& node) {
 void Loader::blanks(At to) {
     if (blank_cursor_.index >= to.index) return;
     const std::string_view gap = between(blank_cursor_, to);
-    const bool from_text_start = blank_cursor_.index == 0;
+    // (A block scalar ends at the start of the line after it.)
+    const bool from_line_start = blank_cursor_.byte == 0 || text_[blank_cursor_.byte - 1] == '\n';
     blank_cursor_ = to;
 
     // Whole lines only: the first piece is the rest of a line already begun
-    // (unless the gap starts the text), the last the line `to` stands on.
+    // (unless the gap starts a line), the last the line `to` stands on.
     std::size_t line_start = 0;
-    if (!from_text_start) {
+    if (!from_line_start) {
         const std::size_t lf = text::find_byte(gap, '\n');
         if (lf == gap.size()) return;
         line_start = lf + 1;
@@ -506,6 +507,16 @@ void Loader::scalar_raw(const Event& ev, At header, std::optional<std::string>& 
     const std::size_t span_end = std::max(ev.span.end.byte, span_start);
     const std::size_t first_break = std::min(text_.find_first_of("\r\n", header_end), text_.size());
 
+    // Blanks after the last line break are the next line's indentation,
+    // unless the text ends there: then they are the scalar's own.
+    auto without_next_indentation = [&](std::string_view body) {
+        const std::size_t last_break = body.find_last_of("\r\n");
+        const std::size_t cut = last_break == std::string_view::npos ? 0 : last_break + 1;
+        if (span_end < text_.size() && text::all_white_space(body.substr(cut))) {
+            body = body.substr(0, cut);
+        }
+        return body;
+    };
     if (header.index < ev.span.start.index) {
         std::size_t line_start = span_start;
         while (line_start > header_end && text_[line_start - 1] != '\n' &&
@@ -517,18 +528,10 @@ void Loader::scalar_raw(const Event& ev, At header, std::optional<std::string>& 
         } else {
             raw += '\n';
         }
-        std::string_view body = text_.substr(line_start, span_end - line_start);
-        // Blanks after the last line break are the next line's indentation,
-        // unless the text ends there: then they are the scalar's own.
-        const std::size_t last_break = body.find_last_of("\r\n");
-        if (last_break != std::string_view::npos && span_end < text_.size() &&
-            text::all_white_space(body.substr(last_break + 1))) {
-            body = body.substr(0, last_break + 1);
-        }
-        raw += body;
+        raw += without_next_indentation(text_.substr(line_start, span_end - line_start));
     } else if (first_break < span_end) {
         // No content lines: the header, then everything from its line break.
-        raw += text_.substr(first_break, span_end - first_break);
+        raw += without_next_indentation(text_.substr(first_break, span_end - first_break));
     }
     if (raw.ends_with("\r\n")) {
         raw.resize(raw.size() - 2);

@@ -307,6 +307,12 @@ TEST(EmitIdentity, CommentsAndBlankLinesAroundIndicatorsComeBack) {
         "k: # c\n  | # d\n  x\n",
         "- # c\n | # d\n x\n",
         "'a #b': |\n  x\n",
+        // What follows a block scalar: a line holding only a tab, and the
+        // next key's indentation after a scalar without content lines.
+        "|\n a\n\t\n",
+        "- |\n  a\n\t\n- b\n",
+        "k:\n  a: |\n  b: v\n",
+        "- a: |\n\n  b: v\n",
     };
     for (const char* input : inputs) EXPECT_EQ(round_trip(input), input);
 }
