@@ -94,8 +94,11 @@ bool is_block_collection(const Node& node) {
 void Loader::blanks(At to) {
     if (blank_cursor_.index >= to.index) return;
     const std::string_view gap = between(blank_cursor_, to);
-    // (A block scalar ends at the start of the line after it.)
-    const bool from_line_start = blank_cursor_.byte == 0 || text_[blank_cursor_.byte - 1] == '\n';
+    // Only blanks before the cursor on its line: a block scalar ends in the
+    // indentation of the line after it, which may be a blank line.
+    std::size_t k = blank_cursor_.byte;
+    while (k > 0 && (text_[k - 1] == ' ' || text_[k - 1] == '\t')) --k;
+    const bool from_line_start = k == 0 || text_[k - 1] == '\n';
     blank_cursor_ = to;
 
     // Whole lines only: the first piece is the rest of a line already begun

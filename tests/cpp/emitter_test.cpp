@@ -311,6 +311,7 @@ TEST(EmitIdentity, CommentsAndBlankLinesAroundIndicatorsComeBack) {
         // next key's indentation after a scalar without content lines.
         "|\n a\n\t\n",
         "- |\n  a\n\t\n- b\n",
+        "- a\n- |\n  a\n \t\n",
         "k:\n  a: |\n  b: v\n",
         "- a: |\n\n  b: v\n",
     };
