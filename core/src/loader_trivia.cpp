@@ -807,6 +807,15 @@ void Loader::stream_end(const Event& ev) {
             const bool one_line = lf == std::string_view::npos ||
                                   (tail.find('\n') == lf && !line_start);
             last.stream_tail = std::string(one_line ? tail : tail.substr(lf + 1));
+            // A block scalar ends in the indentation of the line after it: the
+            // line break and blanks before the tail are not in its raw text,
+            // so the tail holds them.
+            std::size_t k = from.byte;
+            while (k > 0 && (text_[k - 1] == ' ' || text_[k - 1] == '\t')) --k;
+            if (one_line && !tail.empty() && k > 0 && text_[k - 1] == '\n') {
+                const std::size_t brk = k > 1 && text_[k - 2] == '\r' ? k - 2 : k - 1;
+                last.stream_tail.insert(0, text_.substr(brk, from.byte - brk));
+            }
         }
     }
 

@@ -288,6 +288,11 @@ TEST(FuzzRegressions, WhiteSpaceAfterTheLastCommentEndsTheStreamAsWritten) {
         "a\n...\n ",
         "? a: b\n ",
         "? k: \n ",
+        // ... and after a block scalar, which ends in the next line's
+        // indentation.
+        "- |\n  a\n\t",
+        "k: |\n  a\n \t",
+        "|\r\n a\r\n\t",
     });
 }
 
