@@ -288,6 +288,7 @@ TEST(EmitIdentity, CommentsAndBlankLinesAroundIndicatorsComeBack) {
         "key:  # note\n  value\n",
         "key: # c1\n  v # c2\n",
         "key: # c1\n  v # c2\nj: 1\n",
+        "key: # c1\n  [v] # c2\nj: 1\n",
         // Blanks after a block scalar's header.
         "a: > \n  x\n",
         "- |\t\n\n  x\n",

@@ -344,7 +344,9 @@ Eol Emitter::node(NodeIndex index, const NodeContext& ctx) {
     std::span<const Trivia> before_rest;
     if (!before_done) {
         before = trivia.before;
-        if (ctx.lead != Lead::None) {
+        // Without an indicator everything goes before the node: a comment
+        // that did not stand on a line of its own ends the line before.
+        if (ctx.lead != Lead::None && ctx.lead != Lead::NewLine) {
             std::size_t lead_run = 0;
             while (lead_run < before.size() &&
                    (!is_comment(before[lead_run]) || is_own_line_comment(before[lead_run]))) {
