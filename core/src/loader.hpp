@@ -271,6 +271,8 @@ private:
     bool ends_on_line(const NodeSpan& span, std::uint32_t line) const;
     std::size_t collection_after(const Frame& frame) const;
     bool line_is_blank(std::uint32_t line) const;
+    template <class Visit>
+    At scan_token_starts(At from, At to, Visit&& visit) const;
     void record_props(Node& node, At to) const;
     At block_header(At to) const;
     void scalar_raw(const Event& ev, At header, std::optional<std::string>& out) const;

@@ -442,6 +442,29 @@ bool Loader::line_is_blank(std::uint32_t line) const {
 
 // ---- where things were written -------------------------------------------
 
+// Calls `visit(here, c)` for every character between `from` and `to` that
+// starts a token, comments skipped, until it returns true; returns where it
+// stopped, or `to`. A comment begins after white space only (`!:#` is a tag).
+template <class Visit>
+Loader::At Loader::scan_token_starts(At from, At to, Visit&& visit) const {
+    bool token_start = true;
+    bool after_blank = true;
+    for (At here = from; here.byte < to.byte;) {
+        const text::Decoded d = text::decode_at(text_, here.byte);
+        if (after_blank && d.c == U'#') {
+            // Its end starts a token.
+            step_within_line(here, std::min(text::comment_end(text_, here.byte), to.byte));
+            token_start = true;
+            continue;
+        }
+        if (token_start && visit(here, d.c)) return here;
+        token_start = starts_token_after(d.c);
+        after_blank = d.c == U' ' || d.c == U'\t' || d.c == U'\n' || d.c == U'\r';
+        step(here);
+    }
+    return to;
+}
+
 // The anchor's and the tag's positions: the first `&` and `!` that start a
 // token between the end of the last content and the node's content.
 void Loader::record_props(Node& node, At to) const {
@@ -450,19 +473,11 @@ void Loader::record_props(Node& node, At to) const {
     const bool want_tag = extras.tag.has_value();
     std::optional<Position> anchor_at;
     std::optional<Position> tag_at;
-    bool token_start = true;
-    for (At here = content_end_; here.byte < to.byte && !(anchor_at && tag_at);) {
-        const text::Decoded d = text::decode_at(text_, here.byte);
-        if (token_start && d.c == U'#') {
-            // A comment; its end starts a token.
-            step_within_line(here, std::min(text::comment_end(text_, here.byte), to.byte));
-            continue;
-        }
-        if (token_start && d.c == U'&' && want_anchor && !anchor_at) anchor_at = here.pos;
-        if (token_start && d.c == U'!' && want_tag && !tag_at) tag_at = here.pos;
-        token_start = starts_token_after(d.c);
-        step(here);
-    }
+    scan_token_starts(content_end_, to, [&](const At& here, char32_t c) {
+        if (c == U'&' && want_anchor && !anchor_at) anchor_at = here.pos;
+        if (c == U'!' && want_tag && !tag_at) tag_at = here.pos;
+        return anchor_at && tag_at;
+    });
     extras.anchor_at = anchor_at;
     extras.tag_at = tag_at;
     node.tag_first = anchor_at && tag_at && *tag_at < *anchor_at;
@@ -472,18 +487,8 @@ void Loader::record_props(Node& node, At to) const {
 // token between the end of the last content and `to`, or `to` itself. Tokens
 // are looked at whole, so a `|` inside a comment or a property is no header.
 Loader::At Loader::block_header(At to) const {
-    bool token_start = true;
-    for (At here = content_end_; here.byte < to.byte;) {
-        const text::Decoded d = text::decode_at(text_, here.byte);
-        if (token_start && (d.c == U'|' || d.c == U'>')) return here;
-        if (token_start && d.c == U'#') {
-            step_within_line(here, std::min(text::comment_end(text_, here.byte), to.byte));
-            continue;
-        }
-        token_start = starts_token_after(d.c);
-        step(here);
-    }
-    return to;
+    return scan_token_starts(content_end_, to,
+                             [](const At&, char32_t c) { return c == U'|' || c == U'>'; });
 }
 
 // Sets `out` to a scalar's exact source text, built in place; leaves it

@@ -313,6 +313,9 @@ TEST(EmitIdentity, CommentsAndBlankLinesAroundIndicatorsComeBack) {
         "|\n a\n\t\n",
         "- |\n  a\n\t\n- b\n",
         "- a\n- |\n  a\n \t\n",
+        // A `#` inside a tag before a header begins no comment.
+        "!:# >\ns",
+        "k: !:# >\n  s\n",
         "k:\n  a: |\n  b: v\n",
         "- a: |\n\n  b: v\n",
     };

@@ -314,6 +314,8 @@ TEST(LoaderPositions, PropertiesRecordWhereTheyWereWritten) {
         {"!a&b &c x", 0, "anchor=0:5 tag=0:0 tag_first"},
         {"&a!b !t x", 0, "anchor=0:0 tag=0:5"},
         {"- # &b !c\n  &a x", 1, "anchor=1:2 tag=-"},
+        // A `#` that does not follow white space begins no comment.
+        {"- !a:#x &b c", 1, "anchor=0:8 tag=0:2 tag_first"},
         {"- &a x\n- *a", 2, "anchor=- tag=-"},
         {"a: 1", 2, "anchor=- tag=-"},
     };
