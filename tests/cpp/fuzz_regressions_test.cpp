@@ -296,6 +296,16 @@ TEST(FuzzRegressions, WhiteSpaceAfterTheLastCommentEndsTheStreamAsWritten) {
     });
 }
 
+TEST(FuzzRegressions, ABlockScalarHeaderOnALineOfItsOwnStaysRightOfItsIndicator) {
+    // Out of step (after a `---` the source did not have), the header came
+    // back at column 0, where it ends the block.
+    expect_round_trips({
+        "- #\n >",
+        ": #\n >",
+        "- # c\n  |\n  x\n",
+    });
+}
+
 TEST(FuzzRegressions, AFlowKeyWithoutValueKeepsTheCommaAndCommentAfterIt) {
     // The comma and the comment stood in the gap before the absent value;
     // without them `{q\n r}` would read as the one key `q r`.

@@ -423,7 +423,7 @@ Eol Emitter::scalar(const Node& n, const NodeContext& ctx, std::uint32_t own_ind
     if (from_raw) {
         const std::string& raw = *n.raw();
         if (is_block_style(n.style)) {
-            block_scalar(n, raw, aligned, eol_written, ctx.min_col);
+            block_scalar(n, raw, own_indent, aligned, eol_written, ctx.min_col);
             return Eol::Written;
         }
         if (!raw.empty()) {
@@ -457,7 +457,7 @@ Eol Emitter::scalar(const Node& n, const NodeContext& ctx, std::uint32_t own_ind
     }
     const std::string& text = std::get<std::string>(written);
     if (is_block_style(style)) {
-        block_scalar(n, text, false, eol_written, ctx.min_col);
+        block_scalar(n, text, own_indent, false, eol_written, ctx.min_col);
         return Eol::Written;
     }
     w.place(n.line, std::max(n.col, ctx.min_col), own_indent, space, aligned);
@@ -644,8 +644,8 @@ void Emitter::colon(const Node& key, const Entry& entry, bool aligned, std::uint
     w.push(":");
 }
 
-void Emitter::block_scalar(const Node& n, std::string_view text, bool aligned, bool eol_written,
-                           std::uint32_t min_col) {
+void Emitter::block_scalar(const Node& n, std::string_view text, std::uint32_t indent,
+                           bool aligned, bool eol_written, std::uint32_t min_col) {
     Writer& w = writer_;
     const std::size_t brk = std::min(text.find_first_of("\r\n"), text.size());
     const std::string_view header = text.substr(0, brk);
@@ -657,7 +657,12 @@ void Emitter::block_scalar(const Node& n, std::string_view text, bool aligned, b
     } else if (w.has_content) {
         w.space();
     }
-    if (tracked && at->line == w.line) w.pad_to(std::max(at->col, min_col));
+    if (tracked && at->line == w.line) {
+        w.pad_to(std::max(at->col, min_col));
+    } else if (!w.has_content) {
+        // A header on a line of its own is indented like the node's content.
+        w.pad_to(indent);
+    }
     w.push(header);
     if (n.trivia.get().eol && !eol_written) write_comment(*n.trivia.get().eol);
     if (header_comment_) write_comment(*std::exchange(header_comment_, nullptr));

@@ -125,8 +125,8 @@ private:
     bool head(const Node& n, std::uint32_t indent, bool space, bool aligned, bool keep_line,
               std::uint32_t min_col);
     void colon(const Node& key, const Entry& entry, bool aligned, std::uint32_t indent);
-    void block_scalar(const Node& n, std::string_view text, bool aligned, bool eol_written,
-                      std::uint32_t min_col);
+    void block_scalar(const Node& n, std::string_view text, std::uint32_t indent, bool aligned,
+                      bool eol_written, std::uint32_t min_col);
 
     // flow.cpp
     Eol flow(const Node& n, std::uint32_t indent, bool aligned);
