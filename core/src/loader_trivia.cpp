@@ -421,7 +421,12 @@ std::size_t Loader::trivia_after_dash(NodeIndex index) const {
 // What a closing collection takes as its `after` trivia: the end of the
 // pending trivia to move into it.
 std::size_t Loader::collection_after(const Frame& frame) const {
-    if (frame.flow) return pending_.size();
+    // A pair without braces in a flow sequence ends at the sequence's next
+    // `,` or `]`: what stands before that is the sequence's.
+    if (frame.flow) {
+        const bool braces = frame.is_sequence || text_[spans_[frame.node].start.byte] == '{';
+        return braces ? pending_.size() : 0;
+    }
     if (frames_.empty()) return 0;  // the document's outermost collection
     // A nested block collection takes the trivia up to the first comment
     // left of its own column, less the blank lines just before that comment.

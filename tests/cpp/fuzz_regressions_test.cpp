@@ -306,6 +306,17 @@ TEST(FuzzRegressions, ABlockScalarHeaderOnALineOfItsOwnStaysRightOfItsIndicator)
     });
 }
 
+TEST(FuzzRegressions, TriviaAfterAPairWithoutBracesAreItsSequencesOnce) {
+    // The pair ends at the sequence's next `,` or `]`; the blank line before
+    // it was also held by the pair, and came back twice.
+    expect_round_trips({
+        "[:\n\n]",
+        "[: b\n\n]",
+        "[: b\n# c\n]",
+        "- [:\n\n ]",
+    });
+}
+
 TEST(FuzzRegressions, AFlowKeyWithoutValueKeepsTheCommaAndCommentAfterIt) {
     // The comma and the comment stood in the gap before the absent value;
     // without them `{q\n r}` would read as the one key `q r`.
