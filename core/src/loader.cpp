@@ -234,7 +234,10 @@ bool Loader::placed_at_later_token(const Event& ev) const {
     if (ev.style != brackle_scanner::ScalarStyle::Plain || !ev.value.empty()) return false;
     if (frames_.empty()) return true;
     const Frame& frame = frames_.back();
-    if (frame.flow || frame.is_sequence) return false;
+    if (frame.flow) return false;
+    // An item with properties and nothing after them: at the next `-` or
+    // the end of the block.
+    if (frame.is_sequence) return ev.anchor || ev.tag;
     // A value placed at its own `:` stands there, and so does the empty key
     // of an entry that begins with its `:`.
     const std::size_t b = ev.span.start.byte;

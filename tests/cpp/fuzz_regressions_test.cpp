@@ -184,8 +184,9 @@ TEST(FuzzRegressions, AKeyIndicatorThatWouldEndTheTextGetsItsLineEnded) {
 }
 
 TEST(FuzzRegressions, TriviaAroundAnEmptyNodeStayWhereTheyStood) {
-    // The parser places an empty key or root at the token after it; the
-    // blank lines and comments before that token follow the empty node.
+    // The parser places an empty key, root or sequence item with properties
+    // at the token after it; the blank lines and comments before that token
+    // follow the empty node.
     expect_round_trips({
         "?\n\n",
         "? \n\n: b\n",
@@ -198,6 +199,10 @@ TEST(FuzzRegressions, TriviaAroundAnEmptyNodeStayWhereTheyStood) {
         "x:\n  ? # c\n    a\n",
         "? # c\n  - a\n",
         "--- !a # c\n",
+        "- !\n\n- a\n",
+        "- &a\n  # c\n- a\n",
+        "- - &a\n\n- b\n",
+        "- !\n ",
         // An empty key written as its `:` stands at that colon.
         ":\n\n:",
         "a: 1\n\n: b\n",
