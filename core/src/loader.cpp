@@ -148,9 +148,16 @@ bool Loader::scalar(Event& ev) {
     const bool later = placed_at_later_token(ev);
     if (!later) blanks(header);
 
+    // A block scalar without content lines stands at its header.
+    Span node_span = ev.span;
+    if (is_block_scalar(style) && ev.span.start.index == ev.span.end.index &&
+        header.index < start.index) {
+        node_span.start = SourceMark{header.index, std::size_t{header.pos.line} + 1,
+                                     header.pos.col, header.byte};
+    }
     bool has_raw = false;
     NodeIndex index = 0;
-    const bool added = new_node(ev.span, index, !later, [&](Node& node) {
+    const bool added = new_node(node_span, index, !later, [&](Node& node) {
         node.style = style;
         kind::Scalar& scalar = node.kind.emplace<kind::Scalar>();
         scalar_raw(ev, header, scalar.raw);

@@ -311,6 +311,16 @@ TEST(FuzzRegressions, ABlockScalarHeaderOnALineOfItsOwnStaysRightOfItsIndicator)
     });
 }
 
+TEST(FuzzRegressions, ABlockScalarWithoutContentLinesStandsAtItsHeader) {
+    // It stood at the next line's start, and took the comment there (after
+    // the next item's dash) for its own.
+    expect_round_trips({
+        "- >\n- #",
+        "- |\n- # c\n- a\n",
+        "- |+\n\n- # c\n",
+    });
+}
+
 TEST(FuzzRegressions, TriviaAfterAPairWithoutBracesAreItsSequencesOnce) {
     // The pair ends at the sequence's next `,` or `]`; the blank line before
     // it was also held by the pair, and came back twice.
