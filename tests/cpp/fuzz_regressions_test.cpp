@@ -329,6 +329,10 @@ TEST(FuzzRegressions, TriviaAfterAPairWithoutBracesAreItsSequencesOnce) {
         "[: b\n\n]",
         "[: b\n# c\n]",
         "- [:\n\n ]",
+        // Out of step, a `?` or `,` after the blank line came back at
+        // column 0, left of the block the sequence stands in.
+        "- [a,?\n\n ]",
+        "- [a,? b\n\n ]",
     });
 }
 

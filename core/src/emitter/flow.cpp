@@ -114,6 +114,13 @@ Eol Emitter::flow_items(const Node& n, std::uint32_t indent, bool aligned, bool 
     const std::uint32_t close_indent =
         w.line_indent + (w.column == w.line_indent + (braces ? 1 : 0) ? 0 : 1);
 
+    // A comma after a comment or blank lines starts a line of its own,
+    // indented like the items.
+    auto write_comma = [&] {
+        if (w.break_due) w.end_line();
+        if (!w.has_content) w.pad_to(item_indent);
+        w.push(",");
+    };
     bool own_eol_used = false;
     const std::optional<Trivia>* deferred = nullptr;  // the previous child's unwritten eol
     const std::optional<Trivia> no_trailing;
@@ -168,8 +175,7 @@ Eol Emitter::flow_items(const Node& n, std::uint32_t indent, bool aligned, bool 
             } else {
                 const std::string* stored_sep = sep(i);
                 if (!stored_sep || owed || stored_sep->find(',') != std::string::npos) {
-                    if (w.break_due) w.end_line();
-                    w.push(",");
+                    write_comma();
                     comma = true;
                 }
                 write_deferred();
@@ -182,6 +188,9 @@ Eol Emitter::flow_items(const Node& n, std::uint32_t indent, bool aligned, bool 
                     w.pad_to(item_indent);
                 } else if (comma) {
                     w.space();
+                } else if (!w.has_content) {
+                    // After blank lines or a comment of its own.
+                    w.pad_to(item_indent);
                 }
                 w.push("?");
                 ctx.lead = Lead::None;
@@ -236,10 +245,7 @@ Eol Emitter::flow_items(const Node& n, std::uint32_t indent, bool aligned, bool 
     if (!closing_echoed) {
         const bool trailing_comma = owed || (closing ? closing->find(',') != std::string::npos
                                                      : braces && count > 0 && w.line > open_line);
-        if (trailing_comma) {
-            if (w.break_due) w.end_line();
-            w.push(",");
-        }
+        if (trailing_comma) write_comma();
         write_deferred();
         run_trivia(trivia.after);
     }
