@@ -268,6 +268,7 @@ private:
     // Whether the node's text ends on `line` (from 1).
     bool value_below_its_colon(NodeIndex index) const;
     bool header_has_comment(const Node& node) const;
+    std::size_t after_properties(const Node& node) const;
     bool ends_on_line(const NodeSpan& span, std::uint32_t line) const;
     std::size_t collection_after(const Frame& frame) const;
     bool line_is_blank(std::uint32_t line) const;

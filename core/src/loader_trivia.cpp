@@ -302,7 +302,9 @@ void Loader::split_trivia(NodeIndex index) {
 
     std::size_t kept = 0;
     if (parent && !parent->has_child) {
-        while (kept < pending_.size() &&
+        // Not those between the node's properties and its content.
+        const std::size_t limit = pending_.size() - after_properties(node);
+        while (kept < limit &&
                (is_blank(pending_[kept]) || is_own_line_comment(pending_[kept]))) {
             ++kept;
         }
@@ -328,6 +330,19 @@ void Loader::split_trivia(NodeIndex index) {
                       std::make_move_iterator(pending_.end()));
     }
     pending_.clear();
+}
+
+// How many of the last pending trivia stand between the properties of a
+// scalar and its content on a later line.
+std::size_t Loader::after_properties(const Node& node) const {
+    if (!std::holds_alternative<kind::Scalar>(node.kind)) return 0;
+    const NodeExtras& extras = node.extras.get();
+    std::optional<Position> props;
+    for (const auto* p : {&extras.anchor_at, &extras.tag_at}) {
+        if (*p && (!props || **p < *props)) props = **p;
+    }
+    if (!props || props->line >= node.line) return 0;
+    return pending_within(std::int64_t{node.line} - props->line - 1);
 }
 
 // Whether a comment follows the header of the block scalar on its line.

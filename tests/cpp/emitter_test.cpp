@@ -313,6 +313,17 @@ TEST(EmitIdentity, CommentsAndBlankLinesAroundIndicatorsComeBack) {
         "|\n a\n\t\n",
         "- |\n  a\n\t\n- b\n",
         "- a\n- |\n  a\n \t\n",
+        // Blank lines and comments between properties and the content on
+        // a later line.
+        "k: !t\n\n  b\n",
+        "k: &a # c\n  b\n",
+        "k: !t # c\n  |\n  x\n",
+        "k: &a !t # c\n\n  # d\n  b # e\nj: 1\n",
+        "- !t\n  # c\n  x\n",
+        "- a\n\n- &x\n\n  x\n",
+        "? !t\n  # c\n  x\n",
+        "- - !t\n    # c\n    x\n",
+        "# top\n- !t\n\n  x\n",
         // A `#` inside a tag before a header begins no comment.
         "!:# >\ns",
         "k: !:# >\n  s\n",

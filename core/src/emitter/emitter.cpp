@@ -294,8 +294,9 @@ Eol Emitter::node(NodeIndex index, const NodeContext& ctx) {
         fail(std::nullopt, "a raw text holds a CR: the stream is written again with CR LF");
         return Eol::Failed;
     }
-    const bool head_done = head_done_ == index;
-    const bool before_done = before_done_ == index;
+    bool head_done = head_done_ == index;
+    bool before_done = before_done_ == index;
+    const bool head_by_caller = head_done;
     head_done_.reset();
     before_done_.reset();
     const Trivia4& trivia = n.trivia.get();
@@ -326,7 +327,22 @@ Eol Emitter::node(NodeIndex index, const NodeContext& ctx) {
         eol_written = true;
     };
 
-    if (ctx.lead == Lead::None) {
+    // In step, properties on the colon's line with the content on a later
+    // one: the comment after them and the blank lines and comments up to
+    // the content stood between the two.
+    const bool props_above_content = ctx.lead == Lead::None && ctx.after_colon && aligned &&
+                                     w.in_step && !collection && !head_done &&
+                                     (n.extras.get().anchor || n.extras.get().tag) &&
+                                     first_position(n).line == w.line && n.line > w.line;
+    if (props_above_content) {
+        props_written = head(n, own_indent, space, aligned, true, ctx.min_col);
+        if (!raw_block_scalar) write_eol();
+        if (!before_done) run_trivia(trivia.before);
+        before_done = true;
+        head_done = true;
+    }
+
+    if (ctx.lead == Lead::None && !props_above_content) {
         if (block_collection) {
             if (!head_done) props_written = head(n, ctx.indent, ctx.first, ctx.aligned, true, ctx.min_col);
             write_eol();
@@ -351,6 +367,21 @@ Eol Emitter::node(NodeIndex index, const NodeContext& ctx) {
             while (lead_run < before.size() &&
                    (!is_comment(before[lead_run]) || is_own_line_comment(before[lead_run]))) {
                 ++lead_run;
+            }
+            // In step, with the properties on the indicator's line and the
+            // content below: only what fits on the lines above the indicator
+            // stood there; the rest stood between properties and content.
+            const std::uint32_t lead_line = ctx.lead_line.value_or(first_position(n).line);
+            if (aligned && w.in_step && !head_done && !collection &&
+                first_position(n).line == lead_line && n.line > lead_line && lead_line >= w.line) {
+                std::int64_t room = std::int64_t{lead_line} - w.line - (w.has_content ? 1 : 0);
+                std::size_t fits = 0;
+                for (; fits < lead_run; ++fits) {
+                    const auto* blank = std::get_if<Blank>(&before[fits]);
+                    room -= blank ? blank->blank_lines : 1;
+                    if (room < 0) break;
+                }
+                lead_run = fits;
             }
             before_rest = before.subspan(lead_run);
             before = before.first(lead_run);
@@ -388,7 +419,7 @@ Eol Emitter::node(NodeIndex index, const NodeContext& ctx) {
     }
 
     // Content after properties written by this node always needs a space.
-    const bool content_space = space || (props_written && !head_done);
+    const bool content_space = space || (props_written && !head_by_caller);
     Eol result = Eol::Open;
     if (const auto* alias = std::get_if<kind::Alias>(&n.kind)) {
         w.place(n.line, std::max(n.col, ctx.min_col), own_indent, content_space, aligned);
