@@ -492,6 +492,7 @@ void Loader::scalar_raw(const Event& ev, At header, std::optional<std::string>& 
     const std::size_t span_end = std::max(ev.span.end.byte, span_start);
     const std::size_t first_break = std::min(text_.find_first_of("\r\n", header_end), text_.size());
 
+    std::string_view body;
     if (header.index < ev.span.start.index) {
         std::size_t line_start = span_start;
         while (line_start > header_end && text_[line_start - 1] != '\n' &&
@@ -503,22 +504,30 @@ void Loader::scalar_raw(const Event& ev, At header, std::optional<std::string>& 
         } else {
             raw += '\n';
         }
-        std::string_view body = text_.substr(line_start, span_end - line_start);
-        // Blanks after the last line break are the next line's indentation,
-        // unless the text ends there: then they are the scalar's own.
-        const std::size_t last_break = body.find_last_of("\r\n");
-        if (last_break != std::string_view::npos && span_end < text_.size() &&
-            text::all_white_space(body.substr(last_break + 1))) {
-            body = body.substr(0, last_break + 1);
-        }
-        raw += body;
+        body = text_.substr(line_start, span_end - line_start);
     } else if (first_break < span_end) {
         // No content lines: the header, then everything from its line break.
-        raw += text_.substr(first_break, span_end - first_break);
+        body = text_.substr(first_break, span_end - first_break);
     }
+    // Blanks after the last line break are the next line's indentation,
+    // unless the text ends there: then they are the scalar's own. Without
+    // content lines the body may be that indentation alone (it begins a
+    // line): so when the next line's content follows it.
+    const std::size_t last_break = body.find_last_of("\r\n");
+    const bool content_next = span_end < text_.size() && text_[span_end] != ' ' &&
+                              text_[span_end] != '\t' && text_[span_end] != '\r' &&
+                              text_[span_end] != '\n';
+    const std::size_t last_line = last_break == std::string_view::npos ? 0 : last_break + 1;
+    if (span_end < text_.size() && (last_break != std::string_view::npos || content_next) &&
+        text::all_white_space(body.substr(last_line))) {
+        body = body.substr(0, last_line);
+    }
+    raw += body;
+    // A lone CR is a line break too: left in, it would be written before
+    // the emitter's own break and read back as one more line.
     if (raw.ends_with("\r\n")) {
         raw.resize(raw.size() - 2);
-    } else if (raw.ends_with('\n')) {
+    } else if (raw.ends_with('\n') || raw.ends_with('\r')) {
         raw.pop_back();
     }
 }

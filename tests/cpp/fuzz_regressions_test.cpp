@@ -308,5 +308,16 @@ TEST(FuzzRegressions, AMultiLineScalarMovedRightOfItsColumnIsNotWrittenFromItsSo
     });
 }
 
+TEST(FuzzRegressions, AnEmptyBlockScalarLeavesTheNextLinesIndentation) {
+    // Written back as the scalar's, the blanks would make an empty line.
+    expect_round_trips({
+        " - >+\n -",
+        "  k: |+\n  j: 1",
+        " - |+\n  \n -",
+        // A line of blanks and a tab after the scalar is no indentation.
+        " - |+\n \t\n -",
+    });
+}
+
 }  // namespace
 }  // namespace brackle_test

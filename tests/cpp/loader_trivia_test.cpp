@@ -194,6 +194,12 @@ TEST(LoaderScalars, BlockScalarRawTextIsHeaderThenLinesLessOneFinalBreak) {
         // Blanks that end the text are the scalar's last line, not a next line's indentation.
         {"a: |\n  x\n   ", "|\n  x\n   ", "0:3", "1:2"},
         {"a: !t &x |\n  y", "|\n  y", "0:9", "1:2"},
+        // A lone CR is a line break: the final one is not kept either.
+        {"a: |+\r  x\r", "|+\r  x", "0:3", "1:2"},
+        // Without content lines, blanks before the next line's content are
+        // its indentation.
+        {"  a: |+\n  b: 1", "|+", "0:5", "1:2"},
+        {"  a: |+\n\n  b: 1", "|+\n", "0:5", "2:2"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE("input: " + escape(c.input));
