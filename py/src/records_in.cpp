@@ -381,7 +381,8 @@ public:
         std::pair<PyObject*, bool*> flags[] = {{n_.explicit_start, &out.explicit_start},
                                                {n_.explicit_end, &out.explicit_end},
                                                {n_.bom, &out.bom},
-                                               {n_.final_line_break, &out.final_line_break}};
+                                               {n_.final_line_break, &out.final_line_break},
+                                               {n_.lone_cr, &out.lone_cr}};
         for (auto [name, flag] : flags) {
             if (!(v = attr(record, name)) || !to_bool(v.get(), *flag)) return false;
         }

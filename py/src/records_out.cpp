@@ -195,6 +195,7 @@ public:
                              : none(),
             str(d.stream_tail),
             std::move(line_space),
+            boolean(d.lone_cr),
         };
         return call(doc_, args);
     }

@@ -165,6 +165,9 @@ bool Emitter::start_marker_due(const Document& doc, bool first_doc) const {
 void Emitter::document(const Document& doc, bool first_doc) {
     doc_ = &doc;
     Writer& w = writer_;
+    // Where lines were counted two ways, no position can be trusted to
+    // name the line the writer is on.
+    if (doc.lone_cr) w.in_step = false;
     // Directives after a document that did not end with `...` would read
     // as its content: the marker is written first.
     if (!first_doc && !previous_ended_ && has_directives(doc)) {
