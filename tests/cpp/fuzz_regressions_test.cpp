@@ -352,6 +352,17 @@ TEST(FuzzRegressions, LinesEndingInALoneCrComeBackWithTheirData) {
     });
 }
 
+TEST(FuzzRegressions, AFlowCollectionBrokenOverLinesStaysRightOfItsBlock) {
+    // Its items and closing bracket stand right of the innermost block
+    // (`- - [` holds two), and right of a key whose value it is.
+    expect_round_trips({
+        "- - [{} #\n   ]\n",
+        "- - {[[],q\n    r]}",
+        "- q: [{}, " + std::string(40, 'a') + "]\n",
+    });
+    expect_same_data({"- -\t[   [],!<x>[]]\r", "- q\":   !!str [{}]\r"});
+}
+
 TEST(FuzzRegressions, AnEmptyBlockScalarLeavesTheNextLinesIndentation) {
     // Written back as the scalar's, the blanks would make an empty line.
     expect_round_trips({
