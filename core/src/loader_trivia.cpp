@@ -794,6 +794,15 @@ void Loader::stream_end(const Event& ev) {
             const bool one_line = lf == std::string_view::npos ||
                                   (tail.find('\n') == lf && !line_start);
             last.stream_tail = std::string(one_line ? tail : tail.substr(lf + 1));
+            // Blanks on the line after a block scalar, whose final line break
+            // its raw text leaves out: the tail brings that break back, or
+            // the blanks would join the scalar's last line.
+            const bool after_break = from.byte > 0 && (text_[from.byte - 1] == '\n' ||
+                                                       text_[from.byte - 1] == '\r');
+            if (after_break && lf == std::string_view::npos && !tail.empty() &&
+                tail.find('\r') == std::string_view::npos) {
+                last.stream_tail.insert(0, 1, '\n');
+            }
         }
     }
 

@@ -374,5 +374,11 @@ TEST(FuzzRegressions, AnEmptyBlockScalarLeavesTheNextLinesIndentation) {
     });
 }
 
+TEST(FuzzRegressions, BlanksEndingTheTextAfterABlockScalarStayOnTheirLine) {
+    // Joined to the scalar's last line, a tab would be content.
+    expect_round_trips({"|\n x\n\t", "- |\n\n\t", "k: >+\n  x\n\t"});
+    expect_same_data({"|\n x\r\t", "- |+\r\r\t"});
+}
+
 }  // namespace
 }  // namespace brackle_test

@@ -456,6 +456,9 @@ TEST(LoaderDocuments, TheStreamEndRecordsTheFinalBreakAndTrailingBlanks) {
             {"   ", "no-break tail=\"   \""},
             {"a: 1 # c", "no-break tail=\"\""},
             {"a: |\n  x", "no-break tail=\"\""},
+            // The block scalar's raw text leaves out its final break.
+            {"a: |\n  x\n\t", "no-break tail=\"\\n\\t\""},
+            {"a: |\n  x\r\t", "no-break tail=\"\\n\\t\""},
             {"# c", "no-break tail=\"\""},
             {"a\n---\nb\n", "no-break tail=\"\" | break"},
         },
