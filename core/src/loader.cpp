@@ -125,6 +125,9 @@ bool Loader::handle(Event& ev, const brackle_scanner::Parser& parser) {
 
 std::vector<Document> Loader::finish() {
     if (!documents_.empty()) fill_line_space(documents_.front());
+    if (map_.has_lone_cr()) {
+        for (Document& doc : documents_) doc.lone_cr = true;
+    }
     return std::move(documents_);
 }
 

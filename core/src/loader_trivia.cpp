@@ -535,16 +535,7 @@ void Loader::scalar_raw(const Event& ev, At header, std::optional<std::string>& 
     const std::size_t span_end = std::max(ev.span.end.byte, span_start);
     const std::size_t first_break = std::min(text_.find_first_of("\r\n", header_end), text_.size());
 
-    // Blanks after the last line break are the next line's indentation,
-    // unless the text ends there: then they are the scalar's own.
-    auto without_next_indentation = [&](std::string_view body) {
-        const std::size_t last_break = body.find_last_of("\r\n");
-        const std::size_t cut = last_break == std::string_view::npos ? 0 : last_break + 1;
-        if (span_end < text_.size() && text::all_white_space(body.substr(cut))) {
-            body = body.substr(0, cut);
-        }
-        return body;
-    };
+    std::string_view body;
     if (header.index < ev.span.start.index) {
         std::size_t line_start = span_start;
         while (line_start > header_end && text_[line_start - 1] != '\n' &&
@@ -556,14 +547,26 @@ void Loader::scalar_raw(const Event& ev, At header, std::optional<std::string>& 
         } else {
             raw += '\n';
         }
-        raw += without_next_indentation(text_.substr(line_start, span_end - line_start));
+        body = text_.substr(line_start, span_end - line_start);
     } else if (first_break < span_end) {
         // No content lines: the header, then everything from its line break.
-        raw += without_next_indentation(text_.substr(first_break, span_end - first_break));
+        body = text_.substr(first_break, span_end - first_break);
     }
+    // Blanks after the last line break are the next line's indentation,
+    // unless the text ends there: then they are the scalar's own. Without
+    // content lines the body may be that indentation alone (it begins a
+    // line). The rest of that line is blank lines' or the next node's.
+    const std::size_t last_break = body.find_last_of("\r\n");
+    const std::size_t last_line = last_break == std::string_view::npos ? 0 : last_break + 1;
+    if (span_end < text_.size() && text::all_white_space(body.substr(last_line))) {
+        body = body.substr(0, last_line);
+    }
+    raw += body;
+    // A lone CR is a line break too: left in, it would be written before
+    // the emitter's own break and read back as one more line.
     if (raw.ends_with("\r\n")) {
         raw.resize(raw.size() - 2);
-    } else if (raw.ends_with('\n')) {
+    } else if (raw.ends_with('\n') || raw.ends_with('\r')) {
         raw.pop_back();
     }
 }
@@ -837,8 +840,10 @@ void Loader::stream_end(const Event& ev) {
             // so the tail holds them.
             std::size_t k = from.byte;
             while (k > 0 && (text_[k - 1] == ' ' || text_[k - 1] == '\t')) --k;
-            if (one_line && !tail.empty() && k > 0 && text_[k - 1] == '\n') {
-                const std::size_t brk = k > 1 && text_[k - 2] == '\r' ? k - 2 : k - 1;
+            if (one_line && !tail.empty() && tail.find('\r') == std::string_view::npos && k > 0 &&
+                (text_[k - 1] == '\n' || text_[k - 1] == '\r')) {
+                const bool crlf = k > 1 && text_[k - 1] == '\n' && text_[k - 2] == '\r';
+                const std::size_t brk = crlf ? k - 2 : k - 1;
                 last.stream_tail.insert(0, text_.substr(brk, from.byte - brk));
             }
         }

@@ -196,6 +196,11 @@ struct Document {
     // Source lines whose tabs or trailing blanks a writer could not rebuild,
     // by 0-based line number; kept on the first document for the whole source.
     std::unordered_map<std::uint32_t, std::string> line_space;
+    // The source has a line break that is a lone CR. Node positions count it
+    // as a line break, while colons, properties, headers, comments and
+    // `line_space` count lines by LF alone: the emitter lays such a document
+    // out by indentation rather than putting text back by position.
+    bool lone_cr = false;
     std::vector<DuplicateKey> duplicate_keys;
 
     friend bool operator==(const Document&, const Document&) = default;

@@ -385,6 +385,13 @@ public:
         for (auto [name, flag] : flags) {
             if (!(v = attr(record, name)) || !to_bool(v.get(), *flag)) return false;
         }
+        // Records of other classes may not have `lone_cr`: absent reads as false.
+        if (!(v = attr(record, n_.lone_cr))) {
+            if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return false;
+            PyErr_Clear();
+        } else if (!to_bool(v.get(), out.lone_cr)) {
+            return false;
+        }
         if (!trivia_list(record, n_.leading, out.leading)) return false;
         if (!trivia_list(record, n_.trailing, out.trailing)) return false;
         if (!(v = attr(record, n_.line_space))) return false;

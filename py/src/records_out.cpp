@@ -72,7 +72,8 @@ public:
         node_ = lookup(Lookup::Node);
         doc_ = node_ ? lookup(Lookup::Doc) : nullptr;
         trivia_ = doc_ ? lookup(Lookup::Trivia) : nullptr;
-        return trivia_ != nullptr;
+        names_ = trivia_ ? names() : nullptr;
+        return names_ != nullptr;
     }
 
     Ref trivia(const Trivia& t) {
@@ -196,12 +197,20 @@ public:
             str(d.stream_tail),
             std::move(line_space),
         };
-        return call(doc_, args);
+        Ref doc = call(doc_, args);
+        // Set only when true, after the 14 arguments every `Doc` class takes;
+        // a class that cannot hold it leaves the document laid out by position.
+        if (doc && d.lone_cr && PyObject_SetAttr(doc.get(), names_->lone_cr, Py_True) != 0) {
+            if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return Ref();
+            PyErr_Clear();
+        }
+        return doc;
     }
 
 private:
     PyObject* node_ = nullptr;
     PyObject* doc_ = nullptr;
+    const Names* names_ = nullptr;
     PyObject* trivia_ = nullptr;
 };
 

@@ -213,10 +213,13 @@ class Doc(_Record):
     the content (``leading``, ``trailing``), a byte-order mark, whether the
     source ended with a line break, the text after the last document
     (``stream_tail``) and the source lines with tabs or trailing blanks
-    (``line_space``, by line number).
+    (``line_space``, by line number). ``lone_cr`` says that the source had a
+    line break that is a lone CR: node positions count it as a line break,
+    the other positions do not, so the document is laid out by indentation
+    when emitted.
 
     >>> Doc()
-    Doc(version=None, tag_directives=[], explicit_start=False, explicit_end=False, root=None, nodes=[], leading=[], trailing=[], bom=False, final_line_break=False, tags_before_version=0, directives_raw=None, stream_tail='', line_space={})
+    Doc(version=None, tag_directives=[], explicit_start=False, explicit_end=False, root=None, nodes=[], leading=[], trailing=[], bom=False, final_line_break=False, tags_before_version=0, directives_raw=None, stream_tail='', line_space={}, lone_cr=False)
     """
 
     __slots__ = (
@@ -234,6 +237,7 @@ class Doc(_Record):
         "directives_raw",
         "stream_tail",
         "line_space",
+        "lone_cr",
     )
 
     version: tuple[int, int] | None
@@ -250,6 +254,7 @@ class Doc(_Record):
     directives_raw: tuple[str, int] | None
     stream_tail: str
     line_space: dict[int, str]
+    lone_cr: bool
 
     def __init__(
         self,
@@ -267,6 +272,7 @@ class Doc(_Record):
         directives_raw: tuple[str, int] | None = None,
         stream_tail: str = "",
         line_space: dict[int, str] | None = None,
+        lone_cr: bool = False,
     ) -> None:
         self.version = version
         self.tag_directives = [] if tag_directives is None else tag_directives
@@ -282,3 +288,4 @@ class Doc(_Record):
         self.directives_raw = directives_raw
         self.stream_tail = stream_tail
         self.line_space = {} if line_space is None else line_space
+        self.lone_cr = lone_cr

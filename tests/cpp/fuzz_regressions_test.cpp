@@ -71,6 +71,33 @@ void expect_round_trips(const std::vector<std::string>& inputs) {
     }
 }
 
+// For texts that cannot come back byte for byte (lines that end in a lone
+// CR): emitted unchanged and with each set of options that breaks the
+// alignment, each reads back as the same data.
+void expect_same_data(const std::vector<std::string>& inputs) {
+    for (const std::string& input : inputs) {
+        SCOPED_TRACE("input: " + escape(input));
+        const auto loaded = brackle_core::loader::parse(input);
+        if (const auto* e = std::get_if<ParseError>(&loaded)) {
+            ADD_FAILURE() << "load error: " << e->message;
+            continue;
+        }
+        std::vector<NamedOptions> sets = alignment_breaking_options();
+        sets.insert(sets.begin(), NamedOptions{"unchanged", EmitOptions{}});
+        for (const auto& [name, options] : sets) {
+            SCOPED_TRACE(name);
+            const auto emitted =
+                brackle_core::emitter::emit(std::get<std::vector<Document>>(loaded), options);
+            if (const auto* e = std::get_if<EmitError>(&emitted)) {
+                ADD_FAILURE() << "emit error: " << e->message();
+                continue;
+            }
+            const std::string& text = std::get<std::string>(emitted);
+            EXPECT_EQ(data_events(text), data_events(input)) << "emitted " << escape(text);
+        }
+    }
+}
+
 TEST(FuzzRegressions, AColonAfterAnEmptyValueBelongsToTheEntryItEnds) {
     // The `:` of a key's empty value is that entry's alone: neither a mapping
     // holding the key nor the key's own mapping may take another's colon.
@@ -356,6 +383,51 @@ TEST(FuzzRegressions, AMultiLineScalarMovedRightOfItsColumnIsNotWrittenFromItsSo
         "a:\n- -r\n -",
         ":\n- --\n }",
     });
+}
+
+TEST(FuzzRegressions, LinesEndingInALoneCrComeBackWithTheirData) {
+    expect_same_data({
+        // A kept block scalar's final lone CR is its last line break.
+        "|+\r a\r",
+        "- >+\r  a\r",
+        "k: |+\r  a\r",
+        // The anchor's column counts the characters before the CR, the
+        // key's does not: the anchor stays on its key.
+        "-\r  &a k: a\r",
+        // Trailing blanks and tabs of a line counted by LF alone belong to
+        // another line than the writer's.
+        "k: |\r  x\nj : \n",
+        "k: a\rk: a\nk:\t# t\nj: a\n",
+        "  : |+\r  :",
+    });
+}
+
+TEST(FuzzRegressions, AFlowCollectionBrokenOverLinesStaysRightOfItsBlock) {
+    // Its items and closing bracket stand right of the innermost block
+    // (`- - [` holds two), and right of a key whose value it is.
+    expect_round_trips({
+        "- - [{} #\n   ]\n",
+        "- - {[[],q\n    r]}",
+        "- q: [{}, " + std::string(40, 'a') + "]\n",
+    });
+    expect_same_data({"- -\t[   [],!<x>[]]\r", "- q\":   !!str [{}]\r"});
+}
+
+TEST(FuzzRegressions, AnEmptyBlockScalarLeavesTheNextLinesIndentation) {
+    // Written back as the scalar's, the blanks would make an empty line.
+    expect_round_trips({
+        " - >+\n -",
+        "  k: |+\n  j: 1",
+        " - |+\n  \n -",
+        // A line of blanks and a tab after the scalar is no indentation.
+        " - |+\n \t\n -",
+    });
+}
+
+TEST(FuzzRegressions, BlanksEndingTheTextAfterABlockScalarStayOnTheirLine) {
+    // Joined to the scalar's last line, a tab would be content.
+    expect_round_trips({"|\n x\n\t", "- |\n\n\t", "k: >+\n  x\n\t"});
+    expect_same_data({"|\n x\r\t", "- |+\r\r\t"});
 }
 
 }  // namespace

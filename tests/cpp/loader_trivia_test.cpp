@@ -180,7 +180,7 @@ TEST(LoaderScalars, BlockScalarRawTextIsHeaderThenLinesLessOneFinalBreak) {
         std::string_view input;
         std::string_view raw;
         std::string_view header_at;
-        std::string_view at;  // the node's own position: its first content character
+        std::string_view at;  // the node's own position: its first content character, or its header
     } cases[] = {
         {"a: |\n  x\n  y\n", "|\n  x\n  y", "0:3", "1:2"},
         // Blanks and a comment after the header are not part of it.
@@ -198,6 +198,12 @@ TEST(LoaderScalars, BlockScalarRawTextIsHeaderThenLinesLessOneFinalBreak) {
         // Blanks that end the text are the scalar's last line, not a next line's indentation.
         {"a: |\n  x\n   ", "|\n  x\n   ", "0:3", "1:2"},
         {"a: !t &x |\n  y", "|\n  y", "0:9", "1:2"},
+        // A lone CR is a line break: the final one is not kept either.
+        {"a: |+\r  x\r", "|+\r  x", "0:3", "1:2"},
+        // Without content lines, blanks before the next line's content are
+        // its indentation.
+        {"  a: |+\n  b: 1", "|+", "0:5", "0:5"},
+        {"  a: |+\n\n  b: 1", "|+\n", "0:5", "0:5"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE("input: " + escape(c.input));
@@ -456,6 +462,9 @@ TEST(LoaderDocuments, TheStreamEndRecordsTheFinalBreakAndTrailingBlanks) {
             {"   ", "no-break tail=\"   \""},
             {"a: 1 # c", "no-break tail=\"\""},
             {"a: |\n  x", "no-break tail=\"\""},
+            // The block scalar's raw text leaves out its final break.
+            {"a: |\n  x\n\t", "no-break tail=\"\\n\\t\""},
+            {"a: |\n  x\r\t", "no-break tail=\"\\r\\t\""},
             {"# c", "no-break tail=\"\""},
             {"a\n---\nb\n", "no-break tail=\"\" | break"},
         },

@@ -3,6 +3,8 @@ documents."""
 
 from __future__ import annotations
 
+import types
+
 import pytest
 
 import brackle
@@ -10,7 +12,7 @@ from brackle._record import Doc, Node, Trivia
 
 DOC_FIELDS = (
     "version tag_directives explicit_start explicit_end root nodes leading trailing bom "
-    "final_line_break tags_before_version directives_raw stream_tail line_space"
+    "final_line_break tags_before_version directives_raw stream_tail line_space lone_cr"
 ).split()
 NODE_FIELDS = (
     "kind style anchor tag value raw line col children merge explicit before eol inner after "
@@ -186,6 +188,26 @@ def test_block_scalar_keeps_header_position_and_raw_text():
 def test_line_space_is_on_the_first_document_only():
     docs = brackle.parse("a: 1 \n---\nb: \t2\n")
     assert [d.line_space for d in docs] == [{0: "a: 1 ", 2: "b: \t2"}, {}]
+
+
+@pytest.mark.parametrize(("text", "lone_cr"), [("a\r---\nb\n", True), ("a\r\n---\r\nb\n", False)])
+def test_a_lone_cr_anywhere_is_recorded_on_every_document(text, lone_cr):
+    assert [d.lone_cr for d in brackle.parse(text)] == [lone_cr, lone_cr]
+
+
+def test_emit_reads_lone_cr_and_lays_the_document_out_by_indentation():
+    # By the positions, which count lines two ways, the anchor would move
+    # from the key to the mapping.
+    [doc] = brackle.parse("-\r  &a k: a\r")
+    assert doc.lone_cr
+    assert brackle.parse(brackle.emit([doc], brackle.EmitOptions()))[0].nodes[2].anchor == "a"
+
+
+def test_a_doc_record_without_lone_cr_emits_as_one_without_the_flag():
+    # Records of other classes, written before the flag existed, lack it.
+    [doc] = brackle.parse("a: 1\n")
+    fields = {name: getattr(doc, name) for name in DOC_FIELDS if name != "lone_cr"}
+    assert brackle.emit([types.SimpleNamespace(**fields)], brackle.EmitOptions()) == "a: 1\n"
 
 
 @pytest.mark.parametrize("text", ["a: b\n", "a: b", "a: b  ", "- x\n- y\n"])

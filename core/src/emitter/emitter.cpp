@@ -165,6 +165,9 @@ bool Emitter::start_marker_due(const Document& doc, bool first_doc) const {
 void Emitter::document(const Document& doc, bool first_doc) {
     doc_ = &doc;
     Writer& w = writer_;
+    // Where lines were counted two ways, no position can be trusted to
+    // name the line the writer is on.
+    if (doc.lone_cr) w.in_step = false;
     // Directives after a document that did not end with `...` would read
     // as its content: the marker is written first.
     if (!first_doc && !previous_ended_ && has_directives(doc)) {
@@ -438,7 +441,7 @@ Eol Emitter::node(NodeIndex index, const NodeContext& ctx) {
                               n.col == w.column && n.col >= ctx.min_col;
         w.place(n.line, std::max(n.col, ctx.min_col), own_indent, content_space && !adjacent,
                 aligned);
-        result = flow(n, ctx.child_indent, aligned);
+        result = flow(n, ctx.child_indent, ctx.min_col, aligned);
     }
     if (result == Eol::Failed) return Eol::Failed;
     if (result == Eol::Written) eol_written = true;
@@ -568,8 +571,12 @@ Eol Emitter::block_mapping(const Node& n, const NodeContext& ctx, bool aligned, 
         const Entry& e = entries[i];
         const Node& key = at(e.key);
         const Node& value = at(e.value);
-        const std::uint32_t value_indent =
-            key_col + (std::holds_alternative<kind::Sequence>(value.kind) ? seq_offset_ : map_indent_);
+        // A block sequence may stand at its key's column; anything else,
+        // a flow sequence's lines too, further in.
+        const bool block_sequence = std::holds_alternative<kind::Sequence>(value.kind) &&
+                                    !options_.default_flow_style.value_or(value.style ==
+                                                                          NodeStyle::Flow);
+        const std::uint32_t value_indent = key_col + (block_sequence ? seq_offset_ : map_indent_);
 
         NodeContext k;
         k.indent = key_col;
@@ -583,8 +590,7 @@ Eol Emitter::block_mapping(const Node& n, const NodeContext& ctx, bool aligned, 
         v.child_indent = value_indent;
         v.after_colon = true;
         v.aligned = aligned;
-        // A sequence may stand at its key's column; anything else further in.
-        v.min_col = key_col + (std::holds_alternative<kind::Sequence>(value.kind) ? 0 : 1);
+        v.min_col = key_col + (block_sequence ? 0 : 1);
 
         if (!e.explicit_key) {
             k.lead = Lead::NewLine;

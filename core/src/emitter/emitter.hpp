@@ -129,8 +129,10 @@ private:
                       bool eol_written, std::uint32_t min_col);
 
     // flow.cpp
-    Eol flow(const Node& n, std::uint32_t indent, bool aligned);
-    Eol flow_items(const Node& n, std::uint32_t indent, bool aligned, bool broken);
+    // `min_col`: no line of the collection may begin left of it.
+    Eol flow(const Node& n, std::uint32_t indent, std::uint32_t min_col, bool aligned);
+    Eol flow_items(const Node& n, std::uint32_t indent, std::uint32_t min_col, bool aligned,
+                   bool broken);
     Echo echo_gap(const std::string* gap, bool broken, const std::optional<Trivia>* trailing);
     void run_trivia(std::span<const Trivia> list);
     void write_comment(const Trivia& entry) { run_trivia(std::span<const Trivia>(&entry, 1)); }
