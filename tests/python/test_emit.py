@@ -116,11 +116,6 @@ def test_merge_and_colon_lists_need_not_match_the_entries():
     assert emit_one(d) == text
 
 
-def test_alias_with_an_empty_name_is_accepted():
-    out = emit_one(doc(seq(1), Node(3, 5, anchor="")))
-    assert out.startswith("- *")
-
-
 def test_blank_trivia_does_not_read_its_text():
     node = sc("a", before=[Trivia(5, "not a bool", "not an int", 2)])
     assert emit_one(doc(seq(1), node)) == emit_one(doc(seq(1), sc("a", before=[Trivia.blank(2)])))
@@ -151,6 +146,7 @@ def test_line_break_option_is_written_at_the_end_of_new_lines(line_break, expect
 # --- record errors ---------------------------------------------------------------------
 
 LINE_BREAK_ERROR = "EmitOptions.line_break must be one of '\\n', '\\r\\n', '\\r', not {}"
+ANCHOR_CHARS = "an anchor or alias name cannot hold a space, tab, line break, NUL, U+FEFF or any of , [ ] { }"
 
 
 @pytest.mark.parametrize(
@@ -162,6 +158,15 @@ LINE_BREAK_ERROR = "EmitOptions.line_break must be one of '\\n', '\\r\\n', '\\r'
         (doc(seq(1), mapping(2, 3), sc("k")), "a child of node 1 is node 3, but the Doc has 3 nodes"),
         (doc(mapping(1), sc("a")), "a mapping Node needs an even number of children (k, v, k, v, ...)"),
         (doc(Node(3, 5)), "an alias Node needs the referenced name in `anchor`"),
+        (doc(seq(1), Node(3, 5, anchor="")), "an alias Node needs the referenced name in `anchor`"),
+        (doc(sc("a", anchor="")), "a Node's `anchor` cannot be empty"),
+        (doc(sc("a", anchor="a b")), ANCHOR_CHARS),
+        (doc(seq(1), Node(3, 5, anchor="a,b")), ANCHOR_CHARS),
+        (doc(sc("a", anchor="a\tb")), ANCHOR_CHARS),
+        (doc(sc("a", anchor="a\nb")), ANCHOR_CHARS),
+        (doc(sc("a", anchor="a}")), ANCHOR_CHARS),
+        (doc(sc("a", anchor="\ufeff")), ANCHOR_CHARS),
+        (doc(sc("a", anchor="a\x00")), ANCHOR_CHARS),
         (doc(Node(4, 0)), "unknown Node.kind 4"),
         (doc(Node(255, 0)), "unknown Node.kind 255"),
         (doc(Node(0, 7, value="a")), "unknown Node.style 7"),
