@@ -71,20 +71,21 @@ void Emitter::run_trivia(std::span<const Trivia> list) {
     }
 }
 
-Eol Emitter::flow(const Node& n, std::uint32_t indent, bool aligned) {
+Eol Emitter::flow(const Node& n, std::uint32_t indent, std::uint32_t min_col, bool aligned) {
     Writer& w = writer_;
     const Writer::State saved = w.save();
-    const Eol first = flow_items(n, indent, aligned, false);
+    const Eol first = flow_items(n, indent, min_col, aligned, false);
     if (first == Eol::Failed) return first;
     if (aligned && w.in_step) return first;
     const std::string_view written = std::string_view(w.out).substr(saved.out_size);
     if (has_break(written)) return first;
     if (saved.column + text::count_chars(written) <= options_.width) return first;
     w.restore(saved);
-    return flow_items(n, indent, aligned, true);
+    return flow_items(n, indent, min_col, aligned, true);
 }
 
-Eol Emitter::flow_items(const Node& n, std::uint32_t indent, bool aligned, bool broken) {
+Eol Emitter::flow_items(const Node& n, std::uint32_t indent, std::uint32_t min_col, bool aligned,
+                        bool broken) {
     Writer& w = writer_;
     const auto* seq = std::get_if<kind::Sequence>(&n.kind);
     const auto* map = std::get_if<kind::Mapping>(&n.kind);
@@ -106,13 +107,15 @@ Eol Emitter::flow_items(const Node& n, std::uint32_t indent, bool aligned, bool 
     const bool braces = !(single_pair && aligned);
 
     if (braces) w.push(map ? "{" : "[");
-    const std::uint32_t item_indent = std::max(indent, w.line_indent + map_indent_);
+    // Lines after the first stand right of the enclosing block's
+    // indentation (`min_col`), or they would leave the block.
+    const std::uint32_t item_indent = std::max({indent, w.line_indent + map_indent_, min_col});
     const std::uint32_t open_line = w.line;
     // A closing bracket on a line of its own lines up with the opening line,
     // one column further in when the bracket did not begin that line (after a
     // key or a dash it would otherwise leave the block it stands in).
-    const std::uint32_t close_indent =
-        w.line_indent + (w.column == w.line_indent + (braces ? 1 : 0) ? 0 : 1);
+    const std::uint32_t close_indent = std::max(
+        w.line_indent + (w.column == w.line_indent + (braces ? 1 : 0) ? 0 : 1), min_col);
 
     bool own_eol_used = false;
     const std::optional<Trivia>* deferred = nullptr;  // the previous child's unwritten eol
@@ -131,6 +134,12 @@ Eol Emitter::flow_items(const Node& n, std::uint32_t indent, bool aligned, bool 
             }
         }
     };
+    // A comma after a comment begins a line, at the items' indentation.
+    auto write_comma = [&] {
+        if (w.break_due) w.end_line();
+        if (!w.has_content) w.pad_to(item_indent);
+        w.push(",");
+    };
     auto write_deferred = [&] {
         if (deferred && *deferred) write_comment(**deferred);
         deferred = nullptr;
@@ -147,6 +156,7 @@ Eol Emitter::flow_items(const Node& n, std::uint32_t indent, bool aligned, bool 
         ctx.aligned = aligned;
         ctx.in_flow = true;
         ctx.defer_eol = true;
+        ctx.min_col = min_col;
 
         if (!is_value) {
             comma = false;
@@ -168,8 +178,7 @@ Eol Emitter::flow_items(const Node& n, std::uint32_t indent, bool aligned, bool 
             } else {
                 const std::string* stored_sep = sep(i);
                 if (!stored_sep || owed || stored_sep->find(',') != std::string::npos) {
-                    if (w.break_due) w.end_line();
-                    w.push(",");
+                    write_comma();
                     comma = true;
                 }
                 write_deferred();
@@ -236,10 +245,7 @@ Eol Emitter::flow_items(const Node& n, std::uint32_t indent, bool aligned, bool 
     if (!closing_echoed) {
         const bool trailing_comma = owed || (closing ? closing->find(',') != std::string::npos
                                                      : braces && count > 0 && w.line > open_line);
-        if (trailing_comma) {
-            if (w.break_due) w.end_line();
-            w.push(",");
-        }
+        if (trailing_comma) write_comma();
         write_deferred();
         run_trivia(trivia.after);
     }
