@@ -122,6 +122,17 @@ bool to_position(PyObject* v, std::optional<Position>& out) {
     return true;
 }
 
+// The reader ends an anchor or alias name at a blank, a line break, NUL,
+// U+FEFF or a flow indicator, so a name holding one cannot be written.
+bool anchor_name_ok(std::string_view name) {
+    return name.find_first_of(std::string_view(" \t\r\n,[]{}\0", 10)) == std::string_view::npos &&
+           name.find("\xEF\xBB\xBF") == std::string_view::npos;
+}
+
+constexpr const char* kAnchorEmpty = "a Node's `anchor` cannot be empty";
+constexpr const char* kAnchorChars =
+    "an anchor or alias name cannot hold a space, tab, line break, NUL, U+FEFF or any of , [ ] { }";
+
 class Reader {
 public:
     explicit Reader(const Names& n) : n_(n) {}
@@ -281,9 +292,13 @@ public:
                 break;
             }
             case 3:
-                if (!anchor) {
+                if (!anchor || anchor->empty()) {
                     PyErr_SetString(PyExc_ValueError,
                                     "an alias Node needs the referenced name in `anchor`");
+                    return false;
+                }
+                if (!anchor_name_ok(*anchor)) {
+                    PyErr_SetString(PyExc_ValueError, kAnchorChars);
                     return false;
                 }
                 out.kind = brackle_core::kind::Alias{std::move(*anchor)};
@@ -292,7 +307,13 @@ public:
                 PyErr_Format(PyExc_ValueError, "unknown Node.kind %u", unsigned{kind});
                 return false;
         }
-        if (anchor) out.extras.edit().anchor = std::move(anchor);
+        if (anchor) {
+            if (anchor->empty() || !anchor_name_ok(*anchor)) {
+                PyErr_SetString(PyExc_ValueError, anchor->empty() ? kAnchorEmpty : kAnchorChars);
+                return false;
+            }
+            out.extras.edit().anchor = std::move(anchor);
+        }
         return true;
     }
 

@@ -80,6 +80,12 @@ TEST(EmitLayout, SequenceIndentAndOffsetPlaceDashesAndItemKeys) {
     options.seq_offset = 2;
     EXPECT_EQ(b.emit(options), "a:\n  - x\n  - k: 1\n    l: 2\n");
     EXPECT_EQ(b.emit(), "a:\n- x\n- k: 1\n  l: 2\n");
+    // The first key moves right to line up with the others; items closer
+    // to the dash than its line allows move right to line up with the first.
+    options.seq_offset = 0;
+    EXPECT_EQ(b.emit(options), "a:\n- x\n-   k: 1\n    l: 2\n");
+    options.seq_indent = 1;
+    EXPECT_EQ(b.emit(options), "a:\n- x\n- k: 1\n  l: 2\n");
 }
 
 TEST(EmitLayout, MapIndentNestsMappings) {
@@ -88,6 +94,21 @@ TEST(EmitLayout, MapIndentNestsMappings) {
     EmitOptions options;
     options.map_indent = 4;
     EXPECT_EQ(b.emit(options), "a:\n    b:\n        c: 1\n");
+    options.map_indent = 0;  // taken as 1: at the key's column `b` would be the next key
+    EXPECT_EQ(b.emit(options), "a:\n b:\n  c: 1\n");
+}
+
+TEST(EmitLayout, KeysThatCannotBeImplicitTakeTheQuestionForm) {
+    Built b;
+    const NodeIndex commented = b.scalar("c");
+    b.doc.nodes[commented].trivia.edit().eol = Comment{"# n", 0, false};
+    b.root(b.map({{b.seq({b.scalar("x"), b.scalar("y")}), b.map({{b.scalar("k"), b.scalar("v")}})},
+                  {b.map({{b.scalar("a"), b.scalar("b")}}), b.scalar("1")},
+                  {commented, b.scalar("2")},
+                  {b.scalar(std::string(1100, 'k')), b.scalar("3")},
+                  {b.seq({}), b.scalar("4")}}));
+    EXPECT_EQ(b.emit(), "? - x\n  - y\n: k: v\n? a: b\n: 1\n? c # n\n: 2\n? " +
+                            std::string(1100, 'k') + "\n: 3\n[]: 4\n");
 }
 
 TEST(EmitLayout, EmptyCollectionsAndNullsStayOnTheKeyLine) {
@@ -173,6 +194,14 @@ TEST(EmitStream, TheStreamTailEndsTheLastLine) {
     EXPECT_EQ(emitted({}), "");
 }
 
+TEST(EmitStream, AnEmptyRootKeepsItsDocumentByTheMarker) {
+    Built b;
+    b.root(b.null_value());
+    EXPECT_EQ(b.emit(), "---\n");
+    b.doc.nodes[0].extras.edit().anchor = "a";  // the anchor stands for it
+    EXPECT_EQ(b.emit(), "&a\n");
+}
+
 TEST(EmitTrivia, BlankLinesAndCommentsStandWhereTheirColumnsSay) {
     Built b;
     b.root(b.scalar("0123456789"));
@@ -198,6 +227,26 @@ TEST(EmitTags, RenderEscapesFlowIndicatorsAndFallsBackToVerbatim) {
     EXPECT_EQ(render_tag(NodeTag{"", "tag:example.com,2000:x", "tag:example.com,2000:x"}),
               "!<tag:example.com,2000:x>");
     EXPECT_EQ(render_tag(NodeTag{"", "!", "!"}), "!");
+}
+
+TEST(EmitTags, ShorthandsThatWouldNotReadBackAreWrittenVerbatim) {
+    struct Case {
+        NodeTag tag;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {{"!!", "", "tag:yaml.org,2002:"}, "!<tag:yaml.org,2002:> a\n"},  // no suffix
+        {{"!x!", "b", "tag:x,1:b"}, "!<tag:x,1:b> a\n"},                 // not declared
+        {{"!e!", "b", "tag:e,1:b"}, "%TAG !e! tag:e,1:\n--- !e!b a\n"},  // declared
+        {{"!!", "", ""}, "error: a tag with neither a suffix nor a full name cannot be written"},
+    };
+    for (const Case& c : cases) {
+        Built b;
+        b.root(b.scalar("a"));
+        b.doc.nodes[0].extras.edit().tag = c.tag;
+        if (c.tag.handle == "!e!") b.doc.tag_directives = {{"!e!", "tag:e,1:"}};
+        EXPECT_EQ(b.emit(), c.expected) << c.tag.handle << c.tag.suffix;
+    }
 }
 
 TEST(EmitTags, RenderEscapesWhatWouldNotReadBackAsPartOfTheTag) {

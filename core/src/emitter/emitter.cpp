@@ -31,6 +31,10 @@ bool has_cr(const std::optional<std::string>& raw) {
     return raw && text::find_break(*raw) < raw->size() && raw->find('\r') != std::string::npos;
 }
 
+// The reader takes an implicit key only when its `:` follows within this
+// many characters of the key's start.
+constexpr std::size_t max_implicit_key_chars = 1024;
+
 bool is_block_style(NodeStyle style) {
     return style == NodeStyle::Literal || style == NodeStyle::Folded;
 }
@@ -134,7 +138,9 @@ Emitter::Emitter(const EmitOptions& options, std::string_view line_break,
     : writer_(line_break, line_space),
       options_(options),
       watch_cr_(watch_cr),
-      map_indent_(clamp_option(options.map_indent, 2)),
+      // A nested block mapping needs at least one column to stand right of
+      // its key: at the key's own column it would read as the next entry.
+      map_indent_(std::max<std::uint32_t>(clamp_option(options.map_indent, 2), 1)),
       seq_indent_(clamp_option(options.seq_indent, 2)),
       seq_offset_(clamp_option(options.seq_offset, 0)) {}
 
@@ -158,6 +164,9 @@ bool Emitter::start_marker_due(const Document& doc, bool first_doc) const {
     // A document without a root holds only trivia (a stream of comments): a
     // marker would turn it into a document with a null in it.
     if (!doc.root) return false;
+    // A root that writes nothing stands for its document only by the marker.
+    const Node& root = doc.nodes[*doc.root];
+    if (writes_nothing(root) && !root.extras.get().anchor && !root.extras.get().tag) return true;
     return options_.explicit_start.value_or(doc.explicit_start) ||
            (!first_doc && !previous_ended_);
 }
@@ -407,6 +416,11 @@ Eol Emitter::node(NodeIndex index, const NodeContext& ctx) {
             if (ctx.lead == Lead::Question) after_question_ = w.out.size();
         }
     }
+    // The key whose text block_mapping measures begins here.
+    if (measure_key_ == index) {
+        key_start_ = w.out.size();
+        measure_key_.reset();
+    }
 
     if (block_collection && indicator) {
         if (!head_done) props_written = head(n, own_indent, true, aligned, true, ctx.min_col);
@@ -420,6 +434,8 @@ Eol Emitter::node(NodeIndex index, const NodeContext& ctx) {
         }
         run_trivia(before_rest);
     }
+
+    if (failed_) return Eol::Failed;  // a tag with no form to write it in
 
     // Content after properties written by this node always needs a space.
     const bool content_space = space || (props_written && !head_by_caller);
@@ -528,6 +544,33 @@ bool Emitter::continues_line(const Node& n, const NodeContext& ctx, bool aligned
            n.line == writer_.line;
 }
 
+// After an indicator, a block collection's first entry stands one space on,
+// and the later entries at column `col` must line up with it: where `col`
+// lies further in, the first entry is moved right to it; where it lies short
+// of that, the whole collection moves right to the first entry's column.
+std::uint32_t Emitter::entry_column(const NodeContext& ctx, bool follows_indicator,
+                                    std::uint32_t col, bool aligned, NodeIndex first,
+                                    std::optional<std::uint32_t> first_line) {
+    Writer& w = writer_;
+    if (!follows_indicator || ctx.lead == Lead::None || ctx.lead == Lead::NewLine) return col;
+    // The entry begins a line anyway: after a comment, or in step where the
+    // source has it on a later line. (An index outside the document is
+    // reported when the entry is written.)
+    if (!w.has_content || w.break_due) return col;
+    if (aligned && w.in_step && first < doc_->nodes.size() &&
+        first_line.value_or(first_position(at(first)).line) > w.line) {
+        return col;
+    }
+    if (col < w.column + 1) return w.column + 1;
+    w.pad_to(col - 1);
+    return col;
+}
+
+bool Emitter::written_as_block(const Node& n, bool in_flow) const {
+    if (!is_collection(n) || in_flow || is_empty_collection(n)) return false;
+    return !options_.default_flow_style.value_or(n.style == NodeStyle::Flow);
+}
+
 Eol Emitter::block_sequence(const Node& n, const NodeContext& ctx, bool aligned,
                             bool props_written) {
     const auto& items = std::get<kind::Sequence>(n.kind).items;
@@ -540,16 +583,18 @@ Eol Emitter::block_sequence(const Node& n, const NodeContext& ctx, bool aligned,
             first_dash_line = n.line;
         }
     }
-    const std::uint32_t step = seq_indent_ > seq_offset_ ? seq_indent_ - seq_offset_ : 0;
-    const std::uint32_t item_indent = dash_col + std::max<std::uint32_t>(step, 1);
-    const bool follows_indicator = continues_line(n, ctx, aligned);
+    const bool follows_indicator = continues_line(n, ctx, aligned) && !props_written;
 
     run_trivia(n.trivia.get().inner);
+    dash_col = entry_column(ctx, follows_indicator, dash_col, aligned, items.front(),
+                            first_dash_line);
+    const std::uint32_t step = seq_indent_ > seq_offset_ ? seq_indent_ - seq_offset_ : 0;
+    const std::uint32_t item_indent = dash_col + std::max<std::uint32_t>(step, 1);
     for (std::size_t i = 0; i < items.size(); ++i) {
         NodeContext item;
         item.lead = Lead::Dash;
         item.indent = dash_col;
-        item.first = i == 0 && follows_indicator && !props_written;
+        item.first = i == 0 && follows_indicator;
         item.child_indent = item_indent;
         item.min_col = dash_col + 1;
         if (i == 0) item.lead_line = first_dash_line;
@@ -560,28 +605,47 @@ Eol Emitter::block_sequence(const Node& n, const NodeContext& ctx, bool aligned,
     return Eol::Open;
 }
 
+// Whether the key just written (from `key_start_` on) may stand as an
+// implicit key: on one line, its `:` within the reader's 1024 characters of
+// its start, no comment after it.
+bool Emitter::implicit_key_fits() const {
+    const Writer& w = writer_;
+    if (w.break_due) return false;
+    std::string_view written = std::string_view(w.out).substr(std::min(key_start_, w.out.size()));
+    if (written.find_first_of("\r\n") != std::string_view::npos) return false;
+    written.remove_prefix(std::min(written.find_first_not_of(" \t"), written.size()));
+    // The colon, and the space an alias needs before it, count as well.
+    return text::count_chars(written) + 2 <= max_implicit_key_chars;
+}
+
 Eol Emitter::block_mapping(const Node& n, const NodeContext& ctx, bool aligned, bool props_written) {
+    Writer& w = writer_;
     const auto& entries = std::get<kind::Mapping>(n.kind).entries;
-    const std::uint32_t key_col =
-        aligned && has_position(n) ? std::max(n.col, ctx.min_col) : ctx.child_indent;
-    const bool follows_indicator = continues_line(n, ctx, aligned);
+    const bool follows_indicator = continues_line(n, ctx, aligned) && !props_written;
 
     run_trivia(n.trivia.get().inner);
+    const std::uint32_t key_col = entry_column(
+        ctx, follows_indicator,
+        aligned && has_position(n) ? std::max(n.col, ctx.min_col) : ctx.child_indent, aligned,
+        entries.front().key, std::nullopt);
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const Entry& e = entries[i];
+        if (e.key >= doc_->nodes.size() || e.value >= doc_->nodes.size()) {
+            fail(std::nullopt, "brackle-core: node index outside the document");
+            return Eol::Failed;
+        }
         const Node& key = at(e.key);
         const Node& value = at(e.value);
-        // A block sequence may stand at its key's column; anything else,
-        // a flow sequence's lines too, further in.
-        const bool block_sequence = std::holds_alternative<kind::Sequence>(value.kind) &&
-                                    !options_.default_flow_style.value_or(value.style ==
-                                                                          NodeStyle::Flow);
-        const std::uint32_t value_indent = key_col + (block_sequence ? seq_offset_ : map_indent_);
+        // A block sequence may stand at its key's column; anything else
+        // further in.
+        const bool block_seq =
+            std::holds_alternative<kind::Sequence>(value.kind) && written_as_block(value, false);
+        const std::uint32_t value_indent = key_col + (block_seq ? seq_offset_ : map_indent_);
 
         NodeContext k;
         k.indent = key_col;
         k.child_indent = key_col;
-        k.first = i == 0 && follows_indicator && !props_written;
+        k.first = i == 0 && follows_indicator;
         k.aligned = aligned;
         k.is_key = true;
         k.min_col = key_col;
@@ -590,17 +654,42 @@ Eol Emitter::block_mapping(const Node& n, const NodeContext& ctx, bool aligned, 
         v.child_indent = value_indent;
         v.after_colon = true;
         v.aligned = aligned;
-        v.min_col = key_col + (block_sequence ? 0 : 1);
+        v.min_col = key_col + (block_seq ? 0 : 1);
 
-        if (!e.explicit_key) {
+        // A key that cannot stand as an implicit key takes the `?` form:
+        // a block collection, or one that the attempt below writes over
+        // several lines, too long, or with a comment after it.
+        bool explicit_key = e.explicit_key || written_as_block(key, false);
+        if (!explicit_key) {
+            const Writer::State saved = w.save();
+            const bool saved_in_step = w.in_step;
+            const std::size_t saved_question = after_question_;
             k.lead = Lead::NewLine;
+            measure_key_ = e.key;
+            key_start_ = w.out.size();
             if (node(e.key, k) == Eol::Failed) return Eol::Failed;
-            colon(key, e, aligned, key_col);
-            const bool adjacent = aligned && e.colon && e.colon->line == value.line &&
-                                  value.col == e.colon->col + 1;
-            v.first = !adjacent;
-        } else {
+            measure_key_.reset();
+            if (implicit_key_fits()) {
+                colon(key, e, aligned, key_col);
+                const bool adjacent = aligned && e.colon && e.colon->line == value.line &&
+                                      value.col == e.colon->col + 1;
+                v.first = !adjacent;
+            } else {
+                w.restore(saved);
+                w.in_step = saved_in_step;
+                after_question_ = saved_question;
+                explicit_key = true;
+            }
+        }
+        if (explicit_key) {
+            // The key's content stands right of its `?`; a block sequence
+            // may stand at its column, as a value's may at its key's.
             k.lead = Lead::Question;
+            k.child_indent = key_col + 2;
+            k.min_col = key_col + (std::holds_alternative<kind::Sequence>(key.kind) &&
+                                           written_as_block(key, false)
+                                       ? 0
+                                       : 1);
             if (node(e.key, k) == Eol::Failed) return Eol::Failed;
             const bool nothing = value.raw() && value.raw()->empty() &&
                                  !value.extras.get().anchor && !value.extras.get().tag && !e.colon;
@@ -629,8 +718,13 @@ bool Emitter::head(const Node& n, std::uint32_t indent, bool space, bool aligned
     auto add_anchor = [&] {
         if (extras.anchor) props[count++] = {"&" + *extras.anchor, &extras.anchor_at};
     };
+    std::optional<std::string> tag;
+    if (extras.tag && !(tag = tag_text(*extras.tag))) {
+        fail(std::nullopt, "a tag with neither a suffix nor a full name cannot be written");
+        return false;
+    }
     auto add_tag = [&] {
-        if (extras.tag) props[count++] = {render_tag(*extras.tag), &extras.tag_at};
+        if (tag) props[count++] = {std::move(*tag), &extras.tag_at};
     };
     if (n.tag_first) {
         add_tag();
@@ -660,6 +754,43 @@ bool Emitter::head(const Node& n, std::uint32_t indent, bool space, bool aligned
         w.push(props[i].text);
     }
     return true;
+}
+
+// Whether the reader knows `handle` in the current document: `!` and `!!`
+// always, others only from a %TAG directive.
+bool Emitter::handle_declared(std::string_view handle) const {
+    if (handle == "!" || handle == "!!") return true;
+    for (const TagDirective& t : doc_->tag_directives) {
+        if (t.handle == handle) return true;
+    }
+    if (!doc_->directives_raw) return false;
+    // Directive text kept verbatim: its `%TAG` lines.
+    std::string_view text = doc_->directives_raw->first;
+    while (!text.empty()) {
+        const std::size_t brk = std::min(text.find_first_of("\r\n"), text.size());
+        std::string_view line = text.substr(0, brk);
+        text.remove_prefix(std::min(brk + 1, text.size()));
+        if (!line.starts_with("%TAG")) continue;
+        line.remove_prefix(4);
+        const std::size_t start = line.find_first_not_of(" \t");
+        if (start == 0 || start == std::string_view::npos) continue;
+        line.remove_prefix(start);
+        if (line.substr(0, line.find_first_of(" \t")) == handle) return true;
+    }
+    return false;
+}
+
+// A tag is written with its handle where the reader resolves that handle
+// back to the same tag; without a suffix, or with a handle the document does
+// not declare, the shorthand would not read back, so the tag is written in
+// verbatim form from its full name. Nothing when there is no sound form.
+std::optional<std::string> Emitter::tag_text(const NodeTag& tag) const {
+    if (tag.handle.empty() ? !tag.suffix.empty()
+                           : !tag.suffix.empty() && handle_declared(tag.handle)) {
+        return render_tag(tag);
+    }
+    if (tag.full.empty()) return std::nullopt;
+    return render_tag(NodeTag{"", tag.full, tag.full});
 }
 
 void Emitter::colon(const Node& key, const Entry& entry, bool aligned, std::uint32_t indent) {
@@ -697,8 +828,9 @@ void Emitter::block_scalar(const Node& n, std::string_view text, std::uint32_t i
     if (tracked && at->line == w.line) {
         w.pad_to(std::max(at->col, min_col));
     } else if (!w.has_content) {
-        // A header on a line of its own is indented like the node's content.
-        w.pad_to(indent);
+        // A header on a line of its own is indented like the node's content,
+        // never left of its collection.
+        w.pad_to(std::max(indent, min_col));
     }
     w.push(header);
     if (n.trivia.get().eol && !eol_written) write_comment(*n.trivia.get().eol);

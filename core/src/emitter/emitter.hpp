@@ -120,10 +120,18 @@ private:
     // Whether a scalar is written from its raw text rather than its value.
     bool raw_usable(const Node& n, const NodeContext& ctx, bool aligned) const;
     bool continues_line(const Node& n, const NodeContext& ctx, bool aligned) const;
+    std::uint32_t entry_column(const NodeContext& ctx, bool follows_indicator, std::uint32_t col,
+                               bool aligned, NodeIndex first,
+                               std::optional<std::uint32_t> first_line);
+    // Whether a collection is written in block style (non-empty, not forced to flow).
+    bool written_as_block(const Node& n, bool in_flow) const;
+    bool implicit_key_fits() const;
     Eol block_sequence(const Node& n, const NodeContext& ctx, bool aligned, bool props_written);
     Eol block_mapping(const Node& n, const NodeContext& ctx, bool aligned, bool props_written);
     bool head(const Node& n, std::uint32_t indent, bool space, bool aligned, bool keep_line,
               std::uint32_t min_col);
+    bool handle_declared(std::string_view handle) const;
+    std::optional<std::string> tag_text(const NodeTag& tag) const;
     void colon(const Node& key, const Entry& entry, bool aligned, std::uint32_t indent);
     void block_scalar(const Node& n, std::string_view text, std::uint32_t indent, bool aligned,
                       bool eol_written, std::uint32_t min_col);
@@ -150,6 +158,9 @@ private:
     const Document* doc_ = nullptr;
     std::optional<NodeIndex> head_done_;
     std::optional<NodeIndex> before_done_;
+    // The key block_mapping tries as an implicit key, and where its text begins.
+    std::optional<NodeIndex> measure_key_;
+    std::size_t key_start_ = 0;
     // The `---` line's comment, held for the root block scalar's header.
     const Trivia* header_comment_ = nullptr;
     bool previous_ended_ = true;  // the previous document ended with `...`

@@ -107,8 +107,7 @@ Eol Emitter::flow_items(const Node& n, std::uint32_t indent, std::uint32_t min_c
     const bool braces = !(single_pair && aligned);
 
     if (braces) w.push(map ? "{" : "[");
-    const std::uint32_t item_indent =
-        std::max({indent, w.line_indent + map_indent_, min_col});
+    const std::uint32_t item_indent = std::max({indent, w.line_indent + map_indent_, min_col});
     const std::uint32_t open_line = w.line;
     // A closing bracket on a line of its own lines up with the opening line,
     // one column further in when the bracket did not begin that line (after a
