@@ -84,19 +84,22 @@ using brackle_core::EmitOptions;
 
 constexpr std::string_view no_name = "<unicode string>";
 
-// The source's UTF-8 text, less one leading byte-order mark.
+// The source's UTF-8 text as given (`whole`), and less one leading
+// byte-order mark (`text`). The loader takes the mark off and records it
+// itself; its error positions count in `text`. A second mark is text: taking
+// it off too would lose it, and a third would read back as a second.
 struct Source {
+    std::string_view whole;
     std::string_view text;
-    bool bom = false;
 };
 
 bool source_of(PyObject* str, Source& out) {
     Py_ssize_t size = 0;
     const char* data = PyUnicode_AsUTF8AndSize(str, &size);
     if (data == nullptr) return false;
-    out.text = std::string_view(data, static_cast<std::size_t>(size));
-    out.bom = out.text.starts_with("\xEF\xBB\xBF");
-    if (out.bom) out.text.remove_prefix(3);
+    out.whole = std::string_view(data, static_cast<std::size_t>(size));
+    out.text = out.whole;
+    if (out.text.starts_with("\xEF\xBB\xBF")) out.text.remove_prefix(3);
     return true;
 }
 
@@ -251,7 +254,7 @@ PyObject* parse(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw
         Source source;
         if (!source_of(a[0], source)) return nullptr;
         brackle_core::LoadResult loaded =
-            without_lock([&] { return brackle_core::loader::parse(source.text); });
+            without_lock([&] { return brackle_core::loader::parse(source.whole); });
         if (auto* e = std::get_if<brackle_core::ParseError>(&loaded)) {
             std::string_view name = no_name;
             Py_ssize_t size = 0;
@@ -263,9 +266,7 @@ PyObject* parse(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw
             raise_parse_error(*e, source.text, name);
             return nullptr;
         }
-        auto& documents = std::get<std::vector<Document>>(loaded);
-        if (source.bom && !documents.empty()) documents.front().bom = true;
-        return build_records(documents).release();
+        return build_records(std::get<std::vector<Document>>(loaded)).release();
     });
 }
 
@@ -306,11 +307,9 @@ PyObject* roundtrip(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject
         if (!source_of(a[0], source)) return nullptr;
         using Outcome = std::variant<brackle_core::ParseError, brackle_core::EmitResult>;
         Outcome outcome = without_lock([&]() -> Outcome {
-            brackle_core::LoadResult loaded = brackle_core::loader::parse(source.text);
+            brackle_core::LoadResult loaded = brackle_core::loader::parse(source.whole);
             if (auto* e = std::get_if<brackle_core::ParseError>(&loaded)) return std::move(*e);
-            auto& documents = std::get<std::vector<Document>>(loaded);
-            if (source.bom && !documents.empty()) documents.front().bom = true;
-            return brackle_core::emitter::emit(documents, options);
+            return brackle_core::emitter::emit(std::get<std::vector<Document>>(loaded), options);
         });
         if (auto* e = std::get_if<brackle_core::ParseError>(&outcome)) {
             raise_parse_error(*e, source.text, no_name);

@@ -31,9 +31,14 @@ def test_byte_order_mark_is_recorded_on_the_first_document_only():
     assert docs[0].nodes[2].col == 3
 
 
-def test_two_leading_byte_order_marks_are_both_taken_off():
-    docs = brackle.parse(BOM + BOM + "a\n")
-    assert docs[0].bom and docs[0].nodes[0].value == "a"
+@pytest.mark.parametrize("marks", [2, 3])
+def test_only_the_first_of_several_leading_byte_order_marks_is_taken_off(marks):
+    # Taken off too, a second mark would be lost, and a third would read
+    # back as a second: "- - " would come back a sequence.
+    text = BOM * marks + "- - \n"
+    [doc] = brackle.parse(text)
+    assert doc.bom and doc.nodes[0].value == BOM * (marks - 1) + "- -"
+    assert brackle.emit([doc], brackle.EmitOptions()) == text
 
 
 def test_byte_order_mark_inside_the_text_is_not_a_mark_of_the_stream():
