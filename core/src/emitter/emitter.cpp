@@ -499,7 +499,10 @@ Eol Emitter::scalar(const Node& n, const NodeContext& ctx, std::uint32_t own_ind
     sc.is_key = ctx.is_key;
     sc.allow_unicode = options_.allow_unicode;
     const std::string_view value = n.value() ? std::string_view(*n.value()) : std::string_view();
-    const NodeStyle style = choose_style(n.style, value, sc, options_.preserve_quotes);
+    // A document laid out anew only because of its lone CRs was not
+    // changed: its quoted scalars stay quoted.
+    const NodeStyle style =
+        choose_style(n.style, value, sc, options_.preserve_quotes || doc_->lone_cr);
     auto written = write(value, style, sc);
     if (const auto* refused = std::get_if<ScalarError>(&written)) {
         fail(refused->style, std::string(refused->reason));
