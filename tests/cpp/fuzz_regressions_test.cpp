@@ -398,6 +398,8 @@ TEST(FuzzRegressions, LinesEndingInALoneCrComeBackWithTheirData) {
         // another line than the writer's.
         "k: |\r  x\nj : \n",
         "k: a\rk: a\nk:\t# t\nj: a\n",
+        // Laid out anew, plain `---` would begin a line as a marker.
+        "...\r ---",
         "  : |+\r  :",
     });
 }

@@ -527,6 +527,11 @@ bool Emitter::raw_usable(const Node& n, const NodeContext& ctx, bool aligned) co
         (ctx.min_col <= n.col || raw->find_first_of("\r\n") == std::string::npos)) {
         return true;
     }
+    // Out of step, plain text may begin a line, where `---` or `...` would
+    // be a document marker.
+    if (n.style == NodeStyle::Plain && (raw->starts_with("---") || raw->starts_with("..."))) {
+        return false;
+    }
     // Elsewhere it must still read back the same: no block scalar inside a
     // flow collection, no plain text that a flow collection would cut, and
     // continuation lines indented at least as far as the node's children.
