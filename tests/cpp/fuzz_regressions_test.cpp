@@ -4,6 +4,7 @@
 // source, give a text that loads again.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -41,32 +42,42 @@ std::string escape(std::string_view s) {
     return out;
 }
 
+// The documents of `input`, or a test failure and nothing.
+std::optional<std::vector<Document>> load(const std::string& input) {
+    auto loaded = brackle_core::loader::parse(input);
+    if (const auto* e = std::get_if<ParseError>(&loaded)) {
+        ADD_FAILURE() << "load error: " << e->message;
+        return std::nullopt;
+    }
+    return std::move(std::get<std::vector<Document>>(loaded));
+}
+
+// The text that `documents` emit with `options`, or a test failure and nothing.
+std::optional<std::string> emit(const std::vector<Document>& documents,
+                                const EmitOptions& options) {
+    auto emitted = brackle_core::emitter::emit(documents, options);
+    if (const auto* e = std::get_if<EmitError>(&emitted)) {
+        ADD_FAILURE() << "emit error: " << e->message();
+        return std::nullopt;
+    }
+    return std::move(std::get<std::string>(emitted));
+}
+
 void expect_round_trips(const std::vector<std::string>& inputs) {
     for (const std::string& input : inputs) {
         SCOPED_TRACE("input: " + escape(input));
-        const auto loaded = brackle_core::loader::parse(input);
-        if (const auto* e = std::get_if<ParseError>(&loaded)) {
-            ADD_FAILURE() << "load error: " << e->message;
-            continue;
+        const auto documents = load(input);
+        if (!documents) continue;
+        if (const auto unchanged = emit(*documents, EmitOptions{})) {
+            EXPECT_EQ(escape(*unchanged), escape(input));
         }
-        const auto& documents = std::get<std::vector<Document>>(loaded);
-        const auto unchanged = brackle_core::emitter::emit(documents, EmitOptions{});
-        if (const auto* e = std::get_if<EmitError>(&unchanged)) {
-            ADD_FAILURE() << "emit error: " << e->message();
-            continue;
-        }
-        EXPECT_EQ(escape(std::get<std::string>(unchanged)), escape(input));
         for (const auto& [name, options] : alignment_breaking_options()) {
             SCOPED_TRACE(name);
-            const auto emitted = brackle_core::emitter::emit(documents, options);
-            if (const auto* e = std::get_if<EmitError>(&emitted)) {
-                ADD_FAILURE() << "emit error: " << e->message();
-                continue;
-            }
-            const auto reloaded = brackle_core::loader::parse(std::get<std::string>(emitted));
+            const auto emitted = emit(*documents, options);
+            if (!emitted) continue;
+            const auto reloaded = brackle_core::loader::parse(*emitted);
             if (const auto* e = std::get_if<ParseError>(&reloaded))
-                ADD_FAILURE() << "emitted " << escape(std::get<std::string>(emitted))
-                              << " does not load: " << e->message;
+                ADD_FAILURE() << "emitted " << escape(*emitted) << " does not load: " << e->message;
         }
     }
 }
@@ -77,23 +88,15 @@ void expect_round_trips(const std::vector<std::string>& inputs) {
 void expect_same_data(const std::vector<std::string>& inputs) {
     for (const std::string& input : inputs) {
         SCOPED_TRACE("input: " + escape(input));
-        const auto loaded = brackle_core::loader::parse(input);
-        if (const auto* e = std::get_if<ParseError>(&loaded)) {
-            ADD_FAILURE() << "load error: " << e->message;
-            continue;
-        }
+        const auto documents = load(input);
+        if (!documents) continue;
         std::vector<NamedOptions> sets = alignment_breaking_options();
         sets.insert(sets.begin(), NamedOptions{"unchanged", EmitOptions{}});
         for (const auto& [name, options] : sets) {
             SCOPED_TRACE(name);
-            const auto emitted =
-                brackle_core::emitter::emit(std::get<std::vector<Document>>(loaded), options);
-            if (const auto* e = std::get_if<EmitError>(&emitted)) {
-                ADD_FAILURE() << "emit error: " << e->message();
-                continue;
+            if (const auto text = emit(*documents, options)) {
+                EXPECT_EQ(data_events(*text), data_events(input)) << "emitted " << escape(*text);
             }
-            const std::string& text = std::get<std::string>(emitted);
-            EXPECT_EQ(data_events(text), data_events(input)) << "emitted " << escape(text);
         }
     }
 }
