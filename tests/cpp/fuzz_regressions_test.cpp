@@ -341,6 +341,15 @@ TEST(FuzzRegressions, ABlockScalarHeaderOnALineOfItsOwnStaysRightOfItsIndicator)
     });
 }
 
+TEST(FuzzRegressions, ACollectionWrittenInAnotherStyleEndsTheLineForLineCopy) {
+    // Written in flow style, the collection left the writer in step with
+    // the source, which then copied a source line's tabs after a `?`.
+    expect_round_trips({
+        "omplex1:\n !\t\t\xe2\x80\xa8\t\t\t\t\tz\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t"
+        "\t001F600-4:\n  ? >\n",
+    });
+}
+
 TEST(FuzzRegressions, ABlockScalarWithoutContentLinesStandsAtItsHeader) {
     // It stood at the next line's start, and took the comment there (after
     // the next item's dash) for its own.

@@ -320,7 +320,9 @@ Eol Emitter::node(NodeIndex index, const NodeContext& ctx) {
     if (collection) {
         const bool stored_flow = n.style == NodeStyle::Flow;
         in_flow_style = ctx.in_flow ? true : options_.default_flow_style.value_or(stored_flow);
-        if (in_flow_style != stored_flow) aligned = false;
+        // Nothing after it stands where it stood: the writer's lines no
+        // longer follow the source's, whose blanks it would copy.
+        if (in_flow_style != stored_flow) aligned = w.in_step = false;
     }
     const bool block_collection = collection && !in_flow_style && !is_empty_collection(n);
     const bool from_raw = raw_usable(n, ctx, aligned);
