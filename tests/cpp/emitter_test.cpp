@@ -373,6 +373,10 @@ TEST(EmitIdentity, CommentsAndBlankLinesAroundIndicatorsComeBack) {
         "? !t\n  # c\n  x\n",
         "- - !t\n    # c\n    x\n",
         "# top\n- !t\n\n  x\n",
+        "!\n\nb",
+        "!t # c\n\nb\n",
+        "# c\n!t\n\n# d\nb\n",
+        "---\n\n&a b",
         // A `#` inside a tag before a header begins no comment.
         "!:# >\ns",
         "k: !:# >\n  s\n",

@@ -341,17 +341,23 @@ Eol Emitter::node(NodeIndex index, const NodeContext& ctx) {
         eol_written = true;
     };
 
-    // In step, properties on the colon's line with the content on a later
-    // one: the comment after them and the blank lines and comments up to
-    // the content stood between the two.
-    const bool props_above_content = ctx.lead == Lead::None && ctx.after_colon && aligned &&
-                                     w.in_step && !collection && !head_done &&
+    // In step, a scalar's properties on a line above its content (after a
+    // colon, or beginning the document): of its `before` trivia, those that
+    // fit on the lines above the properties stood there, the rest between
+    // properties and content, after the comment that follows a colon.
+    const bool props_above_content = ctx.lead == Lead::None && aligned && w.in_step &&
+                                     !collection && !head_done &&
                                      (n.extras.get().anchor || n.extras.get().tag) &&
-                                     first_position(n).line == w.line && n.line > w.line;
+                                     first_position(n).line < n.line &&
+                                     first_position(n).line >= w.line;
     if (props_above_content) {
+        const std::span<const Trivia> all = before_done ? std::span<const Trivia>()
+                                                        : std::span<const Trivia>(trivia.before);
+        const std::size_t above = trivia_above(all, first_position(n).line);
+        run_trivia(all.first(above));
         props_written = head(n, own_indent, space, aligned, true, ctx.min_col);
-        if (!raw_block_scalar) write_eol();
-        if (!before_done) run_trivia(trivia.before);
+        if (ctx.after_colon && !raw_block_scalar) write_eol();
+        run_trivia(all.subspan(above));
         before_done = true;
         head_done = true;
     }
@@ -388,14 +394,7 @@ Eol Emitter::node(NodeIndex index, const NodeContext& ctx) {
             const std::uint32_t lead_line = ctx.lead_line.value_or(first_position(n).line);
             if (aligned && w.in_step && !head_done && !collection &&
                 first_position(n).line == lead_line && n.line > lead_line && lead_line >= w.line) {
-                std::int64_t room = std::int64_t{lead_line} - w.line - (w.has_content ? 1 : 0);
-                std::size_t fits = 0;
-                for (; fits < lead_run; ++fits) {
-                    const auto* blank = std::get_if<Blank>(&before[fits]);
-                    room -= blank ? blank->blank_lines : 1;
-                    if (room < 0) break;
-                }
-                lead_run = fits;
+                lead_run = trivia_above(before.first(lead_run), lead_line);
             }
             before_rest = before.subspan(lead_run);
             before = before.first(lead_run);
@@ -518,6 +517,22 @@ Eol Emitter::scalar(const Node& n, const NodeContext& ctx, std::uint32_t own_ind
     w.place(n.line, std::max(n.col, ctx.min_col), own_indent, space, aligned);
     w.push(text);
     return Eol::Open;
+}
+
+// How many of the leading blank-line runs and own-line comments of `list`
+// fit on the lines between the writer's line and `line`.
+std::size_t Emitter::trivia_above(std::span<const Trivia> list, std::uint32_t line) const {
+    const Writer& w = writer_;
+    std::int64_t room = std::int64_t{line} - w.line - (w.has_content ? 1 : 0);
+    std::size_t fits = 0;
+    for (; fits < list.size(); ++fits) {
+        const Trivia& t = list[fits];
+        if (is_comment(t) && !is_own_line_comment(t)) break;
+        const auto* blank = std::get_if<Blank>(&t);
+        room -= blank ? blank->blank_lines : 1;
+        if (room < 0) break;
+    }
+    return fits;
 }
 
 bool Emitter::raw_usable(const Node& n, const NodeContext& ctx, bool aligned) const {

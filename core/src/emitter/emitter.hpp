@@ -117,6 +117,7 @@ private:
     Eol node(NodeIndex index, const NodeContext& ctx);
     Eol scalar(const Node& n, const NodeContext& ctx, std::uint32_t own_indent, bool space,
                bool aligned, bool eol_written, bool from_raw);
+    std::size_t trivia_above(std::span<const Trivia> list, std::uint32_t line) const;
     // Whether a scalar is written from its raw text rather than its value.
     bool raw_usable(const Node& n, const NodeContext& ctx, bool aligned) const;
     bool continues_line(const Node& n, const NodeContext& ctx, bool aligned) const;
