@@ -29,14 +29,21 @@ SourceMark mark_at_byte(std::string_view text, std::size_t offset) {
     return mark;
 }
 
+// The text up to and including its first NUL, which ends the stream.
+std::string_view through_first_nul(std::string_view text) {
+    const std::size_t nul = text.find('\0');
+    return nul == std::string_view::npos ? text : text.substr(0, nul + 1);
+}
+
 }  // namespace
 
 // The token families read their text as UTF-8 (a lead byte gives a
 // character's length), so text that is not UTF-8 is refused here, whole,
 // before any token: no token ever holds such bytes, and the one check costs
 // far less than checking inside every run of characters. A NUL ends the
-// stream, so the bytes after one are never read and not checked.
-Scanner::Scanner(std::string_view text) : input_(text) {
+// stream: the input stops after it (a directive name may take the NUL
+// itself), so the bytes after it are never read and need no check.
+Scanner::Scanner(std::string_view text) : input_(through_first_nul(text)) {
     const std::string_view read = text.substr(0, text.find('\0'));
     const std::size_t bad = first_invalid_utf8(read);
     if (bad != read.size()) fail(mark_at_byte(text, bad), not_utf8_message);
