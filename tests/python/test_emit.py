@@ -185,6 +185,9 @@ def _without_markers(events: list[str]) -> list[str]:
          {"width": 10}, "- k: [\n    aaaa,\n    bbbb,\n   ]\n"),
         ([seq(1), Node(2, 6, children=[2, 3]), sc("a"), sc("", before=[_comment()])], {},
          "- {a:\n# c\n  ,\n }\n"),
+        # Blank lines after a scalar that keeps its final breaks would be its content.
+        ([seq(1, 2), Node(0, 3, value="a\n\n"), sc("b", before=[Trivia.blank(1)])], {},
+         "- |+\n  a\n\n- b\n"),
         # An empty root keeps its document by the marker.
         ([sc("")], {}, "---\n"),
         # Tags whose shorthand would not read back are written verbatim.

@@ -864,6 +864,7 @@ void Emitter::block_scalar(const Node& n, std::string_view text, std::uint32_t i
     // had at the end of that line come first.
     if (!body.empty()) w.line_tail();
     w.push(body);
+    if (header.find('+') != std::string_view::npos) kept_scalar_end_ = w.out.size();
 }
 
 }  // namespace emitter

@@ -167,6 +167,9 @@ private:
     bool previous_ended_ = true;  // the previous document ended with `...`
     // The output's size just after the last `?` indicator.
     std::size_t after_question_ = 0;
+    // The output's size right after a block scalar that keeps its final line
+    // breaks: blank lines written there would be read as its content.
+    std::size_t kept_scalar_end_ = std::string::npos;
     std::uint32_t depth_ = 0;
     // The comments an echo of flow separators may place, gathered per gap.
     std::vector<const Comment*> echo_comments_;

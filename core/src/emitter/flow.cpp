@@ -54,6 +54,11 @@ void Emitter::run_trivia(std::span<const Trivia> list) {
     Writer& w = writer_;
     for (const Trivia& entry : list) {
         if (const auto* blank = std::get_if<Blank>(&entry)) {
+            // Right after a scalar that keeps its final line breaks, blank
+            // lines would become its content: they are left out, unless in
+            // step, where they come back as the source wrote them (with the
+            // tab that made them no content).
+            if (w.out.size() == kept_scalar_end_ && !w.in_step) continue;
             w.end_line();
             for (std::uint32_t i = 0; i < blank->blank_lines; ++i) w.blank_line();
             continue;
