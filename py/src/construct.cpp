@@ -234,10 +234,13 @@ struct Builder {
         return PyLong_FromString(buffer.c_str(), nullptr, base);
     }
 
-    // `s` as sexagesimal (`190:20:30`, `1:30.5`), without its sign.
+    // `s` as sexagesimal (`190:20:30`, `1:30.5`), without its sign. The
+    // parts of an int are Python ints, so that no size overflows.
     PyObject* sexagesimal(std::string_view s, bool negative, bool as_float) {
         double total = 0;
-        long long whole = 0;
+        Ref whole(PyLong_FromLong(0));
+        Ref sixty(PyLong_FromLong(60));
+        if (!whole || !sixty) return nullptr;
         std::size_t at = 0;
         for (;;) {
             const std::size_t colon = s.find(':', at);
@@ -251,13 +254,18 @@ struct Builder {
                 if (v == -1.0 && PyErr_Occurred()) return nullptr;
                 total = total * 60 + v;
             } else {
-                whole = whole * 60 + std::stoll(buffer);
+                Ref digit(PyLong_FromString(buffer.c_str(), nullptr, 10));
+                if (!digit) return nullptr;
+                Ref shifted(PyNumber_Multiply(whole.get(), sixty.get()));
+                if (!shifted) return nullptr;
+                whole = Ref(PyNumber_Add(shifted.get(), digit.get()));
+                if (!whole) return nullptr;
             }
             if (colon == std::string_view::npos) break;
             at = colon + 1;
         }
         if (as_float) return PyFloat_FromDouble(negative ? -total : total);
-        return PyLong_FromLongLong(negative ? -whole : whole);
+        return negative ? PyNumber_Negative(whole.get()) : whole.release();
     }
 
     // A float in the schema's forms, or null without an exception.
@@ -714,11 +722,11 @@ struct Builder {
 
 Ref build_data(std::vector<Document>& documents, PyObject* source, PyObject* name,
                bool allow_duplicate_keys, int version) {
-    Builder builder{source, name, allow_duplicate_keys};
-    builder.tagged_class = lookup(Lookup::Tagged);
-    if (builder.tagged_class == nullptr) return Ref();
-    builder.frozen_class = lookup(Lookup::FrozenDict);
-    if (builder.frozen_class == nullptr) return Ref();
+    PyObject* tagged_class = lookup(Lookup::Tagged);
+    if (tagged_class == nullptr) return Ref();
+    PyObject* frozen_class = lookup(Lookup::FrozenDict);
+    if (frozen_class == nullptr) return Ref();
+    Builder builder{source, name, allow_duplicate_keys, tagged_class, frozen_class, {}};
     const CollectorPause pause;
     // A stream of only comments or blank lines comes back as one empty
     // document with no marker: that holds no data.
