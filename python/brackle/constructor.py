@@ -53,7 +53,8 @@ class DuplicateKeyError(ConstructorError):
     occurs again."""
 
     def __init__(self, key: Any, first_mark: Mark | None, problem: str, problem_mark: Mark) -> None:
-        super().__init__("while constructing a mapping", first_mark, problem, problem_mark)
+        context = None if first_mark is None else f"the key {key!r} first occurs"
+        super().__init__(context, first_mark, problem, problem_mark)
         self.key = key
         self.first_mark = first_mark
 
