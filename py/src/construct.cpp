@@ -346,8 +346,13 @@ struct Builder {
         if (PyObject* v = float_of(s, v11)) return v;
         if (PyErr_Occurred()) return nullptr;
         if (v11) {
+            // A date that does not exist (`2001-02-30`) stays text.
             Timestamp t;
-            if (timestamp_of(s, t)) return timestamp(t);
+            if (timestamp_of(s, t)) {
+                if (PyObject* v = timestamp(t)) return v;
+                if (!PyErr_ExceptionMatches(PyExc_ValueError)) return nullptr;
+                PyErr_Clear();
+            }
         }
         return str(s);
     }
@@ -379,7 +384,10 @@ struct Builder {
             }
         } else if (name == "timestamp") {
             Timestamp t;
-            if (timestamp_of(s, t)) return timestamp(t);
+            if (timestamp_of(s, t)) {
+                out = timestamp(t);
+                if (out == nullptr && PyErr_ExceptionMatches(PyExc_ValueError)) PyErr_Clear();
+            }
         } else if (name == "binary") {
             PyObject* decode = lookup(Lookup::Binary);
             if (decode == nullptr) return nullptr;

@@ -36,7 +36,7 @@ V11 = COMMON + [
     ("2001-12-14 21:59:43.10 -5", datetime.datetime(2001, 12, 14, 21, 59, 43, 100000, UTC_MINUS_5)),
     ("2001-12-15T02:59:43.1Z", datetime.datetime(2001, 12, 15, 2, 59, 43, 100000, datetime.timezone.utc)),
     ("2001-12-14 21:59:43", datetime.datetime(2001, 12, 14, 21, 59, 43)),
-    ("2001-1-14", "2001-1-14"),
+    ("2001-1-14", "2001-1-14"), ("2001-02-30", "2001-02-30"), ("2001-12-14 25:00:00", "2001-12-14 25:00:00"),
 ]
 
 
@@ -82,6 +82,7 @@ def test_explicit_tags_give_their_types(text, expected):
     [
         ("!!int x", "cannot read this scalar as !!int"), ("!!bool 1", "as !!bool"),
         ("!!binary '*'", "as !!binary"), ("!!timestamp now", "as !!timestamp"),
+        ("!!timestamp 2001-02-30", "as !!timestamp"),
         ("!!seq {a: 1}", "a mapping cannot be !!seq"), ("!!str [a]", "a sequence cannot be !!str"),
         ("!!omap [a]", "one pair"), ("a: b\n<<: x\n", "merge key takes a mapping"),
         ("? &a [*a]\n: x\n", "recursive structure"),
@@ -167,7 +168,14 @@ def test_bytes_are_decoded_by_their_byte_order_mark(data):
     assert brackle.load(data) == {"k": "é"}
 
 
-def test_streams_documents_and_names():
+def test_streams_documents_and_names(tmp_path):
+    path = tmp_path / "on-disk.yaml"
+    path.write_bytes("a: [1]\n--- b\n".encode("utf-16"))
+    with path.open("rb") as stream:
+        assert brackle.load_all(stream) == [{"a": [1]}, "b"]
+    path.write_text("a: 1\na: 1\n", encoding="utf-8")
+    with path.open(encoding="utf-8") as stream, pytest.raises(brackle.DuplicateKeyError, match="on-disk.yaml"):
+        brackle.load(stream)
     assert brackle.load("") is None and brackle.load_all("") == []
     assert brackle.load_all("--- 1\n--- \n...\n--- [a]\n") == [1, None, ["a"]]
     assert brackle.load("--- 1\n--- 2\n") == 1
