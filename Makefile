@@ -43,7 +43,7 @@ demo: venv toolchain
 	    [ "$$total" -le 15 ] || echo "... ($$((total - 15)) more lines)"; \
 	done; \
 	exit $$failed
-	@echo; echo "==== through the Python package: emit(parse(text)), then one edit"
+	@echo; echo "==== through the Python package: emit(parse(text)), one edit, then load"
 	$(VENV)/bin/python -m pip install --quiet .
 	$(VENV)/bin/python tools/demo.py
 

@@ -1,6 +1,7 @@
 """The Python-side benchmarks, every baseline measured in the same run.
 
 - ``parse`` to records against PyYAML's ``load_all`` with its C loader;
+- ``load_all`` to plain data against the same;
 - ``emit(parse(text))`` against ruamel.yaml's round trip (load and dump);
 - two threads running ``_roundtrip_in_rust`` against one, which shows that
   the interpreter lock is really released around the core.
@@ -101,6 +102,8 @@ def main() -> int:
         theirs = best_of(args.reps,
                          lambda: [list(yaml.load_all(t, Loader=Loader)) for t in texts])
         row(f"parse, {name}", size(texts), ours, theirs, ">= 2x PyYAML load_all")
+        ours = best_of(args.reps, lambda: [brackle.load_all(t) for t in texts])
+        row(f"load_all, {name}", size(texts), ours, theirs, ">= 4x PyYAML load_all")
 
     rt = YAML(typ="rt")
 

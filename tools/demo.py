@@ -4,6 +4,8 @@ Each file in examples/ goes through ``brackle.emit(brackle.parse(text))`` and
 must come back identical. Then the storefront image in the Kubernetes
 manifest gets a new tag, and the unified diff shows that only that line
 changed: comments, quoting, blank lines and layout all stay as written.
+Last, ``brackle.load`` reads the compose file as plain data, its merge keys
+applied, and a duplicate key is reported with both places.
 """
 
 from __future__ import annotations
@@ -56,6 +58,20 @@ def main() -> int:
     sys.stdout.writelines(difflib.unified_diff(
         text.splitlines(keepends=True), edited.splitlines(keepends=True),
         fromfile=f"a/{path.name}", tofile=f"b/{path.name}"))
+
+    path = EXAMPLES / "docker-compose.yml"
+    with path.open("rb") as stream:
+        data = brackle.load(stream)
+    worker = data["services"]["worker"]
+    print(f"\nbrackle.load({path.name}): the worker, with <<: *default-app merged in:")
+    for key in ("image", "restart", "command", "environment", "depends_on"):
+        print(f"  {key}: {worker[key]!r}")
+    print(f"  the logging settings are one object: "
+          f"{worker['logging'] is data['services']['api']['logging']}")
+    try:
+        brackle.load("name: api\nport: 8000\nname: worker\n", name="service.yaml")
+    except brackle.DuplicateKeyError as e:
+        print(f"\nbrackle.DuplicateKeyError:\n{e}")
     return 1 if failed else 0
 
 

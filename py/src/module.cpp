@@ -45,6 +45,9 @@ PyObject* lookup(Lookup what) {
         {"brackle._record", "Node"},       {"brackle._record", "Doc"},
         {"brackle._record", "Trivia"},     {"brackle.error", "make_error"},
         {"brackle.error", "EmitterError"}, {"brackle.error", "InternalError"},
+        {"brackle.constructor", "Tagged"}, {"brackle.constructor", "FrozenDict"},
+        {"brackle.constructor", "_construct_error"}, {"brackle.constructor", "_timestamp"},
+        {"brackle.constructor", "_binary"},
     };
     // Kept for the life of the process once found; a failed lookup is tried
     // again on the next call.
@@ -319,6 +322,54 @@ PyObject* roundtrip(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject
     });
 }
 
+// The data of every document of `source` (see construct.cpp); not in
+// `__all__`: `brackle.load_all` is its public face.
+PyObject* load_all(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    static constexpr const char* param_names[] = {"source", "name", "allow_duplicate_keys",
+                                                  "version"};
+    PyObject* a[4];
+    if (!take_args({"_load_all", param_names, 4, 1}, args, nargs, kwnames, a)) return nullptr;
+    if (!argument_type("_load_all", "source", a[0], PyUnicode_Check(a[0]), "str")) return nullptr;
+    PyObject* name = a[1] && a[1] != Py_None ? a[1] : nullptr;
+    if (name && !argument_type("_load_all", "name", name, PyUnicode_Check(name), "str"))
+        return nullptr;
+    const int allow = a[2] ? PyObject_IsTrue(a[2]) : 0;
+    if (allow < 0) return nullptr;
+    int version = 0;
+    if (a[3] && a[3] != Py_None) {
+        int major = 0, minor = 0;
+        if (!PyTuple_Check(a[3]) || !PyArg_ParseTuple(a[3], "ii", &major, &minor) || major != 1 ||
+            (minor != 1 && minor != 2)) {
+            if (!PyErr_Occurred() || PyErr_ExceptionMatches(PyExc_TypeError)) {
+                PyErr_Clear();
+                PyErr_SetString(PyExc_ValueError, "version must be None, (1, 1) or (1, 2)");
+            }
+            return nullptr;
+        }
+        version = 10 + minor;
+    }
+    return guarded([&]() -> PyObject* {
+        Source source;
+        if (!source_of(a[0], source)) return nullptr;
+        Ref shown_name(name ? Py_NewRef(name)
+                            : PyUnicode_FromStringAndSize(
+                                  no_name.data(), static_cast<Py_ssize_t>(no_name.size())));
+        if (!shown_name) return nullptr;
+        brackle_core::LoadResult loaded =
+            without_lock([&] { return brackle_core::loader::parse(source.whole); });
+        if (auto* e = std::get_if<brackle_core::ParseError>(&loaded)) {
+            Py_ssize_t size = 0;
+            const char* data = PyUnicode_AsUTF8AndSize(shown_name.get(), &size);
+            if (data == nullptr) return nullptr;
+            raise_parse_error(*e, source.text, std::string_view(data, static_cast<std::size_t>(size)));
+            return nullptr;
+        }
+        return build_data(std::get<std::vector<Document>>(loaded), a[0], shown_name.get(),
+                          allow != 0, version)
+            .release();
+    });
+}
+
 // ---- the module --------------------------------------------------------------
 
 PyMethodDef functions[] = {
@@ -377,6 +428,14 @@ PyMethodDef functions[] = {
      "Raises the same exceptions as `parse` and `emit`: a `brackle.error` class for a source that\n"
      "is not well-formed, `brackle.error.EmitterError` for a tree that cannot be emitted, and\n"
      "`ValueError` for an `opts` record the core cannot take."},
+    {"_load_all", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(load_all)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "_load_all(source, name=None, allow_duplicate_keys=False, version=None)\n"
+     "--\n"
+     "\n"
+     "The data of every document of `source`, in a list: what `brackle.load_all` returns.\n"
+     "`version` (None, (1, 1) or (1, 2)) sets the schema of every document; None lets each\n"
+     "document's `%YAML` directive decide, the core schema when there is none."},
 };
 
 int exec_module(PyObject* module) {
@@ -392,6 +451,8 @@ int exec_module(PyObject* module) {
     for (PyMethodDef& def : functions) {
         Ref function(PyCFunction_NewEx(&def, module, module_name.get()));
         if (!function || PyModule_AddObjectRef(module, def.ml_name, function.get()) != 0) return -1;
+        // `_load_all` stays out: `brackle.load_all` is the public face.
+        if (std::string_view(def.ml_name) == "_load_all") continue;
         Ref name(PyUnicode_FromString(def.ml_name));
         if (!name || PyList_Append(all.get(), name.get()) != 0) return -1;
     }

@@ -66,7 +66,19 @@ struct Names {
 // The interned names; null with an exception set when they cannot be made.
 const Names* names();
 
-enum class Lookup { Node, Doc, Trivia, MakeError, EmitterError, InternalError };
+enum class Lookup {
+    Node,
+    Doc,
+    Trivia,
+    MakeError,
+    EmitterError,
+    InternalError,
+    Tagged,
+    FrozenDict,
+    ConstructError,
+    Timestamp,
+    Binary
+};
 // A borrowed reference to the looked-up object, or null with an exception set.
 PyObject* lookup(Lookup what);
 
@@ -98,5 +110,11 @@ Ref build_records(std::vector<brackle_core::Document>& documents);
 // `EmitOptions` record; false with an exception set on failure.
 bool read_document(PyObject* record, brackle_core::Document& out);
 bool read_options(PyObject* record, brackle_core::EmitOptions& out);
+
+// construct.cpp: each document's data, in a new list. `version` 11 or 12
+// sets the schema of every document, 0 lets each document's `%YAML` decide;
+// `source` and `name` are for error messages.
+Ref build_data(std::vector<brackle_core::Document>& documents, PyObject* source, PyObject* name,
+               bool allow_duplicate_keys, int version);
 
 }  // namespace brackle_py

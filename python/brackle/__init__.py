@@ -16,6 +16,7 @@ True
 
 from brackle._brackle import emit, parse
 from brackle._record import Doc, Node, Trivia
+from brackle.constructor import DuplicateKeyError, Tagged, load, load_all
 from brackle.error import (
     EmitterError,
     InternalError,
@@ -39,4 +40,8 @@ __all__ = [
     "EmitterError",
     "InternalError",
     "Mark",
+    "load",
+    "load_all",
+    "Tagged",
+    "DuplicateKeyError",
 ]

@@ -1,0 +1,758 @@
+// Documents to plain Python data: scalars resolved by the schema (the core
+// schema, or the 1.1 rules), explicit tags, aliases as the same object,
+// merge keys, collection keys frozen, duplicate keys reported.
+//
+// The tree is walked with an explicit stack in document order. A collection's
+// object is made when the walk enters it, so that an alias inside it (a
+// recursive structure) gets the same object, and filled when the walk leaves
+// it, from its children's objects.
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "py/src/python_api.hpp"
+
+namespace brackle_py {
+
+namespace {
+
+using brackle_core::Document;
+using brackle_core::Entry;
+using brackle_core::Node;
+using brackle_core::NodeIndex;
+using brackle_core::NodeStyle;
+namespace kind = brackle_core::kind;
+
+constexpr std::string_view tag_prefix = "tag:yaml.org,2002:";
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_hex(char c) { return is_digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+
+bool one_of(std::string_view s, std::initializer_list<std::string_view> words) {
+    for (const std::string_view w : words) {
+        if (s == w) return true;
+    }
+    return false;
+}
+
+bool is_null(std::string_view s) { return s.empty() || one_of(s, {"~", "null", "Null", "NULL"}); }
+
+// 1 true, 0 false, -1 neither.
+int bool_of(std::string_view s, bool v11) {
+    if (one_of(s, {"true", "True", "TRUE"})) return 1;
+    if (one_of(s, {"false", "False", "FALSE"})) return 0;
+    if (v11) {
+        if (one_of(s, {"yes", "Yes", "YES", "on", "On", "ON"})) return 1;
+        if (one_of(s, {"no", "No", "NO", "off", "Off", "OFF"})) return 0;
+    }
+    return -1;
+}
+
+// The characters of `s` from `from` that satisfy `ok`, `_` allowed when
+// `underscores`; returns where they stop.
+template <class Ok>
+std::size_t run(std::string_view s, std::size_t from, bool underscores, Ok ok) {
+    while (from < s.size() && (ok(s[from]) || (underscores && s[from] == '_'))) ++from;
+    return from;
+}
+
+// Sexagesimal parts after the first (`:` then one or two digits below 60),
+// from `from`; returns where they stop, or npos when one is malformed.
+std::size_t sexagesimal_tail(std::string_view s, std::size_t from) {
+    while (from < s.size() && s[from] == ':') {
+        std::size_t end = run(s, from + 1, false, is_digit);
+        const std::size_t n = end - from - 1;
+        if (n == 0 || n > 2 || (n == 2 && s[from + 1] > '5')) return std::string_view::npos;
+        from = end;
+    }
+    return from;
+}
+
+struct Timestamp {
+    int year = 0, month = 0, day = 0;
+    bool has_time = false;
+    int hour = 0, minute = 0, second = 0;
+    std::string_view fraction;
+    bool has_zone = false;
+    int zone_minutes = 0;
+};
+
+// Reads `n` to `m` digits at `at` into `out`.
+bool digits(std::string_view s, std::size_t& at, std::size_t n, std::size_t m, int& out) {
+    const std::size_t end = run(s, at, false, is_digit);
+    if (end - at < n || end - at > m) return false;
+    out = 0;
+    for (; at < end; ++at) out = out * 10 + (s[at] - '0');
+    return true;
+}
+
+bool timestamp_of(std::string_view s, Timestamp& t) {
+    std::size_t at = 0;
+    if (!digits(s, at, 4, 4, t.year) || at >= s.size() || s[at++] != '-') return false;
+    if (!digits(s, at, 1, 2, t.month) || at >= s.size() || s[at++] != '-') return false;
+    if (!digits(s, at, 1, 2, t.day)) return false;
+    if (at == s.size()) return at == 10;  // a date alone has two-digit month and day
+    if (s[at] == 'T' || s[at] == 't') {
+        ++at;
+    } else {
+        const std::size_t end = run(s, at, false, [](char c) { return c == ' ' || c == '\t'; });
+        if (end == at) return false;
+        at = end;
+    }
+    t.has_time = true;
+    if (!digits(s, at, 1, 2, t.hour) || at >= s.size() || s[at++] != ':') return false;
+    if (!digits(s, at, 2, 2, t.minute) || at >= s.size() || s[at++] != ':') return false;
+    if (!digits(s, at, 2, 2, t.second)) return false;
+    if (at < s.size() && s[at] == '.') {
+        const std::size_t end = run(s, at + 1, false, is_digit);
+        t.fraction = s.substr(at + 1, end - at - 1);
+        at = end;
+    }
+    at = run(s, at, false, [](char c) { return c == ' ' || c == '\t'; });
+    if (at == s.size()) return true;
+    t.has_zone = true;
+    if (s[at] == 'Z') return at + 1 == s.size();
+    if (s[at] != '+' && s[at] != '-') return false;
+    const int sign = s[at++] == '-' ? -1 : 1;
+    int hours = 0, minutes = 0;
+    if (!digits(s, at, 1, 2, hours)) return false;
+    if (at < s.size() && s[at] == ':') {
+        ++at;
+        if (!digits(s, at, 2, 2, minutes)) return false;
+    }
+    t.zone_minutes = sign * (hours * 60 + minutes);
+    return at == s.size();
+}
+
+struct Builder {
+    PyObject* source;  // for error messages
+    PyObject* name;
+    bool allow_duplicate_keys;
+    PyObject* tagged_class = nullptr;
+    PyObject* frozen_class = nullptr;
+    std::string buffer;  // cleaned number text, reused
+
+    // ---- errors ------------------------------------------------------------
+
+    // Raises the package's constructor error at `node` (and, for a duplicate
+    // key, the key and where it was first seen).
+    void fail(std::string_view message, const Node& node, PyObject* key = nullptr,
+              const Node* first = nullptr) {
+        PyObject* factory = lookup(Lookup::ConstructError);
+        if (factory == nullptr) return;
+        // Keep an error raised while building (a TypeError of an unhashable
+        // key) as the cause's text.
+        Ref args[] = {
+            Ref(PyUnicode_FromStringAndSize(message.data(),
+                                            static_cast<Py_ssize_t>(message.size()))),
+            Ref(PyLong_FromUnsignedLong(node.line)),
+            Ref(PyLong_FromUnsignedLong(node.col)),
+            Ref(Py_NewRef(source)),
+            Ref(Py_NewRef(name)),
+            Ref(Py_NewRef(key ? key : Py_None)),
+            first ? Ref(PyLong_FromUnsignedLong(first->line)) : Ref(Py_NewRef(Py_None)),
+            first ? Ref(PyLong_FromUnsignedLong(first->col)) : Ref(Py_NewRef(Py_None)),
+        };
+        PyObject* raw[8];
+        for (int i = 0; i < 8; ++i) {
+            if (!args[i]) return;
+            raw[i] = args[i].get();
+        }
+        Ref made(PyObject_Vectorcall(factory, raw, 8, nullptr));
+        raise_made(made.get());
+    }
+
+    // ---- scalars -----------------------------------------------------------
+
+    static PyObject* str(std::string_view s) {
+        return PyUnicode_DecodeUTF8(s.data(), static_cast<Py_ssize_t>(s.size()), "strict");
+    }
+
+    // An int in the schema's forms, or null without an exception when `s`
+    // is none.
+    PyObject* int_of(std::string_view s, bool v11) {
+        std::size_t at = 0;
+        const bool negative = !s.empty() && s[0] == '-';
+        if (!s.empty() && (s[0] == '-' || s[0] == '+')) {
+            if (!v11) {
+                // The core schema signs decimal ints only.
+                if (s.size() > 2 && s[1] == '0' && (s[2] == 'o' || s[2] == 'x')) return nullptr;
+            }
+            at = 1;
+        }
+        if (at == s.size()) return nullptr;
+        int base = 10;
+        std::size_t body = at;
+        if (s.size() - at > 2 && s[at] == '0' &&
+            (s[at + 1] == 'x' || s[at + 1] == 'o' || s[at + 1] == 'b')) {
+            const char mark = s[at + 1];
+            if (!v11 && mark == 'b') return nullptr;
+            if (v11 && mark == 'o') return nullptr;
+            base = mark == 'x' ? 16 : mark == 'o' ? 8 : 2;
+            body = at + 2;
+            const auto ok = [&](char c) {
+                return base == 16  ? is_hex(c)
+                       : base == 8 ? (c >= '0' && c <= '7')
+                                   : (c == '0' || c == '1');
+            };
+            if (run(s, body, v11, ok) != s.size()) return nullptr;
+        } else if (v11 && s[at] == '0' && s.size() - at > 1) {
+            base = 8;
+            body = at + 1;
+            if (run(s, body, true, [](char c) { return c >= '0' && c <= '7'; }) != s.size())
+                return nullptr;
+        } else {
+            const std::size_t end = run(s, at, v11, is_digit);
+            if (end == s.size()) {
+                if (v11 && s[at] == '_') return nullptr;
+            } else if (v11 && s[at] != '0' && s[at] != '_' && s[end] == ':') {
+                if (sexagesimal_tail(s, end) != s.size()) return nullptr;
+                return sexagesimal(s.substr(at), negative, false);
+            } else {
+                return nullptr;
+            }
+        }
+        buffer.clear();
+        if (negative) buffer += '-';
+        for (std::size_t i = body; i < s.size(); ++i) {
+            if (s[i] != '_') buffer += s[i];
+        }
+        const std::size_t digits_at = negative ? 1 : 0;
+        if (buffer.size() == digits_at) return nullptr;  // only underscores
+        // Leading zeros go: the conversion below would refuse them.
+        std::size_t zeros = digits_at;
+        while (zeros + 1 < buffer.size() && buffer[zeros] == '0') ++zeros;
+        buffer.erase(digits_at, zeros - digits_at);
+        if (base == 10 && buffer.size() - digits_at <= 18) {
+            long long v = 0;
+            for (std::size_t i = digits_at; i < buffer.size(); ++i) v = v * 10 + (buffer[i] - '0');
+            return PyLong_FromLongLong(negative ? -v : v);
+        }
+        return PyLong_FromString(buffer.c_str(), nullptr, base);
+    }
+
+    // `s` as sexagesimal (`190:20:30`, `1:30.5`), without its sign. The
+    // parts of an int are Python ints, so that no size overflows.
+    PyObject* sexagesimal(std::string_view s, bool negative, bool as_float) {
+        double total = 0;
+        Ref whole(PyLong_FromLong(0));
+        Ref sixty(PyLong_FromLong(60));
+        if (!whole || !sixty) return nullptr;
+        std::size_t at = 0;
+        for (;;) {
+            const std::size_t colon = s.find(':', at);
+            const std::string_view part = s.substr(at, colon - at);
+            buffer.clear();
+            for (const char c : part) {
+                if (c != '_') buffer += c;
+            }
+            if (as_float) {
+                const double v = PyOS_string_to_double(buffer.c_str(), nullptr, nullptr);
+                if (v == -1.0 && PyErr_Occurred()) return nullptr;
+                total = total * 60 + v;
+            } else {
+                Ref digit(PyLong_FromString(buffer.c_str(), nullptr, 10));
+                if (!digit) return nullptr;
+                Ref shifted(PyNumber_Multiply(whole.get(), sixty.get()));
+                if (!shifted) return nullptr;
+                whole = Ref(PyNumber_Add(shifted.get(), digit.get()));
+                if (!whole) return nullptr;
+            }
+            if (colon == std::string_view::npos) break;
+            at = colon + 1;
+        }
+        if (as_float) return PyFloat_FromDouble(negative ? -total : total);
+        return negative ? PyNumber_Negative(whole.get()) : whole.release();
+    }
+
+    // A float in the schema's forms, or null without an exception.
+    PyObject* float_of(std::string_view s, bool v11) {
+        std::size_t at = 0;
+        const bool negative = !s.empty() && s[0] == '-';
+        if (!s.empty() && (s[0] == '-' || s[0] == '+')) at = 1;
+        const std::string_view body = s.substr(at);
+        if (one_of(body, {".inf", ".Inf", ".INF"}))
+            return PyFloat_FromDouble(negative ? -HUGE_VAL : HUGE_VAL);
+        if (at == 0 && one_of(body, {".nan", ".NaN", ".NAN"})) return PyFloat_FromDouble(NAN);
+        const std::size_t int_end = run(s, at, v11, is_digit);
+        std::size_t end = int_end;
+        bool dot = false;
+        if (v11 && int_end > at && int_end < s.size() && s[int_end] == ':' && s[at] != '_') {
+            const std::size_t tail = sexagesimal_tail(s, int_end);
+            if (tail == std::string_view::npos || tail >= s.size() || s[tail] != '.')
+                return nullptr;
+            if (run(s, tail + 1, true, is_digit) != s.size()) return nullptr;
+            return sexagesimal(s.substr(at), negative, true);
+        }
+        std::size_t frac_digits = 0;
+        if (end < s.size() && s[end] == '.') {
+            dot = true;
+            const std::size_t frac_end = run(s, end + 1, v11, is_digit);
+            frac_digits = frac_end - end - 1;
+            end = frac_end;
+        }
+        if (int_end == at && frac_digits == 0) return nullptr;  // no digit at all
+        if (v11 && int_end > at && s[at] == '_') return nullptr;
+        bool exponent = false;
+        if (end < s.size() && (s[end] == 'e' || s[end] == 'E')) {
+            std::size_t e = end + 1;
+            if (e < s.size() && (s[e] == '-' || s[e] == '+')) ++e;
+            const std::size_t e_end = run(s, e, false, is_digit);
+            if (e_end == e) return nullptr;
+            end = e_end;
+            exponent = true;
+        }
+        if (end != s.size()) return nullptr;
+        if (!dot && (v11 || !exponent)) return nullptr;  // an int, or not a 1.1 float
+        buffer.clear();
+        for (const char c : s) {
+            if (c != '_') buffer += c;
+        }
+        const double v = PyOS_string_to_double(buffer.c_str(), nullptr, nullptr);
+        if (v == -1.0 && PyErr_Occurred()) return nullptr;
+        return PyFloat_FromDouble(v);
+    }
+
+    PyObject* timestamp(const Timestamp& t) {
+        PyObject* factory = lookup(Lookup::Timestamp);
+        if (factory == nullptr) return nullptr;
+        Ref fraction(str(t.fraction));
+        if (!fraction) return nullptr;
+        PyObject* zone = t.has_zone ? PyLong_FromLong(t.zone_minutes) : Py_NewRef(Py_None);
+        Ref zone_ref(zone);
+        if (!zone_ref) return nullptr;
+        Ref time_flag(PyBool_FromLong(t.has_time));
+        return PyObject_CallFunction(factory, "iiiOiiiOO", t.year, t.month, t.day, time_flag.get(),
+                                     t.hour, t.minute, t.second, fraction.get(), zone);
+    }
+
+    // A plain scalar without a tag, resolved by the schema.
+    PyObject* plain(std::string_view s, bool v11) {
+        if (s.empty()) return Py_NewRef(Py_None);
+        const char c = s[0];
+        // Most plain scalars start with a letter no resolved form starts with.
+        const bool may_resolve = is_digit(c) || c == '-' || c == '+' || c == '.' || c == '~' ||
+                                 one_of(std::string_view(&c, 1), {"n", "N", "t", "T", "f", "F"}) ||
+                                 (v11 && one_of(std::string_view(&c, 1), {"y", "Y", "o", "O"}));
+        if (!may_resolve) return str(s);
+        if (is_null(s)) return Py_NewRef(Py_None);
+        const int b = bool_of(s, v11);
+        if (b >= 0) return PyBool_FromLong(b);
+        if (PyObject* v = int_of(s, v11)) return v;
+        if (PyErr_Occurred()) return nullptr;
+        if (PyObject* v = float_of(s, v11)) return v;
+        if (PyErr_Occurred()) return nullptr;
+        if (v11) {
+            // A date that does not exist (`2001-02-30`) stays text.
+            Timestamp t;
+            if (timestamp_of(s, t)) {
+                if (PyObject* v = timestamp(t)) return v;
+                if (!PyErr_ExceptionMatches(PyExc_ValueError)) return nullptr;
+                PyErr_Clear();
+            }
+        }
+        return str(s);
+    }
+
+    // A scalar node's data: by its tag, else by the schema when plain.
+    PyObject* scalar(const Node& node, bool v11) {
+        const auto& value = node.value();
+        const std::string_view s = value ? std::string_view(*value) : std::string_view();
+        const auto& tag = node.extras.get().tag;
+        if (!tag) return node.style == NodeStyle::Plain ? plain(s, v11) : str(s);
+        const std::string_view full = tag->full;
+        if (full == "!") return str(s);
+        if (!full.starts_with(tag_prefix)) return tagged(full, Ref(str(s)));
+        const std::string_view name = full.substr(tag_prefix.size());
+        PyObject* out = nullptr;
+        if (name == "str") return str(s);
+        if (name == "null") {
+            if (is_null(s)) return Py_NewRef(Py_None);
+        } else if (name == "bool") {
+            const int b = bool_of(s, v11);
+            if (b >= 0) return PyBool_FromLong(b);
+        } else if (name == "int") {
+            out = int_of(s, v11);
+        } else if (name == "float") {
+            out = float_of(s, v11);
+            if (out == nullptr && !PyErr_Occurred()) {
+                Ref whole(int_of(s, v11));
+                if (whole) out = PyNumber_Float(whole.get());
+            }
+        } else if (name == "timestamp") {
+            Timestamp t;
+            if (timestamp_of(s, t)) {
+                out = timestamp(t);
+                if (out == nullptr && PyErr_ExceptionMatches(PyExc_ValueError)) PyErr_Clear();
+            }
+        } else if (name == "binary") {
+            PyObject* decode = lookup(Lookup::Binary);
+            if (decode == nullptr) return nullptr;
+            Ref text(str(s));
+            if (!text) return nullptr;
+            out = PyObject_CallOneArg(decode, text.get());
+            if (out == nullptr && PyErr_ExceptionMatches(PyExc_ValueError)) PyErr_Clear();
+        } else {
+            return tagged(full, Ref(str(s)));
+        }
+        if (out != nullptr || PyErr_Occurred()) return out;
+        fail("cannot read this scalar as !!" + std::string(name), node);
+        return nullptr;
+    }
+
+    PyObject* tagged(std::string_view tag, Ref value) {
+        if (!value) return nullptr;
+        Ref tag_text(str(tag));
+        if (!tag_text) return nullptr;
+        return PyObject_CallFunctionObjArgs(tagged_class, tag_text.get(), value.get(), nullptr);
+    }
+
+    // ---- keys --------------------------------------------------------------
+
+    // A hashable form of `value` for a key: a list becomes a tuple, a dict a
+    // frozen mapping, a set a frozenset, through what they hold; other
+    // objects stay. Walks with an explicit stack; a structure that contains
+    // itself cannot be frozen.
+    PyObject* freeze(PyObject* value) {
+        if (!PyList_Check(value) && !PyDict_Check(value) && !PyAnySet_Check(value))
+            return Py_NewRef(value);
+        struct Step {
+            PyObject* object;  // borrowed
+            Ref items;         // a list snapshot of what it holds (for a dict: its items)
+            Ref done;          // the frozen children so far
+            Py_ssize_t next = 0;
+        };
+        std::vector<Step> stack;
+        std::unordered_map<PyObject*, bool> open;
+        Ref result;
+        const auto enter = [&](PyObject* object) -> bool {
+            if (open.count(object)) {
+                PyErr_SetString(PyExc_ValueError, "a recursive structure cannot be a mapping key");
+                return false;
+            }
+            Step step{object, Ref(), Ref(PyList_New(0))};
+            if (PyDict_Check(object)) {
+                step.items = Ref(PyDict_Items(object));
+            } else {
+                step.items = Ref(PySequence_List(object));
+            }
+            if (!step.items || !step.done) return false;
+            open.emplace(object, true);
+            stack.push_back(std::move(step));
+            return true;
+        };
+        if (!enter(value)) return nullptr;
+        while (!stack.empty()) {
+            Step& step = stack.back();
+            if (step.next < PyList_GET_SIZE(step.items.get())) {
+                PyObject* item = PyList_GET_ITEM(step.items.get(), step.next++);
+                // A dict's item: its key is hashable already, its value is frozen.
+                PyObject* child = PyDict_Check(step.object) ? PyTuple_GET_ITEM(item, 1) : item;
+                if (PyList_Check(child) || PyDict_Check(child) || PyAnySet_Check(child)) {
+                    --step.next;  // comes back when the child is done
+                    if (!enter(child)) return nullptr;
+                    continue;
+                }
+                if (PyList_Append(step.done.get(), child) != 0) return nullptr;
+                continue;
+            }
+            Ref frozen;
+            if (PyDict_Check(step.object)) {
+                Ref dict(PyDict_New());
+                if (!dict) return nullptr;
+                const Py_ssize_t n = PyList_GET_SIZE(step.items.get());
+                for (Py_ssize_t i = 0; i < n; ++i) {
+                    PyObject* key = PyTuple_GET_ITEM(PyList_GET_ITEM(step.items.get(), i), 0);
+                    if (PyDict_SetItem(dict.get(), key, PyList_GET_ITEM(step.done.get(), i)) != 0)
+                        return nullptr;
+                }
+                frozen = Ref(PyObject_CallOneArg(frozen_class, dict.get()));
+            } else if (PyList_Check(step.object)) {
+                frozen = Ref(PyList_AsTuple(step.done.get()));
+            } else {
+                frozen = Ref(PyFrozenSet_New(step.done.get()));
+            }
+            if (!frozen) return nullptr;
+            open.erase(step.object);
+            stack.pop_back();
+            if (stack.empty()) {
+                result = std::move(frozen);
+            } else {
+                Step& parent = stack.back();
+                ++parent.next;
+                if (PyList_Append(parent.done.get(), frozen.get()) != 0) return nullptr;
+            }
+        }
+        return result.release();
+    }
+
+    // ---- the walk ----------------------------------------------------------
+
+    enum class Shape : std::uint8_t { List, Dict, Set, OMap, Pairs };
+
+    struct Frame {
+        NodeIndex node;
+        Shape shape;
+        std::size_t next = 0;        // children visited
+        PyObject* target = nullptr;  // the container to fill (borrowed), made on entry
+    };
+
+    // The data of one document, or null with an exception set.
+    PyObject* document(const Document& doc, bool v11) {
+        if (!doc.root) return Py_NewRef(Py_None);
+        const std::vector<Node>& nodes = doc.nodes;
+        std::vector<PyObject*> objects(nodes.size(), nullptr);    // owned
+        std::unordered_map<std::string_view, PyObject*> anchors;  // owned
+        struct Release {
+            std::vector<PyObject*>& objects;
+            std::unordered_map<std::string_view, PyObject*>& anchors;
+            ~Release() {
+                for (PyObject* o : objects) Py_XDECREF(o);
+                for (auto& a : anchors) Py_XDECREF(a.second);
+            }
+        } release{objects, anchors};
+        const auto anchor = [&](const Node& node, PyObject* object) {
+            const auto& name = node.extras.get().anchor;
+            if (!name) return;
+            auto [it, added] = anchors.try_emplace(std::string_view(*name), nullptr);
+            Py_XSETREF(it->second, Py_NewRef(object));
+        };
+
+        std::vector<Frame> stack;
+        // Visits `index` on the way down: a scalar or an alias is done at
+        // once, a collection opens a frame.
+        const auto enter = [&](NodeIndex index) -> bool {
+            const Node& node = nodes[index];
+            if (const auto* alias = std::get_if<kind::Alias>(&node.kind)) {
+                const auto it = anchors.find(std::string_view(alias->name));
+                if (it == anchors.end()) {
+                    fail("found undefined alias *" + alias->name, node);
+                    return false;
+                }
+                objects[index] = Py_NewRef(it->second);
+                return true;
+            }
+            if (std::holds_alternative<kind::Scalar>(node.kind)) {
+                objects[index] = scalar(node, v11);
+                if (objects[index] == nullptr) return false;
+                anchor(node, objects[index]);
+                return true;
+            }
+            const bool is_sequence = std::holds_alternative<kind::Sequence>(node.kind);
+            Shape shape = is_sequence ? Shape::List : Shape::Dict;
+            bool wrap = false;
+            std::string_view full;
+            if (const auto& tag = node.extras.get().tag; tag && tag->full != "!") {
+                full = tag->full;
+                const std::string_view name = full.starts_with(tag_prefix)
+                                                  ? full.substr(tag_prefix.size())
+                                                  : std::string_view();
+                if (is_sequence && name == "seq") {
+                } else if (is_sequence && name == "omap") {
+                    shape = Shape::OMap;
+                } else if (is_sequence && name == "pairs") {
+                    shape = Shape::Pairs;
+                } else if (!is_sequence && name == "map") {
+                } else if (!is_sequence && name == "set") {
+                    shape = Shape::Set;
+                } else if (!name.empty() &&
+                           (name == "seq" || name == "map" || name == "set" || name == "omap" ||
+                            name == "pairs" || name == "str" || name == "int" || name == "float" ||
+                            name == "bool" || name == "null" || name == "binary" ||
+                            name == "timestamp")) {
+                    fail("a " + std::string(is_sequence ? "sequence" : "mapping") +
+                             " cannot be !!" + std::string(name),
+                         node);
+                    return false;
+                } else {
+                    wrap = true;
+                }
+            }
+            PyObject* target = shape == Shape::List || shape == Shape::Pairs ? PyList_New(0)
+                               : shape == Shape::Set                         ? PySet_New(nullptr)
+                                                                             : PyDict_New();
+            if (target == nullptr) return false;
+            objects[index] = wrap ? tagged(full, Ref(Py_NewRef(target))) : Py_NewRef(target);
+            Py_DECREF(target);  // the node's object holds it
+            if (objects[index] == nullptr) return false;
+            anchor(node, objects[index]);
+            stack.push_back(Frame{index, shape, 0, target});
+            return true;
+        };
+
+        if (!enter(*doc.root)) return nullptr;
+        while (!stack.empty()) {
+            Frame& frame = stack.back();
+            const Node& node = nodes[frame.node];
+            std::size_t count = 0;
+            NodeIndex child = 0;
+            if (const auto* seq = std::get_if<kind::Sequence>(&node.kind)) {
+                count = seq->items.size();
+                if (frame.next < count) child = seq->items[frame.next];
+            } else {
+                const auto& entries = std::get<kind::Mapping>(node.kind).entries;
+                count = 2 * entries.size();
+                if (frame.next < count) {
+                    const Entry& e = entries[frame.next / 2];
+                    child = frame.next % 2 == 0 ? e.key : e.value;
+                }
+            }
+            if (frame.next < count) {
+                ++frame.next;
+                if (!enter(child)) return nullptr;
+                continue;
+            }
+            const Frame done = frame;
+            stack.pop_back();
+            if (!fill(nodes, done, objects)) return nullptr;
+        }
+        return Py_NewRef(objects[*doc.root]);
+    }
+
+    // Fills a collection's container from its children's objects.
+    bool fill(const std::vector<Node>& nodes, const Frame& frame, std::vector<PyObject*>& objects) {
+        const Node& node = nodes[frame.node];
+        PyObject* target = frame.target;
+        if (const auto* seq = std::get_if<kind::Sequence>(&node.kind)) {
+            for (const NodeIndex item : seq->items) {
+                PyObject* value = objects[item];
+                if (frame.shape == Shape::List) {
+                    if (PyList_Append(target, value) != 0) return false;
+                    continue;
+                }
+                // !!omap and !!pairs: each item a mapping of one pair.
+                if (!PyDict_Check(value) || PyDict_GET_SIZE(value) != 1) {
+                    fail("an item of !!omap or !!pairs must be a mapping of one pair", nodes[item]);
+                    return false;
+                }
+                Py_ssize_t pos = 0;
+                PyObject *k = nullptr, *v = nullptr;
+                PyDict_Next(value, &pos, &k, &v);
+                if (frame.shape == Shape::OMap) {
+                    if (PyDict_SetItem(target, k, v) != 0) return false;
+                } else {
+                    Ref pair(PyTuple_Pack(2, k, v));
+                    if (!pair || PyList_Append(target, pair.get()) != 0) return false;
+                }
+            }
+            return true;
+        }
+        const auto& entries = std::get<kind::Mapping>(node.kind).entries;
+        bool merges = false;
+        // Explicit keys first, into the target itself unless merges come
+        // before them.
+        // (Merge keys apply to plain mappings; in a !!set, `<<` is a member.)
+        for (const Entry& e : entries) merges = merges || (e.merge && frame.shape == Shape::Dict);
+        Ref explicit_keys(merges ? PyDict_New() : Py_NewRef(target));
+        if (!explicit_keys) return false;
+        PyObject* into = explicit_keys.get();
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            const Entry& e = entries[i];
+            if (e.merge && merges) continue;
+            Ref key(freeze(objects[e.key]));
+            if (!key) {
+                if (!PyErr_ExceptionMatches(PyExc_ValueError)) return false;
+                PyErr_Clear();
+                fail("a recursive structure cannot be a mapping key", nodes[e.key]);
+                return false;
+            }
+            const Py_ssize_t before =
+                PySet_Check(into) ? PySet_GET_SIZE(into) : PyDict_GET_SIZE(into);
+            const int status = PySet_Check(into)
+                                   ? PySet_Add(into, key.get())
+                                   : PyDict_SetItem(into, key.get(), objects[e.value]);
+            if (status != 0) {
+                if (!PyErr_ExceptionMatches(PyExc_TypeError)) return false;
+                PyErr_Clear();
+                fail("found an unhashable mapping key", nodes[e.key]);
+                return false;
+            }
+            const Py_ssize_t after =
+                PySet_Check(into) ? PySet_GET_SIZE(into) : PyDict_GET_SIZE(into);
+            if (after == before && !allow_duplicate_keys)
+                return duplicate(nodes, entries, i, objects, key.get());
+        }
+        if (!merges) return true;
+        // Merged pairs: earlier sources win over later ones, explicit keys
+        // over all.
+        for (const Entry& e : entries) {
+            if (!e.merge) continue;
+            PyObject* value = objects[e.value];
+            const auto merge_one = [&](PyObject* source, const Node& at) -> bool {
+                if (!PyDict_Check(source)) {
+                    fail("a merge key takes a mapping or a sequence of mappings", at);
+                    return false;
+                }
+                Py_ssize_t pos = 0;
+                PyObject *k = nullptr, *v = nullptr;
+                while (PyDict_Next(source, &pos, &k, &v)) {
+                    if (PyDict_SetDefault(target, k, v) == nullptr) return false;
+                }
+                return true;
+            };
+            if (PyList_Check(value)) {
+                const Py_ssize_t n = PyList_GET_SIZE(value);
+                for (Py_ssize_t j = 0; j < n; ++j) {
+                    if (!merge_one(PyList_GET_ITEM(value, j), nodes[e.value])) return false;
+                }
+            } else if (!merge_one(value, nodes[e.value])) {
+                return false;
+            }
+        }
+        return PyDict_Update(target, into) == 0;
+    }
+
+    // Raises the duplicate-key error for entry `i`, naming where an equal key
+    // was first seen.
+    bool duplicate(const std::vector<Node>& nodes, const std::vector<Entry>& entries, std::size_t i,
+                   std::vector<PyObject*>& objects, PyObject* key) {
+        const Node* first = nullptr;
+        for (std::size_t j = 0; j < i && first == nullptr; ++j) {
+            Ref other(freeze(objects[entries[j].key]));
+            if (!other) return false;
+            const int same = PyObject_RichCompareBool(other.get(), key, Py_EQ);
+            if (same < 0) return false;
+            if (same) first = &nodes[entries[j].key];
+        }
+        Ref shown(PyObject_Repr(key));
+        if (!shown) return false;
+        const char* text = PyUnicode_AsUTF8(shown.get());
+        if (text == nullptr) return false;
+        fail(std::string("found duplicate key ") + text, nodes[entries[i].key], key, first);
+        return false;
+    }
+};
+
+}  // namespace
+
+Ref build_data(std::vector<Document>& documents, PyObject* source, PyObject* name,
+               bool allow_duplicate_keys, int version) {
+    PyObject* tagged_class = lookup(Lookup::Tagged);
+    if (tagged_class == nullptr) return Ref();
+    PyObject* frozen_class = lookup(Lookup::FrozenDict);
+    if (frozen_class == nullptr) return Ref();
+    Builder builder{source, name, allow_duplicate_keys, tagged_class, frozen_class, {}};
+    const CollectorPause pause;
+    // A stream of only comments or blank lines comes back as one empty
+    // document with no marker: that holds no data.
+    if (documents.size() == 1 && !documents[0].root && !documents[0].explicit_start &&
+        !documents[0].explicit_end && !documents[0].version && documents[0].tag_directives.empty())
+        documents.clear();
+    Ref out(PyList_New(static_cast<Py_ssize_t>(documents.size())));
+    if (!out) return out;
+    for (std::size_t i = 0; i < documents.size(); ++i) {
+        const Document& doc = documents[i];
+        const bool v11 = version == 11 || (version == 0 && doc.version && doc.version->first == 1 &&
+                                           doc.version->second == 1);
+        Ref data(builder.document(doc, v11));
+        if (!data) return Ref();
+        PyList_SET_ITEM(out.get(), static_cast<Py_ssize_t>(i), data.release());
+        documents[i] = Document{};
+    }
+    return out;
+}
+
+}  // namespace brackle_py

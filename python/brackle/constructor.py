@@ -1,0 +1,235 @@
+"""YAML to plain Python data: ``load`` and ``load_all``.
+
+Scalars follow the YAML 1.2 core schema, or the 1.1 rules for a document
+with ``%YAML 1.1`` or a call with ``version=(1, 1)``. Aliases give the same
+object as their anchor, merge keys (``<<``) are applied, a collection used as
+a key becomes a hashable frozen form, and a local or unknown tag gives a
+:class:`Tagged` value. Duplicate keys raise :class:`DuplicateKeyError`:
+
+>>> import brackle
+>>> brackle.load("a: 1\\nb: [x, 0x1F, .inf]\\n")
+{'a': 1, 'b': ['x', 31, inf]}
+>>> try:
+...     brackle.load("a: 1\\na: 2\\n")
+... except brackle.DuplicateKeyError as e:
+...     print(e.key, e.first_mark.line, e.problem_mark.line)
+a 0 1
+>>> brackle.load("a: 1\\na: 2\\n", allow_duplicate_keys=True)
+{'a': 2}
+"""
+
+from __future__ import annotations
+
+import base64
+import binascii
+import datetime
+from collections.abc import Iterator, Mapping
+from typing import IO, Any
+
+import brackle
+from brackle._brackle import _load_all
+from brackle.error import Mark, MarkedYAMLError
+
+__all__ = [
+    "load",
+    "load_all",
+    "Tagged",
+    "FrozenDict",
+    "ConstructorError",
+    "DuplicateKeyError",
+]
+
+_NO_NAME = "<unicode string>"
+
+
+class ConstructorError(MarkedYAMLError):
+    """A well-formed node cannot become Python data (a scalar that does not
+    read as its tag says, an unhashable key, an undefined alias)."""
+
+
+class DuplicateKeyError(ConstructorError):
+    """A mapping has the same key twice. ``key`` is the key's data,
+    ``first_mark`` where it was first seen and ``problem_mark`` where it
+    occurs again."""
+
+    def __init__(self, key: Any, first_mark: Mark | None, problem: str, problem_mark: Mark) -> None:
+        context = None if first_mark is None else f"the key {key!r} first occurs"
+        super().__init__(context, first_mark, problem, problem_mark)
+        self.key = key
+        self.first_mark = first_mark
+
+
+class Tagged:
+    """A node with a local or unknown tag: ``tag`` is the resolved tag,
+    ``value`` the node's data.
+
+    >>> brackle.load("!point [1, 2]")
+    Tagged('!point', [1, 2])
+    """
+
+    __slots__ = ("tag", "value")
+
+    def __init__(self, tag: str, value: Any) -> None:
+        self.tag = tag
+        self.value = value
+
+    def __eq__(self, other: object) -> bool:
+        if not isinstance(other, Tagged):
+            return NotImplemented
+        return self.tag == other.tag and self.value == other.value
+
+    def __hash__(self) -> int:
+        return hash((self.tag, self.value))
+
+    def __repr__(self) -> str:
+        return f"Tagged({self.tag!r}, {self.value!r})"
+
+
+class FrozenDict(Mapping):
+    """A read-only, hashable mapping: what a mapping used as a mapping key
+    becomes. It compares equal to a dict with the same pairs.
+
+    >>> key = next(iter(brackle.load("? {a: 1}\\n: x\\n")))
+    >>> key, key == {"a": 1}, hash(key) == hash(FrozenDict({"a": 1}))
+    (FrozenDict({'a': 1}), True, True)
+    """
+
+    __slots__ = ("_items", "_hash")
+
+    def __init__(self, items: Any = ()) -> None:
+        self._items = dict(items)
+        self._hash: int | None = None
+
+    def __getitem__(self, key: Any) -> Any:
+        return self._items[key]
+
+    def __iter__(self) -> Iterator[Any]:
+        return iter(self._items)
+
+    def __len__(self) -> int:
+        return len(self._items)
+
+    def __hash__(self) -> int:
+        if self._hash is None:
+            self._hash = hash(frozenset(self._items.items()))
+        return self._hash
+
+    def __repr__(self) -> str:
+        return f"FrozenDict({self._items!r})"
+
+
+def _read(source: str | bytes | IO[Any], name: str | None) -> tuple[str, str | None]:
+    """The text of ``source`` and its name: bytes are UTF-8, or UTF-16/32
+    when a byte-order mark says so; a file object is read, and named by its
+    ``name`` unless ``name`` is given."""
+    if not isinstance(source, (str, bytes, bytearray, memoryview)):
+        if name is None:
+            found = getattr(source, "name", None)
+            name = found if isinstance(found, str) else None
+        source = source.read()
+    if isinstance(source, str):
+        return source, name
+    data = bytes(source)
+    if data.startswith((b"\x00\x00\xfe\xff", b"\xff\xfe\x00\x00")):
+        return data.decode("utf-32"), name
+    if data.startswith((b"\xfe\xff", b"\xff\xfe")):
+        return data.decode("utf-16"), name
+    # A UTF-8 mark stays in the text: the loader takes it off.
+    return data.decode("utf-8"), name
+
+
+def load_all(
+    source: str | bytes | IO[Any],
+    *,
+    allow_duplicate_keys: bool = False,
+    name: str | None = None,
+    version: tuple[int, int] | None = None,
+) -> list[Any]:
+    """The data of every document of ``source``, in a list.
+
+    ``source`` is a str, bytes (UTF-8, or UTF-16/32 with a byte-order mark)
+    or a readable file object. ``version=(1, 1)`` reads every document by the
+    1.1 rules, ``(1, 2)`` by the core schema; by default each document's
+    ``%YAML`` directive decides.
+
+    >>> brackle.load_all("--- 1\\n--- [a]\\n")
+    [1, ['a']]
+    """
+    text, name = _read(source, name)
+    return _load_all(text, name, allow_duplicate_keys, version)
+
+
+def load(
+    source: str | bytes | IO[Any],
+    *,
+    allow_duplicate_keys: bool = False,
+    name: str | None = None,
+    version: tuple[int, int] | None = None,
+) -> Any:
+    """The data of the first document of ``source``, ``None`` for an empty
+    stream; the arguments are those of :func:`load_all`.
+
+    >>> brackle.load("%YAML 1.1\\n---\\n[yes, 0777, 1:30]\\n")
+    [True, 511, 90]
+    """
+    documents = load_all(
+        source, allow_duplicate_keys=allow_duplicate_keys, name=name, version=version
+    )
+    return documents[0] if documents else None
+
+
+# ---- helpers the extension module calls -------------------------------------
+
+
+def _construct_error(
+    message: str,
+    line: int,
+    col: int,
+    source: str,
+    name: str,
+    key: Any,
+    first_line: int | None,
+    first_col: int | None,
+) -> ConstructorError:
+    text = source[1:] if source.startswith("\ufeff") else source
+
+    def mark(line: int, col: int) -> Mark:
+        index = 0
+        for _ in range(line):
+            found = text.find("\n", index)
+            if found < 0:
+                break
+            index = found + 1
+        return Mark(name, index + col, line, col, text)
+
+    if first_line is None and key is None:
+        return ConstructorError(None, None, message, mark(line, col))
+    first = None if first_line is None else mark(first_line, first_col or 0)
+    return DuplicateKeyError(key, first, message, mark(line, col))
+
+
+def _timestamp(
+    year: int,
+    month: int,
+    day: int,
+    has_time: bool,
+    hour: int,
+    minute: int,
+    second: int,
+    fraction: str,
+    zone_minutes: int | None,
+) -> datetime.date:
+    if not has_time:
+        return datetime.date(year, month, day)
+    micro = int((fraction + "000000")[:6]) if fraction else 0
+    zone = None
+    if zone_minutes is not None:
+        zone = datetime.timezone(datetime.timedelta(minutes=zone_minutes))
+    return datetime.datetime(year, month, day, hour, minute, second, micro, tzinfo=zone)
+
+
+def _binary(text: str) -> bytes:
+    try:
+        return base64.b64decode("".join(text.split()).encode("ascii"), validate=True)
+    except (binascii.Error, UnicodeEncodeError) as e:
+        raise ValueError(str(e)) from None
