@@ -99,4 +99,9 @@ Ref build_records(std::vector<brackle_core::Document>& documents);
 bool read_document(PyObject* record, brackle_core::Document& out);
 bool read_options(PyObject* record, brackle_core::EmitOptions& out);
 
+// represent.cpp: one document from Python data, objects of `tagged_type`
+// (or none when null) written as their `value` with their `tag`; false with
+// an exception set on failure.
+bool represent(PyObject* data, PyObject* tagged_type, brackle_core::Document& out);
+
 }  // namespace brackle_py
