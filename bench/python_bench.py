@@ -2,6 +2,9 @@
 
 - ``parse`` to records against PyYAML's ``load_all`` with its C loader;
 - ``load_all`` to plain data against the same;
+- ``dump_all`` of the data PyYAML's C loader builds from the same streams
+  against PyYAML's ``dump_all`` with its C dumper (``CSafeDumper``; keys
+  unsorted and non-ASCII text unescaped, as brackle writes them);
 - ``emit(parse(text))`` against ruamel.yaml's round trip (load and dump);
 - two threads running ``_roundtrip_in_rust`` against one, which shows that
   the interpreter lock is really released around the core.
@@ -104,6 +107,18 @@ def main() -> int:
         row(f"parse, {name}", size(texts), ours, theirs, ">= 2x PyYAML load_all")
         ours = best_of(args.reps, lambda: [brackle.load_all(t) for t in texts])
         row(f"load_all, {name}", size(texts), ours, theirs, ">= 4x PyYAML load_all")
+
+    for name in ("generated 1 MB", "generated 10 MB"):
+        data = [list(yaml.load_all(t, Loader=Loader)) for t in inputs[name]]
+        dumped = [brackle.dump_all(d) for d in data]
+        if [list(yaml.load_all(t, Loader=Loader)) for t in dumped] != data:
+            print(f"{name}: dump_all does not read back as its data", file=sys.stderr)
+            return 1
+        ours = best_of(args.reps, lambda: [brackle.dump_all(d) for d in data])
+        theirs = best_of(args.reps, lambda: [
+            yaml.dump_all(d, Dumper=yaml.CSafeDumper, sort_keys=False, allow_unicode=True)
+            for d in data])
+        row(f"dump_all, {name}", size(dumped), ours, theirs, ">= 4x PyYAML dump_all")
 
     rt = YAML(typ="rt")
 

@@ -1,7 +1,7 @@
-// The extension module brackle._brackle: `parse`, `emit` and
-// `_roundtrip_in_rust`. Each function reads its arguments with the
-// interpreter lock held, releases the lock for exactly the core call, and
-// turns the core's errors into the package's exceptions.
+// The extension module brackle._brackle: `parse`, `emit`, `_roundtrip_in_rust`,
+// and for the package's own modules `_load_all` and `_dump_all`. Each function reads its arguments with the interpreter
+// lock held, releases the lock for exactly the core call, and turns the
+// core's errors into the package's exceptions.
 #include <exception>
 #include <new>
 #include <utility>
@@ -370,6 +370,27 @@ PyObject* load_all(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject*
     });
 }
 
+PyObject* dump_all(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    static constexpr const char* param_names[] = {"documents", "opts", "tagged"};
+    PyObject* a[3];
+    if (!take_args({"_dump_all", param_names, 3, 2}, args, nargs, kwnames, a)) return nullptr;
+    PyObject* tagged = a[2] == Py_None ? nullptr : a[2];
+    return guarded([&]() -> PyObject* {
+        EmitOptions options;
+        if (!read_options(a[1], options)) return nullptr;
+        std::vector<Document> documents;
+        Ref it(PyObject_GetIter(a[0]));
+        if (!it) return nullptr;
+        while (Ref data{PyIter_Next(it.get())}) {
+            if (!represent(data.get(), tagged, documents.emplace_back())) return nullptr;
+        }
+        if (PyErr_Occurred()) return nullptr;
+        const brackle_core::EmitResult result =
+            without_lock([&] { return brackle_core::emitter::emit(documents, options); });
+        return text_result(result);
+    });
+}
+
 // ---- the module --------------------------------------------------------------
 
 PyMethodDef functions[] = {
@@ -428,6 +449,10 @@ PyMethodDef functions[] = {
      "Raises the same exceptions as `parse` and `emit`: a `brackle.error` class for a source that\n"
      "is not well-formed, `brackle.error.EmitterError` for a tree that cannot be emitted, and\n"
      "`ValueError` for an `opts` record the core cannot take."},
+};
+
+// Functions of the package's own modules, left out of `__all__`.
+PyMethodDef unlisted_functions[] = {
     {"_load_all", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(load_all)),
      METH_FASTCALL | METH_KEYWORDS,
      "_load_all(source, name=None, allow_duplicate_keys=False, version=None)\n"
@@ -436,6 +461,17 @@ PyMethodDef functions[] = {
      "The data of every document of `source`, in a list: what `brackle.load_all` returns.\n"
      "`version` (None, (1, 1) or (1, 2)) sets the schema of every document; None lets each\n"
      "document's `%YAML` directive decide, the core schema when there is none."},
+    {"_dump_all", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(dump_all)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "_dump_all(documents, opts, tagged=None)\n"
+     "--\n"
+     "\n"
+     "Writes each item of `documents`, Python data, as one YAML document; the data path of\n"
+     "`brackle.dump_all`.\n"
+     "\n"
+     "`opts` is an `EmitOptions` record; `tagged` the class whose instances are written as\n"
+     "their `value` with their `tag`. Raises `TypeError` for an object it cannot represent and\n"
+     "`brackle.error.EmitterError` for data nested too deep to emit."},
 };
 
 int exec_module(PyObject* module) {
@@ -451,10 +487,12 @@ int exec_module(PyObject* module) {
     for (PyMethodDef& def : functions) {
         Ref function(PyCFunction_NewEx(&def, module, module_name.get()));
         if (!function || PyModule_AddObjectRef(module, def.ml_name, function.get()) != 0) return -1;
-        // `_load_all` stays out: `brackle.load_all` is the public face.
-        if (std::string_view(def.ml_name) == "_load_all") continue;
         Ref name(PyUnicode_FromString(def.ml_name));
         if (!name || PyList_Append(all.get(), name.get()) != 0) return -1;
+    }
+    for (PyMethodDef& def : unlisted_functions) {
+        Ref function(PyCFunction_NewEx(&def, module, module_name.get()));
+        if (!function || PyModule_AddObjectRef(module, def.ml_name, function.get()) != 0) return -1;
     }
     return 0;
 }

@@ -116,5 +116,9 @@ bool read_options(PyObject* record, brackle_core::EmitOptions& out);
 // `source` and `name` are for error messages.
 Ref build_data(std::vector<brackle_core::Document>& documents, PyObject* source, PyObject* name,
                bool allow_duplicate_keys, int version);
+// represent.cpp: one document from Python data, objects of `tagged_type`
+// (or none when null) written as their `value` with their `tag`; false with
+// an exception set on failure.
+bool represent(PyObject* data, PyObject* tagged_type, brackle_core::Document& out);
 
 }  // namespace brackle_py

@@ -26,10 +26,13 @@ from brackle.error import (
     YAMLError,
 )
 from brackle.options import EmitOptions
+from brackle.representer import dump, dump_all
 
 __all__ = [
     "parse",
     "emit",
+    "dump",
+    "dump_all",
     "EmitOptions",
     "Doc",
     "Node",

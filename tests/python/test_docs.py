@@ -8,7 +8,17 @@ import importlib
 import pytest
 
 
-@pytest.mark.parametrize("module", ["brackle", "brackle._record", "brackle.error", "brackle.options", "brackle.constructor"])
+@pytest.mark.parametrize(
+    "module",
+    [
+        "brackle",
+        "brackle._record",
+        "brackle.error",
+        "brackle.options",
+        "brackle.constructor",
+        "brackle.representer",
+    ],
+)
 def test_docstring_examples_run(module):
     result = doctest.testmod(importlib.import_module(module), optionflags=doctest.ELLIPSIS)
     assert result.attempted > 0

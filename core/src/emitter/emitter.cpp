@@ -504,12 +504,7 @@ Eol Emitter::scalar(const Node& n, const NodeContext& ctx, std::uint32_t own_ind
     // changed: its quoted scalars stay quoted.
     const NodeStyle style =
         choose_style(n.style, value, sc, options_.preserve_quotes || doc_->lone_cr);
-    auto written = write(value, style, sc);
-    if (const auto* refused = std::get_if<ScalarError>(&written)) {
-        fail(refused->style, std::string(refused->reason));
-        return Eol::Failed;
-    }
-    const std::string& text = std::get<std::string>(written);
+    const std::string text = write_chosen(value, style, sc);
     if (is_block_style(style)) {
         block_scalar(n, text, own_indent, false, eol_written, ctx.min_col);
         return Eol::Written;

@@ -525,45 +525,48 @@ void write_atoms(std::string_view text, AtomMapping mapping, const ScalarContext
     }
 }
 
-std::variant<std::string, ScalarError> write(std::string_view value, NodeStyle style,
-                                             const ScalarContext& ctx) {
+std::string write_chosen(std::string_view value, NodeStyle style, const ScalarContext& ctx) {
+    std::string out;
     switch (style) {
-        case NodeStyle::Plain: {
-            if (auto reason = plain_syntax_reason(value, ctx.in_flow)) {
-                return ScalarError{style, *reason};
-            }
-            std::string out;
+        case NodeStyle::Plain:
             out.reserve(value.size());
             write_atoms(value, AtomMapping::Verbatim, ctx, out);
             return out;
-        }
-        case NodeStyle::SingleQuoted: {
-            if (auto reason = single_syntax_reason(value)) return ScalarError{style, *reason};
-            std::string out;
+        case NodeStyle::SingleQuoted:
             out.reserve(value.size() + 2);
             out += '\'';
             write_atoms(value, AtomMapping::SingleQuoted, ctx, out);
             out += '\'';
             return out;
-        }
         case NodeStyle::Literal:
-        case NodeStyle::Folded: {
-            const bool folded = style == NodeStyle::Folded;
-            if (auto reason = block_syntax_reason(value, ctx, folded)) {
-                return ScalarError{style, *reason};
-            }
-            return block_text(value, ctx, folded);
-        }
+        case NodeStyle::Folded: return block_text(value, ctx, style == NodeStyle::Folded);
         case NodeStyle::DoubleQuoted:
         case NodeStyle::Block:
         case NodeStyle::Flow: break;
     }
-    std::string out;
     out.reserve(value.size() + 2);
     out += '"';
     write_atoms(value, AtomMapping::DoubleQuoted, ctx, out);
     out += '"';
     return out;
+}
+
+std::variant<std::string, ScalarError> write(std::string_view value, NodeStyle style,
+                                             const ScalarContext& ctx) {
+    std::optional<std::string_view> reason;
+    switch (style) {
+        case NodeStyle::Plain: reason = plain_syntax_reason(value, ctx.in_flow); break;
+        case NodeStyle::SingleQuoted: reason = single_syntax_reason(value); break;
+        case NodeStyle::Literal:
+        case NodeStyle::Folded:
+            reason = block_syntax_reason(value, ctx, style == NodeStyle::Folded);
+            break;
+        case NodeStyle::DoubleQuoted:
+        case NodeStyle::Block:
+        case NodeStyle::Flow: break;
+    }
+    if (reason) return ScalarError{style, *reason};
+    return write_chosen(value, style, ctx);
 }
 
 }  // namespace brackle_core::emitter

@@ -81,4 +81,8 @@ struct ScalarError {
 std::variant<std::string, ScalarError> write(std::string_view value, NodeStyle style,
                                              const ScalarContext& ctx);
 
+// The same for a style that `choose_style` picked for `ctx`, and so found
+// legal: the check is not made again.
+std::string write_chosen(std::string_view value, NodeStyle style, const ScalarContext& ctx);
+
 }  // namespace brackle_core::emitter

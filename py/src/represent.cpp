@@ -1,0 +1,411 @@
+// Python data to documents: the data path of `dump`. Every object becomes a
+// node with neither position nor raw text, so the emitter lays the document
+// out from the options and picks each string's style by its read-back check.
+// Containers are walked with an explicit stack in the order the emitter
+// writes them; a container met again becomes an alias of its first node,
+// which then takes an anchor, so shared data stays shared and a cycle ends
+// at an alias.
+// datetime.h needs Python.h, which python_api.hpp includes.
+// clang-format off
+#include "py/src/python_api.hpp"
+#include <datetime.h>
+// clang-format on
+
+#include <charconv>
+#include <limits>
+#include <unordered_map>
+#include <utility>
+
+namespace brackle_py {
+
+namespace {
+
+using brackle_core::Document;
+using brackle_core::Node;
+using brackle_core::NodeIndex;
+using brackle_core::NodeKind;
+using brackle_core::NodeStyle;
+using brackle_core::NodeTag;
+namespace kind = brackle_core::kind;
+
+constexpr std::string_view kCorePrefix = "tag:yaml.org,2002:";
+constexpr NodeIndex kNoParent = std::numeric_limits<NodeIndex>::max();
+
+NodeTag core_tag(std::string_view suffix) {
+    std::string full(kCorePrefix);
+    full += suffix;
+    return NodeTag{"!!", std::string(suffix), std::move(full)};
+}
+
+// A tag given by its full name, in a form that reads back as that name:
+// `!!` for the core prefix, `!` for a local tag, verbatim otherwise.
+NodeTag tag_named(std::string_view full) {
+    if (full.starts_with(kCorePrefix) && full.size() > kCorePrefix.size()) {
+        return core_tag(full.substr(kCorePrefix.size()));
+    }
+    if (full.size() > 1 && full[0] == '!' && full[1] != '!') {
+        return NodeTag{"!", std::string(full.substr(1)), std::string(full)};
+    }
+    return NodeTag{"", std::string(full), std::string(full)};
+}
+
+// Base64 in lines of 76 characters, each ended by a line break.
+std::string base64_lines(std::string_view bytes) {
+    static constexpr char kDigits[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    out.reserve((bytes.size() + 2) / 3 * 4 * 77 / 76 + 2);
+    std::size_t column = 0;
+    for (std::size_t i = 0; i < bytes.size(); i += 3) {
+        const std::size_t n = std::min<std::size_t>(3, bytes.size() - i);
+        std::uint32_t group = 0;
+        for (std::size_t k = 0; k < 3; ++k) {
+            group = group << 8 | (k < n ? static_cast<unsigned char>(bytes[i + k]) : 0u);
+        }
+        for (std::size_t k = 0; k < 4; ++k) {
+            out += k <= n ? kDigits[(group >> (18 - 6 * k)) & 0x3F] : '=';
+        }
+        column += 4;
+        if (column == 76) {
+            out += '\n';
+            column = 0;
+        }
+    }
+    if (column != 0) out += '\n';
+    return out;
+}
+
+bool utf8_of(PyObject* str, std::string& out) {
+    Py_ssize_t size = 0;
+    const char* data = PyUnicode_AsUTF8AndSize(str, &size);
+    if (data == nullptr) return false;
+    out.assign(data, static_cast<std::size_t>(size));
+    return true;
+}
+
+// A float as Python's repr writes it, with the YAML names of infinity and
+// NaN. An exponent form gets a `.0` so that readers that require a point
+// in a float take it as one too.
+bool float_text(double d, std::string& out) {
+    if (d != d) {
+        out = ".nan";
+        return true;
+    }
+    if (d == std::numeric_limits<double>::infinity()) {
+        out = ".inf";
+        return true;
+    }
+    if (d == -std::numeric_limits<double>::infinity()) {
+        out = "-.inf";
+        return true;
+    }
+    char* text = PyOS_double_to_string(d, 'r', 0, Py_DTSF_ADD_DOT_0, nullptr);
+    if (text == nullptr) return false;
+    out = text;
+    PyMem_Free(text);
+    const std::size_t e = out.find('e');
+    if (e != std::string::npos && out.find('.') == std::string::npos) out.insert(e, ".0");
+    return true;
+}
+
+bool int_text(PyObject* v, std::string& out) {
+    int overflow = 0;
+    const long long n = PyLong_AsLongLongAndOverflow(v, &overflow);
+    if (overflow == 0) {
+        if (n == -1 && PyErr_Occurred()) return false;
+        char buf[24];
+        const auto end = std::to_chars(buf, buf + sizeof buf, n).ptr;
+        out.assign(buf, end);
+        return true;
+    }
+    // int's own repr: a subclass's (an IntEnum's) would not be a number.
+    Ref text(PyLong_Type.tp_repr(v));
+    return text && utf8_of(text.get(), out);
+}
+
+// The abstract collection classes, imported on first use and kept.
+PyObject* abc_class(bool mapping) {
+    static PyObject* found[2] = {};
+    PyObject*& slot = found[mapping ? 1 : 0];
+    if (slot != nullptr) return slot;
+    Ref module(PyImport_ImportModule("collections.abc"));
+    if (!module) return nullptr;
+    slot = PyObject_GetAttrString(module.get(), mapping ? "Mapping" : "Sequence");
+    return slot;
+}
+
+// A child still to be made into a node, and where its index goes.
+struct Pending {
+    Ref object;
+    NodeIndex parent;
+    std::uint32_t slot;  // item index; for a mapping, 2 × entry + (0 key, 1 value)
+};
+
+class Builder {
+public:
+    Builder(Document& doc, PyObject* tagged_type) : doc_(doc), tagged_type_(tagged_type) {}
+
+    bool build(PyObject* data) {
+        doc_.final_line_break = true;
+        stack_.push_back({Ref(Py_NewRef(data)), kNoParent, 0});
+        while (!stack_.empty()) {
+            Pending p = std::move(stack_.back());
+            stack_.pop_back();
+            if (!place(p.object.get(), p.parent, p.slot, std::nullopt)) return false;
+        }
+        return true;
+    }
+
+private:
+    NodeIndex add(Node node) {
+        if (doc_.nodes.size() >= kNoParent) throw std::length_error("more than 2^32 - 1 nodes");
+        doc_.nodes.push_back(std::move(node));
+        return static_cast<NodeIndex>(doc_.nodes.size() - 1);
+    }
+
+    void link(NodeIndex parent, std::uint32_t slot, NodeIndex child) {
+        if (parent == kNoParent) {
+            doc_.root = child;
+            return;
+        }
+        NodeKind& k = doc_.nodes[parent].kind;
+        if (auto* seq = std::get_if<kind::Sequence>(&k)) {
+            seq->items[slot] = child;
+        } else {
+            auto& entry = std::get<kind::Mapping>(k).entries[slot / 2];
+            (slot % 2 == 0 ? entry.key : entry.value) = child;
+        }
+    }
+
+    NodeIndex scalar(std::string value, NodeStyle style, std::optional<NodeTag> tag) {
+        Node n;
+        n.kind = kind::Scalar{std::move(value), std::nullopt};
+        n.style = style;
+        if (tag) n.extras.edit().tag = std::move(tag);
+        return add(std::move(n));
+    }
+
+    // A collection node of `count` children, each pushed to be placed in
+    // order: the first ends on top of the stack.
+    NodeIndex collection(bool mapping, std::size_t count, std::optional<NodeTag> tag) {
+        Node n;
+        if (mapping) {
+            n.kind = kind::Mapping{std::vector<brackle_core::Entry>(count / 2)};
+        } else {
+            n.kind = kind::Sequence{std::vector<NodeIndex>(count)};
+        }
+        n.style = NodeStyle::Block;
+        if (tag) n.extras.edit().tag = std::move(tag);
+        return add(std::move(n));
+    }
+
+    void push_children(NodeIndex node, std::vector<Ref>& children) {
+        for (std::size_t i = children.size(); i-- > 0;) {
+            stack_.push_back({std::move(children[i]), node, static_cast<std::uint32_t>(i)});
+        }
+    }
+
+    // Whether `object` was met before; if so its alias is placed.
+    bool seen_before(PyObject* object, NodeIndex parent, std::uint32_t slot) {
+        const auto [it, fresh] =
+            seen_.try_emplace(object, static_cast<NodeIndex>(doc_.nodes.size()));
+        if (fresh) {
+            keep_.emplace_back(Py_NewRef(object));
+            return false;
+        }
+        auto& anchor = doc_.nodes[it->second].extras.edit().anchor;
+        if (!anchor) {
+            char name[24];
+            std::snprintf(name, sizeof name, "id%03zu", ++anchors_);
+            anchor = name;
+        }
+        Node alias;
+        alias.kind = kind::Alias{*anchor};
+        alias.style = NodeStyle::Block;
+        link(parent, slot, add(std::move(alias)));
+        return true;
+    }
+
+    bool place(PyObject* o, NodeIndex parent, std::uint32_t slot, std::optional<NodeTag> tag) {
+        std::string text;
+        NodeStyle style = NodeStyle::Plain;
+        // Scalars: a string's style is left to the emitter (Block means no
+        // preference), every other scalar is written plain.
+        if (PyUnicode_Check(o)) {
+            if (!utf8_of(o, text)) return false;
+            style = text.find('\n') != std::string::npos ? NodeStyle::Literal : NodeStyle::Block;
+        } else if (o == Py_None) {
+            text = "null";
+        } else if (PyBool_Check(o)) {
+            text = o == Py_True ? "true" : "false";
+        } else if (PyLong_Check(o)) {
+            if (!int_text(o, text)) return false;
+        } else if (PyFloat_Check(o)) {
+            if (!float_text(PyFloat_AS_DOUBLE(o), text)) return false;
+        } else if (PyBytes_Check(o) || PyByteArray_Check(o)) {
+            const bool bytes = PyBytes_Check(o);
+            text = base64_lines(std::string_view(
+                bytes ? PyBytes_AS_STRING(o) : PyByteArray_AS_STRING(o),
+                static_cast<std::size_t>(bytes ? PyBytes_GET_SIZE(o) : PyByteArray_GET_SIZE(o))));
+            // One line (or none) is written plain: also where a block scalar
+            // may not stand.
+            if (text.empty() || text.find('\n') + 1 == text.size()) {
+                if (!text.empty()) text.pop_back();
+            } else {
+                style = NodeStyle::Literal;
+            }
+            if (!tag) tag = core_tag("binary");
+        } else if (PyDate_Check(o)) {
+            Ref iso(PyObject_CallMethod(o, "isoformat", nullptr));
+            if (!iso || !PyUnicode_Check(iso.get()) || !utf8_of(iso.get(), text)) {
+                if (iso) PyErr_SetString(PyExc_TypeError, "isoformat() did not return a str");
+                return false;
+            }
+            if (!tag) tag = core_tag("timestamp");
+        } else {
+            return place_collection(o, parent, slot, std::move(tag));
+        }
+        link(parent, slot, scalar(std::move(text), style, std::move(tag)));
+        return true;
+    }
+
+    bool place_collection(PyObject* o, NodeIndex parent, std::uint32_t slot,
+                          std::optional<NodeTag> tag) {
+        // The empty tuple is one shared object: aliasing it would say nothing.
+        const bool empty_tuple = PyTuple_Check(o) && PyTuple_GET_SIZE(o) == 0;
+        if (!empty_tuple && seen_before(o, parent, slot)) return true;
+        std::vector<Ref> children;
+        bool mapping = false;
+        if (PyDict_Check(o)) {
+            mapping = true;
+            children.reserve(2 * static_cast<std::size_t>(PyDict_GET_SIZE(o)));
+            PyObject* key = nullptr;
+            PyObject* value = nullptr;
+            Py_ssize_t pos = 0;
+            while (PyDict_Next(o, &pos, &key, &value)) {
+                children.emplace_back(Py_NewRef(key));
+                children.emplace_back(Py_NewRef(value));
+            }
+        } else if (PyList_Check(o) || PyTuple_Check(o)) {
+            Ref items(PySequence_Fast(o, ""));
+            if (!items) return false;
+            const Py_ssize_t n = PySequence_Fast_GET_SIZE(items.get());
+            children.reserve(static_cast<std::size_t>(n));
+            for (Py_ssize_t i = 0; i < n; ++i) {
+                children.emplace_back(Py_NewRef(PySequence_Fast_GET_ITEM(items.get(), i)));
+            }
+        } else if (PyAnySet_Check(o)) {
+            mapping = true;
+            if (!tag) tag = core_tag("set");
+            Ref it(PyObject_GetIter(o));
+            if (!it) return false;
+            while (Ref item{PyIter_Next(it.get())}) {
+                children.push_back(std::move(item));
+                children.emplace_back(Py_NewRef(Py_None));
+            }
+            if (PyErr_Occurred()) return false;
+        } else if (tagged_type_ != nullptr &&
+                   PyObject_TypeCheck(o, reinterpret_cast<PyTypeObject*>(tagged_type_))) {
+            return place_tagged(o, parent, slot);
+        } else {
+            return place_abstract(o, parent, slot, std::move(tag));
+        }
+        const NodeIndex node = collection(mapping, children.size(), std::move(tag));
+        link(parent, slot, node);
+        push_children(node, children);
+        return true;
+    }
+
+    // A `Tagged(tag, value)`: its value's node, with the tag.
+    bool place_tagged(PyObject* o, NodeIndex parent, std::uint32_t slot) {
+        Ref tag(PyObject_GetAttrString(o, "tag"));
+        if (!tag) return false;
+        std::string name;
+        if (!PyUnicode_Check(tag.get())) {
+            PyErr_Format(PyExc_TypeError, "a Tagged's tag must be a str, not %.200s",
+                         Py_TYPE(tag.get())->tp_name);
+            return false;
+        }
+        if (!utf8_of(tag.get(), name)) return false;
+        if (name.empty()) {
+            PyErr_SetString(PyExc_ValueError, "a Tagged's tag cannot be empty");
+            return false;
+        }
+        Ref value(PyObject_GetAttrString(o, "value"));
+        if (!value) return false;
+        // The Tagged stands for its value's node, unless that node is an
+        // alias (the value met before), which has no room for the tag.
+        const NodeIndex node = static_cast<NodeIndex>(doc_.nodes.size());
+        if (!place(value.get(), parent, slot, tag_named(name))) return false;
+        if (std::holds_alternative<kind::Alias>(doc_.nodes[node].kind)) seen_.erase(o);
+        return true;
+    }
+
+    // Any other Mapping or Sequence, through its items.
+    bool place_abstract(PyObject* o, NodeIndex parent, std::uint32_t slot,
+                        std::optional<NodeTag> tag) {
+        PyObject* mapping_class = abc_class(true);
+        PyObject* sequence_class = abc_class(false);
+        if (mapping_class == nullptr || sequence_class == nullptr) return false;
+        int is = PyObject_IsInstance(o, mapping_class);
+        if (is < 0) return false;
+        const bool mapping = is == 1;
+        if (!mapping) {
+            is = PyObject_IsInstance(o, sequence_class);
+            if (is < 0) return false;
+            if (is == 0) {
+                PyErr_Format(PyExc_TypeError, "cannot represent an object of type '%.200s'",
+                             Py_TYPE(o)->tp_name);
+                return false;
+            }
+        }
+        Ref items(mapping ? PyMapping_Items(o) : PySequence_List(o));
+        if (!items) return false;
+        std::vector<Ref> children;
+        const Py_ssize_t n = PyList_GET_SIZE(items.get());
+        children.reserve(static_cast<std::size_t>(n) * (mapping ? 2 : 1));
+        for (Py_ssize_t i = 0; i < n; ++i) {
+            PyObject* item = PyList_GET_ITEM(items.get(), i);
+            if (!mapping) {
+                children.emplace_back(Py_NewRef(item));
+                continue;
+            }
+            if (!PyTuple_Check(item) || PyTuple_GET_SIZE(item) != 2) {
+                PyErr_SetString(PyExc_TypeError,
+                                "a mapping's items() must give (key, value) pairs");
+                return false;
+            }
+            children.emplace_back(Py_NewRef(PyTuple_GET_ITEM(item, 0)));
+            children.emplace_back(Py_NewRef(PyTuple_GET_ITEM(item, 1)));
+        }
+        const NodeIndex node = collection(mapping, children.size(), std::move(tag));
+        link(parent, slot, node);
+        push_children(node, children);
+        return true;
+    }
+
+    Document& doc_;
+    PyObject* tagged_type_;
+    std::vector<Pending> stack_;
+    // Each container met, by address, and its node; `keep_` holds them
+    // alive so that no address is reused by another object meanwhile.
+    std::unordered_map<PyObject*, NodeIndex> seen_;
+    std::vector<Ref> keep_;
+    std::size_t anchors_ = 0;
+};
+
+}  // namespace
+
+bool represent(PyObject* data, PyObject* tagged_type, Document& out) {
+    if (PyDateTimeAPI == nullptr) {
+        PyDateTime_IMPORT;
+        if (PyDateTimeAPI == nullptr) return false;
+    }
+    if (tagged_type != nullptr && !PyType_Check(tagged_type)) {
+        PyErr_SetString(PyExc_TypeError, "the Tagged class must be a type");
+        return false;
+    }
+    return Builder(out, tagged_type).build(data);
+}
+
+}  // namespace brackle_py

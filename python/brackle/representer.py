@@ -1,0 +1,62 @@
+"""Python data to YAML text: ``dump`` and ``dump_all``.
+
+The data goes straight to the core's documents, in C++, and out through the
+same emitter as ``emit``, laid out by the ``EmitOptions`` given as keyword
+arguments. A string that would read back as something else (``'true'``,
+``'1_000'``, ``''``) is quoted; shared containers become anchors and
+aliases, so a cycle ends at an alias.
+
+>>> import brackle
+>>> print(brackle.dump({"name": "brackle", "version": "1.0", "tags": ["yaml", None]}), end="")
+name: brackle
+version: '1.0'
+tags:
+- yaml
+- null
+"""
+
+from __future__ import annotations
+
+from collections.abc import Iterable
+from typing import Any, TextIO
+
+from brackle._brackle import _dump_all
+from brackle.constructor import Tagged
+from brackle.options import EmitOptions
+
+__all__ = ["dump", "dump_all"]
+
+
+def dump_all(
+    documents: Iterable[Any], stream: TextIO | None = None, **options: Any
+) -> str | None:
+    """Writes each item of ``documents`` as one YAML document.
+
+    ``options`` are the fields of :class:`EmitOptions`; any other keyword
+    raises ``TypeError``. Returns the text, or writes it to the text stream
+    ``stream`` and returns ``None``.
+
+    >>> import brackle
+    >>> print(brackle.dump_all([{"a": 1}, [1.5, True]], explicit_start=True), end="")
+    ---
+    a: 1
+    ---
+    - 1.5
+    - true
+    """
+    text = _dump_all(list(documents), EmitOptions(**options), Tagged)
+    if stream is None:
+        return text
+    stream.write(text)
+    return None
+
+
+def dump(data: Any, stream: TextIO | None = None, **options: Any) -> str | None:
+    """Writes ``data`` as one YAML document; see :func:`dump_all`.
+
+    >>> import brackle
+    >>> print(brackle.dump({"on": "yes", "when": "2001-12-14"}), end="")
+    'on': 'yes'
+    when: '2001-12-14'
+    """
+    return dump_all([data], stream, **options)
