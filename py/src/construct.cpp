@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "py/src/python_api.hpp"
@@ -134,6 +135,9 @@ struct Builder {
     PyObject* tagged_class = nullptr;
     PyObject* frozen_class = nullptr;
     std::string buffer;  // cleaned number text, reused
+    // The containers of the collections being built: one used as a key of
+    // itself or of what it holds is a recursive structure.
+    std::unordered_set<PyObject*> unfinished;
 
     // ---- errors ------------------------------------------------------------
 
@@ -429,7 +433,7 @@ struct Builder {
         std::unordered_map<PyObject*, bool> open;
         Ref result;
         const auto enter = [&](PyObject* object) -> bool {
-            if (open.count(object)) {
+            if (open.count(object) || unfinished.count(object)) {
                 PyErr_SetString(PyExc_ValueError, "a recursive structure cannot be a mapping key");
                 return false;
             }
@@ -580,6 +584,7 @@ struct Builder {
             if (objects[index] == nullptr) return false;
             anchor(node, objects[index]);
             stack.push_back(Frame{index, shape, 0, target});
+            unfinished.insert(target);
             return true;
         };
 
@@ -607,7 +612,9 @@ struct Builder {
             }
             const Frame done = frame;
             stack.pop_back();
-            if (!fill(nodes, done, objects)) return nullptr;
+            const bool filled = fill(nodes, done, objects);
+            unfinished.erase(done.target);
+            if (!filled) return nullptr;
         }
         return Py_NewRef(objects[*doc.root]);
     }

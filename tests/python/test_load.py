@@ -86,6 +86,8 @@ def test_explicit_tags_give_their_types(text, expected):
         ("!!seq {a: 1}", "a mapping cannot be !!seq"), ("!!str [a]", "a sequence cannot be !!str"),
         ("!!omap [a]", "one pair"), ("a: b\n<<: x\n", "merge key takes a mapping"),
         ("? &a [*a]\n: x\n", "recursive structure"),
+        ("&a {*a : x}\n", "recursive structure"),
+        ("&a {k: {*a : x}}\n", "recursive structure"),
     ],
 )
 def test_nodes_that_cannot_become_data_raise_constructor_errors(text, problem):
