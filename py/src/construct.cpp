@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "py/src/python_api.hpp"
+#include "scanner/src/parser.hpp"
 
 namespace brackle_py {
 
@@ -27,7 +28,7 @@ using brackle_core::NodeIndex;
 using brackle_core::NodeStyle;
 namespace kind = brackle_core::kind;
 
-constexpr std::string_view tag_prefix = "tag:yaml.org,2002:";
+constexpr std::string_view tag_prefix = brackle_scanner::standard_tag_prefix;
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 bool is_hex(char c) { return is_digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }

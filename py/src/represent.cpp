@@ -8,6 +8,7 @@
 // datetime.h needs Python.h, which python_api.hpp includes.
 // clang-format off
 #include "py/src/python_api.hpp"
+#include "scanner/src/parser.hpp"
 #include <datetime.h>
 // clang-format on
 
@@ -28,7 +29,7 @@ using brackle_core::NodeStyle;
 using brackle_core::NodeTag;
 namespace kind = brackle_core::kind;
 
-constexpr std::string_view kCorePrefix = "tag:yaml.org,2002:";
+constexpr std::string_view kCorePrefix = brackle_scanner::standard_tag_prefix;
 constexpr NodeIndex kNoParent = std::numeric_limits<NodeIndex>::max();
 
 NodeTag core_tag(std::string_view suffix) {
