@@ -364,7 +364,13 @@ Eol Emitter::node(NodeIndex index, const NodeContext& ctx) {
 
     if (ctx.lead == Lead::None && !props_above_content) {
         if (block_collection) {
-            if (!head_done) props_written = head(n, ctx.indent, ctx.first, ctx.aligned, true, ctx.min_col);
+            // Properties that begin a line stand right of the key, even
+            // when the sequence's dashes may stand at the key's column.
+            const std::uint32_t props_indent =
+                ctx.after_colon ? std::max(ctx.indent, ctx.min_col + 1) : ctx.indent;
+            if (!head_done) {
+                props_written = head(n, props_indent, ctx.first, ctx.aligned, true, ctx.min_col);
+            }
             write_eol();
         } else if (aligned && ctx.after_colon && w.in_step && !raw_block_scalar &&
                    (first_position(n).line > w.line || (!before_done && !trivia.before.empty()))) {
