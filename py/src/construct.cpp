@@ -161,13 +161,7 @@ struct Builder {
             first ? Ref(PyLong_FromUnsignedLong(first->line)) : Ref(Py_NewRef(Py_None)),
             first ? Ref(PyLong_FromUnsignedLong(first->col)) : Ref(Py_NewRef(Py_None)),
         };
-        PyObject* raw[8];
-        for (int i = 0; i < 8; ++i) {
-            if (!args[i]) return;
-            raw[i] = args[i].get();
-        }
-        Ref made(PyObject_Vectorcall(factory, raw, 8, nullptr));
-        raise_made(made.get());
+        raise_made(call(factory, args).get());
     }
 
     // ---- scalars -----------------------------------------------------------

@@ -121,13 +121,7 @@ void raise_parse_error(const brackle_core::ParseError& e, std::string_view sourc
         Ref(PyUnicode_FromStringAndSize(source.data(), static_cast<Py_ssize_t>(source.size()))),
         Ref(PyUnicode_FromStringAndSize(name.data(), static_cast<Py_ssize_t>(name.size()))),
     };
-    PyObject* raw[7];
-    for (int i = 0; i < 7; ++i) {
-        if (!args[i]) return;
-        raw[i] = args[i].get();
-    }
-    Ref made(PyObject_Vectorcall(make_error, raw, 7, nullptr));
-    raise_made(made.get());
+    raise_made(call(make_error, args).get());
 }
 
 void raise_emit_error(const brackle_core::EmitError& e) {

@@ -6,6 +6,7 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <cstddef>
 #include <optional>
 #include <span>
 #include <string>
@@ -96,6 +97,18 @@ struct CollectorPause {
         if (was_enabled) PyGC_Enable();
     }
 };
+
+// Calls `callable` with the arguments, all of which must be made (an
+// argument that failed leaves its exception set and nothing is called).
+template <std::size_t N>
+Ref call(PyObject* callable, Ref (&args)[N]) {
+    PyObject* raw[N];
+    for (std::size_t i = 0; i < N; ++i) {
+        if (!args[i]) return Ref();
+        raw[i] = args[i].get();
+    }
+    return Ref(PyObject_Vectorcall(callable, raw, N, nullptr));
+}
 
 // Raises what `factory(args)` returns: an exception instance as it is, an
 // exception class with None, anything else as a TypeError.

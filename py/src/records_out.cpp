@@ -55,17 +55,6 @@ Ref list(std::size_t count, Make&& make) {
     return l;
 }
 
-// Calls `cls` with the arguments, all of which must be made.
-template <std::size_t N>
-Ref call(PyObject* cls, Ref (&args)[N]) {
-    PyObject* raw[N];
-    for (std::size_t i = 0; i < N; ++i) {
-        if (!args[i]) return Ref();
-        raw[i] = args[i].get();
-    }
-    return Ref(PyObject_Vectorcall(cls, raw, N, nullptr));
-}
-
 class Builder {
 public:
     bool ready() {
