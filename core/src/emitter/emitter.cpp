@@ -324,7 +324,7 @@ Eol Emitter::node(NodeIndex index, const NodeContext& ctx) {
         // longer follow the source's, whose blanks it would copy.
         if (in_flow_style != stored_flow) aligned = w.in_step = false;
     }
-    const bool block_collection = collection && !in_flow_style && !is_empty_collection(n);
+    const bool block_collection = written_as_block(n, ctx.in_flow);
     const bool from_raw = raw_usable(n, ctx, aligned);
     const bool raw_block_scalar = from_raw && is_block_style(n.style);
 
