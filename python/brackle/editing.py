@@ -448,6 +448,19 @@ class _Editor:
             last = max(last, node.colon[pos][0])
         return last
 
+    def own_flow_lines(self, c: int, pos: int) -> tuple[int, int] | None:
+        """The lines of a flow collection's child `pos` when it has them to
+        itself: it begins its line, and after it comes only its comma and
+        a comment."""
+        start = self.child_start(c, pos)
+        if not self.first_on_line(start) or self.line_of(start) <= self.line_of(self.start(c)):
+            return None
+        end = self.child_end(c, pos)
+        last = self.line_of(max(start, end - 1))
+        rest = self.text[end : self.line_end(last)].lstrip(" \t")
+        rest = rest[1:].lstrip(" \t") if rest.startswith(",") else rest
+        return (self.line_of(start), last) if rest == "" or rest.startswith("#") else None
+
     def value_mark_end(self, c: int, pos: int) -> int:
         """Just past what introduces child `pos`'s value: its `:` in a
         mapping, its `-` in a block sequence."""
@@ -559,7 +572,7 @@ class _Editor:
         block_collection = old.kind in (Node.MAPPING, Node.SEQUENCE) and old.style == Node.BLOCK
         below = block_collection and self.line_of(self.start(v)) > mark_line
         # A block scalar's text takes its last line break along.
-        if block_scalar and (old.raw or "").endswith("\n"):
+        if self.text[end - 1 : end] == "\n":
             new += self.nl
         if new.startswith(" "):
             if not below and self.line_of(props) == mark_line and props != end and props >= mark_end:
@@ -584,10 +597,11 @@ class _Editor:
         prefix = f"&{anchor} " if anchor else ""
         if old.kind in (Node.MAPPING, Node.SEQUENCE) and old.style == Node.BLOCK and anchor:
             prefix = f"&{anchor}{self.nl}"
-        tail = self.nl if old.kind == Node.SCALAR and old.style in _BLOCK_SCALARS else ""
+        end = self.end(root)
+        tail = self.nl if self.text[end - 1 : end] == "\n" else ""
         hint = old.style if old.kind == Node.SCALAR else None
         return [
-            self.splice(self.props_start(root), self.end(root), prefix + self.render(value, "root", h, f) + tail)
+            self.splice(self.props_start(root), end, prefix + self.render(value, "root", h, f) + tail)
             for h, f in ((hint, False), (None, False), (None, True))
         ]
 
@@ -595,8 +609,15 @@ class _Editor:
         node = self.nodes[c]
         n = self.child_count(c)
         if node.style == Node.FLOW:
+            lines = self.own_flow_lines(c, pos)
+            if lines is not None:
+                return [self.splice(self.starts[lines[0]], self.line_start(lines[1] + 1), "")]
             if pos + 1 < n:
                 return [self.splice(self.child_start(c, pos), self.child_start(c, pos + 1), "")]
+            start = self.child_start(c, pos)
+            if self.first_on_line(start):
+                # The comma before it stays: a flow collection may end with one.
+                return [self.splice(start, self.child_end(c, pos), "")]
             return [self.splice(self.child_end(c, pos - 1), self.child_end(c, pos), "")]
         start = self.child_start(c, pos)
         last = self.child_last_line(c, pos)
@@ -626,6 +647,9 @@ class _Editor:
                 return [self.splice(at, at, item)]
             if pos < n:
                 at = self.child_start(c, pos)
+                if self.first_on_line(at) and self.line_of(at) > self.line_of(self.start(c)):
+                    line = self.starts[self.line_of(at)]
+                    return [self.splice(line, line, self.text[line:at] + item + "," + self.nl)]
                 return [self.splice(at, at, item + ", ")]
             at = self.child_end(c, n - 1)
             return [self.splice(at, at, ", " + item)]
