@@ -567,6 +567,8 @@ class _Editor:
         line) or a line break (a block collection below it)."""
         old = self.nodes[v]
         props, end = self.props_start(v), self.end(v)
+        if end < mark_end:  # an empty value, placed at its mark
+            props = end = mark_end
         mark_line = self.line_of(mark_end - 1)
         block_scalar = old.kind == Node.SCALAR and old.style in _BLOCK_SCALARS
         block_collection = old.kind in (Node.MAPPING, Node.SEQUENCE) and old.style == Node.BLOCK
@@ -793,26 +795,28 @@ def _data_at(root: Any, path: tuple) -> Any:
     return root.value if isinstance(root, Tagged) else root
 
 
-def _commit(stream: Stream, doc: int, candidates: list[str], change: Any, check: Any) -> None:
+def _commit(
+    stream: Stream, doc: int, candidates: list[str], change: Any, check: Any, path: tuple = ()
+) -> None:
     """Takes the first candidate text that reads back as it should, or
     leaves the text as it was and raises EditError.
 
-    `change(data)` makes the expected data from a copy of document `doc`'s
-    data (mutating it, or returning a replacement); the whole stream must
-    load to that. Where the change cannot be applied to a copy, because an
-    alias shares what changes (the text changes every place the alias
-    stands, a copy only one), `check(stream)` looks at the changed place
-    instead, and the other documents must keep their count.
+    The stream must keep its number of documents (the text changes only
+    inside document `doc`). `change(data)` makes the expected data from a
+    copy of the document's data (mutating it at `path`, or returning a
+    replacement); the document must load to that. Where the change cannot
+    be applied to a copy, because an alias shares what changes (the text
+    changes every place the alias stands, a copy only one), `check(stream)`
+    looks at the changed place instead.
     """
     old_text = stream._text
     expected = None
     if change is not None:
         try:
-            data = copy.deepcopy(stream._docs[doc].data)
+            data = _copy_along(stream._docs[doc].data, path)
             replaced = change(data)
-            expected = [d.data for d in stream._docs]
-            expected[doc] = data if replaced is None else replaced
-        except (TypeError, KeyError, IndexError, AttributeError, copy.Error, RecursionError):
+            expected = data if replaced is None else replaced
+        except (TypeError, KeyError, IndexError, AttributeError):
             expected = None
     count = len(stream._docs)
     for text in dict.fromkeys(candidates):
@@ -821,17 +825,38 @@ def _commit(stream: Stream, doc: int, candidates: list[str], change: Any, check:
             stream._load()
         except YAMLError:
             continue
+        if len(stream._docs) != count:
+            continue
         if expected is not None:
-            got = [d.data for d in stream._docs]
-            if len(got) == len(expected) and _same_data(got, expected):
+            if _same_data(stream._docs[doc].data, expected):
                 break
-        elif len(stream._docs) == count and _passes(check, stream):
+        elif _passes(check, stream):
             break
     else:
         stream._text = old_text
         stream._load()
         raise EditError(None, None, "the change cannot be written so that the text reads back as the changed data")
     stream._version += 1
+
+
+def _copy_along(root: Any, path: tuple) -> Any:
+    """`root` with the containers on `path` copied (one level each), so
+    that a change at the path's end leaves `root` as it was; what is off
+    the path stays shared."""
+
+    def one_level(x: Any) -> Any:
+        if isinstance(x, Tagged):
+            return Tagged(x.tag, one_level(x.value))
+        return type(x)(x) if type(x) in (dict, list, set) else x
+
+    top = one_level(root)
+    parent = top
+    for step in path:
+        inner = parent.value if isinstance(parent, Tagged) else parent
+        child = one_level(inner[step])
+        inner[step] = child
+        parent = child
+    return top
 
 
 def _passes(check: Any, stream: Stream) -> bool:
@@ -924,7 +949,7 @@ class _View:
         data, or only at the changed place when an alias shares it."""
         if shared or self._stream._shared(self._doc, self._path):
             change = None
-        _commit(self._stream, self._doc, candidates, change, check)
+        _commit(self._stream, self._doc, candidates, change, check, self._path)
 
     def _holds(self, step: Any, canon: Any) -> Any:
         """A check that this collection's `step` reads as `canon`."""
