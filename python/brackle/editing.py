@@ -136,7 +136,7 @@ class Stream:
         index = range(len(self._docs))[index]
         root = self._docs[index].doc.root
         if root is None:
-            raise EditError(None, None, "a document without content cannot take a root")
+            raise EditError("a document without content cannot take a root")
         canon = _canonical(value)
         _commit(self, index, _Editor(self, index).replace_root(value), lambda d: canon, None)
 
@@ -183,7 +183,7 @@ class Stream:
         found = loaded.anchors.get(node.anchor, [])
         at = bisect.bisect_left(found, index)
         if at == 0:
-            raise EditError(None, None, f"found undefined alias *{node.anchor}")
+            raise EditError(f"found undefined alias *{node.anchor}")
         return found[at - 1]
 
     def _entries(self, doc: int, index: int) -> list[tuple[int, int, int]]:
@@ -334,7 +334,7 @@ class _Editor:
 
     def __init__(self, stream: Stream, doc: int) -> None:
         if stream._lone_cr:
-            raise EditError(None, None, "text whose lines end in a lone CR cannot be edited in place")
+            raise EditError("text whose lines end in a lone CR cannot be edited in place")
         self.s = stream
         self.doc = doc
         self.loaded = stream._docs[doc]
@@ -468,7 +468,7 @@ class _Editor:
         if node.kind == Node.MAPPING:
             colon = node.colon[pos] if pos < len(node.colon) else None
             if colon is None:
-                raise EditError(None, None, "this entry has no `:` to write a value after")
+                raise EditError("this entry has no `:` to write a value after")
             return self.off(colon) + 1
         return self.child_start(c, pos) + 1
 
@@ -726,7 +726,7 @@ class _Editor:
         start = self.child_start(c, pos)
         if not self.first_on_line(start):
             if texts:
-                raise EditError(None, None, "comments cannot go above an entry that shares its line")
+                raise EditError("comments cannot go above an entry that shares its line")
             return self.text
         col = start - self.starts[first]
         new = "".join(" " * col + ("# " + t if t else "#") + self.nl for t in texts)
@@ -835,7 +835,7 @@ def _commit(
     else:
         stream._text = old_text
         stream._load()
-        raise EditError(None, None, "the change cannot be written so that the text reads back as the changed data")
+        raise EditError("the change cannot be written so that the text reads back as the changed data")
     stream._version += 1
 
 
@@ -940,7 +940,7 @@ class _View:
         used = _anchors_used_outside(self._stream, self._doc, node)
         lost = [a for a in used if a != keep]
         if lost:
-            raise EditError(None, None, f"the anchor &{lost[0]} is used by an alias elsewhere; "
+            raise EditError(f"the anchor &{lost[0]} is used by an alias elsewhere; "
                             "change or remove the alias first")
         return bool(used)
 
@@ -1071,7 +1071,7 @@ class YAMLMapping(_View, MutableMapping):
         pos, v = self._own(key)
         if pos is None:
             if key in self:
-                raise EditError(None, None, f"the key {key!r} comes from a merge (<<) and cannot be deleted here")
+                raise EditError(f"the key {key!r} comes from a merge (<<) and cannot be deleted here")
             raise KeyError(key)
         editor = self._editor()
         for node in editor.child_nodes(c, pos):
