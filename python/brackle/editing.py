@@ -101,7 +101,6 @@ class Stream:
         self._text = text
         self.path = path
         self._name = name
-        self._version = 0
         self._load()
 
     # ---- reading ------------------------------------------------------------
@@ -134,11 +133,9 @@ class Stream:
 
     def __setitem__(self, index: int, value: Any) -> None:
         index = range(len(self._docs))[index]
-        root = self._docs[index].doc.root
-        if root is None:
-            raise EditError("a document without content cannot take a root")
         canon = _canonical(value)
-        _commit(self, index, _Editor(self, index).replace_root(value), lambda d: canon, None)
+        editor = _Editor(self, index)
+        _commit(self, index, editor.replace_root(value), lambda d: canon, None)
 
     def __str__(self) -> str:
         return self._text
@@ -594,7 +591,26 @@ class _Editor:
 
     def replace_root(self, value: Any) -> list[str]:
         root = self.loaded.doc.root
+        if root is None:
+            # A document without content, the stream's last: its root is
+            # written at the end of the text.
+            doc = self.loaded.doc
+            if self.doc != len(self.s._docs) - 1 or doc.explicit_end or doc.stream_tail:
+                raise EditError("only the last document of a stream can take a root where it has none")
+            text = self.text
+            if text and not text.endswith("\n"):
+                text += self.nl
+            return [text + self.shift(self.render(value, "root"), 0) + self.nl]
         old = self.nodes[root]
+        if old.kind == Node.SCALAR and not old.raw and not old.anchor and not old.tag:
+            # An empty root (a lone `---`): the new one gets lines of its own.
+            at = self.end(root)
+            before = "" if at == 0 or self.text[at - 1] == "\n" else self.nl
+            after = "" if self.text[at : at + 1] in ("\n", "\r") else self.nl
+            return [
+                self.splice(at, at, before + self.shift(self.render(value, "root", None, f), 0) + after)
+                for f in (False, True)
+            ]
         anchor = old.anchor if old.kind != Node.ALIAS else None
         prefix = f"&{anchor} " if anchor else ""
         if old.kind in (Node.MAPPING, Node.SEQUENCE) and old.style == Node.BLOCK and anchor:
@@ -603,7 +619,7 @@ class _Editor:
         tail = self.nl if self.text[end - 1 : end] == "\n" else ""
         hint = old.style if old.kind == Node.SCALAR else None
         return [
-            self.splice(self.props_start(root), end, prefix + self.render(value, "root", h, f) + tail)
+            self.splice(self.props_start(root), end, prefix + self.shift(self.render(value, "root", h, f), 0) + tail)
             for h, f in ((hint, False), (None, False), (None, True))
         ]
 
@@ -836,7 +852,6 @@ def _commit(
         stream._text = old_text
         stream._load()
         raise EditError("the change cannot be written so that the text reads back as the changed data")
-    stream._version += 1
 
 
 def _copy_along(root: Any, path: tuple) -> Any:

@@ -159,6 +159,20 @@ def test_documents_of_a_stream_are_edited_apart():
     assert stream.data() == [["replaced"], ["x", "y"]]
 
 
+@pytest.mark.parametrize(
+    ("text", "expected"),
+    [
+        ("", "k: v\n"),
+        ("# settings\n", "# settings\nk: v\n"),
+        ("a: 1\n---", "a: 1\n---\nk: v\n"),
+    ],
+)
+def test_a_document_without_content_takes_a_root(text, expected):
+    stream = brackle.edit(text)
+    stream[-1] = {"k": "v"}
+    assert str(stream) == expected
+
+
 def test_write_replaces_the_file_it_was_read_from_keeping_its_mode(tmp_path):
     path = tmp_path / "app.yaml"
     path.write_text("image: app:1.0  # pinned\n")
