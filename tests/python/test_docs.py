@@ -17,6 +17,8 @@ import pytest
         "brackle.options",
         "brackle.constructor",
         "brackle.representer",
+        "brackle.paths",
+        "brackle.cli",
     ],
 )
 def test_docstring_examples_run(module):
