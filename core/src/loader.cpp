@@ -53,7 +53,7 @@ bool names_prefix(std::string_view written, std::string_view decoded) {
 
 namespace loader {
 
-LoadResult parse(std::string_view source) {
+LoadResult parse(std::string_view source, NodeSpans* spans) {
     const bool bom = source.starts_with("\xEF\xBB\xBF");
     if (bom) source.remove_prefix(3);
     if (source.size() > max_source_bytes) {
@@ -66,7 +66,7 @@ LoadResult parse(std::string_view source) {
     const std::optional<CharMap> map = CharMap::build(source);  // the size fits: checked above
 
     brackle_scanner::Parser parser(source);
-    Loader loader(*map, bom);
+    Loader loader(*map, bom, spans);
     brackle_scanner::Event ev;
     for (;;) {
         if (!parser.next_event(ev)) return error_from(parser.error(), parser.internal_error());
@@ -128,6 +128,8 @@ std::vector<Document> Loader::finish() {
     if (map_.has_lone_cr()) {
         for (Document& doc : documents_) doc.lone_cr = true;
     }
+    // The stream's end may add a document without nodes.
+    if (spans_out_) spans_out_->resize(documents_.size());
     return std::move(documents_);
 }
 

@@ -39,14 +39,21 @@ struct ParseError {
 
 using LoadResult = std::variant<std::vector<Document>, ParseError>;
 
+// Where each node's source text starts and ends, per document: the character
+// indexes (counted after a leading byte-order mark) of node i's start and end
+// at 2i and 2i + 1. An editor cuts and splices the source with them.
+using NodeSpans = std::vector<std::vector<std::size_t>>;
+
 namespace loader {
-// Every document of `source`, in stream order, or the first error.
-LoadResult parse(std::string_view source);
+// Every document of `source`, in stream order, or the first error; with
+// `spans`, also where each node stands (one list per document returned).
+LoadResult parse(std::string_view source, NodeSpans* spans = nullptr);
 }  // namespace loader
 
 class Loader {
 public:
-    Loader(const CharMap& map, bool bom) : map_(map), text_(map.text()), bom_(bom) {}
+    Loader(const CharMap& map, bool bom, NodeSpans* spans_out = nullptr)
+        : map_(map), text_(map.text()), bom_(bom), spans_out_(spans_out) {}
 
     // Handles one event; false when the load has to stop (see `error`).
     bool handle(brackle_scanner::Event& ev, const brackle_scanner::Parser& parser);
@@ -290,6 +297,7 @@ private:
     const CharMap& map_;
     std::string_view text_;
     bool bom_;
+    NodeSpans* spans_out_;  // null unless the caller asked for node spans
     ParseError error_;
 
     std::vector<Document> documents_;

@@ -807,6 +807,14 @@ void Loader::document_end(const Event& ev) {
     document_.nodes = std::move(nodes);
     documents_.push_back(std::move(document_));
     document_ = Document{};
+    if (spans_out_) {
+        std::vector<std::size_t>& out = spans_out_->emplace_back();
+        out.reserve(2 * spans_.size());
+        for (const NodeSpan& span : spans_) {
+            out.push_back(span.start.index);
+            out.push_back(span.end.index);
+        }
+    }
     spans_.clear();
 }
 

@@ -499,9 +499,15 @@ struct Builder {
         PyObject* target = nullptr;  // the container to fill (borrowed), made on entry
     };
 
-    // The data of one document, or null with an exception set.
-    PyObject* document(const Document& doc, bool v11) {
-        if (!doc.root) return Py_NewRef(Py_None);
+    // The data of one document, or null with an exception set. With
+    // `objects_out`, also a new list holding each node's object (a mapping
+    // key's in its hashable form; None for a node outside the tree).
+    PyObject* document(const Document& doc, bool v11, PyObject** objects_out = nullptr) {
+        if (objects_out) *objects_out = nullptr;
+        if (!doc.root) {
+            if (objects_out && !(*objects_out = node_objects(doc, {}))) return nullptr;
+            return Py_NewRef(Py_None);
+        }
         const std::vector<Node>& nodes = doc.nodes;
         std::vector<PyObject*> objects(nodes.size(), nullptr);    // owned
         std::unordered_map<std::string_view, PyObject*> anchors;  // owned
@@ -611,7 +617,31 @@ struct Builder {
             unfinished.erase(done.target);
             if (!filled) return nullptr;
         }
+        if (objects_out && !(*objects_out = node_objects(doc, objects))) return nullptr;
         return Py_NewRef(objects[*doc.root]);
+    }
+
+    // A new list of each node's object from `objects` (borrowed; shorter
+    // than the arena when the document has no tree): a mapping key's frozen.
+    PyObject* node_objects(const Document& doc, const std::vector<PyObject*>& objects) {
+        const std::size_t n = doc.nodes.size();
+        Ref out(PyList_New(static_cast<Py_ssize_t>(n)));
+        if (!out) return nullptr;
+        for (std::size_t i = 0; i < n; ++i) {
+            PyObject* o = i < objects.size() && objects[i] ? objects[i] : Py_None;
+            PyList_SET_ITEM(out.get(), static_cast<Py_ssize_t>(i), Py_NewRef(o));
+        }
+        for (const Node& node : doc.nodes) {
+            const auto* map = std::get_if<kind::Mapping>(&node.kind);
+            if (map == nullptr) continue;
+            for (const Entry& e : map->entries) {
+                PyObject* key = PyList_GET_ITEM(out.get(), static_cast<Py_ssize_t>(e.key));
+                PyObject* frozen = freeze(key);
+                if (frozen == nullptr) return nullptr;
+                PyList_SetItem(out.get(), static_cast<Py_ssize_t>(e.key), frozen);
+            }
+        }
+        return out.release();
     }
 
     // Fills a collection's container from its children's objects.
@@ -728,7 +758,34 @@ struct Builder {
     }
 };
 
+bool is_v11(const Document& doc, int version) {
+    return version == 11 ||
+           (version == 0 && doc.version && doc.version->first == 1 && doc.version->second == 1);
+}
+
 }  // namespace
+
+Ref build_node_data(const std::vector<Document>& documents, PyObject* source, PyObject* name,
+                    bool allow_duplicate_keys) {
+    PyObject* tagged_class = lookup(Lookup::Tagged);
+    if (tagged_class == nullptr) return Ref();
+    PyObject* frozen_class = lookup(Lookup::FrozenDict);
+    if (frozen_class == nullptr) return Ref();
+    Builder builder{source, name, allow_duplicate_keys, tagged_class, frozen_class, {}};
+    const CollectorPause pause;
+    Ref out(PyList_New(static_cast<Py_ssize_t>(documents.size())));
+    if (!out) return out;
+    for (std::size_t i = 0; i < documents.size(); ++i) {
+        PyObject* objects = nullptr;
+        Ref data(builder.document(documents[i], is_v11(documents[i], 0), &objects));
+        Ref held(objects);
+        if (!data) return Ref();
+        PyObject* pair = PyTuple_Pack(2, data.get(), held.get());
+        if (pair == nullptr) return Ref();
+        PyList_SET_ITEM(out.get(), static_cast<Py_ssize_t>(i), pair);
+    }
+    return out;
+}
 
 Ref build_data(std::vector<Document>& documents, PyObject* source, PyObject* name,
                bool allow_duplicate_keys, int version) {
@@ -747,9 +804,7 @@ Ref build_data(std::vector<Document>& documents, PyObject* source, PyObject* nam
     if (!out) return out;
     for (std::size_t i = 0; i < documents.size(); ++i) {
         const Document& doc = documents[i];
-        const bool v11 = version == 11 || (version == 0 && doc.version && doc.version->first == 1 &&
-                                           doc.version->second == 1);
-        Ref data(builder.document(doc, v11));
+        Ref data(builder.document(doc, is_v11(doc, version)));
         if (!data) return Ref();
         PyList_SET_ITEM(out.get(), static_cast<Py_ssize_t>(i), data.release());
         documents[i] = Document{};

@@ -1,5 +1,5 @@
 // The extension module brackle._brackle: `parse`, `emit`, `_roundtrip_in_rust`,
-// and for the package's own modules `_load_all` and `_dump_all`. Each function reads its arguments with the interpreter
+// and for the package's own modules `_load_all`, `_dump_all` and `_edit_load`. Each function reads its arguments with the interpreter
 // lock held, releases the lock for exactly the core call, and turns the
 // core's errors into the package's exceptions.
 #include <exception>
@@ -364,6 +364,64 @@ PyObject* load_all(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject*
     });
 }
 
+// What the edit API works from (python/brackle/editing.py): for each
+// document of `source`, a tuple of its `Doc` record, its data, each node's
+// object and where each node's text starts and ends.
+PyObject* edit_load(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    static constexpr const char* param_names[] = {"source", "name", "allow_duplicate_keys"};
+    PyObject* a[3];
+    if (!take_args({"_edit_load", param_names, 3, 1}, args, nargs, kwnames, a)) return nullptr;
+    if (!argument_type("_edit_load", "source", a[0], PyUnicode_Check(a[0]), "str"))
+        return nullptr;
+    PyObject* name = a[1] && a[1] != Py_None ? a[1] : nullptr;
+    if (name && !argument_type("_edit_load", "name", name, PyUnicode_Check(name), "str"))
+        return nullptr;
+    const int allow = a[2] ? PyObject_IsTrue(a[2]) : 0;
+    if (allow < 0) return nullptr;
+    return guarded([&]() -> PyObject* {
+        Source source;
+        if (!source_of(a[0], source)) return nullptr;
+        Ref shown_name(name ? Py_NewRef(name)
+                            : PyUnicode_FromStringAndSize(
+                                  no_name.data(), static_cast<Py_ssize_t>(no_name.size())));
+        if (!shown_name) return nullptr;
+        brackle_core::NodeSpans spans;
+        brackle_core::LoadResult loaded =
+            without_lock([&] { return brackle_core::loader::parse(source.whole, &spans); });
+        if (auto* e = std::get_if<brackle_core::ParseError>(&loaded)) {
+            Py_ssize_t size = 0;
+            const char* data = PyUnicode_AsUTF8AndSize(shown_name.get(), &size);
+            if (data == nullptr) return nullptr;
+            raise_parse_error(*e, source.text, std::string_view(data, static_cast<std::size_t>(size)));
+            return nullptr;
+        }
+        auto& documents = std::get<std::vector<Document>>(loaded);
+        Ref data = build_node_data(documents, a[0], shown_name.get(), allow != 0);
+        if (!data) return nullptr;
+        Ref records = build_records(documents);
+        if (!records) return nullptr;
+        const std::size_t n = spans.size();
+        Ref out(PyList_New(static_cast<Py_ssize_t>(n)));
+        if (!out) return nullptr;
+        for (std::size_t i = 0; i < n; ++i) {
+            Ref where(PyList_New(static_cast<Py_ssize_t>(spans[i].size())));
+            if (!where) return nullptr;
+            for (std::size_t j = 0; j < spans[i].size(); ++j) {
+                PyObject* at = PyLong_FromSize_t(spans[i][j]);
+                if (at == nullptr) return nullptr;
+                PyList_SET_ITEM(where.get(), static_cast<Py_ssize_t>(j), at);
+            }
+            PyObject* pair = PyList_GET_ITEM(data.get(), static_cast<Py_ssize_t>(i));
+            PyObject* item = PyTuple_Pack(4, PyList_GET_ITEM(records.get(), static_cast<Py_ssize_t>(i)),
+                                          PyTuple_GET_ITEM(pair, 0), PyTuple_GET_ITEM(pair, 1),
+                                          where.get());
+            if (item == nullptr) return nullptr;
+            PyList_SET_ITEM(out.get(), static_cast<Py_ssize_t>(i), item);
+        }
+        return out.release();
+    });
+}
+
 PyObject* dump_all(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     static constexpr const char* param_names[] = {"documents", "opts", "tagged"};
     PyObject* a[3];
@@ -455,6 +513,15 @@ PyMethodDef unlisted_functions[] = {
      "The data of every document of `source`, in a list: what `brackle.load_all` returns.\n"
      "`version` (None, (1, 1) or (1, 2)) sets the schema of every document; None lets each\n"
      "document's `%YAML` directive decide, the core schema when there is none."},
+    {"_edit_load", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(edit_load)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "_edit_load(source, name=None, allow_duplicate_keys=False)\n"
+     "--\n"
+     "\n"
+     "For each document of `source`, a tuple (doc, data, objects, spans): its `Doc` record, its\n"
+     "data as `brackle.load_all` gives it, the object of each node (a mapping key's hashable;\n"
+     "None for nodes outside the tree) and where each node's text starts and ends (node i from\n"
+     "spans[2i] to spans[2i + 1], character indexes after a leading byte-order mark)."},
     {"_dump_all", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(dump_all)),
      METH_FASTCALL | METH_KEYWORDS,
      "_dump_all(documents, opts, tagged=None)\n"

@@ -129,6 +129,10 @@ bool read_options(PyObject* record, brackle_core::EmitOptions& out);
 // `source` and `name` are for error messages.
 Ref build_data(std::vector<brackle_core::Document>& documents, PyObject* source, PyObject* name,
                bool allow_duplicate_keys, int version);
+// construct.cpp: for each document, a pair of its data and a list of each
+// node's object (see `Builder::document`); no document is dropped.
+Ref build_node_data(const std::vector<brackle_core::Document>& documents, PyObject* source,
+                    PyObject* name, bool allow_duplicate_keys);
 // represent.cpp: one document from Python data, objects of `tagged_type`
 // (or none when null) written as their `value` with their `tag`; false with
 // an exception set on failure.

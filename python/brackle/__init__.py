@@ -17,6 +17,7 @@ True
 from brackle._brackle import emit, parse
 from brackle._record import Doc, Node, Trivia
 from brackle.constructor import DuplicateKeyError, Tagged, load, load_all
+from brackle.editing import Comments, EditError, Stream, YAMLMapping, YAMLSequence, edit
 from brackle.error import (
     EmitterError,
     InternalError,
@@ -47,4 +48,10 @@ __all__ = [
     "load_all",
     "Tagged",
     "DuplicateKeyError",
+    "edit",
+    "Stream",
+    "YAMLMapping",
+    "YAMLSequence",
+    "Comments",
+    "EditError",
 ]
