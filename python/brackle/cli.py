@@ -436,15 +436,11 @@ def cmd_get(args: argparse.Namespace) -> int:
     return 0
 
 
-def _edit_stream(name: str, text: str) -> Any:
+def _edit_stream(name: str, text: str) -> brackle.Stream:
     """The file's text opened for editing; a file that does not load is
     refused with the error, so it is never written."""
-    load_checked(name, text)
-    edit = getattr(brackle, "edit", None)
-    if edit is None:
-        raise Failure("this brackle has no edit API (brackle.edit): set and delete need it")
     try:
-        return edit(text)
+        return brackle.edit(text, name=name)
     except MarkedYAMLError as e:
         raise Failure(describe_error(name, e)) from None
 
@@ -476,37 +472,44 @@ def _apply(parent: Any, step: str | int, where: str, value: Any, delete: bool) -
     return f"{where} is a scalar, not a collection"
 
 
+def _edit_document(stream: brackle.Stream, doc: int, steps: list[str | int], value: Any, delete: bool) -> str | None:
+    """Sets or deletes the value at ``steps`` in document ``doc``; the reason
+    when the path is not there."""
+    if not steps:
+        stream[doc] = value
+        return None
+    parent, why = resolve(stream[doc], steps[:-1])
+    if why is not None:
+        return why
+    return _apply(parent, steps[-1], format_path(steps[:-1]), value, delete)
+
+
 def _edit(args: argparse.Namespace, value: Any, delete: bool) -> int:
     if args.in_place and args.file == STDIN:
         raise UsageError("--in-place cannot rewrite standard input")
     steps = _steps(args.path)
+    if delete and not steps:
+        raise UsageError("the root of a document cannot be deleted")
     text = read_text(args.file)
     stream = _edit_stream(args.file, text)
+    targets = _documents(args.file, len(stream), args.doc)
     misses: list[str] = []
-    done = 0
-    for i in _documents(args.file, len(stream), args.doc):
-        if not steps:
-            if delete:
-                raise UsageError("the root of a document cannot be deleted")
-            stream[i] = value
-            done += 1
-            continue
-        parent, why = resolve(stream[i], steps[:-1])
-        if why is None:
-            why = _apply(parent, steps[-1], format_path(steps[:-1]), value, delete)
-        if why is None:
-            done += 1
-        else:
+    for i in targets:
+        try:
+            why = _edit_document(stream, i, steps, value, delete)
+        except brackle.EditError as e:
+            why = " ".join(str(part) for part in e.args if part is not None)
+            raise Failure(f"{args.file}: cannot change {args.path}: {why}") from None
+        if why is not None:
             misses.append(f"document {i}: {why}")
-    if not done:
+    if len(misses) == len(targets):
         detail = "; ".join(misses) or "the file is empty"
         raise Failure(f"{args.file}: {args.path} not found ({detail})")
     out = str(stream)
-    if args.in_place:
-        if out != text:
-            write_atomic(args.file, out)
-    else:
+    if not args.in_place:
         sys.stdout.write(out)
+    elif out != text:
+        write_atomic(args.file, out)
     return 0
 
 

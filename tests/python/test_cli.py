@@ -20,9 +20,6 @@ EXAMPLES = Path(__file__).resolve().parents[2] / "examples"
 K8S = "kubernetes-deployment.yaml"
 IMAGE = ".spec.template.spec.containers[0].image"
 
-needs_edit = pytest.mark.skipif(
-    not hasattr(brackle, "edit"), reason="set and delete need the edit API (brackle.edit)"
-)
 
 
 def run(*args: str, stdin: bytes | None = None, cwd: Path | None = None):
@@ -204,7 +201,6 @@ def changed_lines(before: str, after: str) -> list[tuple[str, str]]:
     return [(a, b) for a, b in zip(old, new) if a != b]
 
 
-@needs_edit
 @pytest.mark.parametrize(
     "args, old, new",
     [
@@ -229,7 +225,6 @@ def test_set_changes_exactly_the_edited_line(examples, args, old, new):
     assert stat.S_IMODE(path.stat().st_mode) == 0o640
 
 
-@needs_edit
 def test_set_reads_the_value_as_yaml(examples):
     path = examples / K8S
     for value, data in [("1.25", 1.25), ("'1.25'", "1.25"), ("[a, b]", ["a", "b"])]:
@@ -237,7 +232,6 @@ def test_set_reads_the_value_as_yaml(examples):
         assert brackle.load_all(path.read_text())[0]["spec"]["replicas"] == data
 
 
-@needs_edit
 def test_delete_removes_the_entry_and_keeps_the_rest(examples):
     path = examples / K8S
     before = brackle.load_all(path.read_text())
@@ -247,6 +241,38 @@ def test_delete_removes_the_entry_and_keeps_the_rest(examples):
     del before[0]["spec"]["revisionHistoryLimit"]
     assert after == before
     assert "revisionHistoryLimit" not in path.read_text()
+
+
+@pytest.mark.parametrize(
+    "args, why",
+    [
+        (["set", ".spec.nothing.x", "1", "--doc", "0"], ".spec has no key 'nothing'"),
+        (["set", ".spec.template.spec.containers[3].image", "x"], "has no index 3"),
+        (["set", ".kind.x", "1", "--doc", "0"], ".kind is a scalar"),
+        (["delete", ".spec.nothing"], ".spec has no key 'nothing'"),
+        (["delete", ".metadata.labels", "--doc", "5"], "no document 5"),
+    ],
+)
+def test_an_edit_of_a_missing_path_fails_and_leaves_the_file(examples, args, why):
+    path = examples / K8S
+    before = path.read_bytes()
+    result = run(args[0], path, *args[1:], "--in-place")
+    assert result.returncode == 1 and why in result.stderr.decode()
+    assert path.read_bytes() == before
+
+
+@pytest.mark.parametrize(
+    "args, added",
+    [
+        (["set", ".metadata.team", "web", "--doc", "0"], "  team: web"),
+        (["set", ".spec.template.spec.containers[0].args[2]", "--", "--debug"],
+         '          args: ["--port=8080", "--log-format=json", --debug]'),
+    ],
+)
+def test_set_adds_a_missing_key_or_appends_one_past_the_end(examples, args, added):
+    result = run(args[0], examples / K8S, *args[1:])
+    assert result.returncode == 0, result.stderr
+    assert added in result.stdout.decode().splitlines()
 
 
 @pytest.mark.parametrize(
