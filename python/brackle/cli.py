@@ -49,7 +49,6 @@ class Outcome:
     out: str = ""
     err: str = ""
     failed: bool = False
-    changed: bool = False
     extra: dict[str, Any] = field(default_factory=dict)
 
 
@@ -329,7 +328,7 @@ def cmd_fmt(args: argparse.Namespace) -> int:
         if args.in_place:
             if changed:
                 write_atomic(name, out)
-            return Outcome(changed=changed)
+            return Outcome()
         header = f"==> {name} <==\n" if len(args.files) > 1 else ""
         return Outcome(out=header + out)
 

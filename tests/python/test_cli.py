@@ -324,6 +324,22 @@ def test_fmt_lays_out_from_the_options():
     assert result.stdout.decode() == "a: {b: 1, c: [x, y]} # note\nd:\n  - 'q'\n  - e: 1\n"
 
 
+@pytest.mark.parametrize(
+    "text, options, expected",
+    [
+        ("a: |\n  x\n\nb: 1\n", [], "a: |\n  x\n\nb: 1\n"),  # the gap after a block scalar
+        ("k:\n    # about x\n    x: 1\n# top\ny: 2\n", [], "k:\n  # about x\n  x: 1\n# top\ny: 2\n"),
+        ("- \n- b\n", ["--flow"], "[null, b]\n"),
+        ("a: 1\r\nb:   2\r\n", [], "a: 1\r\nb: 2\r\n"),
+        ("a: 1\r\nb:   2\r\n", ["--line-break", "lf"], "a: 1\nb: 2\n"),
+        ("a: \"x\"\nb: 'y'\n", [], "a: \"x\"\nb: 'y'\n"),
+    ],
+)
+def test_fmt_keeps_gaps_comment_indentation_nulls_line_breaks_and_quotes(text, options, expected):
+    result = run("fmt", "-", *options, stdin=text.encode())
+    assert result.stdout.decode() == expected
+
+
 def test_fmt_check_lists_the_files_that_would_change(examples):
     messy = examples / K8S
     tidy = write(examples, "tidy.yaml", "a: 1\nb:\n- x\n")
