@@ -497,7 +497,7 @@ def _edit(args: argparse.Namespace, value: Any, delete: bool) -> int:
         try:
             why = _edit_document(stream, i, steps, value, delete)
         except brackle.EditError as e:
-            why = " ".join(str(piece) for piece in e.args if part is not None)
+            why = " ".join(str(piece) for piece in e.args if piece is not None)
             raise Failure(f"{args.file}: cannot change {args.path}: {why}") from None
         if why is not None:
             misses.append(f"document {i}: {why}")

@@ -261,6 +261,15 @@ def test_an_edit_of_a_missing_path_fails_and_leaves_the_file(examples, args, why
     assert path.read_bytes() == before
 
 
+def test_an_edit_the_text_cannot_take_fails_with_the_reason(tmp_path):
+    path = write(tmp_path, "empty.yaml", "# nothing yet\n")
+    result = run("set", path, ".", "{a: 1}", "--in-place")
+    assert result.returncode == 1
+    assert result.stderr.decode().startswith(f"{path}: cannot change .: ")
+    assert "(None" not in result.stderr.decode()
+    assert path.read_text() == "# nothing yet\n"
+
+
 @pytest.mark.parametrize(
     "args, added",
     [
