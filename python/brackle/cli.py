@@ -261,7 +261,8 @@ def reformat(text: str, options: brackle.EmitOptions, name: str = "<unicode stri
     to the node it belongs to: as far right of the node's new column as it
     stood right of the old one (a comment at column 0 stays there).
 
-    >>> print(reformat("a:   {b: 1,  c: [x,y]}   # note\\nd:\\n    - 1\\n", brackle.EmitOptions()), end="")
+    >>> text = "a:   {b: 1,  c: [x,y]}   # note\\nd:\\n    - 1\\n"
+    >>> print(reformat(text, brackle.EmitOptions()), end="")
     a: {b: 1, c: [x, y]} # note
     d:
     - 1
@@ -471,7 +472,9 @@ def _apply(parent: Any, step: str | int, where: str, value: Any, delete: bool) -
     return f"{where} is a scalar, not a collection"
 
 
-def _edit_document(stream: brackle.Stream, doc: int, steps: list[str | int], value: Any, delete: bool) -> str | None:
+def _edit_document(
+    stream: brackle.Stream, doc: int, steps: list[str | int], value: Any, delete: bool
+) -> str | None:
     """Sets or deletes the value at ``steps`` in document ``doc``; the reason
     when the path is not there."""
     if not steps:
@@ -534,6 +537,15 @@ def _natural(text: str) -> int:
     return n
 
 
+_FILES_HELP = "YAML files; - reads standard input"
+_PATH_HELP = 'where, as yq writes it: . is the root, then .key, ."a key", .["a.b"], [0], [-1]'
+_DOC_HELP = "only document N (from 0; negative counts from the end)"
+_VALUE_HELP = (
+    "the new value, read as YAML: 1.25 is a number, \"'1.25'\" a string, '[a, b]' a list;"
+    " a value that begins with - goes after --"
+)
+
+
 def build_parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
         prog="brackle",
@@ -542,55 +554,78 @@ def build_parser() -> argparse.ArgumentParser:
     )
     commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
 
-    def command(name: str, run: Callable[[argparse.Namespace], int], help: str) -> argparse.ArgumentParser:
-        sub = commands.add_parser(name, help=help, description=help)
+    def command(
+        name: str,
+        run: Callable[[argparse.Namespace], int],
+        about: str,
+        *,
+        files: bool = False,
+        path: bool = False,
+    ) -> argparse.ArgumentParser:
+        sub = commands.add_parser(name, help=about, description=about)
         sub.set_defaults(run=run, parser=sub)
+        if files:
+            sub.add_argument("files", nargs="+", metavar="FILE", help=_FILES_HELP)
+        if path:
+            sub.add_argument("file", metavar="FILE", help="a YAML file; - reads standard input")
+            sub.add_argument("path", metavar="PATH", help=_PATH_HELP)
         return sub
 
-    files_help = "YAML files; - reads standard input"
+    def flag(sub: argparse.ArgumentParser, *names: str, about: str) -> None:
+        sub.add_argument(*names, action="store_true", help=about)
 
-    check = command("check", cmd_check, "Load every file; print the first error of each as FILE:LINE:COL.")
-    check.add_argument("files", nargs="+", metavar="FILE", help=files_help)
-    check.add_argument("-v", "--verbose", action="store_true", help="also report the files that load, and a summary")
+    check = command(
+        "check", cmd_check,
+        "Load every file; print the first error of each as FILE:LINE:COL.", files=True,
+    )
+    flag(check, "-v", "--verbose", about="also report the files that load, and a summary")
 
-    path_help = "where, as yq writes it: . is the root, then .key, .\"a key\", .[\"a.b\"], [0], [-1]"
-    doc_help = "only document N (from 0; negative counts from the end)"
+    get = command(
+        "get", cmd_get,
+        "Print the value at PATH: a scalar as its text, a collection as YAML.", path=True,
+    )
+    flag(get, "--json", about="print the value as JSON")
+    get.add_argument("--doc", type=int, metavar="N", help=_DOC_HELP)
 
-    get = command("get", cmd_get, "Print the value at PATH: a scalar as its text, a collection as YAML.")
-    get.add_argument("file", metavar="FILE", help=files_help)
-    get.add_argument("path", metavar="PATH", help=path_help)
-    get.add_argument("--json", action="store_true", help="print the value as JSON")
-    get.add_argument("--doc", type=int, metavar="N", help=doc_help)
+    set_ = command(
+        "set", cmd_set,
+        "Set the value at PATH; the rest of the text stays as written.", path=True,
+    )
+    set_.add_argument("value", metavar="VALUE", help=_VALUE_HELP)
+    delete = command(
+        "delete", cmd_delete,
+        "Delete the entry or item at PATH; the rest stays as written.", path=True,
+    )
+    for edit in (set_, delete):
+        flag(edit, "-i", "--in-place", about="write the file back (atomically), not to stdout")
+        edit.add_argument("--doc", type=int, metavar="N", help=_DOC_HELP)
 
-    in_place_help = "write the file back (atomically) instead of printing it"
-    set_ = command("set", cmd_set, "Set the value at PATH; the rest of the text stays as written.")
-    set_.add_argument("file", metavar="FILE", help=files_help)
-    set_.add_argument("path", metavar="PATH", help=path_help)
-    set_.add_argument("value", metavar="VALUE", help="the new value, read as YAML: 1.25 is a number, \"'1.25'\" a string, '[a, b]' a list")
-    set_.add_argument("-i", "--in-place", action="store_true", help=in_place_help)
-    set_.add_argument("--doc", type=int, metavar="N", help=doc_help)
-
-    delete = command("delete", cmd_delete, "Delete the entry or item at PATH; the rest stays as written.")
-    delete.add_argument("file", metavar="FILE", help=files_help)
-    delete.add_argument("path", metavar="PATH", help=path_help)
-    delete.add_argument("-i", "--in-place", action="store_true", help=in_place_help)
-    delete.add_argument("--doc", type=int, metavar="N", help=doc_help)
-
-    defaults = brackle.EmitOptions()
-    fmt = command("fmt", cmd_fmt, "Lay files out afresh from the options, keeping comments and quoting.")
-    fmt.add_argument("files", nargs="+", metavar="FILE", help=files_help)
+    fmt = command(
+        "fmt", cmd_fmt,
+        "Lay files out afresh from the options, keeping comments and quoting.", files=True,
+    )
     mode = fmt.add_mutually_exclusive_group()
-    mode.add_argument("--check", action="store_true", help="list the files that would change; exit 1 if any")
-    mode.add_argument("-i", "--in-place", action="store_true", help="rewrite the files that change")
-    fmt.add_argument("--indent", type=_natural, default=defaults.map_indent, metavar="N", help="indentation of a nested mapping (default %(default)s)")
-    fmt.add_argument("--seq-indent", type=_natural, default=defaults.seq_indent, metavar="N", help="indentation of a nested sequence (default %(default)s)")
-    fmt.add_argument("--seq-offset", type=_natural, default=defaults.seq_offset, metavar="N", help="where a sequence's - stands within its indentation (default %(default)s)")
-    fmt.add_argument("--width", type=_natural, default=defaults.width, metavar="N", help="fold long scalars at this width (default %(default)s)")
-    fmt.add_argument("--flow", action="store_true", help="write every collection in flow style")
-    fmt.add_argument("--line-break", choices=("lf", "crlf"), help="line break to write (default: the file's own)")
+    flag(mode, "--check", about="list the files that would change; exit 1 if any")
+    flag(mode, "-i", "--in-place", about="rewrite the files that change")
+    defaults = brackle.EmitOptions()
+    for name, default, about in [
+        ("--indent", defaults.map_indent, "indentation of a nested mapping"),
+        ("--seq-indent", defaults.seq_indent, "indentation of a nested sequence"),
+        ("--seq-offset", defaults.seq_offset, "where a sequence's - stands in its indentation"),
+        ("--width", defaults.width, "fold long scalars at this width"),
+    ]:
+        fmt.add_argument(
+            name, type=_natural, default=default, metavar="N", help=f"{about} (default {default})"
+        )
+    flag(fmt, "--flow", about="write every collection in flow style")
+    fmt.add_argument(
+        "--line-break", choices=("lf", "crlf"), help="line break to write (default: the file's own)"
+    )
 
-    roundtrip = command("roundtrip", cmd_roundtrip, "List the files that do not come back byte for byte from parse and emit.")
-    roundtrip.add_argument("files", nargs="+", metavar="FILE", help=files_help)
+    command(
+        "roundtrip", cmd_roundtrip,
+        "List the files that do not come back byte for byte from parse and emit.", files=True,
+    )
     return parser
 
 
