@@ -204,7 +204,8 @@ def changed_lines(before: str, after: str) -> list[tuple[str, str]]:
 @pytest.mark.parametrize(
     "args, old, new",
     [
-        (["set", IMAGE, "nginx:1.25"], "          image: registry.example.com/shop/storefront:2.8.1",
+        (["set", IMAGE, "nginx:1.25"],
+         "          image: registry.example.com/shop/storefront:2.8.1",
          "          image: nginx:1.25"),
         (["set", ".spec.replicas", "5", "--doc", "0"], "  replicas: 3", "  replicas: 5"),
         (["set", ".data.CACHE_TTL_SECONDS", "'600'"], '  CACHE_TTL_SECONDS: "300"',
@@ -337,7 +338,8 @@ def test_fmt_lays_out_from_the_options():
     "text, options, expected",
     [
         ("a: |\n  x\n\nb: 1\n", [], "a: |\n  x\n\nb: 1\n"),  # the gap after a block scalar
-        ("k:\n    # about x\n    x: 1\n# top\ny: 2\n", [], "k:\n  # about x\n  x: 1\n# top\ny: 2\n"),
+        ("k:\n    # about x\n    x: 1\n# top\ny: 2\n", [],
+         "k:\n  # about x\n  x: 1\n# top\ny: 2\n"),
         ("- \n- b\n", ["--flow"], "[null, b]\n"),
         ("a: 1\r\nb:   2\r\n", [], "a: 1\r\nb: 2\r\n"),
         ("a: 1\r\nb:   2\r\n", ["--line-break", "lf"], "a: 1\nb: 2\n"),
@@ -406,7 +408,9 @@ def test_usage_errors_exit_with_status_2(args):
     assert result.returncode == 2 and b"usage:" in result.stderr
 
 
-@pytest.mark.parametrize("command", [[], ["check"], ["get"], ["set"], ["delete"], ["fmt"], ["roundtrip"]])
+@pytest.mark.parametrize(
+    "command", [[], ["check"], ["get"], ["set"], ["delete"], ["fmt"], ["roundtrip"]]
+)
 def test_every_command_has_help(command):
     result = run(*command, "--help")
     assert result.returncode == 0 and result.stdout.startswith(b"usage: brackle")
