@@ -136,7 +136,7 @@ class Stream:
         index = range(len(self._docs))[index]
         root = self._docs[index].doc.root
         if root is None:
-            raise EditError(None, None, "a document without content cannot take a root")
+            raise EditError("a document without content cannot take a root")
         canon = _canonical(value)
         _commit(self, index, _Editor(self, index).replace_root(value), lambda d: canon, None)
 
@@ -183,7 +183,7 @@ class Stream:
         found = loaded.anchors.get(node.anchor, [])
         at = bisect.bisect_left(found, index)
         if at == 0:
-            raise EditError(None, None, f"found undefined alias *{node.anchor}")
+            raise EditError(f"found undefined alias *{node.anchor}")
         return found[at - 1]
 
     def _entries(self, doc: int, index: int) -> list[tuple[int, int, int]]:
@@ -334,7 +334,7 @@ class _Editor:
 
     def __init__(self, stream: Stream, doc: int) -> None:
         if stream._lone_cr:
-            raise EditError(None, None, "text whose lines end in a lone CR cannot be edited in place")
+            raise EditError("text whose lines end in a lone CR cannot be edited in place")
         self.s = stream
         self.doc = doc
         self.loaded = stream._docs[doc]
@@ -448,6 +448,19 @@ class _Editor:
             last = max(last, node.colon[pos][0])
         return last
 
+    def own_flow_lines(self, c: int, pos: int) -> tuple[int, int] | None:
+        """The lines of a flow collection's child `pos` when it has them to
+        itself: it begins its line, and after it comes only its comma and
+        a comment."""
+        start = self.child_start(c, pos)
+        if not self.first_on_line(start) or self.line_of(start) <= self.line_of(self.start(c)):
+            return None
+        end = self.child_end(c, pos)
+        last = self.line_of(max(start, end - 1))
+        rest = self.text[end : self.line_end(last)].lstrip(" \t")
+        rest = rest[1:].lstrip(" \t") if rest.startswith(",") else rest
+        return (self.line_of(start), last) if rest == "" or rest.startswith("#") else None
+
     def value_mark_end(self, c: int, pos: int) -> int:
         """Just past what introduces child `pos`'s value: its `:` in a
         mapping, its `-` in a block sequence."""
@@ -455,7 +468,7 @@ class _Editor:
         if node.kind == Node.MAPPING:
             colon = node.colon[pos] if pos < len(node.colon) else None
             if colon is None:
-                raise EditError(None, None, "this entry has no `:` to write a value after")
+                raise EditError("this entry has no `:` to write a value after")
             return self.off(colon) + 1
         return self.child_start(c, pos) + 1
 
@@ -554,12 +567,14 @@ class _Editor:
         line) or a line break (a block collection below it)."""
         old = self.nodes[v]
         props, end = self.props_start(v), self.end(v)
+        if end < mark_end:  # an empty value, placed at its mark
+            props = end = mark_end
         mark_line = self.line_of(mark_end - 1)
         block_scalar = old.kind == Node.SCALAR and old.style in _BLOCK_SCALARS
         block_collection = old.kind in (Node.MAPPING, Node.SEQUENCE) and old.style == Node.BLOCK
         below = block_collection and self.line_of(self.start(v)) > mark_line
         # A block scalar's text takes its last line break along.
-        if block_scalar and (old.raw or "").endswith("\n"):
+        if self.text[end - 1 : end] == "\n":
             new += self.nl
         if new.startswith(" "):
             if not below and self.line_of(props) == mark_line and props != end and props >= mark_end:
@@ -584,10 +599,11 @@ class _Editor:
         prefix = f"&{anchor} " if anchor else ""
         if old.kind in (Node.MAPPING, Node.SEQUENCE) and old.style == Node.BLOCK and anchor:
             prefix = f"&{anchor}{self.nl}"
-        tail = self.nl if old.kind == Node.SCALAR and old.style in _BLOCK_SCALARS else ""
+        end = self.end(root)
+        tail = self.nl if self.text[end - 1 : end] == "\n" else ""
         hint = old.style if old.kind == Node.SCALAR else None
         return [
-            self.splice(self.props_start(root), self.end(root), prefix + self.render(value, "root", h, f) + tail)
+            self.splice(self.props_start(root), end, prefix + self.render(value, "root", h, f) + tail)
             for h, f in ((hint, False), (None, False), (None, True))
         ]
 
@@ -595,8 +611,15 @@ class _Editor:
         node = self.nodes[c]
         n = self.child_count(c)
         if node.style == Node.FLOW:
+            lines = self.own_flow_lines(c, pos)
+            if lines is not None:
+                return [self.splice(self.starts[lines[0]], self.line_start(lines[1] + 1), "")]
             if pos + 1 < n:
                 return [self.splice(self.child_start(c, pos), self.child_start(c, pos + 1), "")]
+            start = self.child_start(c, pos)
+            if self.first_on_line(start):
+                # The comma before it stays: a flow collection may end with one.
+                return [self.splice(start, self.child_end(c, pos), "")]
             return [self.splice(self.child_end(c, pos - 1), self.child_end(c, pos), "")]
         start = self.child_start(c, pos)
         last = self.child_last_line(c, pos)
@@ -626,6 +649,9 @@ class _Editor:
                 return [self.splice(at, at, item)]
             if pos < n:
                 at = self.child_start(c, pos)
+                if self.first_on_line(at) and self.line_of(at) > self.line_of(self.start(c)):
+                    line = self.starts[self.line_of(at)]
+                    return [self.splice(line, line, self.text[line:at] + item + "," + self.nl)]
                 return [self.splice(at, at, item + ", ")]
             at = self.child_end(c, n - 1)
             return [self.splice(at, at, ", " + item)]
@@ -700,7 +726,7 @@ class _Editor:
         start = self.child_start(c, pos)
         if not self.first_on_line(start):
             if texts:
-                raise EditError(None, None, "comments cannot go above an entry that shares its line")
+                raise EditError("comments cannot go above an entry that shares its line")
             return self.text
         col = start - self.starts[first]
         new = "".join(" " * col + ("# " + t if t else "#") + self.nl for t in texts)
@@ -769,26 +795,28 @@ def _data_at(root: Any, path: tuple) -> Any:
     return root.value if isinstance(root, Tagged) else root
 
 
-def _commit(stream: Stream, doc: int, candidates: list[str], change: Any, check: Any) -> None:
+def _commit(
+    stream: Stream, doc: int, candidates: list[str], change: Any, check: Any, path: tuple = ()
+) -> None:
     """Takes the first candidate text that reads back as it should, or
     leaves the text as it was and raises EditError.
 
-    `change(data)` makes the expected data from a copy of document `doc`'s
-    data (mutating it, or returning a replacement); the whole stream must
-    load to that. Where the change cannot be applied to a copy, because an
-    alias shares what changes (the text changes every place the alias
-    stands, a copy only one), `check(stream)` looks at the changed place
-    instead, and the other documents must keep their count.
+    The stream must keep its number of documents (the text changes only
+    inside document `doc`). `change(data)` makes the expected data from a
+    copy of the document's data (mutating it at `path`, or returning a
+    replacement); the document must load to that. Where the change cannot
+    be applied to a copy, because an alias shares what changes (the text
+    changes every place the alias stands, a copy only one), `check(stream)`
+    looks at the changed place instead.
     """
     old_text = stream._text
     expected = None
     if change is not None:
         try:
-            data = copy.deepcopy(stream._docs[doc].data)
+            data = _copy_along(stream._docs[doc].data, path)
             replaced = change(data)
-            expected = [d.data for d in stream._docs]
-            expected[doc] = data if replaced is None else replaced
-        except (TypeError, KeyError, IndexError, AttributeError, copy.Error, RecursionError):
+            expected = data if replaced is None else replaced
+        except (TypeError, KeyError, IndexError, AttributeError):
             expected = None
     count = len(stream._docs)
     for text in dict.fromkeys(candidates):
@@ -797,17 +825,38 @@ def _commit(stream: Stream, doc: int, candidates: list[str], change: Any, check:
             stream._load()
         except YAMLError:
             continue
+        if len(stream._docs) != count:
+            continue
         if expected is not None:
-            got = [d.data for d in stream._docs]
-            if len(got) == len(expected) and _same_data(got, expected):
+            if _same_data(stream._docs[doc].data, expected):
                 break
-        elif len(stream._docs) == count and _passes(check, stream):
+        elif _passes(check, stream):
             break
     else:
         stream._text = old_text
         stream._load()
-        raise EditError(None, None, "the change cannot be written so that the text reads back as the changed data")
+        raise EditError("the change cannot be written so that the text reads back as the changed data")
     stream._version += 1
+
+
+def _copy_along(root: Any, path: tuple) -> Any:
+    """`root` with the containers on `path` copied (one level each), so
+    that a change at the path's end leaves `root` as it was; what is off
+    the path stays shared."""
+
+    def one_level(x: Any) -> Any:
+        if isinstance(x, Tagged):
+            return Tagged(x.tag, one_level(x.value))
+        return type(x)(x) if type(x) in (dict, list, set) else x
+
+    top = one_level(root)
+    parent = top
+    for step in path:
+        inner = parent.value if isinstance(parent, Tagged) else parent
+        child = one_level(inner[step])
+        inner[step] = child
+        parent = child
+    return top
 
 
 def _passes(check: Any, stream: Stream) -> bool:
@@ -891,7 +940,7 @@ class _View:
         used = _anchors_used_outside(self._stream, self._doc, node)
         lost = [a for a in used if a != keep]
         if lost:
-            raise EditError(None, None, f"the anchor &{lost[0]} is used by an alias elsewhere; "
+            raise EditError(f"the anchor &{lost[0]} is used by an alias elsewhere; "
                             "change or remove the alias first")
         return bool(used)
 
@@ -900,7 +949,7 @@ class _View:
         data, or only at the changed place when an alias shares it."""
         if shared or self._stream._shared(self._doc, self._path):
             change = None
-        _commit(self._stream, self._doc, candidates, change, check)
+        _commit(self._stream, self._doc, candidates, change, check, self._path)
 
     def _holds(self, step: Any, canon: Any) -> Any:
         """A check that this collection's `step` reads as `canon`."""
@@ -1022,7 +1071,7 @@ class YAMLMapping(_View, MutableMapping):
         pos, v = self._own(key)
         if pos is None:
             if key in self:
-                raise EditError(None, None, f"the key {key!r} comes from a merge (<<) and cannot be deleted here")
+                raise EditError(f"the key {key!r} comes from a merge (<<) and cannot be deleted here")
             raise KeyError(key)
         editor = self._editor()
         for node in editor.child_nodes(c, pos):

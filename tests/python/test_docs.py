@@ -17,6 +17,7 @@ import pytest
         "brackle.options",
         "brackle.constructor",
         "brackle.representer",
+        "brackle.editing",
         "brackle.paths",
         "brackle.cli",
     ],

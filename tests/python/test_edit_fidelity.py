@@ -1,0 +1,203 @@
+"""Edits touch only their own lines: over every file in examples/ and every
+valid suite input with a mapping or sequence root, each child of each
+collection is changed, given a new sibling before it, and deleted, one edit
+at a time. The output must differ from the input only in the edited
+child's lines and load to the edited data.
+
+Two edits may reach one line further, and are counted apart:
+- "pulled": deleting the first entry of a mapping that begins on its `-`
+  line (`- a: 1`) moves the next entry up onto that line;
+- "emptied": deleting a collection's only child writes `{}` or `[]` after
+  its key or `-`.
+An edit may be refused (EditError) but never half done: then the text is
+unchanged.
+
+Run this file as a script for the counts over examples/ and the suite.
+"""
+
+from __future__ import annotations
+
+import collections
+import copy
+import sys
+from pathlib import Path
+
+import pytest
+
+import brackle
+from brackle.constructor import Tagged
+from brackle.editing import EditError, YAMLMapping, YAMLSequence, _Editor
+from suite_util import ROOT, require_suite
+
+EXAMPLES = sorted(p for p in (ROOT / "examples").iterdir() if p.suffix in (".yaml", ".yml"))
+OPS = ("set", "insert", "delete")
+
+
+def children(stream, doc):
+    """(path of a collection, key or index of one of its children), for
+    every child of every collection reached from the root without aliases
+    that loads as a dict or list (not a set, !!omap or !!pairs)."""
+    out = []
+    stack = [()]
+    data = stream._docs[doc].data
+    while stack:
+        path = stack.pop()
+        view = stream._value(doc, path, stream._resolve(doc, path))
+        if type(at(data, path)) is not (dict if isinstance(view, YAMLMapping) else list):
+            continue
+        own = [k for _, k in view._lookup(view._index())] if isinstance(view, YAMLMapping) else range(len(view))
+        for key in own:
+            out.append((path, key))
+            if isinstance(view[key], (YAMLMapping, YAMLSequence)) and not stream._shared(doc, path + (key,)):
+                stack.append(path + (key,))
+    return out
+
+
+def new_value(old):
+    if isinstance(old, bool):
+        return not old
+    if isinstance(old, int):
+        return old + 1
+    if isinstance(old, float):
+        return 2.5
+    if isinstance(old, str):
+        return old + "more\n" if old.endswith("\n") else old + "-x"
+    return "filled"
+
+
+def at(data, path):
+    for step in path:
+        data = data.value if isinstance(data, Tagged) else data
+        data = data[step]
+    return data.value if isinstance(data, Tagged) else data
+
+
+def keeps(before: str, after: str, lo: int, hi: int) -> bool:
+    """Whether `after` keeps every line of `before` outside lines [lo, hi)
+    byte for byte, in place around what replaced them."""
+    a, b = before.splitlines(True), after.splitlines(True)
+    tail = len(a) - hi
+    return lo + tail <= len(b) and b[:lo] == a[:lo] and b[len(b) - tail :] == a[hi:]
+
+
+def one_edit(text: str, doc: int, path: tuple, key, op: str) -> str:
+    """Makes one edit on a fresh stream and says how far it reached."""
+    stream = brackle.edit(text)
+    view = stream._value(doc, path, stream._resolve(doc, path))
+    editor = _Editor(stream, doc)
+    c, pos = view._index(), view._position(key)
+    start = editor.child_start(c, pos)
+    lo, hi = editor.line_of(start), editor.child_last_line(c, pos) + 1
+    alone = editor.child_count(c) == 1
+    # Where an alias shares what changes, the change shows at the alias too.
+    shared = stream._shared(doc, path + (key,))
+    expected = copy.deepcopy(brackle.load_all(text))
+    try:
+        if op == "set":
+            old = view[key]
+            if isinstance(old, (YAMLMapping, YAMLSequence)):
+                return "skipped"
+            view[key] = new_value(old)
+            at(expected[doc], path)[key] = brackle.load(brackle.dump(new_value(old)))
+        elif op == "insert":
+            if isinstance(view, YAMLMapping):
+                index = [k for _, k in view._lookup(c)].index(key)
+                view.insert(index, "added", "new value")
+                at(expected[doc], path)["added"] = "new value"
+            else:
+                view.insert(key, "new item")
+                at(expected[doc], path).insert(key, "new item")
+            first, _ = editor.comment_lines(c, pos)
+            lo = hi = first if editor.first_on_line(start) else lo
+            hi += 0 if editor.first_on_line(start) else 1
+        else:
+            del view[key]
+            del at(expected[doc], path)[key]
+            lo = editor.comment_lines(c, pos)[0]
+    except EditError:
+        assert str(stream) == text, "a refused edit changed the text"
+        return "refused"
+    after = str(stream)
+    got = brackle.load_all(after)
+    if shared:
+        assert len(got) == len(expected)
+    else:
+        assert got == expected, f"{op} {path}/{key!r} loads to other data:\n{after}"
+    if keeps(text, after, lo, hi):
+        return "kept"
+    if op == "delete" and alone:
+        mark = 0
+        if path:
+            parent = stream._resolve(doc, path[:-1])
+            owner = stream._value(doc, path[:-1], parent)
+            mark = editor.line_of(editor.value_mark_end(parent, owner._position(path[-1])) - 1)
+        return "emptied" if keeps(text, after, mark, max(hi, editor.last_line(c) + 1)) else "relaid"
+    if op == "delete" and not editor.first_on_line(start) and keeps(text, after, lo, hi + 1):
+        return "pulled"
+    return "relaid"
+
+
+def outcomes(text: str):
+    stream = brackle.edit(text)
+    for doc in range(len(stream)):
+        if not isinstance(stream[doc], (YAMLMapping, YAMLSequence)):
+            continue
+        for path, key in children(stream, doc):
+            for op in OPS:
+                yield (op, path, key), one_edit(text, doc, path, key, op)
+
+
+def suite_texts():
+    for case in require_suite():
+        if case.must_fail:
+            continue
+        text = case.text
+        if "\r" in text.replace("\r\n", ""):
+            continue  # lone CR: not edited in place
+        try:
+            brackle.load_all(text)
+        except brackle.YAMLError:
+            continue  # no data to edit: duplicate keys, or a tag that does not fit
+        yield case.id, text
+
+
+@pytest.mark.parametrize("path", EXAMPLES, ids=lambda p: p.name)
+def test_edits_of_examples_keep_every_other_line(path):
+    text = path.read_text(encoding="utf-8")
+    results = collections.Counter()
+    for (op, where, key), outcome in outcomes(text):
+        results[outcome] += 1
+        assert outcome != "relaid", f"{op} at {where}/{key!r} changed other lines"
+    assert results["kept"] > 0
+
+
+# Suite inputs where an edit rewrites more than its own lines, and why.
+RELAID = {
+    # `[ word1\n# comment\n, word2]`: the comma that ends an item begins the
+    # next item's line, so deleting either item changes a line of the other.
+    "7TMG": "a comma at the start of the next item's line",
+}
+
+
+def test_edits_of_suite_inputs_load_to_the_edited_data_and_keep_other_lines():
+    relaid = set()
+    for case_id, text in suite_texts():
+        for (op, where, key), outcome in outcomes(text):
+            if outcome == "relaid":
+                relaid.add(case_id)
+    assert relaid == set(RELAID)
+
+
+if __name__ == "__main__":
+    for label, texts in (
+        ("examples/", ((p.name, p.read_text(encoding="utf-8")) for p in EXAMPLES)),
+        ("suite", suite_texts()),
+    ):
+        counts = collections.Counter()
+        for _, text in texts:
+            for (op, _, _), outcome in outcomes(text):
+                counts[op, outcome] += 1
+        print(label)
+        for (op, outcome), n in sorted(counts.items()):
+            print(f"  {op:7} {outcome:8} {n}")
+    sys.exit(0)
