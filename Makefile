@@ -22,7 +22,8 @@ configure = cmake -S . -B $(1) $(if $(wildcard $(1)/CMakeCache.txt),,-G Ninja) $
 # The main job on the bundled examples: each file loaded and emitted
 # unchanged must come back byte for byte; then its head, emitted again with
 # every collection in flow style (comments kept); then the same through the
-# Python package, and one edited value shown as a diff.
+# Python package, and one edited value shown as a diff; last, the same edit
+# made by the brackle command.
 DEMO_OPTIONS := --flow --width 80
 demo: venv toolchain
 	$(call configure,build,-DCMAKE_BUILD_TYPE=Release)
@@ -46,6 +47,11 @@ demo: venv toolchain
 	@echo; echo "==== through the Python package: emit(parse(text)), one edit, then load"
 	$(VENV)/bin/python -m pip install --quiet .
 	$(VENV)/bin/python tools/demo.py
+	@echo; echo "==== the brackle command: one image changed in place, every other line as written"
+	cp examples/kubernetes-deployment.yaml build/demo-edit.yaml
+	$(VENV)/bin/brackle set build/demo-edit.yaml '.spec.template.spec.containers[0].image' \
+	    registry.example.com/shop/storefront:2.9.0 --in-place
+	diff -u examples/kubernetes-deployment.yaml build/demo-edit.yaml || true
 
 test: test-cpp test-asan test-python
 

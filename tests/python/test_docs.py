@@ -18,6 +18,8 @@ import pytest
         "brackle.constructor",
         "brackle.representer",
         "brackle.editing",
+        "brackle.paths",
+        "brackle.cli",
     ],
 )
 def test_docstring_examples_run(module):

@@ -1,0 +1,649 @@
+"""The ``brackle`` command: check, query, edit and lay out YAML files.
+
+``brackle check FILE...`` reports the first error of every file that does
+not load; ``get`` prints the value at a path; ``set`` and ``delete`` edit one
+value and keep the rest of the text as it was; ``fmt`` lays files out afresh
+from the emit options, keeping their comments; ``roundtrip`` lists the files
+that do not come back byte for byte. Exit status: 0 when all is well, 1 when
+a file fails, 2 for a usage error. Files are processed on all cores, and
+their output is printed in the order of the arguments.
+"""
+
+from __future__ import annotations
+
+import argparse
+import base64
+import datetime
+import json
+import os
+import sys
+from collections.abc import Callable, Mapping, Sequence, Set
+from concurrent.futures import ThreadPoolExecutor
+from dataclasses import dataclass, field
+from typing import Any
+
+import brackle
+from brackle import Doc, Node, Trivia
+from brackle._files import write_atomic
+from brackle.constructor import Tagged
+from brackle.error import Mark, MarkedYAMLError
+from brackle.paths import PathError, find_key, format_path, parse_path, scalar_text
+
+__all__ = ["main", "reformat"]
+
+STDIN = "-"
+
+
+class Failure(Exception):
+    """A file that cannot be worked on; ``str()`` is the whole report."""
+
+
+class UsageError(Exception):
+    """A command line that cannot be carried out: exit status 2."""
+
+
+@dataclass
+class Outcome:
+    """What one file's work prints, and whether it failed."""
+
+    out: str = ""
+    err: str = ""
+    failed: bool = False
+    extra: dict[str, Any] = field(default_factory=dict)
+
+
+# ---- reading files and reporting errors -------------------------------------
+
+
+def read_text(name: str) -> str:
+    """The text of file ``name`` (``-`` is standard input), decoded as UTF-8.
+
+    A leading byte-order mark stays in the text: ``parse`` takes it off and
+    writes it back.
+    """
+    try:
+        if name == STDIN:
+            data = sys.stdin.buffer.read()
+        else:
+            with open(name, "rb") as f:
+                data = f.read()
+    except OSError as e:
+        raise Failure(f"{name}: {e.strerror or e}") from None
+    try:
+        return data.decode("utf-8")
+    except UnicodeDecodeError as e:
+        raise Failure(f"{name}: not UTF-8 text (byte {e.start} cannot be decoded)") from None
+
+
+def _place(name: str, mark: Mark, message: str) -> str:
+    """``FILE:LINE:COL: message`` (from 1), the source line and a caret."""
+    head = f"{name}:{mark.line + 1}:{mark.column + 1}: {message}"
+    snippet = mark.get_snippet(indent=4)
+    return head if snippet is None else f"{head}\n{snippet}"
+
+
+def describe_error(name: str, error: MarkedYAMLError) -> str:
+    """The report of a YAML error in file ``name``, the way a compiler shows
+    one: the problem's place, then the context's place as a note."""
+    problem = error.problem or str(error)
+    if error.problem_mark is None:
+        lines = [f"{name}: {problem}"]
+    else:
+        lines = [_place(name, error.problem_mark, problem)]
+    if error.context is not None:
+        if error.context_mark is not None and error.context_mark != error.problem_mark:
+            lines.append(_place(name, error.context_mark, f"note: {error.context}"))
+        else:
+            lines.append(f"{name}: note: {error.context}")
+    if error.note:
+        lines.append(f"{name}: note: {error.note}")
+    return "\n".join(lines)
+
+
+def load_checked(name: str, text: str) -> list[Any]:
+    """Every document's data, duplicate keys refused; a YAML error becomes a
+    :class:`Failure` with the report."""
+    try:
+        return brackle.load_all(text, name=name)
+    except MarkedYAMLError as e:
+        raise Failure(describe_error(name, e)) from None
+
+
+def parse_checked(name: str, text: str) -> list[Doc]:
+    try:
+        return brackle.parse(text, name=name)
+    except MarkedYAMLError as e:
+        raise Failure(describe_error(name, e)) from None
+
+
+def run_files(names: Sequence[str], work: Callable[[str], Outcome]) -> list[Outcome]:
+    """``work`` on every file, on as many threads as there are cores; the
+    outcomes come back in the order of ``names``. A :class:`Failure` becomes
+    a failed outcome with its report."""
+
+    def guarded(name: str) -> Outcome:
+        try:
+            return work(name)
+        except Failure as e:
+            return Outcome(err=str(e), failed=True)
+
+    if len(names) <= 1:
+        return [guarded(n) for n in names]
+    with ThreadPoolExecutor(max_workers=os.cpu_count() or 1) as pool:
+        return list(pool.map(guarded, names))
+
+
+def print_outcomes(outcomes: Sequence[Outcome]) -> int:
+    for o in outcomes:
+        if o.out:
+            sys.stdout.write(o.out)
+        if o.err:
+            sys.stdout.flush()
+            print(o.err, file=sys.stderr)
+    sys.stdout.flush()
+    return 1 if any(o.failed for o in outcomes) else 0
+
+
+# ---- check and roundtrip -----------------------------------------------------
+
+
+def cmd_check(args: argparse.Namespace) -> int:
+    def work(name: str) -> Outcome:
+        documents = load_checked(name, read_text(name))
+        return Outcome(extra={"documents": len(documents)})
+
+    outcomes = run_files(args.files, work)
+    status = print_outcomes(outcomes)
+    if args.verbose:
+        bad = sum(o.failed for o in outcomes)
+        for name, o in zip(args.files, outcomes):
+            if not o.failed:
+                count = o.extra["documents"]
+                print(f"{name}: ok, {count} document{'' if count == 1 else 's'}", file=sys.stderr)
+        print(f"{len(outcomes) - bad} of {len(outcomes)} files load", file=sys.stderr)
+    return status
+
+
+def cmd_roundtrip(args: argparse.Namespace) -> int:
+    options = brackle.EmitOptions()
+
+    def work(name: str) -> Outcome:
+        text = read_text(name)
+        same = brackle.emit(parse_checked(name, text), options) == text
+        return Outcome(out="" if same else f"{name}\n", failed=not same)
+
+    return print_outcomes(run_files(args.files, work))
+
+
+# ---- fmt ---------------------------------------------------------------------
+
+_BLOCK_SCALARS = (Node.LITERAL, Node.FOLDED)
+
+
+def _trivia_lists(node: Node) -> tuple[list[Trivia], list[Trivia], list[Trivia]]:
+    return node.before, node.inner, node.after
+
+
+def _trivia_lines(items: list[Trivia]) -> int:
+    return sum(t.blank_lines if t.is_blank else 1 for t in items if t.own_line)
+
+
+def _first_line(node: Node) -> int:
+    """The line on which ``node`` begins, its properties and header included."""
+    marks = (node.header_at, node.tag_at, node.anchor_at)
+    return min([node.line] + [at[0] for at in marks if at is not None])
+
+
+def _blank_lines_after_block_scalars(doc: Doc) -> None:
+    """Blank lines below a block scalar belong to its source text, which
+    ``fmt`` writes anew: they become blank-line trivia of the next node, so
+    that the gap stays."""
+    nodes = doc.nodes
+    for node, nxt in zip(nodes, nodes[1:]):
+        if node.kind != Node.SCALAR or node.style not in _BLOCK_SCALARS:
+            continue
+        if node.raw is None or node.header_at is None:
+            continue
+        if node.raw.split("\n", 1)[0].endswith("+"):
+            continue  # kept final line breaks are content: written from the value
+        last = node.header_at[0] + node.raw.rstrip().count("\n")
+        if any(t.is_blank for t in nxt.before):
+            continue
+        gap = _first_line(nxt) - last - 1 - _trivia_lines(node.after) - _trivia_lines(nxt.before)
+        if gap > 0:
+            nxt.before.insert(0, Trivia.blank(gap))
+
+
+def _strip_layout(doc: Doc, flow: bool) -> None:
+    """Takes away what ties ``doc`` to its source layout, so that the
+    emitter lays every node out from the options. Own-line comments keep
+    their column for now; :func:`reformat` places them."""
+    _blank_lines_after_block_scalars(doc)
+    doc.line_space = {}
+    doc.directives_raw = None
+    for node in doc.nodes:
+        node.line = node.col = 0  # (0, 0): no source position
+        node.anchor_at = node.tag_at = node.header_at = None
+        node.colon = [None] * len(node.colon)
+        node.flow_seps = []
+        if node.kind == Node.SCALAR:
+            node.raw = None
+            # In flow style an empty plain scalar would be written '': the
+            # word keeps it a null.
+            if flow and node.style == Node.PLAIN and node.value == "" and node.tag is None:
+                node.value = "null"
+        if node.eol is not None:
+            node.eol.col = 0
+        for items in _trivia_lists(node):
+            for t in items:
+                if not t.own_line:
+                    t.col = 0
+
+
+def _comments(docs: list[Doc]) -> list[str]:
+    """The text of every comment in ``docs``, sorted."""
+    found: list[str] = []
+    for doc in docs:
+        lists = [doc.leading, doc.trailing]
+        for node in doc.nodes:
+            lists.extend(_trivia_lists(node))
+            if node.eol is not None:
+                lists.append([node.eol])
+        found.extend(t.text for items in lists for t in items if t.text is not None)
+    return sorted(found)
+
+
+def reformat(text: str, options: brackle.EmitOptions, name: str = "<unicode string>") -> str:
+    """``text`` laid out afresh from ``options``, with its comments.
+
+    Every node loses its source position, quoting is kept and scalars are
+    written from their values. An own-line comment keeps its place relative
+    to the node it belongs to: as far right of the node's new column as it
+    stood right of the old one (a comment at column 0 stays there).
+
+    >>> text = "a:   {b: 1,  c: [x,y]}   # note\\nd:\\n    - 1\\n"
+    >>> print(reformat(text, brackle.EmitOptions()), end="")
+    a: {b: 1, c: [x, y]} # note
+    d:
+    - 1
+    """
+    docs = brackle.parse(text, name=name)
+    source_cols = [[n.col for n in d.nodes] for d in docs]
+    for doc in docs:
+        _strip_layout(doc, options.default_flow_style)
+    first = brackle.emit(docs, options)
+    placed = brackle.parse(first)
+    if len(placed) != len(docs) or any(
+        len(p.nodes) != len(d.nodes) for p, d in zip(placed, docs)
+    ):
+        return first
+    for doc, new, cols in zip(docs, placed, source_cols):
+        for node, now, was in zip(doc.nodes, new.nodes, cols):
+            for items in _trivia_lists(node):
+                for t in items:
+                    if t.text is not None and t.own_line and t.col != 0:
+                        t.col = max(0, now.col + t.col - was)
+    return brackle.emit(docs, options)
+
+
+def _line_break(text: str, asked: str | None) -> str:
+    if asked is not None:
+        return {"lf": "\n", "crlf": "\r\n"}[asked]
+    end = text.find("\n")
+    return "\r\n" if end > 0 and text[end - 1] == "\r" else "\n"
+
+
+def cmd_fmt(args: argparse.Namespace) -> int:
+    if args.in_place and STDIN in args.files:
+        raise UsageError("fmt --in-place cannot rewrite standard input")
+
+    def work(name: str) -> Outcome:
+        text = read_text(name)
+        parse_checked(name, text)
+        options = brackle.EmitOptions(
+            map_indent=args.indent,
+            seq_indent=args.seq_indent,
+            seq_offset=args.seq_offset,
+            width=args.width,
+            default_flow_style=args.flow,
+            line_break=_line_break(text, args.line_break),
+            preserve_quotes=True,
+        )
+        try:
+            out = reformat(text, options, name=name)
+        except MarkedYAMLError as e:
+            raise Failure(describe_error(name, e)) from None
+        # Never hand out a layout that reads as other data or lost a comment.
+        before = brackle.load_all(text, allow_duplicate_keys=True)
+        try:
+            after = brackle.load_all(out, allow_duplicate_keys=True)
+        except MarkedYAMLError:
+            after = None
+        if repr(after) != repr(before) or _comments(brackle.parse(out)) != _comments(
+            brackle.parse(text)
+        ):
+            raise Failure(f"{name}: cannot be laid out anew without changing it; left as it is")
+        changed = out != text
+        if args.check:
+            return Outcome(out=f"{name}\n" if changed else "", failed=changed)
+        if args.in_place:
+            if changed:
+                write_atomic(name, out)
+            return Outcome()
+        header = f"==> {name} <==\n" if len(args.files) > 1 else ""
+        return Outcome(out=header + out)
+
+    return print_outcomes(run_files(args.files, work))
+
+
+# ---- get, set, delete --------------------------------------------------------
+
+
+def _steps(path: str) -> list[str | int]:
+    try:
+        return parse_path(path)
+    except PathError as e:
+        raise UsageError(str(e)) from None
+
+
+def _is_collection(value: Any) -> bool:
+    if isinstance(value, (str, bytes, bytearray)):
+        return False
+    return isinstance(value, (Mapping, Sequence, Set))
+
+
+def resolve(root: Any, steps: Sequence[str | int]) -> tuple[Any, str | None]:
+    """The value at ``steps`` under ``root`` and ``None``, or ``None`` and why
+    there is none.
+
+    >>> resolve({"a": [1, {"b": 2}]}, ["a", -1, "b"])
+    (2, None)
+    >>> resolve({"a": [1]}, ["a", 3])
+    (None, '.a has no index 3')
+    """
+    node = root
+    for i, step in enumerate(steps):
+        where = format_path(steps[:i])
+        if isinstance(node, Mapping):
+            found, key = find_key(node, str(step))
+            if not found:
+                return None, f"{where} has no key {str(step)!r}"
+            node = node[key]
+        elif _is_collection(node) and isinstance(node, Sequence):
+            if not isinstance(step, int):
+                return None, f"{where} is a sequence: {step!r} is not an index"
+            if not -len(node) <= step < len(node):
+                return None, f"{where} has no index {step}"
+            node = node[step]
+        else:
+            return None, f"{where} is a scalar, not a collection"
+    return node, None
+
+
+def _json_default(value: Any) -> Any:
+    if isinstance(value, Tagged):
+        return value.value
+    if isinstance(value, (bytes, bytearray)):
+        return base64.b64encode(value).decode("ascii")
+    if isinstance(value, (set, frozenset)):
+        return sorted(value, key=repr)
+    if isinstance(value, Mapping):
+        return dict(value)
+    if isinstance(value, (datetime.date, datetime.datetime)):
+        return value.isoformat()
+    return str(value)
+
+
+def show(value: Any, as_json: bool) -> str:
+    """How ``get`` prints a value: JSON with ``as_json``, else a scalar's
+    plain text or a collection as YAML; always with a final line break."""
+    if as_json:
+        try:
+            return json.dumps(value, default=_json_default, ensure_ascii=False, indent=2) + "\n"
+        except (TypeError, ValueError, RecursionError) as e:
+            raise Failure(f"the value cannot be written as JSON: {e}") from None
+    if isinstance(value, (bytes, bytearray)):
+        return base64.b64encode(value).decode("ascii") + "\n"
+    if _is_collection(value) or isinstance(value, Tagged):
+        return brackle.dump(value)
+    return scalar_text(value) + "\n"
+
+
+def _documents(name: str, total: int, doc: int | None) -> range:
+    if doc is None:
+        return range(total)
+    if not -total <= doc < total:
+        raise Failure(f"{name}: no document {doc} (the file has {total})")
+    return range(doc % total, doc % total + 1)
+
+
+def cmd_get(args: argparse.Namespace) -> int:
+    steps = _steps(args.path)
+    text = read_text(args.file)
+    documents = load_checked(args.file, text)
+    shown: list[str] = []
+    misses: list[str] = []
+    for i in _documents(args.file, len(documents), args.doc):
+        value, why = resolve(documents[i], steps)
+        if why is None:
+            shown.append(show(value, args.json))
+        else:
+            misses.append(f"document {i}: {why}")
+    if not shown:
+        detail = misses[0] if len(misses) == 1 else "; ".join(misses) or "the file is empty"
+        raise Failure(f"{args.file}: {args.path} not found ({detail})")
+    sys.stdout.write("---\n".join(shown))
+    return 0
+
+
+def _edit_stream(name: str, text: str) -> brackle.Stream:
+    """The file's text opened for editing; a file that does not load is
+    refused with the error, so it is never written."""
+    try:
+        return brackle.edit(text, name=name)
+    except MarkedYAMLError as e:
+        raise Failure(describe_error(name, e)) from None
+
+
+def _apply(parent: Any, step: str | int, where: str, value: Any, delete: bool) -> str | None:
+    """Sets or deletes ``step`` in ``parent``; the reason when it cannot."""
+    if isinstance(parent, Mapping):
+        found, key = find_key(parent, str(step))
+        if delete:
+            if not found:
+                return f"{where} has no key {str(step)!r}"
+            del parent[key]
+        else:
+            parent[key if found else step] = value
+        return None
+    if isinstance(parent, Sequence) and not isinstance(parent, str):
+        if not isinstance(step, int):
+            return f"{where} is a sequence: {step!r} is not an index"
+        if delete or step != len(parent):
+            if not -len(parent) <= step < len(parent):
+                return f"{where} has no index {step}"
+        if delete:
+            del parent[step]
+        elif step == len(parent):
+            parent.append(value)  # one past the end appends
+        else:
+            parent[step] = value
+        return None
+    return f"{where} is a scalar, not a collection"
+
+
+def _edit_document(
+    stream: brackle.Stream, doc: int, steps: list[str | int], value: Any, delete: bool
+) -> str | None:
+    """Sets or deletes the value at ``steps`` in document ``doc``; the reason
+    when the path is not there."""
+    if not steps:
+        stream[doc] = value
+        return None
+    parent, why = resolve(stream[doc], steps[:-1])
+    if why is not None:
+        return why
+    return _apply(parent, steps[-1], format_path(steps[:-1]), value, delete)
+
+
+def _edit(args: argparse.Namespace, value: Any, delete: bool) -> int:
+    if args.in_place and args.file == STDIN:
+        raise UsageError("--in-place cannot rewrite standard input")
+    steps = _steps(args.path)
+    if delete and not steps:
+        raise UsageError("the root of a document cannot be deleted")
+    text = read_text(args.file)
+    stream = _edit_stream(args.file, text)
+    targets = _documents(args.file, len(stream), args.doc)
+    misses: list[str] = []
+    for i in targets:
+        try:
+            why = _edit_document(stream, i, steps, value, delete)
+        except brackle.EditError as e:
+            why = " ".join(str(piece) for piece in e.args if piece is not None)
+            raise Failure(f"{args.file}: cannot change {args.path}: {why}") from None
+        if why is not None:
+            misses.append(f"document {i}: {why}")
+    if len(misses) == len(targets):
+        detail = "; ".join(misses) or "the file is empty"
+        raise Failure(f"{args.file}: {args.path} not found ({detail})")
+    out = str(stream)
+    if not args.in_place:
+        sys.stdout.write(out)
+    elif out != text:
+        write_atomic(args.file, out)
+    return 0
+
+
+def cmd_set(args: argparse.Namespace) -> int:
+    try:
+        value = brackle.load(args.value, name="VALUE")
+    except MarkedYAMLError as e:
+        raise UsageError(f"VALUE is not YAML:\n{describe_error('VALUE', e)}") from None
+    return _edit(args, value, delete=False)
+
+
+def cmd_delete(args: argparse.Namespace) -> int:
+    return _edit(args, None, delete=True)
+
+
+# ---- the command line --------------------------------------------------------
+
+
+def _natural(text: str) -> int:
+    n = int(text)
+    if n < 0:
+        raise argparse.ArgumentTypeError(f"expected a number of 0 or more, got {text}")
+    return n
+
+
+_FILES_HELP = "YAML files; - reads standard input"
+_PATH_HELP = 'where, as yq writes it: . is the root, then .key, ."a key", .["a.b"], [0], [-1]'
+_DOC_HELP = "only document N (from 0; negative counts from the end)"
+_VALUE_HELP = (
+    "the new value, read as YAML: 1.25 is a number, \"'1.25'\" a string, '[a, b]' a list;"
+    " a value that begins with - goes after --"
+)
+
+
+def build_parser() -> argparse.ArgumentParser:
+    parser = argparse.ArgumentParser(
+        prog="brackle",
+        description="Check, query, edit and lay out YAML files; comments and layout are kept.",
+        epilog="Exit status: 0 when all is well, 1 when a file fails, 2 for a usage error.",
+    )
+    commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
+
+    def command(
+        name: str,
+        run: Callable[[argparse.Namespace], int],
+        about: str,
+        *,
+        files: bool = False,
+        path: bool = False,
+    ) -> argparse.ArgumentParser:
+        sub = commands.add_parser(name, help=about, description=about)
+        sub.set_defaults(run=run, parser=sub)
+        if files:
+            sub.add_argument("files", nargs="+", metavar="FILE", help=_FILES_HELP)
+        if path:
+            sub.add_argument("file", metavar="FILE", help="a YAML file; - reads standard input")
+            sub.add_argument("path", metavar="PATH", help=_PATH_HELP)
+        return sub
+
+    def flag(sub: argparse.ArgumentParser, *names: str, about: str) -> None:
+        sub.add_argument(*names, action="store_true", help=about)
+
+    check = command(
+        "check", cmd_check,
+        "Load every file; print the first error of each as FILE:LINE:COL.", files=True,
+    )
+    flag(check, "-v", "--verbose", about="also report the files that load, and a summary")
+
+    get = command(
+        "get", cmd_get,
+        "Print the value at PATH: a scalar as its text, a collection as YAML.", path=True,
+    )
+    flag(get, "--json", about="print the value as JSON")
+    get.add_argument("--doc", type=int, metavar="N", help=_DOC_HELP)
+
+    set_ = command(
+        "set", cmd_set,
+        "Set the value at PATH; the rest of the text stays as written.", path=True,
+    )
+    set_.add_argument("value", metavar="VALUE", help=_VALUE_HELP)
+    delete = command(
+        "delete", cmd_delete,
+        "Delete the entry or item at PATH; the rest stays as written.", path=True,
+    )
+    for edit in (set_, delete):
+        flag(edit, "-i", "--in-place", about="write the file back (atomically), not to stdout")
+        edit.add_argument("--doc", type=int, metavar="N", help=_DOC_HELP)
+
+    fmt = command(
+        "fmt", cmd_fmt,
+        "Lay files out afresh from the options, keeping comments and quoting.", files=True,
+    )
+    mode = fmt.add_mutually_exclusive_group()
+    flag(mode, "--check", about="list the files that would change; exit 1 if any")
+    flag(mode, "-i", "--in-place", about="rewrite the files that change")
+    defaults = brackle.EmitOptions()
+    for name, default, about in [
+        ("--indent", defaults.map_indent, "indentation of a nested mapping"),
+        ("--seq-indent", defaults.seq_indent, "indentation of a nested sequence"),
+        ("--seq-offset", defaults.seq_offset, "where a sequence's - stands in its indentation"),
+        ("--width", defaults.width, "fold long scalars at this width"),
+    ]:
+        fmt.add_argument(
+            name, type=_natural, default=default, metavar="N", help=f"{about} (default {default})"
+        )
+    flag(fmt, "--flow", about="write every collection in flow style")
+    fmt.add_argument(
+        "--line-break", choices=("lf", "crlf"), help="line break to write (default: the file's own)"
+    )
+
+    command(
+        "roundtrip", cmd_roundtrip,
+        "List the files that do not come back byte for byte from parse and emit.", files=True,
+    )
+    return parser
+
+
+def main(argv: Sequence[str] | None = None) -> int:
+    """Runs the command line ``argv`` (default: the process's arguments) and
+    returns the exit status."""
+    parser = build_parser()
+    args = parser.parse_args(argv)
+    try:
+        return args.run(args)
+    except UsageError as e:
+        args.parser.error(str(e))  # exits with status 2
+    except Failure as e:
+        sys.stdout.flush()
+        print(e, file=sys.stderr)
+        return 1
+    except BrokenPipeError:
+        # The reader went away (`brackle get ... | head`): nothing to report.
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        return 1
+    return 0

@@ -1,0 +1,416 @@
+"""The ``brackle`` command line, run as ``python -m brackle`` on copies of
+the files in examples/."""
+
+from __future__ import annotations
+
+import os
+import re
+import shutil
+import stat
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+
+import brackle
+from brackle.paths import PathError, find_key, parse_path
+
+EXAMPLES = Path(__file__).resolve().parents[2] / "examples"
+K8S = "kubernetes-deployment.yaml"
+IMAGE = ".spec.template.spec.containers[0].image"
+
+
+
+def run(*args: str, stdin: bytes | None = None, cwd: Path | None = None):
+    return subprocess.run(
+        [sys.executable, "-m", "brackle", *map(str, args)],
+        input=stdin,
+        capture_output=True,
+        cwd=cwd,
+    )
+
+
+@pytest.fixture
+def examples(tmp_path: Path) -> Path:
+    for f in EXAMPLES.iterdir():
+        shutil.copy(f, tmp_path / f.name)
+    return tmp_path
+
+
+def write(folder: Path, name: str, data: str | bytes) -> Path:
+    path = folder / name
+    path.write_bytes(data.encode() if isinstance(data, str) else data)
+    return path
+
+
+# ---- check -------------------------------------------------------------------
+
+
+def test_check_prints_nothing_for_files_that_load(examples):
+    result = run("check", *sorted(examples.iterdir()))
+    assert (result.returncode, result.stdout, result.stderr) == (0, b"", b"")
+
+
+@pytest.mark.parametrize(
+    "text, place, message, source_line, caret",
+    [
+        ("a: 1\nb: 'x\n", "2:4", "found unexpected end of stream", "b: 'x", "   ^"),
+        ("a: 1\n  b: 2\n", "2:4", "mapping values are not allowed", "  b: 2", "   ^"),
+        ("x: 1\ny: 2\nx: 3\n", "3:1", "found duplicate key 'x'", "x: 3", "^"),
+    ],
+)
+def test_check_reports_the_error_at_its_line_and_column_from_one(
+    tmp_path, text, place, message, source_line, caret
+):
+    path = write(tmp_path, "bad.yaml", text)
+    result = run("check", path)
+    lines = result.stderr.decode().splitlines()
+    assert result.returncode == 1
+    assert lines[0].startswith(f"{path}:{place}: ") and message in lines[0]
+    assert lines[1:3] == [f"    {source_line}", f"    {caret}"]
+
+
+def test_check_names_both_places_of_a_duplicate_key(tmp_path):
+    path = write(tmp_path, "dup.yaml", "x: 1\ny: 2\nx: 3\n")
+    err = run("check", path).stderr.decode()
+    assert f"{path}:1:1: note: the key 'x' first occurs" in err
+
+
+@pytest.mark.parametrize(
+    "name, data, message",
+    [
+        ("missing.yaml", None, "No such file or directory"),
+        ("latin1.yaml", b"name: caf\xe9\n", "not UTF-8"),
+    ],
+)
+def test_unreadable_files_fail_with_their_name(tmp_path, name, data, message):
+    path = tmp_path / name
+    if data is not None:
+        path.write_bytes(data)
+    result = run("check", path)
+    assert result.returncode == 1
+    assert result.stderr.decode().startswith(f"{path}: ") and message in result.stderr.decode()
+
+
+def test_check_reports_files_in_the_order_given(examples):
+    files = sorted(examples.glob("*.y*ml"))
+    (examples / "bad").mkdir()
+    bad = [write(examples / "bad", f"bad{i}.yaml", f"k{i}: [\n") for i in range(len(files))]
+    files = [p for pair in zip(bad[::-1], files) for p in pair]
+    err = run("check", *files).stderr.decode()
+    reported = re.findall(r"^(\S+bad\d\.yaml):\d+:\d+:", err, re.M)
+    assert reported == [str(p) for p in bad[::-1]]
+
+
+def test_check_reads_standard_input():
+    result = run("check", "-", stdin=b"a: [1\n")
+    assert result.returncode == 1 and result.stderr.startswith(b"-:2:1: ")
+
+
+# ---- get ---------------------------------------------------------------------
+
+
+@pytest.mark.parametrize(
+    "args, expected",
+    [
+        ([IMAGE], "registry.example.com/shop/storefront:2.8.1\n"),
+        ([".spec.replicas", "--doc", "0"], "3\n"),
+        ([".spec.template.spec.securityContext.runAsNonRoot", "--doc", "0"], "true\n"),
+        ([".metadata.annotations", "--doc", "0"],
+         "deployment.kubernetes.io/revision: '14'\n"),
+        ([".metadata.annotations", "--doc", "0", "--json"],
+         '{\n  "deployment.kubernetes.io/revision": "14"\n}\n'),
+        ([".spec.replicas", "--json", "--doc", "0"], "3\n"),
+        ([".kind"], "Deployment\n---\nService\n---\nConfigMap\n"),
+        ([".kind", "--doc", "-1"], "ConfigMap\n"),
+        ([".spec.template.spec.containers[0].args[-1]"], "--log-format=json\n"),
+        ([".spec.selector[\"app.kubernetes.io/name\"]", "--doc", "1"], "storefront\n"),
+    ],
+)
+def test_get_prints_the_value_at_the_path(examples, args, expected):
+    result = run("get", examples / K8S, *args)
+    assert (result.returncode, result.stdout.decode(), result.stderr) == (0, expected, b"")
+
+
+@pytest.mark.parametrize(
+    "text, path, expected",
+    [
+        ("ports:\n  80: http\n  443: https\n", ".ports.80", "http"),
+        ("flags:\n  true: on\n", ".flags.true", "on"),
+        ("a:\n  '80': text key\n  80: int key\n", ".a.80", "text key"),
+        ("x: ~\n", ".x", "null"),
+        ("\"key with spaces\": 1\n", '."key with spaces"', "1"),
+    ],
+)
+def test_get_finds_keys_by_their_text(tmp_path, text, path, expected):
+    result = run("get", write(tmp_path, "f.yaml", text), path)
+    assert result.stdout.decode() == expected + "\n"
+
+
+@pytest.mark.parametrize(
+    "path, why",
+    [
+        (".spec.nothing", ".spec has no key 'nothing'"),
+        (".spec.template.spec.containers[5]", "has no index 5"),
+        (".kind.deeper", ".kind is a scalar"),
+    ],
+)
+def test_get_of_a_missing_path_fails_with_the_reason(examples, path, why):
+    result = run("get", examples / K8S, path, "--doc", "0")
+    assert result.returncode == 1 and result.stdout == b""
+    assert why in result.stderr.decode()
+
+
+@pytest.mark.parametrize(
+    "path, expected",
+    [
+        (".", []),
+        (".a.b", ["a", "b"]),
+        (".a[0][-1].b", ["a", 0, -1, "b"]),
+        ('.["a.b"]', ["a.b"]),
+        ('."a b".c', ["a b", "c"]),
+        (".'it''s'", ["it's"]),
+        ('."say \\"hi\\""', ['say "hi"']),
+        ("[2]", [2]),
+    ],
+)
+def test_paths_parse_into_steps(path, expected):
+    assert parse_path(path) == expected
+
+
+@pytest.mark.parametrize("path", ["", "a.b", ".a.", ".a[", ".a[x]", '.a."b', ".[\"a\"x]", ".a..b"])
+def test_malformed_paths_are_usage_errors(examples, path):
+    with pytest.raises(PathError):
+        parse_path(path)
+    result = run("get", examples / K8S, path)
+    assert result.returncode == 2 and b"bad path" in result.stderr
+
+
+def test_a_string_key_wins_over_a_number_key_with_the_same_text():
+    assert find_key({80: "int", "80": "str"}, "80") == (True, "80")
+    assert find_key({80: "int", 8.0: "float"}, "8.0") == (True, 8.0)
+
+
+# ---- set and delete ----------------------------------------------------------
+
+
+def changed_lines(before: str, after: str) -> list[tuple[str, str]]:
+    old, new = before.splitlines(), after.splitlines()
+    assert len(old) == len(new)
+    return [(a, b) for a, b in zip(old, new) if a != b]
+
+
+@pytest.mark.parametrize(
+    "args, old, new",
+    [
+        (["set", IMAGE, "nginx:1.25"],
+         "          image: registry.example.com/shop/storefront:2.8.1",
+         "          image: nginx:1.25"),
+        (["set", ".spec.replicas", "5", "--doc", "0"], "  replicas: 3", "  replicas: 5"),
+        (["set", ".data.CACHE_TTL_SECONDS", "'600'"], '  CACHE_TTL_SECONDS: "300"',
+         '  CACHE_TTL_SECONDS: "600"'),
+    ],
+)
+def test_set_changes_exactly_the_edited_line(examples, args, old, new):
+    path = examples / K8S
+    before = path.read_text()
+    printed = run(args[0], path, *args[1:])
+    assert printed.returncode == 0, printed.stderr
+    assert changed_lines(before, printed.stdout.decode()) == [(old, new)]
+    assert path.read_text() == before
+    path.chmod(0o640)
+    in_place = run(args[0], path, *args[1:], "--in-place")
+    assert (in_place.returncode, in_place.stdout) == (0, b"")
+    assert path.read_text() == printed.stdout.decode()
+    assert stat.S_IMODE(path.stat().st_mode) == 0o640
+
+
+def test_set_reads_the_value_as_yaml(examples):
+    path = examples / K8S
+    for value, data in [("1.25", 1.25), ("'1.25'", "1.25"), ("[a, b]", ["a", "b"])]:
+        run("set", path, ".spec.replicas", value, "--doc", "0", "--in-place")
+        assert brackle.load_all(path.read_text())[0]["spec"]["replicas"] == data
+
+
+def test_delete_removes_the_entry_and_keeps_the_rest(examples):
+    path = examples / K8S
+    before = brackle.load_all(path.read_text())
+    result = run("delete", path, ".spec.revisionHistoryLimit", "--doc", "0", "--in-place")
+    assert result.returncode == 0, result.stderr
+    after = brackle.load_all(path.read_text())
+    del before[0]["spec"]["revisionHistoryLimit"]
+    assert after == before
+    assert "revisionHistoryLimit" not in path.read_text()
+
+
+@pytest.mark.parametrize(
+    "args, why",
+    [
+        (["set", ".spec.nothing.x", "1", "--doc", "0"], ".spec has no key 'nothing'"),
+        (["set", ".spec.template.spec.containers[3].image", "x"], "has no index 3"),
+        (["set", ".kind.x", "1", "--doc", "0"], ".kind is a scalar"),
+        (["delete", ".spec.nothing"], ".spec has no key 'nothing'"),
+        (["delete", ".metadata.labels", "--doc", "5"], "no document 5"),
+    ],
+)
+def test_an_edit_of_a_missing_path_fails_and_leaves_the_file(examples, args, why):
+    path = examples / K8S
+    before = path.read_bytes()
+    result = run(args[0], path, *args[1:], "--in-place")
+    assert result.returncode == 1 and why in result.stderr.decode()
+    assert path.read_bytes() == before
+
+
+def test_an_edit_the_text_cannot_take_fails_with_the_reason(tmp_path):
+    path = write(tmp_path, "empty.yaml", "# nothing yet\n")
+    result = run("set", path, ".", "{a: 1}", "--in-place")
+    assert result.returncode == 1
+    assert result.stderr.decode().startswith(f"{path}: cannot change .: ")
+    assert "(None" not in result.stderr.decode()
+    assert path.read_text() == "# nothing yet\n"
+
+
+@pytest.mark.parametrize(
+    "args, added",
+    [
+        (["set", ".metadata.team", "web", "--doc", "0"], "  team: web"),
+        (["set", ".spec.template.spec.containers[0].args[2]", "--", "--debug"],
+         '          args: ["--port=8080", "--log-format=json", --debug]'),
+    ],
+)
+def test_set_adds_a_missing_key_or_appends_one_past_the_end(examples, args, added):
+    result = run(args[0], examples / K8S, *args[1:])
+    assert result.returncode == 0, result.stderr
+    assert added in result.stdout.decode().splitlines()
+
+
+@pytest.mark.parametrize(
+    "args",
+    [
+        ["set", ".a", "2", "--in-place"],
+        ["delete", ".a", "--in-place"],
+        ["fmt", "--in-place"],
+    ],
+)
+def test_a_file_that_does_not_load_is_never_written(tmp_path, args):
+    text = "a: 1\nb: [x\n"
+    path = write(tmp_path, "bad.yaml", text)
+    result = run(args[0], path, *args[1:])
+    assert result.returncode == 1
+    assert f"{path}:" in result.stderr.decode()
+    assert path.read_text() == text
+
+
+# ---- fmt ---------------------------------------------------------------------
+
+LAYOUTS = [
+    [],
+    ["--indent", "4", "--seq-indent", "4", "--seq-offset", "2"],
+    ["--width", "40", "--indent", "3"],
+    ["--flow"],
+    ["--line-break", "crlf"],
+]
+
+
+@pytest.mark.parametrize("options", LAYOUTS, ids=" ".join)
+@pytest.mark.parametrize("name", sorted(p.name for p in EXAMPLES.glob("*.y*ml")))
+def test_fmt_keeps_data_and_comments_and_is_stable(examples, name, options):
+    path = examples / name
+    text = path.read_text()
+    out = run("fmt", path, *options)
+    assert out.returncode == 0, out.stderr
+    formatted = out.stdout.decode()
+    assert brackle.load_all(formatted) == brackle.load_all(text)
+    for comment in re.findall(r"(?:^|\s)(#.*)", text):
+        assert comment.rstrip() in formatted
+    write(examples, "again.yaml", formatted)
+    assert run("fmt", examples / "again.yaml", *options).stdout.decode() == formatted
+
+
+def test_fmt_lays_out_from_the_options():
+    text = "a:   {b: 1,  c: [x,y]}   # note\nd:\n     - 'q'\n     -   e:  1\n"
+    result = run("fmt", "-", "--seq-indent", "4", "--seq-offset", "2", stdin=text.encode())
+    assert result.stdout.decode() == "a: {b: 1, c: [x, y]} # note\nd:\n  - 'q'\n  - e: 1\n"
+
+
+@pytest.mark.parametrize(
+    "text, options, expected",
+    [
+        ("a: |\n  x\n\nb: 1\n", [], "a: |\n  x\n\nb: 1\n"),  # the gap after a block scalar
+        ("k:\n    # about x\n    x: 1\n# top\ny: 2\n", [],
+         "k:\n  # about x\n  x: 1\n# top\ny: 2\n"),
+        ("- \n- b\n", ["--flow"], "[null, b]\n"),
+        ("a: 1\r\nb:   2\r\n", [], "a: 1\r\nb: 2\r\n"),
+        ("a: 1\r\nb:   2\r\n", ["--line-break", "lf"], "a: 1\nb: 2\n"),
+        ("a: \"x\"\nb: 'y'\n", [], "a: \"x\"\nb: 'y'\n"),
+    ],
+)
+def test_fmt_keeps_gaps_comment_indentation_nulls_line_breaks_and_quotes(text, options, expected):
+    result = run("fmt", "-", *options, stdin=text.encode())
+    assert result.stdout.decode() == expected
+
+
+def test_fmt_check_lists_the_files_that_would_change(examples):
+    messy = examples / K8S
+    tidy = write(examples, "tidy.yaml", "a: 1\nb:\n- x\n")
+    result = run("fmt", "--check", tidy, messy)
+    assert (result.returncode, result.stdout.decode()) == (1, f"{messy}\n")
+    assert run("fmt", "--check", tidy).returncode == 0
+
+
+def test_fmt_in_place_rewrites_only_files_that_change(examples):
+    messy = examples / K8S
+    tidy = write(examples, "tidy.yaml", "a: 1\n")
+    os.utime(tidy, (0, 0))
+    result = run("fmt", "--in-place", tidy, messy)
+    assert (result.returncode, result.stdout) == (0, b"")
+    assert tidy.stat().st_mtime == 0
+    assert run("fmt", "--check", messy).returncode == 0
+
+
+def test_fmt_of_several_files_heads_each_with_its_name(examples):
+    a, b = write(examples, "a.yaml", "a: 1\n"), write(examples, "b.yaml", "b: 2\n")
+    assert run("fmt", a, b).stdout.decode() == f"==> {a} <==\na: 1\n==> {b} <==\nb: 2\n"
+
+
+# ---- roundtrip ---------------------------------------------------------------
+
+
+def test_roundtrip_lists_the_files_that_do_not_come_back(examples):
+    lone_cr = write(examples, "cr.yaml", b"a: 1\rb: 2\r")
+    files = sorted(examples.glob("*.y*ml"))
+    result = run("roundtrip", *files)
+    assert (result.returncode, result.stdout.decode()) == (1, f"{lone_cr}\n")
+    files.remove(lone_cr)
+    assert run("roundtrip", *files).returncode == 0
+
+
+# ---- usage -------------------------------------------------------------------
+
+
+@pytest.mark.parametrize(
+    "args",
+    [
+        [],
+        ["frobnicate"],
+        ["check"],
+        ["get", "f.yaml"],
+        ["fmt", "--check", "--in-place", "f.yaml"],
+        ["fmt", "--indent", "-1", "f.yaml"],
+        ["fmt", "--line-break", "cr", "f.yaml"],
+        ["fmt", "--in-place", "-"],
+        ["set", "-", ".a", "1", "--in-place"],
+    ],
+)
+def test_usage_errors_exit_with_status_2(args):
+    result = run(*args)
+    assert result.returncode == 2 and b"usage:" in result.stderr
+
+
+@pytest.mark.parametrize(
+    "command", [[], ["check"], ["get"], ["set"], ["delete"], ["fmt"], ["roundtrip"]]
+)
+def test_every_command_has_help(command):
+    result = run(*command, "--help")
+    assert result.returncode == 0 and result.stdout.startswith(b"usage: brackle")
