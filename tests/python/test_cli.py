@@ -263,12 +263,12 @@ def test_an_edit_of_a_missing_path_fails_and_leaves_the_file(examples, args, why
 
 
 def test_an_edit_the_text_cannot_take_fails_with_the_reason(tmp_path):
-    path = write(tmp_path, "empty.yaml", "# nothing yet\n")
-    result = run("set", path, ".", "{a: 1}", "--in-place")
+    text = "base: &b {x: 1}\nuse: *b\n"
+    path = write(tmp_path, "shared.yaml", text)
+    result = run("delete", path, ".base", "--in-place")
     assert result.returncode == 1
-    assert result.stderr.decode().startswith(f"{path}: cannot change .: ")
-    assert "(None" not in result.stderr.decode()
-    assert path.read_text() == "# nothing yet\n"
+    assert result.stderr.decode() == f"{path}: cannot change .base: the anchor &b is used by an alias elsewhere; change or remove the alias first\n"
+    assert path.read_text() == text
 
 
 @pytest.mark.parametrize(
