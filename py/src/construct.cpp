@@ -140,6 +140,13 @@ struct Builder {
     // itself or of what it holds is a recursive structure.
     std::unordered_set<PyObject*> unfinished;
 
+    // Looks up the package's classes; false with an exception set.
+    bool ready() {
+        tagged_class = lookup(Lookup::Tagged);
+        frozen_class = tagged_class ? lookup(Lookup::FrozenDict) : nullptr;
+        return frozen_class != nullptr;
+    }
+
     // ---- errors ------------------------------------------------------------
 
     // Raises the package's constructor error at `node` (and, for a duplicate
@@ -767,11 +774,8 @@ bool is_v11(const Document& doc, int version) {
 
 Ref build_node_data(const std::vector<Document>& documents, PyObject* source, PyObject* name,
                     bool allow_duplicate_keys) {
-    PyObject* tagged_class = lookup(Lookup::Tagged);
-    if (tagged_class == nullptr) return Ref();
-    PyObject* frozen_class = lookup(Lookup::FrozenDict);
-    if (frozen_class == nullptr) return Ref();
-    Builder builder{source, name, allow_duplicate_keys, tagged_class, frozen_class, {}};
+    Builder builder{source, name, allow_duplicate_keys};
+    if (!builder.ready()) return Ref();
     const CollectorPause pause;
     Ref out(PyList_New(static_cast<Py_ssize_t>(documents.size())));
     if (!out) return out;
@@ -789,11 +793,8 @@ Ref build_node_data(const std::vector<Document>& documents, PyObject* source, Py
 
 Ref build_data(std::vector<Document>& documents, PyObject* source, PyObject* name,
                bool allow_duplicate_keys, int version) {
-    PyObject* tagged_class = lookup(Lookup::Tagged);
-    if (tagged_class == nullptr) return Ref();
-    PyObject* frozen_class = lookup(Lookup::FrozenDict);
-    if (frozen_class == nullptr) return Ref();
-    Builder builder{source, name, allow_duplicate_keys, tagged_class, frozen_class, {}};
+    Builder builder{source, name, allow_duplicate_keys};
+    if (!builder.ready()) return Ref();
     const CollectorPause pause;
     // A stream of only comments or blank lines comes back as one empty
     // document with no marker: that holds no data.

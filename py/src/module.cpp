@@ -4,6 +4,7 @@
 // core's errors into the package's exceptions.
 #include <exception>
 #include <new>
+#include <optional>
 #include <utility>
 #include <variant>
 
@@ -316,6 +317,30 @@ PyObject* roundtrip(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject
     });
 }
 
+// Loads the text `str` for a data path, with its node spans when `spans`
+// is given; `shown_name` becomes `name`, or the default name when `name` is
+// null, for error positions. Nothing, with the parse error raised, when the
+// text is not well-formed.
+std::optional<std::vector<Document>> load_named(PyObject* str, PyObject* name, Ref& shown_name,
+                                                brackle_core::NodeSpans* spans = nullptr) {
+    Source source;
+    if (!source_of(str, source)) return std::nullopt;
+    shown_name = Ref(name ? Py_NewRef(name)
+                          : PyUnicode_FromStringAndSize(no_name.data(),
+                                                        static_cast<Py_ssize_t>(no_name.size())));
+    if (!shown_name) return std::nullopt;
+    brackle_core::LoadResult loaded =
+        without_lock([&] { return brackle_core::loader::parse(source.whole, spans); });
+    if (auto* e = std::get_if<brackle_core::ParseError>(&loaded)) {
+        Py_ssize_t size = 0;
+        const char* data = PyUnicode_AsUTF8AndSize(shown_name.get(), &size);
+        if (data == nullptr) return std::nullopt;
+        raise_parse_error(*e, source.text, std::string_view(data, static_cast<std::size_t>(size)));
+        return std::nullopt;
+    }
+    return std::move(std::get<std::vector<Document>>(loaded));
+}
+
 // The data of every document of `source` (see construct.cpp); not in
 // `__all__`: `brackle.load_all` is its public face.
 PyObject* load_all(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -343,24 +368,10 @@ PyObject* load_all(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject*
         version = 10 + minor;
     }
     return guarded([&]() -> PyObject* {
-        Source source;
-        if (!source_of(a[0], source)) return nullptr;
-        Ref shown_name(name ? Py_NewRef(name)
-                            : PyUnicode_FromStringAndSize(
-                                  no_name.data(), static_cast<Py_ssize_t>(no_name.size())));
-        if (!shown_name) return nullptr;
-        brackle_core::LoadResult loaded =
-            without_lock([&] { return brackle_core::loader::parse(source.whole); });
-        if (auto* e = std::get_if<brackle_core::ParseError>(&loaded)) {
-            Py_ssize_t size = 0;
-            const char* data = PyUnicode_AsUTF8AndSize(shown_name.get(), &size);
-            if (data == nullptr) return nullptr;
-            raise_parse_error(*e, source.text, std::string_view(data, static_cast<std::size_t>(size)));
-            return nullptr;
-        }
-        return build_data(std::get<std::vector<Document>>(loaded), a[0], shown_name.get(),
-                          allow != 0, version)
-            .release();
+        Ref shown_name;
+        std::optional<std::vector<Document>> documents = load_named(a[0], name, shown_name);
+        if (!documents) return nullptr;
+        return build_data(*documents, a[0], shown_name.get(), allow != 0, version).release();
     });
 }
 
@@ -379,23 +390,11 @@ PyObject* edit_load(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject
     const int allow = a[2] ? PyObject_IsTrue(a[2]) : 0;
     if (allow < 0) return nullptr;
     return guarded([&]() -> PyObject* {
-        Source source;
-        if (!source_of(a[0], source)) return nullptr;
-        Ref shown_name(name ? Py_NewRef(name)
-                            : PyUnicode_FromStringAndSize(
-                                  no_name.data(), static_cast<Py_ssize_t>(no_name.size())));
-        if (!shown_name) return nullptr;
+        Ref shown_name;
         brackle_core::NodeSpans spans;
-        brackle_core::LoadResult loaded =
-            without_lock([&] { return brackle_core::loader::parse(source.whole, &spans); });
-        if (auto* e = std::get_if<brackle_core::ParseError>(&loaded)) {
-            Py_ssize_t size = 0;
-            const char* data = PyUnicode_AsUTF8AndSize(shown_name.get(), &size);
-            if (data == nullptr) return nullptr;
-            raise_parse_error(*e, source.text, std::string_view(data, static_cast<std::size_t>(size)));
-            return nullptr;
-        }
-        auto& documents = std::get<std::vector<Document>>(loaded);
+        std::optional<std::vector<Document>> loaded = load_named(a[0], name, shown_name, &spans);
+        if (!loaded) return nullptr;
+        std::vector<Document>& documents = *loaded;
         Ref data = build_node_data(documents, a[0], shown_name.get(), allow != 0);
         if (!data) return nullptr;
         Ref records = build_records(documents);
