@@ -23,6 +23,8 @@ import sys
 from pathlib import Path
 
 import pytest
+from hypothesis import HealthCheck, given, settings
+from hypothesis import strategies as st
 
 import brackle
 from brackle.constructor import Tagged
@@ -186,6 +188,65 @@ def test_edits_of_suite_inputs_load_to_the_edited_data_and_keep_other_lines():
             if outcome == "relaid":
                 relaid.add(case_id)
     assert relaid == set(RELAID)
+
+
+# Values and keys whose text needs care: indicators, quotes, line breaks,
+# types that plain text would change, tags, nesting.
+VALUES = [
+    "x", "", " lead", "a: b", "#c", "- d", "multi\nline\n", "multi\nno end", "tab\there", "'q'",
+    '"dq"', "true", "1.5", "null", "é✓", "]", "{", "*a", "&b", "!c", "%d", "@e", "x" * 120,
+    0, -1, 3.25, True, None, [], {}, [1, [2, {"a": None}]], {"k": "v", "n": {"m": [1, 2]}},
+    {"odd key: x": "y"}, Tagged("!t", "v"), Tagged("!m", {"a": 1}),
+]
+KEYS = ["new", "", "a b", "k:", "#", 1, True, None, 2.5, "- x", "? y"]
+TEXTS = [p.read_text(encoding="utf-8") for p in EXAMPLES]
+
+
+@settings(deadline=None, suppress_health_check=[HealthCheck.too_slow])
+@given(st.data())
+def test_any_edit_is_refused_untouched_or_loads_to_the_edited_data(data):
+    if len(TEXTS) == len(EXAMPLES):
+        TEXTS.extend(text for _, text in suite_texts())
+    text = data.draw(st.sampled_from(TEXTS))
+    stream = brackle.edit(text)
+    docs = [d for d in range(len(stream)) if isinstance(stream[d], (YAMLMapping, YAMLSequence))]
+    if not docs:
+        return
+    doc = data.draw(st.sampled_from(docs))
+    found = children(stream, doc)
+    if not found:
+        return
+    path, key = data.draw(st.sampled_from(found))
+    view = stream._value(doc, path, stream._resolve(doc, path))
+    shared = stream._shared(doc, path + (key,))
+    expected = brackle.load_all(text)
+    target = at(expected[doc], path)
+    value = data.draw(st.sampled_from(VALUES))
+    op = data.draw(st.sampled_from(["set", "insert", "delete", "eol", "before"]))
+    try:
+        if op == "set":
+            view[key] = value
+            target[key] = brackle.load(brackle.dump(value))
+        elif op == "insert" and isinstance(view, YAMLMapping):
+            new_key = data.draw(st.sampled_from([k for k in KEYS if k not in view]))
+            view.insert(data.draw(st.integers(-2, 5)), new_key, value)
+            target[new_key] = brackle.load(brackle.dump(value))
+        elif op == "insert":
+            index = data.draw(st.integers(-3, len(view) + 1))
+            view.insert(index, value)
+            target.insert(index, brackle.load(brackle.dump(value)))
+        elif op == "delete":
+            del view[key]
+            del target[key]
+        elif op == "eol":
+            view.comments(key).eol = data.draw(st.sampled_from(["note", "", None, "# x", "a: b"]))
+        else:
+            view.comments(key).before = data.draw(st.sampled_from([["note"], [], None, ["", "x"]]))
+    except EditError:
+        assert str(stream) == text
+        return
+    if not shared:
+        assert brackle.load_all(str(stream)) == expected
 
 
 if __name__ == "__main__":

@@ -194,3 +194,34 @@ def test_bad_input_raises_the_package_errors():
         brackle.edit("a: 1\na: 2\n")
     with pytest.raises(TypeError):
         brackle.edit(42)
+
+
+def test_a_run_of_edits_changes_only_the_edited_lines_of_a_manifest():
+    path = os.path.join(os.path.dirname(__file__), "..", "..", "examples", "kubernetes-deployment.yaml")
+    text = open(path, encoding="utf-8").read()
+    stream = brackle.edit(text)
+    spec = stream[0]["spec"]["template"]["spec"]
+    web = spec["containers"][0]
+    web["image"] = "registry.example.com/shop/storefront:2.9.0"
+    web["env"].append({"name": "LOG_LEVEL", "value": "info"})
+    web["imagePullPolicy"] = "Always"
+    del spec["serviceAccountName"]
+    spec.comments("containers").before = ["pinned by the release job"]
+    stream[0]["spec"]["replicas"] = 4
+    removed = [line for line in text.splitlines() if line not in str(stream).splitlines()]
+    added = [line for line in str(stream).splitlines() if line not in text.splitlines()]
+    assert removed == [
+        "  replicas: 3",
+        "      serviceAccountName: storefront",
+        "          image: registry.example.com/shop/storefront:2.8.1",
+        "          imagePullPolicy: IfNotPresent",
+    ]
+    assert added == [
+        "  replicas: 4",
+        "      # pinned by the release job",
+        "          image: registry.example.com/shop/storefront:2.9.0",
+        "          imagePullPolicy: Always",
+        "            - name: LOG_LEVEL",
+        "              value: info",
+    ]
+    assert len(str(stream).splitlines()) == len(text.splitlines()) + 2
