@@ -288,7 +288,7 @@ def _detect_options(stream: Stream) -> EmitOptions:
     """Emit options for new text that follow the indentation the stream
     already uses: the step of its first nested block mapping, and where its
     first block sequence under a key puts the `-`."""
-    map_indent, seq_offset = 2, None
+    map_indent, seq_offset = None, None
     for loaded in stream._docs:
         nodes = loaded.doc.nodes
         for node in nodes:
@@ -300,12 +300,15 @@ def _detect_options(stream: Stream) -> EmitOptions:
                 if value.style != Node.BLOCK or value.line <= key.line:
                     continue
                 step = value.col - key.col
-                if value.kind == Node.MAPPING and map_indent == 2 and 0 < step <= 8:
+                if value.kind == Node.MAPPING and map_indent is None and 0 < step <= 8:
                     map_indent = step
                 elif value.kind == Node.SEQUENCE and seq_offset is None and 0 <= step <= 8:
                     seq_offset = step
-            if seq_offset is not None:
+            if map_indent is not None and seq_offset is not None:
                 break
+        if map_indent is not None and seq_offset is not None:
+            break
+    map_indent = map_indent or 2
     seq_offset = seq_offset or 0
     return EmitOptions(
         map_indent=map_indent,
@@ -412,12 +415,10 @@ class _Editor:
         node = self.nodes[c]
         first = self.child_nodes(c, pos)[0]
         at = self.props_start(first)
-        if node.style == Node.FLOW:
-            if node.kind == Node.MAPPING and 2 * pos in node.explicit:
-                return self.back_to(at, "?")
-            return at
         if node.kind == Node.MAPPING:
             return self.back_to(at, "?") if 2 * pos in node.explicit else at
+        if node.style == Node.FLOW:
+            return at
         # A block sequence's `-` stands at the sequence's column, on the
         # item's line or the nearest line above it that has one there.
         col = self.nodes[c].col
@@ -489,7 +490,6 @@ class _Editor:
         `:`, for `"seq"` after an item's `-`, for `"flow"` an item between
         brackets, for `"root"` a document. Lines after the first are placed
         as if the key or `-` stood at column 0."""
-        options = self.s._options
         if context == "flow":
             flow = True
         if hint is not None and isinstance(value, str) and not isinstance(value, Tagged):
@@ -504,12 +504,10 @@ class _Editor:
                 top.children = [1, 2] if context == "map" else [1]
                 nodes = [top, Node(kind=Node.SCALAR, value="k", raw="k")] if context == "map" else [top]
                 doc = Doc(root=0, nodes=nodes + [scalar])
-            text = emit([doc], options)
+            text = emit([doc], self.s._options)
         else:
-            kwargs = {name: getattr(options, name) for name in EmitOptions.__slots__}
-            kwargs["default_flow_style"] = flow
             data = {"k": value} if context == "map" else value if context == "root" else [value]
-            text = dump(data, **kwargs)
+            text = self.dump(data, flow)
             if text.endswith("\n"):
                 text = text[:-1]
         if context == "map":
@@ -520,14 +518,19 @@ class _Editor:
             return text[1:-1]
         return text
 
+    def dump(self, data: Any, flow: bool) -> str:
+        """`data` as a document in the stream's indentation, its
+        collections in flow style or block style."""
+        options = self.s._options
+        kwargs = {name: getattr(options, name) for name in EmitOptions.__slots__}
+        kwargs["default_flow_style"] = flow
+        return dump(data, **kwargs)
+
     def render_child(self, key: Any, value: Any, block: bool, in_flow: bool = False) -> list[str]:
         """The lines of a new entry (`key`) or item (`key` is `_ITEM`) at
         column 0: in block style, or on one line in flow style (between
         brackets when `in_flow`, else as a block entry or `-` item)."""
-        options = self.s._options
-        kwargs = {name: getattr(options, name) for name in EmitOptions.__slots__}
-        kwargs["default_flow_style"] = not block
-        text = dump([value] if key is _ITEM else {key: value}, **kwargs)
+        text = self.dump([value] if key is _ITEM else {key: value}, not block)
         if text.endswith("\n"):
             text = text[:-1]
         if block:
