@@ -555,6 +555,15 @@ class _Editor:
         context = "map" if node.kind == Node.MAPPING else "seq"
         start = self.child_start(c, pos)
         base = start - self.starts[self.line_of(start)]
+        if context == "map" and (pos >= len(node.colon) or node.colon[pos] is None):
+            # `? key` without a value: the value gets a `:` line of its own.
+            at = self.line_start(self.last_line(self.child_nodes(c, pos)[0]) + 1)
+            open_end = at == len(self.text) and not self.text.endswith("\n")
+            before, after = (self.nl, "") if open_end else ("", self.nl)
+            return [
+                self.splice(at, at, before + " " * base + ":" + self.shift(self.render(value, context, None, flow), base) + after)
+                for flow in (False, True)
+            ]
         mark_end = self.value_mark_end(c, pos)
         return [
             self.replace_value(v, anchor, self.shift(self.render(value, context, h, flow), base), mark_end)

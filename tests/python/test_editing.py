@@ -55,6 +55,7 @@ def assign(path, value):
         ("a: 1\nb: 2", ["c"], 3, "a: 1\nb: 2\nc: 3"),
         ("k: {}\n", ["k", "a"], 1, "k:\n  a: 1\n"),
         ("k: [a]  # c\n", ["k", 0], "b", "k: [b]  # c\n"),
+        ("? a\n? b\n", ["a"], [1], "? a\n:\n- 1\n? b\n"),
     ],
 )
 def test_assignment_rewrites_only_the_value(text, path, value, expected):
