@@ -360,8 +360,29 @@ class _Editor:
                 i = node.children[-1]
                 continue
             if node.kind == Node.SCALAR and node.style in _BLOCK_SCALARS and node.header_at:
-                return self.off(node.header_at) + len(node.raw or "")
+                # The raw text is the header (without its comment) and the
+                # lines after the header's line as they stand.
+                raw = node.raw or ""
+                cut = raw.find("\n")
+                if cut == -1:
+                    return self.off(node.header_at) + len(raw)
+                return self.line_start(node.header_at[0] + 1) + len(raw) - cut - 1
+            if node.kind == Node.SCALAR and not node.raw and (node.anchor_at or node.tag_at):
+                return self.props_end(i)
             return max(self.start(i), self.loaded.spans[2 * i + 1] + self.s._base)
+
+    def props_end(self, i: int) -> int:
+        """Where the anchor and tag before node `i`'s content end."""
+        at = self.props_start(i)
+        text = self.text
+        while text[at : at + 1] in ("&", "!"):
+            while at < len(text) and text[at] not in " \t\r\n,[]{}":
+                at += 1
+            while text[at : at + 1] in (" ", "\t"):
+                at += 1
+        while at > 0 and text[at - 1] in " \t":
+            at -= 1
+        return at
 
     def props_start(self, i: int) -> int:
         node = self.nodes[i]
@@ -413,28 +434,23 @@ class _Editor:
         """Where child `pos` of collection `c` begins: its `-`, its `?`, or
         its key's properties."""
         node = self.nodes[c]
-        first = self.child_nodes(c, pos)[0]
-        at = self.props_start(first)
-        if node.kind == Node.MAPPING:
-            return self.back_to(at, "?") if 2 * pos in node.explicit else at
-        if node.style == Node.FLOW:
+        at = self.props_start(self.child_nodes(c, pos)[0])
+        if node.kind == Node.MAPPING and 2 * pos not in node.explicit or node.style == Node.FLOW and node.kind == Node.SEQUENCE:
             return at
-        # A block sequence's `-` stands at the sequence's column, on the
-        # item's line or the nearest line above it that has one there.
-        col = self.nodes[c].col
-        bound = self.last_line(node.children[pos - 1]) if pos else self.line_of(self.start(c)) - 1
+        if node.style == Node.FLOW:
+            j = at - 1
+            while j >= 0 and self.text[j] in " \t":
+                j -= 1
+            return j if j >= 0 and self.text[j] == "?" else at
+        # A block collection's `-` or `?` stands at the collection's column,
+        # on the child's line or the nearest line above it that has one there.
+        mark = "-" if node.kind == Node.SEQUENCE else "?"
+        bound = self.child_last_line(c, pos - 1) if pos else self.line_of(self.start(c)) - 1
         for line in range(self.line_of(at), bound, -1):
-            dash = self.starts[line] + col
-            if self.text[dash : dash + 1] == "-" and self.text[self.starts[line] : dash].strip(" \t") == "":
-                return dash
+            found = self.starts[line] + node.col
+            if self.text[found : found + 1] == mark and self.text[self.starts[line] : found].strip(" \t") == "":
+                return found
         return self.start(c) if pos == 0 else at
-
-    def back_to(self, at: int, mark: str) -> int:
-        """`at`, or the `mark` before it with only blanks between."""
-        j = at - 1
-        while j >= 0 and self.text[j] in " \t":
-            j -= 1
-        return j if j >= 0 and self.text[j] == mark else at
 
     def child_end(self, c: int, pos: int) -> int:
         return max(self.end(n) for n in self.child_nodes(c, pos))
@@ -548,6 +564,10 @@ class _Editor:
         anchor = old.anchor if old.kind != Node.ALIAS else None
         if node.style == Node.FLOW:
             prefix = f"&{anchor} " if anchor else ""
+            if node.kind == Node.MAPPING and (pos >= len(node.colon) or node.colon[pos] is None):
+                # `{key}`: the key's value gets its `:` after the key.
+                at = self.end(self.child_nodes(c, pos)[0])
+                return [self.splice(at, at, ": " + self.render(value, "flow", h)) for h in (hint, None)]
             return [
                 self.splice(self.props_start(v), self.end(v), prefix + self.render(value, "flow", h))
                 for h in (hint, None)
@@ -582,9 +602,18 @@ class _Editor:
         block_scalar = old.kind == Node.SCALAR and old.style in _BLOCK_SCALARS
         block_collection = old.kind in (Node.MAPPING, Node.SEQUENCE) and old.style == Node.BLOCK
         below = block_collection and self.line_of(self.start(v)) > mark_line
-        # A block scalar's text takes its last line break along.
+        # A block scalar's text takes its last line break along, and the
+        # comment after its header stays on the first line.
         if self.text[end - 1 : end] == "\n":
             new += self.nl
+        if block_scalar and old.header_at:
+            header_line = old.header_at[0]
+            rest = self.text[self.off(old.header_at) : self.line_end(header_line)]
+            comment = rest.find("#")
+            if comment > 0 and rest[comment - 1] in " \t":
+                blank = len(rest[:comment]) - len(rest[:comment].rstrip(" \t"))
+                first, sep, tail = new.partition(self.nl)
+                new = first + rest[comment - blank :] + sep + tail
         if new.startswith(" "):
             if not below and self.line_of(props) == mark_line and props != end and props >= mark_end:
                 return self.splice(props, end, (f"&{anchor} " if anchor else "") + new[1:])

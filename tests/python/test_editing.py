@@ -56,6 +56,9 @@ def assign(path, value):
         ("k: {}\n", ["k", "a"], 1, "k:\n  a: 1\n"),
         ("k: [a]  # c\n", ["k", 0], "b", "k: [b]  # c\n"),
         ("? a\n? b\n", ["a"], [1], "? a\n:\n- 1\n? b\n"),
+        ("{ a, b: c }\n", ["a"], "v", "{ a: v, b: c }\n"),
+        ("{foo: !!str , bar: 1}\n", ["foo"], "v", "{foo: v , bar: 1}\n"),
+        ("k: >-  # note\n  old\nn: 1\n", ["k"], "new", "k: >-  # note\n  new\nn: 1\n"),
     ],
 )
 def test_assignment_rewrites_only_the_value(text, path, value, expected):
@@ -68,6 +71,7 @@ def test_assignment_rewrites_only_the_value(text, path, value, expected):
         # New entries and items stand at their siblings' indentation, before
         # the comments of the entry they precede.
         ("a: 1\n# about b\nb: 2\n", lambda d: d.insert(1, "x", 9), "a: 1\nx: 9\n# about b\nb: 2\n"),
+        ("a: 1\n?\n  - k\n: v\n", lambda d: d.insert(1, "x", 9), "a: 1\nx: 9\n?\n  - k\n: v\n"),
         ("- a: 1\n  b: 2\n", lambda d: d[0].insert(0, "x", 9), "- x: 9\n  a: 1\n  b: 2\n"),
         ("k:\n    - a  # c\n\n    - b\nn: 1\n", lambda d: d["k"].append("c"), "k:\n    - a  # c\n\n    - b\n    - c\nn: 1\n"),
         ("top:\n    a: 1\n", lambda d: d["top"].update(b={"c": 1}), "top:\n    a: 1\n    b:\n        c: 1\n"),
