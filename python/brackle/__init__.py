@@ -17,8 +17,9 @@ True
 from brackle._brackle import emit, parse
 from brackle._record import Doc, Node, Trivia
 from brackle.constructor import DuplicateKeyError, Tagged, load, load_all
-from brackle.editing import Comments, EditError, Stream, YAMLMapping, YAMLSequence, edit
+from brackle.editing import Comments, Stream, YAMLMapping, YAMLSequence, edit
 from brackle.error import (
+    EditError,
     EmitterError,
     InternalError,
     Mark,

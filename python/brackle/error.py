@@ -24,6 +24,7 @@ __all__ = [
     "ScannerError",
     "EmitterError",
     "InternalError",
+    "EditError",
     "Mark",
     "make_error",
 ]
@@ -194,3 +195,7 @@ def make_error(
     """
     cls = _ERROR_CLASSES.get(kind, MarkedYAMLError)
     return cls(None, None, message, Mark(name, index, line, col, source))
+
+
+class EditError(YAMLError):
+    """An edit that cannot be written into the text; the text is unchanged."""

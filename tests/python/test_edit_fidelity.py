@@ -20,7 +20,6 @@ from __future__ import annotations
 import collections
 import copy
 import sys
-from pathlib import Path
 
 import pytest
 from hypothesis import HealthCheck, given, settings
@@ -28,7 +27,9 @@ from hypothesis import strategies as st
 
 import brackle
 from brackle.constructor import Tagged
-from brackle.editing import EditError, YAMLMapping, YAMLSequence, _Editor
+from brackle import EditError
+from brackle._splice import Editor
+from brackle.editing import YAMLMapping, YAMLSequence
 from suite_util import ROOT, require_suite
 
 EXAMPLES = sorted(p for p in (ROOT / "examples").iterdir() if p.suffix in (".yaml", ".yml"))
@@ -86,7 +87,7 @@ def one_edit(text: str, doc: int, path: tuple, key, op: str) -> str:
     """Makes one edit on a fresh stream and says how far it reached."""
     stream = brackle.edit(text)
     view = stream._value(doc, path, stream._resolve(doc, path))
-    editor = _Editor(stream, doc)
+    editor = Editor(stream, doc)
     c, pos = view._index(), view._position(key)
     start = editor.child_start(c, pos)
     lo, hi = editor.line_of(start), editor.child_last_line(c, pos) + 1
