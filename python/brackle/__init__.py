@@ -17,7 +17,7 @@ True
 from brackle._brackle import emit, parse
 from brackle._record import Doc, Node, Trivia
 from brackle.constructor import DuplicateKeyError, Tagged, load, load_all
-from brackle.editing import Comments, Stream, YAMLMapping, YAMLSequence, edit
+from brackle.editing import Comments, Flow, Stream, YAMLMapping, YAMLSequence, edit
 from brackle.error import (
     EditError,
     EmitterError,
@@ -54,5 +54,6 @@ __all__ = [
     "YAMLMapping",
     "YAMLSequence",
     "Comments",
+    "Flow",
     "EditError",
 ]

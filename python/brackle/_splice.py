@@ -22,10 +22,28 @@ from brackle.representer import dump
 if TYPE_CHECKING:
     from brackle.editing import Stream
 
-__all__ = ["Editor", "ITEM", "ONE_LINE", "detect_options"]
+__all__ = ["Editor", "Flow", "ITEM", "ONE_LINE", "detect_options", "unwrap"]
 
 # Scalars written anew stay on one line however long they are.
 ONE_LINE = 2**31 - 1
+
+
+class Flow:
+    """A value the edit API writes in flow style (``[a, b]``, ``{k: v}``)
+    instead of block style: ``doc["ports"] = brackle.Flow([80, 443])``."""
+
+    __slots__ = ("value",)
+
+    def __init__(self, value: Any) -> None:
+        self.value = value
+
+    def __repr__(self) -> str:
+        return f"Flow({self.value!r})"
+
+
+def unwrap(value: Any) -> tuple[Any, bool]:
+    """The value to write, and whether it was asked for in flow style."""
+    return (value.value, True) if isinstance(value, Flow) else (value, False)
 
 
 def detect_options(stream: Stream) -> EmitOptions:
@@ -248,6 +266,8 @@ class Editor:
         `:`, for `"seq"` after an item's `-`, for `"flow"` an item between
         brackets, for `"root"` a document. Lines after the first are placed
         as if the key or `-` stood at column 0."""
+        if flow and context in ("map", "seq"):
+            return " " + self.render(value, "flow", hint)
         if context == "flow":
             flow = True
         if hint is not None and isinstance(value, str) and not isinstance(value, Tagged):
@@ -299,6 +319,7 @@ class Editor:
     # ---- the edits: each gives the candidate texts, best first -------------------------
 
     def set_child(self, c: int, pos: int, value: Any) -> list[str]:
+        value, flow_only = unwrap(value)
         node = self.nodes[c]
         v = self.child_nodes(c, pos)[-1]
         old = self.nodes[v]
@@ -324,12 +345,12 @@ class Editor:
             before, after = (self.nl, "") if open_end else ("", self.nl)
             return [
                 self.splice(at, at, before + " " * base + ":" + self.shift(self.render(value, context, None, flow), base) + after)
-                for flow in (False, True)
+                for flow in ((True,) if flow_only else (False, True))
             ]
         mark_end = self.value_mark_end(c, pos)
         return [
             self.replace_value(v, anchor, self.shift(self.render(value, context, h, flow), base), mark_end)
-            for h, flow in ((hint, False), (None, False), (None, True))
+            for h, flow in (((None, True),) if flow_only else ((hint, False), (None, False), (None, True)))
         ]
 
     def replace_value(self, v: int, anchor: str | None, new: str, mark_end: int) -> str:
@@ -373,6 +394,7 @@ class Editor:
         return self.splice(mark_end, last, prefix + self.text[end:last] + new)
 
     def replace_root(self, value: Any) -> list[str]:
+        value, flow_only = unwrap(value)
         root = self.loaded.doc.root
         if root is None:
             # A document without content, the stream's last: its root is
@@ -403,7 +425,7 @@ class Editor:
         hint = old.style if old.kind == Node.SCALAR else None
         return [
             self.splice(self.props_start(root), end, prefix + self.shift(self.render(value, "root", h, f), 0) + tail)
-            for h, f in ((hint, False), (None, False), (None, True))
+            for h, f in (((None, True),) if flow_only else ((hint, False), (None, False), (None, True)))
         ]
 
     def delete_child(self, c: int, pos: int) -> list[str]:
@@ -439,6 +461,7 @@ class Editor:
         return [self.splice(a, self.line_end(last), "")]
 
     def insert_child(self, c: int, pos: int, key: Any, value: Any) -> list[str]:
+        value, flow_only = unwrap(value)
         node = self.nodes[c]
         n = self.child_count(c)
         if node.style == Node.FLOW:
@@ -457,7 +480,7 @@ class Editor:
         first = self.child_start(c, 0)
         col = first - self.starts[self.line_of(first)]
         out = []
-        for block in (True, False):
+        for block in ((False,) if flow_only else (True, False)):
             lines = self.render_child(key, value, block)
             if pos < n:
                 start = self.child_start(c, pos)

@@ -38,12 +38,12 @@ from typing import Any
 from brackle._brackle import _edit_load
 from brackle._files import write_atomic
 from brackle._record import Node
-from brackle._splice import ITEM, ONE_LINE, Editor, detect_options
+from brackle._splice import ITEM, ONE_LINE, Editor, Flow, detect_options, unwrap
 from brackle.constructor import Tagged, _read
 from brackle.error import EditError, YAMLError
 from brackle.representer import dump
 
-__all__ = ["edit", "Stream", "YAMLMapping", "YAMLSequence", "Comments"]
+__all__ = ["edit", "Stream", "YAMLMapping", "YAMLSequence", "Comments", "Flow"]
 
 def edit(source: Any, *, name: str | None = None) -> Stream:
     """Opens a YAML stream for editing.
@@ -322,6 +322,7 @@ def _canonical(value: Any) -> Any:
     """`value` as it reads back once written: what the text must load to."""
     from brackle.constructor import load
 
+    value = unwrap(value)[0]
     if isinstance(value, (YAMLMapping, YAMLSequence)):
         value = value.data()
     return load(dump(value, width=ONE_LINE))

@@ -50,6 +50,8 @@ def assign(path, value):
         ("k:\n  a: 1\nn: 2\n", ["k"], 5, "k: 5\nn: 2\n"),
         ("k: 1   # c\nn: 2\n", ["k"], {"a": [1]}, "k:   # c\n  a:\n  - 1\nn: 2\n"),
         ("k:\n  - a\nn: 2\n", ["k"], ["b", "c"], "k:\n  - b\n  - c\nn: 2\n"),
+        ("k:\n  - a\nn: 2\n", ["k"], brackle.Flow(["b", "c"]), "k: [b, c]\nn: 2\n"),
+        ("k: 1\n", ["m"], brackle.Flow({"x": 1}), "k: 1\nm: {x: 1}\n"),
         # Empty values, and new keys written where the mapping ends.
         ("k:\nn: 2\n", ["k"], "v", "k: v\nn: 2\n"),
         ("a: 1\nb: 2", ["c"], 3, "a: 1\nb: 2\nc: 3"),
