@@ -520,6 +520,10 @@ def cmd_set(args: argparse.Namespace) -> int:
         value = brackle.load(args.value, name="VALUE")
     except MarkedYAMLError as e:
         raise UsageError(f"VALUE is not YAML:\n{describe_error('VALUE', e)}") from None
+    # A collection given in flow style (`[a, b]`) is written in flow style.
+    doc = brackle.parse(args.value)[0]
+    if doc.root is not None and doc.nodes[doc.root].style == Node.FLOW:
+        value = brackle.Flow(value)
     return _edit(args, value, delete=False)
 
 

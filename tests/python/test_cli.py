@@ -210,6 +210,9 @@ def changed_lines(before: str, after: str) -> list[tuple[str, str]]:
         (["set", ".spec.replicas", "5", "--doc", "0"], "  replicas: 3", "  replicas: 5"),
         (["set", ".data.CACHE_TTL_SECONDS", "'600'"], '  CACHE_TTL_SECONDS: "300"',
          '  CACHE_TTL_SECONDS: "600"'),
+        (["set", ".spec.template.spec.containers[0].args", "[--port=9090]"],
+         '          args: ["--port=8080", "--log-format=json"]',
+         "          args: [--port=9090]"),
     ],
 )
 def test_set_changes_exactly_the_edited_line(examples, args, old, new):
