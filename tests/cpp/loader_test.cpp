@@ -156,6 +156,35 @@ TEST(LoaderTree, DeeplyNestedKeysLoadInLinearTime) {
     EXPECT_TRUE(docs[0].duplicate_keys.empty());
 }
 
+// Each node's text as the spans handed out on request cut it, a document's
+// nodes in arena order and documents apart.
+std::string spans_of(std::string_view text) {
+    brackle_core::NodeSpans spans;
+    auto result = brackle_core::loader::parse(text, &spans);
+    if (std::holds_alternative<ParseError>(result)) return "<error>";
+    const auto& docs = std::get<std::vector<Document>>(result);
+    if (docs.size() != spans.size()) return "<one list per document expected>";
+    std::string out;
+    for (std::size_t d = 0; d < spans.size(); ++d) {
+        if (spans[d].size() != 2 * docs[d].nodes.size()) return "<two places per node expected>";
+        out += d ? " |" : "";
+        for (std::size_t i = 0; i < spans[d].size(); i += 2)
+            out += " [" + std::string(text.substr(spans[d][i], spans[d][i + 1] - spans[d][i])) + "]";
+    }
+    return out;
+}
+
+TEST(LoaderTree, NodeSpansCutEachNodesTextPerDocument) {
+    expect_rendered(
+        {
+            {"a: [b, c]  # n\n", " [a: [b, c]] [a] [[b, c]] [b] [c]"},
+            {"- &x 'q'\n- *x\n", " [- &x 'q'\n- *x] ['q'] [*x]"},
+            {"k: |\n  t\n\nn:\n", " [k: |\n  t\n\nn:] [k] [t\n\n] [n] []"},
+            {"a\n---\n# only\n", " [a] | []"},
+        },
+        spans_of);
+}
+
 TEST(LoaderTree, AliasNodesKeepOnlyTheName) {
     const Document doc = load_one("- &a x\n- *a");
     ASSERT_EQ(doc.nodes.size(), 3u);
