@@ -45,6 +45,7 @@ from brackle.representer import dump
 
 __all__ = ["edit", "Stream", "YAMLMapping", "YAMLSequence", "Comments", "Flow"]
 
+
 def edit(source: Any, *, name: str | None = None) -> Stream:
     """Opens a YAML stream for editing.
 
