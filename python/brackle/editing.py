@@ -30,7 +30,6 @@ Views follow their path from the root: after ``seq.insert(0, x)`` a view of
 from __future__ import annotations
 
 import bisect
-import copy
 import os
 from collections.abc import Iterator, MutableMapping, MutableSequence
 from typing import Any
@@ -140,7 +139,7 @@ class Stream:
 
     def data(self) -> list[Any]:
         """Each document's data, as ``brackle.load_all`` gives it."""
-        return [copy.deepcopy(d.data) for d in self._docs]
+        return [_copy_data(d.data) for d in self._docs]
 
     def write(self, path: str | os.PathLike[str] | None = None) -> None:
         """Saves the text to ``path`` (by default the file it was read from),
@@ -319,6 +318,41 @@ def _same_data(a: Any, b: Any) -> bool:
     return True
 
 
+def _copy_data(value: Any) -> Any:
+    """A copy of loaded data that shares nothing with it: its lists, dicts,
+    sets and tagged values are new, an object met twice is copied once
+    (so shared and cyclic data stay so), and nesting of any depth is walked
+    with a stack."""
+    made: dict[int, Any] = {}
+    fills: list[tuple[Any, Any]] = []
+
+    def fresh(x: Any) -> Any:
+        if id(x) in made:
+            return made[id(x)]
+        if isinstance(x, Tagged):
+            new = Tagged(x.tag, None)
+        elif type(x) in (list, dict, set):
+            new = type(x)()
+        else:
+            return x
+        made[id(x)] = new
+        fills.append((x, new))
+        return new
+
+    top = fresh(value)
+    while fills:
+        old, new = fills.pop()
+        if isinstance(old, Tagged):
+            new.value = fresh(old.value)
+        elif isinstance(old, list):
+            new.extend(fresh(item) for item in old)
+        elif isinstance(old, dict):
+            new.update((k, fresh(v)) for k, v in old.items())
+        else:
+            new.update(old)
+    return top
+
+
 def _canonical(value: Any) -> Any:
     """`value` as it reads back once written: what the text must load to."""
     from brackle.constructor import load
@@ -455,7 +489,7 @@ class _View:
         """A copy of this collection as plain data (what ``brackle.load``
         gives for it)."""
         value = self._stream._docs[self._doc].objects[self._index()]
-        return copy.deepcopy(value.value if isinstance(value, Tagged) else value)
+        return _copy_data(value.value if isinstance(value, Tagged) else value)
 
     def __eq__(self, other: object) -> bool:
         return self.data() == (other.data() if isinstance(other, _View) else other)

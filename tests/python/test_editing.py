@@ -232,3 +232,16 @@ def test_a_run_of_edits_changes_only_the_edited_lines_of_a_manifest():
         "              value: info",
     ]
     assert len(str(stream).splitlines()) == len(text.splitlines()) + 2
+
+
+def test_data_is_a_fresh_copy_that_keeps_sharing_at_any_depth():
+    deep = "d:\n" + "".join("  " * i + "a:\n" for i in range(1, 3000)) + "  " * 3000 + "x\n"
+    stream = brackle.edit("base: &b [1]\nuse: *b\nself: &s [*s]\n" + deep)
+    data = stream.data()[0]
+    assert data["base"] is data["use"] and data["self"][0] is data["self"]
+    data["base"].append(2)
+    assert stream[0]["use"] == [1]
+    inner = data["d"]
+    for _ in range(2998):
+        inner = inner["a"]
+    assert inner == {"a": "x"}
