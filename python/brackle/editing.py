@@ -94,6 +94,8 @@ class Stream:
         self.path = path
         self._name = name
         self._load()
+        # New text follows the indentation the stream had when opened.
+        self._options = detect_options(self)
 
     # ---- reading ------------------------------------------------------------
 
@@ -109,7 +111,6 @@ class Stream:
             at = find("\n", at + 1)
         self._line_starts = starts
         self._lone_cr = any(getattr(d.doc, "lone_cr", False) for d in self._docs)
-        self._options = detect_options(self)
 
     def __len__(self) -> int:
         return len(self._docs)
