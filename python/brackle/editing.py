@@ -184,20 +184,35 @@ class Stream:
         ch = node.children
         return [(j // 2, ch[j], ch[j + 1]) for j in range(0, len(ch), 2) if j not in merges]
 
+    def _table(self, doc: int, index: int) -> dict:
+        """Mapping `index`'s own entries by key, `(is a bool, key)`: (entry
+        position, value node); a bool matches no number. Made once per
+        read of the text."""
+        loaded = self._docs[doc]
+        table = loaded.lookups.get(index)
+        if table is None:
+            objects = loaded.objects
+            table = {}
+            for pos, k, v in self._entries(doc, index):
+                key = objects[k]
+                table[(type(key) is bool, key)] = (pos, v)
+            loaded.lookups[index] = table
+        return table
+
     def _find(self, doc: int, index: int, key: Any, own: bool) -> tuple[int | None, int | None]:
         """(entry position, value node) of `key` in mapping `index`; with
         `own` false, keys merged in with `<<` count too (position None)."""
-        objects = self._docs[doc].objects
-        entry = value = None
-        for pos, k, v in self._entries(doc, index):
-            if _same_key(objects[k], key):
-                entry, value = pos, v
-        if entry is not None or own:
-            return entry, value
-        for source in self._merge_sources(doc, index):
-            for _, k, v in self._entries(doc, source):
-                if _same_key(objects[k], key):
-                    return None, v
+        marked = (type(key) is bool, key)
+        try:
+            found = self._table(doc, index).get(marked)
+            if found is not None or own:
+                return found or (None, None)
+            for source in self._merge_sources(doc, index):
+                found = self._table(doc, source).get(marked)
+                if found is not None:
+                    return None, found[1]
+        except TypeError:  # an unhashable key is no key of a mapping
+            pass
         return None, None
 
     def _merge_sources(self, doc: int, index: int) -> list[int]:
@@ -270,11 +285,6 @@ class Stream:
         if node.kind == Node.SEQUENCE:
             return YAMLSequence(self, doc, path)
         return self._docs[doc].objects[index]
-
-
-def _same_key(a: Any, b: Any) -> bool:
-    """Keys match as dict keys do, except that a bool matches no number."""
-    return (isinstance(a, bool) == isinstance(b, bool)) and a == b
 
 
 # ---- checking an edit -------------------------------------------------------------
@@ -536,10 +546,11 @@ class _View:
         return lambda s: len(_data_at(s._docs[self._doc].data, self._path)) == n
 
     def _set(self, c: int, pos: int, step: Any, value: Any) -> None:
-        v = self._editor().child_nodes(c, pos)[-1]
+        editor = self._editor()
+        v = editor.child_nodes(c, pos)[-1]
         node = self._stream._node(self._doc, v)
         canon = _canonical(value)
-        candidates = self._editor().set_child(c, pos, value)
+        candidates = editor.set_child(c, pos, value)
         kept = self._guard(v, node.anchor if node.kind != Node.ALIAS else None)
         self._apply(candidates, lambda d: _data_at(d, self._path).__setitem__(step, canon),
                     self._holds(step, canon), shared=kept)
@@ -578,23 +589,10 @@ class YAMLMapping(_View, MutableMapping):
     __slots__ = ()
 
     def _lookup(self, c: int) -> dict:
-        loaded = self._stream._docs[self._doc]
-        cache = loaded.lookups
-        table = cache.get(c)
-        if table is None:
-            objects = loaded.objects
-            table = {}
-            for pos, k, v in self._stream._entries(self._doc, c):
-                key = objects[k]
-                table[(type(key) is bool, key)] = (pos, v)
-            cache[c] = table
-        return table
+        return self._stream._table(self._doc, c)
 
     def _own(self, key: Any) -> tuple[int | None, int | None]:
-        try:
-            return self._lookup(self._index()).get((type(key) is bool, key), (None, None))
-        except TypeError:  # unhashable
-            return None, None
+        return self._stream._find(self._doc, self._index(), key, own=True)
 
     def _position(self, key: Any) -> int:
         pos, _ = self._own(key)
@@ -604,12 +602,9 @@ class YAMLMapping(_View, MutableMapping):
 
     def __getitem__(self, key: Any) -> Any:
         stream = self._stream
-        c = self._index()
-        _, v = self._own(key)
+        _, v = stream._find(self._doc, self._index(), key, own=False)
         if v is None:
-            _, v = stream._find(self._doc, c, key, own=False)
-            if v is None:
-                raise KeyError(key)
+            raise KeyError(key)
         return stream._value(self._doc, self._path + (key,), v)
 
     def __iter__(self) -> Iterator[Any]:
