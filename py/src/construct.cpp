@@ -688,6 +688,9 @@ struct Builder {
         Ref explicit_keys(merges ? PyDict_New() : Py_NewRef(target));
         if (!explicit_keys) return false;
         PyObject* into = explicit_keys.get();
+        const auto size_of = [](PyObject* c) {
+            return PySet_Check(c) ? PySet_GET_SIZE(c) : PyDict_GET_SIZE(c);
+        };
         for (std::size_t i = 0; i < entries.size(); ++i) {
             const Entry& e = entries[i];
             if (e.merge && merges) continue;
@@ -698,8 +701,7 @@ struct Builder {
                 fail("a recursive structure cannot be a mapping key", nodes[e.key]);
                 return false;
             }
-            const Py_ssize_t before =
-                PySet_Check(into) ? PySet_GET_SIZE(into) : PyDict_GET_SIZE(into);
+            const Py_ssize_t before = size_of(into);
             const int status = PySet_Check(into)
                                    ? PySet_Add(into, key.get())
                                    : PyDict_SetItem(into, key.get(), objects[e.value]);
@@ -709,9 +711,7 @@ struct Builder {
                 fail("found an unhashable mapping key", nodes[e.key]);
                 return false;
             }
-            const Py_ssize_t after =
-                PySet_Check(into) ? PySet_GET_SIZE(into) : PyDict_GET_SIZE(into);
-            if (after == before && !allow_duplicate_keys)
+            if (size_of(into) == before && !allow_duplicate_keys)
                 return duplicate(nodes, entries, i, objects, key.get());
         }
         if (!merges) return true;
