@@ -14,7 +14,10 @@ True
 'brackle'
 """
 
+from importlib import metadata as _metadata
+
 from brackle._brackle import emit, parse
+from brackle._files import FileChangedError, FileWriteError
 from brackle._record import Doc, Node, Trivia
 from brackle.constructor import DuplicateKeyError, Tagged, load, load_all
 from brackle.editing import Comments, Flow, Stream, YAMLMapping, YAMLSequence, edit
@@ -24,13 +27,20 @@ from brackle.error import (
     InternalError,
     Mark,
     MarkedYAMLError,
+    ReaderError,
     ScannerError,
     YAMLError,
 )
 from brackle.options import EmitOptions
 from brackle.representer import dump, dump_all
 
+try:
+    __version__ = _metadata.version("brackle")
+except _metadata.PackageNotFoundError:  # imported from a source tree that was never installed
+    __version__ = "0+unknown"
+
 __all__ = [
+    "__version__",
     "parse",
     "emit",
     "dump",
@@ -41,6 +51,7 @@ __all__ = [
     "Trivia",
     "YAMLError",
     "MarkedYAMLError",
+    "ReaderError",
     "ScannerError",
     "EmitterError",
     "InternalError",
@@ -56,4 +67,6 @@ __all__ = [
     "Comments",
     "Flow",
     "EditError",
+    "FileWriteError",
+    "FileChangedError",
 ]

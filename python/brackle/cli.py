@@ -5,17 +5,25 @@ not load; ``get`` prints the value at a path; ``set`` and ``delete`` edit one
 value and keep the rest of the text as it was; ``fmt`` lays files out afresh
 from the emit options, keeping their comments; ``roundtrip`` lists the files
 that do not come back byte for byte. Exit status: 0 when all is well, 1 when
-a file fails, 2 for a usage error. Files are processed on all cores, and
-their output is printed in the order of the arguments.
+a file fails, 2 for a usage error, 130 when interrupted. Files are
+processed on all cores, and their output is printed in the order of the
+arguments.
+
+Every failure is reported without a traceback: ``FILE:LINE:COL: message``
+with the source line and a caret where the failure has a place in the text,
+``brackle: FILE: message`` where it has none.
+
+``--in-place`` writes through :mod:`brackle._files`: the file is locked
+from the read to the write, replaced in one step with its mode, owner and
+group, through a symbolic link, and refused when that cannot be done safely.
 """
 
 from __future__ import annotations
 
 import argparse
 import base64
-import datetime
-import json
 import os
+import signal
 import sys
 from collections.abc import Callable, Mapping, Sequence, Set
 from concurrent.futures import ThreadPoolExecutor
@@ -24,9 +32,12 @@ from typing import Any
 
 import brackle
 from brackle import Doc, Node, Trivia
-from brackle._files import write_atomic
+from brackle._data import same_data
+from brackle._files import locked, remove_temporaries
+from brackle._json import BUDGET_PER_NODE, MIN_NODE_BUDGET, JSONError, to_json
+from brackle._source import Source, decode, read_source, refuse_nul
 from brackle.constructor import Tagged
-from brackle.error import Mark, MarkedYAMLError
+from brackle.error import InternalError, Mark, MarkedYAMLError, YAMLError
 from brackle.paths import PathError, find_key, format_path, parse_path, scalar_text
 
 __all__ = ["main", "reformat"]
@@ -37,9 +48,22 @@ STDIN = "-"
 class Failure(Exception):
     """A file that cannot be worked on; ``str()`` is the whole report."""
 
+    @classmethod
+    def of(cls, name: str, message: str) -> Failure:
+        """A failure without a place in the text: ``brackle: FILE: message``."""
+        return cls(f"brackle: {name}: {message}")
+
 
 class UsageError(Exception):
     """A command line that cannot be carried out: exit status 2."""
+
+
+class Stopped(BaseException):
+    """A signal that ends the command (SIGTERM, SIGHUP)."""
+
+    def __init__(self, signum: int) -> None:
+        super().__init__(signum)
+        self.signum = signum
 
 
 @dataclass
@@ -55,31 +79,57 @@ class Outcome:
 # ---- reading files and reporting errors -------------------------------------
 
 
-def read_text(name: str) -> str:
-    """The text of file ``name`` (``-`` is standard input), decoded as UTF-8.
+def text_of(name: str, source: Source) -> str:
+    """The text of a source read from file ``name``; a NUL in it fails the
+    file, since whatever follows a NUL would be lost."""
+    try:
+        refuse_nul(source.text, name)
+    except MarkedYAMLError as e:
+        raise Failure(describe_error(name, e)) from None
+    return source.text
 
-    A leading byte-order mark stays in the text: ``parse`` takes it off and
-    writes it back.
-    """
+
+def read_file(name: str) -> Source:
+    """The text of file ``name`` (``-`` is standard input), decoded as YAML
+    text is (UTF-8, UTF-16 or UTF-32). A leading byte-order mark stays in the
+    text: ``parse`` takes it off and writes it back."""
     try:
         if name == STDIN:
-            data = sys.stdin.buffer.read()
+            source = read_source(sys.stdin.buffer.read(), name)
         else:
             with open(name, "rb") as f:
-                data = f.read()
-    except OSError as e:
-        raise Failure(f"{name}: {e.strerror or e}") from None
-    try:
-        return data.decode("utf-8")
-    except UnicodeDecodeError as e:
-        raise Failure(f"{name}: not UTF-8 text (byte {e.start} cannot be decoded)") from None
+                source = read_source(f.read(), name)
+    except MarkedYAMLError as e:
+        raise Failure(describe_error(name, e)) from None
+    text_of(name, source)
+    return source
+
+
+def rewrite(name: str, change: Callable[[str], str]) -> bool:
+    """Replaces file ``name`` with ``change(text)`` when that differs, in
+    the file's own encoding, holding the file's lock from the read to the
+    write; whether it changed."""
+    with locked(name) as f:
+        try:
+            text, codec = decode(f.data, name)
+        except MarkedYAMLError as e:
+            raise Failure(describe_error(name, e)) from None
+        text = text_of(name, Source(text, name, codec))
+        out = change(text)
+        if out == text:
+            return False
+        f.replace(out.encode(codec))
+        return True
 
 
 def _place(name: str, mark: Mark, message: str) -> str:
     """``FILE:LINE:COL: message`` (from 1), the source line and a caret."""
     head = f"{name}:{mark.line + 1}:{mark.column + 1}: {message}"
     snippet = mark.get_snippet(indent=4)
-    return head if snippet is None else f"{head}\n{snippet}"
+    if snippet is None:
+        return head
+    # A NUL would not show on a terminal: its symbol takes its one column.
+    return f"{head}\n{snippet.replace(chr(0), chr(0x2400))}"
 
 
 def describe_error(name: str, error: MarkedYAMLError) -> str:
@@ -87,7 +137,7 @@ def describe_error(name: str, error: MarkedYAMLError) -> str:
     one: the problem's place, then the context's place as a note."""
     problem = error.problem or str(error)
     if error.problem_mark is None:
-        lines = [f"{name}: {problem}"]
+        lines = [f"brackle: {name}: {problem}"]
     else:
         lines = [_place(name, error.problem_mark, problem)]
     if error.context is not None:
@@ -100,11 +150,31 @@ def describe_error(name: str, error: MarkedYAMLError) -> str:
     return "\n".join(lines)
 
 
-def load_checked(name: str, text: str) -> list[Any]:
-    """Every document's data, duplicate keys refused; a YAML error becomes a
-    :class:`Failure` with the report."""
+def describe_failure(name: str, error: BaseException) -> str:
+    """The one-line report of any exception that ended the work on file
+    ``name``: never a traceback."""
+    if isinstance(error, Failure):
+        return str(error)
+    if isinstance(error, MarkedYAMLError):
+        return describe_error(name, error)
+    if isinstance(error, OSError):
+        where = error.filename if isinstance(error.filename, str) else name
+        return f"brackle: {where}: {error.strerror or error}"
+    if isinstance(error, RecursionError):
+        return f"brackle: {name}: the data is nested too deeply for this command"
+    if isinstance(error, MemoryError):
+        return f"brackle: {name}: out of memory"
+    if isinstance(error, YAMLError):
+        return f"brackle: {name}: {error}"
+    detail = f"{type(error).__name__}: {error}"
+    return f"brackle: {name}: internal error, please report it: {detail}"
+
+
+def load_checked(name: str, text: str, allow_duplicate_keys: bool) -> list[Any]:
+    """Every document's data; a YAML error becomes a :class:`Failure` with
+    the report."""
     try:
-        return brackle.load_all(text, name=name)
+        return brackle.load_all(text, name=name, allow_duplicate_keys=allow_duplicate_keys)
     except MarkedYAMLError as e:
         raise Failure(describe_error(name, e)) from None
 
@@ -118,19 +188,23 @@ def parse_checked(name: str, text: str) -> list[Doc]:
 
 def run_files(names: Sequence[str], work: Callable[[str], Outcome]) -> list[Outcome]:
     """``work`` on every file, on as many threads as there are cores; the
-    outcomes come back in the order of ``names``. A :class:`Failure` becomes
-    a failed outcome with its report."""
+    outcomes come back in the order of ``names``. Any exception but an
+    interruption becomes a failed outcome with its report."""
 
     def guarded(name: str) -> Outcome:
         try:
             return work(name)
-        except Failure as e:
-            return Outcome(err=str(e), failed=True)
+        except (Exception, InternalError) as e:
+            return Outcome(err=describe_failure(name, e), failed=True)
 
     if len(names) <= 1:
         return [guarded(n) for n in names]
-    with ThreadPoolExecutor(max_workers=os.cpu_count() or 1) as pool:
+    pool = ThreadPoolExecutor(max_workers=os.cpu_count() or 1)
+    try:
         return list(pool.map(guarded, names))
+    finally:
+        # On an interruption, files not yet started are not started.
+        pool.shutdown(cancel_futures=True)
 
 
 def print_outcomes(outcomes: Sequence[Outcome]) -> int:
@@ -149,7 +223,7 @@ def print_outcomes(outcomes: Sequence[Outcome]) -> int:
 
 def cmd_check(args: argparse.Namespace) -> int:
     def work(name: str) -> Outcome:
-        documents = load_checked(name, read_text(name))
+        documents = load_checked(name, read_file(name).text, args.allow_duplicate_keys)
         return Outcome(extra={"documents": len(documents)})
 
     outcomes = run_files(args.files, work)
@@ -168,7 +242,7 @@ def cmd_roundtrip(args: argparse.Namespace) -> int:
     options = brackle.EmitOptions()
 
     def work(name: str) -> Outcome:
-        text = read_text(name)
+        text = read_file(name).text
         same = brackle.emit(parse_checked(name, text), options) == text
         return Outcome(out="" if same else f"{name}\n", failed=not same)
 
@@ -297,9 +371,9 @@ def cmd_fmt(args: argparse.Namespace) -> int:
     if args.in_place and STDIN in args.files:
         raise UsageError("fmt --in-place cannot rewrite standard input")
 
-    def work(name: str) -> Outcome:
-        text = read_text(name)
+    def laid_out(name: str, text: str) -> str:
         parse_checked(name, text)
+        before = load_checked(name, text, args.allow_duplicate_keys)
         options = brackle.EmitOptions(
             map_indent=args.indent,
             seq_indent=args.seq_indent,
@@ -314,22 +388,25 @@ def cmd_fmt(args: argparse.Namespace) -> int:
         except MarkedYAMLError as e:
             raise Failure(describe_error(name, e)) from None
         # Never hand out a layout that reads as other data or lost a comment.
-        before = brackle.load_all(text, allow_duplicate_keys=True)
         try:
             after = brackle.load_all(out, allow_duplicate_keys=True)
         except MarkedYAMLError:
             after = None
-        if repr(after) != repr(before) or _comments(brackle.parse(out)) != _comments(
+        if not same_data(after, before) or _comments(brackle.parse(out)) != _comments(
             brackle.parse(text)
         ):
-            raise Failure(f"{name}: cannot be laid out anew without changing it; left as it is")
-        changed = out != text
-        if args.check:
-            return Outcome(out=f"{name}\n" if changed else "", failed=changed)
+            raise Failure.of(name, "cannot be laid out anew without changing it; left as it is")
+        return out
+
+    def work(name: str) -> Outcome:
         if args.in_place:
-            if changed:
-                write_atomic(name, out)
+            rewrite(name, lambda text: laid_out(name, text))
             return Outcome()
+        text = read_file(name).text
+        out = laid_out(name, text)
+        if args.check:
+            changed = out != text
+            return Outcome(out=f"{name}\n" if changed else "", failed=changed)
         header = f"==> {name} <==\n" if len(args.files) > 1 else ""
         return Outcome(out=header + out)
 
@@ -380,28 +457,12 @@ def resolve(root: Any, steps: Sequence[str | int]) -> tuple[Any, str | None]:
     return node, None
 
 
-def _json_default(value: Any) -> Any:
-    if isinstance(value, Tagged):
-        return value.value
-    if isinstance(value, (bytes, bytearray)):
-        return base64.b64encode(value).decode("ascii")
-    if isinstance(value, (set, frozenset)):
-        return sorted(value, key=repr)
-    if isinstance(value, Mapping):
-        return dict(value)
-    if isinstance(value, (datetime.date, datetime.datetime)):
-        return value.isoformat()
-    return str(value)
-
-
-def show(value: Any, as_json: bool) -> str:
-    """How ``get`` prints a value: JSON with ``as_json``, else a scalar's
-    plain text or a collection as YAML; always with a final line break."""
+def show(value: Any, as_json: bool, steps: Sequence[str | int]) -> str:
+    """How ``get`` prints a value: strict JSON with ``as_json``, else a
+    scalar's plain text or a collection as YAML; always with a final line
+    break."""
     if as_json:
-        try:
-            return json.dumps(value, default=_json_default, ensure_ascii=False, indent=2) + "\n"
-        except (TypeError, ValueError, RecursionError) as e:
-            raise Failure(f"the value cannot be written as JSON: {e}") from None
+        return to_json(value, steps) + "\n"
     if isinstance(value, (bytes, bytearray)):
         return base64.b64encode(value).decode("ascii") + "\n"
     if _is_collection(value) or isinstance(value, Tagged):
@@ -413,34 +474,39 @@ def _documents(name: str, total: int, doc: int | None) -> range:
     if doc is None:
         return range(total)
     if not -total <= doc < total:
-        raise Failure(f"{name}: no document {doc} (the file has {total})")
+        raise Failure.of(name, f"no document {doc} (the file has {total})")
     return range(doc % total, doc % total + 1)
 
 
 def cmd_get(args: argparse.Namespace) -> int:
     steps = _steps(args.path)
-    text = read_text(args.file)
-    documents = load_checked(args.file, text)
-    shown: list[str] = []
-    misses: list[str] = []
-    for i in _documents(args.file, len(documents), args.doc):
-        value, why = resolve(documents[i], steps)
-        if why is None:
-            shown.append(show(value, args.json))
-        else:
-            misses.append(f"document {i}: {why}")
-    if not shown:
-        detail = misses[0] if len(misses) == 1 else "; ".join(misses) or "the file is empty"
-        raise Failure(f"{args.file}: {args.path} not found ({detail})")
-    sys.stdout.write("---\n".join(shown))
-    return 0
+
+    def work(name: str) -> Outcome:
+        documents = load_checked(name, read_file(name).text, args.allow_duplicate_keys)
+        shown: list[str] = []
+        misses: list[str] = []
+        for i in _documents(name, len(documents), args.doc):
+            value, why = resolve(documents[i], steps)
+            if why is not None:
+                misses.append(f"document {i}: {why}")
+                continue
+            try:
+                shown.append(show(value, args.json, steps))
+            except JSONError as e:
+                raise Failure.of(name, f"cannot be written as JSON: {e}") from None
+        if not shown:
+            detail = misses[0] if len(misses) == 1 else "; ".join(misses) or "the file is empty"
+            raise Failure.of(name, f"{args.path} not found ({detail})")
+        return Outcome(out="---\n".join(shown))
+
+    return print_outcomes(run_files([args.file], work))
 
 
-def _edit_stream(name: str, text: str) -> brackle.Stream:
+def _edit_stream(name: str, text: str, allow_duplicate_keys: bool) -> brackle.Stream:
     """The file's text opened for editing; a file that does not load is
     refused with the error, so it is never written."""
     try:
-        return brackle.edit(text, name=name)
+        return brackle.edit(text, name=name, allow_duplicate_keys=allow_duplicate_keys)
     except MarkedYAMLError as e:
         raise Failure(describe_error(name, e)) from None
 
@@ -492,27 +558,32 @@ def _edit(args: argparse.Namespace, value: Any, delete: bool) -> int:
     steps = _steps(args.path)
     if delete and not steps:
         raise UsageError("the root of a document cannot be deleted")
-    text = read_text(args.file)
-    stream = _edit_stream(args.file, text)
-    targets = _documents(args.file, len(stream), args.doc)
-    misses: list[str] = []
-    for i in targets:
-        try:
-            why = _edit_document(stream, i, steps, value, delete)
-        except brackle.EditError as e:
-            why = " ".join(str(piece) for piece in e.args if piece is not None)
-            raise Failure(f"{args.file}: cannot change {args.path}: {why}") from None
-        if why is not None:
-            misses.append(f"document {i}: {why}")
-    if len(misses) == len(targets):
-        detail = "; ".join(misses) or "the file is empty"
-        raise Failure(f"{args.file}: {args.path} not found ({detail})")
-    out = str(stream)
-    if not args.in_place:
-        sys.stdout.write(out)
-    elif out != text:
-        write_atomic(args.file, out)
-    return 0
+    name = args.file
+
+    def edited(text: str) -> str:
+        stream = _edit_stream(name, text, args.allow_duplicate_keys)
+        targets = _documents(name, len(stream), args.doc)
+        misses: list[str] = []
+        for i in targets:
+            try:
+                why = _edit_document(stream, i, steps, value, delete)
+            except brackle.EditError as e:
+                why = " ".join(str(piece) for piece in e.args if piece is not None)
+                raise Failure.of(name, f"cannot change {args.path}: {why}") from None
+            if why is not None:
+                misses.append(f"document {i}: {why}")
+        if len(misses) == len(targets):
+            detail = "; ".join(misses) or "the file is empty"
+            raise Failure.of(name, f"{args.path} not found ({detail})")
+        return str(stream)
+
+    def work(name: str) -> Outcome:
+        if args.in_place:
+            rewrite(name, edited)
+            return Outcome()
+        return Outcome(out=edited(read_file(name).text))
+
+    return print_outcomes(run_files([name], work))
 
 
 def cmd_set(args: argparse.Namespace) -> int:
@@ -534,14 +605,32 @@ def cmd_delete(args: argparse.Namespace) -> int:
 # ---- the command line --------------------------------------------------------
 
 
-def _natural(text: str) -> int:
-    n = int(text)
-    if n < 0:
-        raise argparse.ArgumentTypeError(f"expected a number of 0 or more, got {text}")
-    return n
+def _number(low: int, high: int) -> Callable[[str], int]:
+    """An argument type: a whole number from ``low`` to ``high``."""
 
+    def number(text: str) -> int:
+        try:
+            n = int(text)
+        except ValueError:
+            raise argparse.ArgumentTypeError(f"expected a number, got {text!r}") from None
+        if not low <= n <= high:
+            raise argparse.ArgumentTypeError(f"expected a number from {low} to {high}, got {text}")
+        return n
+
+    return number
+
+
+# Bounds of the layout options: far beyond any real layout, and small enough
+# that every option is a sane number for the emitter.
+MAX_INDENT = 100
+MAX_WIDTH = 1_000_000
 
 _FILES_HELP = "YAML files; - reads standard input"
+_IN_PLACE_HELP = (
+    "write the file back, not to stdout: locked against other brackle edits, replaced in one "
+    "step with its mode, owner and group, through symbolic links; refused for files with hard "
+    "links and read-only files"
+)
 _PATH_HELP = 'where, as yq writes it: . is the root, then .key, ."a key", .["a.b"], [0], [-1]'
 _DOC_HELP = "only document N (from 0; negative counts from the end)"
 _VALUE_HELP = (
@@ -554,8 +643,12 @@ def build_parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
         prog="brackle",
         description="Check, query, edit and lay out YAML files; comments and layout are kept.",
-        epilog="Exit status: 0 when all is well, 1 when a file fails, 2 for a usage error.",
+        epilog=(
+            "Exit status: 0 when all is well, 1 when a file fails, 2 for a usage error, "
+            "130 when interrupted."
+        ),
     )
+    parser.add_argument("--version", action="version", version=f"brackle {brackle.__version__}")
     commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
 
     def command(
@@ -588,7 +681,11 @@ def build_parser() -> argparse.ArgumentParser:
         "get", cmd_get,
         "Print the value at PATH: a scalar as its text, a collection as YAML.", path=True,
     )
-    flag(get, "--json", about="print the value as JSON")
+    flag(get, "--json", about=(
+        "print the value as strict JSON: keys that are not strings as their YAML text; "
+        f"infinities, NaN, self-references and alias expansion past {MIN_NODE_BUDGET:,} values "
+        f"(or {BUDGET_PER_NODE} times the file's own) are refused"
+    ))
     get.add_argument("--doc", type=int, metavar="N", help=_DOC_HELP)
 
     set_ = command(
@@ -601,7 +698,7 @@ def build_parser() -> argparse.ArgumentParser:
         "Delete the entry or item at PATH; the rest stays as written.", path=True,
     )
     for edit in (set_, delete):
-        flag(edit, "-i", "--in-place", about="write the file back (atomically), not to stdout")
+        flag(edit, "-i", "--in-place", about=_IN_PLACE_HELP)
         edit.add_argument("--doc", type=int, metavar="N", help=_DOC_HELP)
 
     fmt = command(
@@ -610,21 +707,28 @@ def build_parser() -> argparse.ArgumentParser:
     )
     mode = fmt.add_mutually_exclusive_group()
     flag(mode, "--check", about="list the files that would change; exit 1 if any")
-    flag(mode, "-i", "--in-place", about="rewrite the files that change")
+    flag(mode, "-i", "--in-place", about="rewrite the files that change; " + _IN_PLACE_HELP)
     defaults = brackle.EmitOptions()
-    for name, default, about in [
-        ("--indent", defaults.map_indent, "indentation of a nested mapping"),
-        ("--seq-indent", defaults.seq_indent, "indentation of a nested sequence"),
-        ("--seq-offset", defaults.seq_offset, "where a sequence's - stands in its indentation"),
-        ("--width", defaults.width, "fold long scalars at this width"),
+    for name, default, most, about in [
+        ("--indent", defaults.map_indent, MAX_INDENT, "indentation of a nested mapping"),
+        ("--seq-indent", defaults.seq_indent, MAX_INDENT, "indentation of a nested sequence"),
+        ("--seq-offset", defaults.seq_offset, MAX_INDENT,
+         "where a sequence's - stands in its indentation"),
+        ("--width", defaults.width, MAX_WIDTH, "fold long scalars at this width"),
     ]:
         fmt.add_argument(
-            name, type=_natural, default=default, metavar="N", help=f"{about} (default {default})"
+            name, type=_number(0, most), default=default, metavar="N",
+            help=f"{about}, 0 to {most} (default {default})",
         )
     flag(fmt, "--flow", about="write every collection in flow style")
     fmt.add_argument(
         "--line-break", choices=("lf", "crlf"), help="line break to write (default: the file's own)"
     )
+
+    for sub in (check, get, set_, delete, fmt):
+        flag(sub, "--allow-duplicate-keys", about=(
+            "accept a key given twice in a mapping: its last value counts, and the text keeps both"
+        ))
 
     command(
         "roundtrip", cmd_roundtrip,
@@ -633,21 +737,33 @@ def build_parser() -> argparse.ArgumentParser:
     return parser
 
 
+def _stop(signum: int, frame: Any) -> None:
+    remove_temporaries()
+    raise Stopped(signum)
+
+
 def main(argv: Sequence[str] | None = None) -> int:
     """Runs the command line ``argv`` (default: the process's arguments) and
     returns the exit status."""
     parser = build_parser()
     args = parser.parse_args(argv)
+    for signum in (signal.SIGTERM, signal.SIGHUP):
+        signal.signal(signum, _stop)
     try:
         return args.run(args)
     except UsageError as e:
         args.parser.error(str(e))  # exits with status 2
-    except Failure as e:
-        sys.stdout.flush()
-        print(e, file=sys.stderr)
-        return 1
+    except KeyboardInterrupt:
+        remove_temporaries()
+        print("brackle: interrupted", file=sys.stderr)
+        return 130
+    except Stopped as e:
+        return 128 + e.signum
     except BrokenPipeError:
         # The reader went away (`brackle get ... | head`): nothing to report.
         os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        return 1
+    except (Exception, InternalError) as e:
+        print(describe_failure("standard output", e), file=sys.stderr)
         return 1
     return 0

@@ -23,11 +23,13 @@ from __future__ import annotations
 import base64
 import binascii
 import datetime
+import os
 from collections.abc import Iterator, Mapping
 from typing import IO, Any
 
 import brackle
 from brackle._brackle import _load_all
+from brackle._source import read_source
 from brackle.error import Mark, MarkedYAMLError
 
 __all__ = [
@@ -118,28 +120,8 @@ class FrozenDict(Mapping):
         return f"FrozenDict({self._items!r})"
 
 
-def _read(source: str | bytes | IO[Any], name: str | None) -> tuple[str, str | None]:
-    """The text of ``source`` and its name: bytes are UTF-8, or UTF-16/32
-    when a byte-order mark says so; a file object is read, and named by its
-    ``name`` unless ``name`` is given."""
-    if not isinstance(source, (str, bytes, bytearray, memoryview)):
-        if name is None:
-            found = getattr(source, "name", None)
-            name = found if isinstance(found, str) else None
-        source = source.read()
-    if isinstance(source, str):
-        return source, name
-    data = bytes(source)
-    if data.startswith((b"\x00\x00\xfe\xff", b"\xff\xfe\x00\x00")):
-        return data.decode("utf-32"), name
-    if data.startswith((b"\xfe\xff", b"\xff\xfe")):
-        return data.decode("utf-16"), name
-    # A UTF-8 mark stays in the text: the loader takes it off.
-    return data.decode("utf-8"), name
-
-
 def load_all(
-    source: str | bytes | IO[Any],
+    source: str | bytes | IO[Any] | os.PathLike[str],
     *,
     allow_duplicate_keys: bool = False,
     name: str | None = None,
@@ -147,20 +129,21 @@ def load_all(
 ) -> list[Any]:
     """The data of every document of ``source``, in a list.
 
-    ``source`` is a str, bytes (UTF-8, or UTF-16/32 with a byte-order mark)
-    or a readable file object. ``version=(1, 1)`` reads every document by the
+    ``source`` is a str, bytes (UTF-8, UTF-16 or UTF-32, told apart by a
+    byte-order mark or by the NUL bytes at the start), a path or a readable
+    file object. ``version=(1, 1)`` reads every document by the
     1.1 rules, ``(1, 2)`` by the core schema; by default each document's
     ``%YAML`` directive decides.
 
     >>> brackle.load_all("--- 1\\n--- [a]\\n")
     [1, ['a']]
     """
-    text, name = _read(source, name)
+    text, name, _ = read_source(source, name)
     return _load_all(text, name, allow_duplicate_keys, version)
 
 
 def load(
-    source: str | bytes | IO[Any],
+    source: str | bytes | IO[Any] | os.PathLike[str],
     *,
     allow_duplicate_keys: bool = False,
     name: str | None = None,

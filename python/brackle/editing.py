@@ -30,40 +30,76 @@ Views follow their path from the root: after ``seq.insert(0, x)`` a view of
 from __future__ import annotations
 
 import bisect
+import functools
+import hashlib
 import os
+import threading
 from collections.abc import Iterator, MutableMapping, MutableSequence
 from typing import Any
 
 from brackle._brackle import _edit_load
-from brackle._files import write_atomic
+from brackle._data import same_data
+from brackle._files import FileChangedError, locked, write_file
 from brackle._record import Node
 from brackle._splice import ITEM, ONE_LINE, Editor, Flow, detect_options, unwrap
-from brackle.constructor import Tagged, _read
+from brackle._source import read_source, refuse_nul
+from brackle.constructor import Tagged
 from brackle.error import EditError, YAMLError
 from brackle.representer import dump
 
 __all__ = ["edit", "Stream", "YAMLMapping", "YAMLSequence", "Comments", "Flow"]
 
 
-def edit(source: Any, *, name: str | None = None) -> Stream:
+def edit(source: Any, *, name: str | None = None, allow_duplicate_keys: bool = False) -> Stream:
     """Opens a YAML stream for editing.
 
-    ``source`` is YAML text (``str``), encoded text (``bytes``: UTF-8, or
-    UTF-16/32 with a byte-order mark), a path (``os.PathLike``), or a file
-    object. Raises the package's errors when it is not well-formed YAML or
-    holds a duplicate key.
+    ``source`` is YAML text (``str``), encoded text (``bytes``: UTF-8,
+    UTF-16 or UTF-32, as ``load`` reads them), a path (``os.PathLike``), or
+    a file object. Raises the package's errors when it is not well-formed
+    YAML, holds a NUL character (whatever follows one would be lost), or
+    holds a duplicate key; with ``allow_duplicate_keys`` the last value of
+    a key is its value, as in ``load``, and the text keeps every entry.
     """
-    path = None
+    path = digest = None
     if isinstance(source, os.PathLike):
         path = os.fspath(source)
         with open(path, "rb") as f:
             source = f.read()
+        digest = _digest(source)
         if name is None:
             name = path
-    elif not isinstance(source, (str, bytes, bytearray, memoryview)) and not hasattr(source, "read"):
-        raise TypeError(f"edit() takes str, bytes, a path or a file, not {type(source).__name__}")
-    source, name = _read(source, name)
-    return Stream(source, path=path, name=name)
+    text, name, encoding = read_source(source, name)
+    refuse_nul(text, name)
+    stream = Stream(text, path=path, name=name, allow_duplicate_keys=allow_duplicate_keys)
+    stream._encoding = encoding
+    stream._digest = digest
+    return stream
+
+
+def _same_file(a: str, b: str | None) -> bool:
+    return b is not None and os.path.realpath(a) == os.path.realpath(b)
+
+
+def _digest(data: bytes) -> bytes:
+    return hashlib.blake2b(data, digest_size=32).digest()
+
+
+def _serialised(method: Any) -> Any:
+    """Runs ``method`` holding its stream's lock, so that a stream used from
+    several threads makes its edits one after another and none is lost."""
+
+    @functools.wraps(method)
+    def serialised(self: Any, *args: Any, **kwargs: Any) -> Any:
+        with _stream_of(self)._lock:
+            return method(self, *args, **kwargs)
+
+    return serialised
+
+
+def _stream_of(owner: Any) -> Stream:
+    if isinstance(owner, Stream):
+        return owner
+    return owner._stream if isinstance(owner, _View) else owner._view._stream
 
 
 class _Loaded:
@@ -87,12 +123,26 @@ class Stream:
     ``stream[i]`` is document ``i``'s root (a view, or a scalar's value);
     ``stream[i] = value`` replaces it. ``str(stream)`` is the current text;
     ``write()`` saves it.
+
+    A stream may be shared between threads: each read and each edit holds
+    the stream's lock, so edits are made one after another and none is lost.
     """
 
-    def __init__(self, text: str, *, path: str | None = None, name: str | None = None) -> None:
+    def __init__(
+        self,
+        text: str,
+        *,
+        path: str | None = None,
+        name: str | None = None,
+        allow_duplicate_keys: bool = False,
+    ) -> None:
         self._text = text
         self.path = path
         self._name = name
+        self._allow_duplicate_keys = allow_duplicate_keys
+        self._encoding = "utf-8"
+        self._digest: bytes | None = None  # of the file's bytes as last read or written
+        self._lock = threading.RLock()
         self._load()
         # New text follows the indentation the stream had when opened.
         self._options = detect_options(self)
@@ -100,7 +150,7 @@ class Stream:
     # ---- reading ------------------------------------------------------------
 
     def _load(self) -> None:
-        loaded = _edit_load(self._text, self._name)
+        loaded = _edit_load(self._text, self._name, self._allow_duplicate_keys)
         self._docs = [_Loaded(*item) for item in loaded]
         self._base = 1 if self._text.startswith("\ufeff") else 0
         starts = [self._base]
@@ -112,9 +162,11 @@ class Stream:
         self._line_starts = starts
         self._lone_cr = any(getattr(d.doc, "lone_cr", False) for d in self._docs)
 
+    @_serialised
     def __len__(self) -> int:
         return len(self._docs)
 
+    @_serialised
     def __getitem__(self, index: int) -> Any:
         loaded = self._docs[index]
         if loaded.doc.root is None:
@@ -124,31 +176,54 @@ class Stream:
     def __iter__(self) -> Iterator[Any]:
         return (self[i] for i in range(len(self)))
 
+    @_serialised
     def __setitem__(self, index: int, value: Any) -> None:
         index = range(len(self._docs))[index]
         canon = _canonical(value)
         editor = Editor(self, index)
         _commit(self, index, editor.replace_root(value), lambda d: canon, None)
 
+    @_serialised
     def __str__(self) -> str:
         return self._text
 
     @property
     def text(self) -> str:
         """The stream's current text."""
-        return self._text
+        return str(self)
 
+    @_serialised
     def data(self) -> list[Any]:
         """Each document's data, as ``brackle.load_all`` gives it."""
         return [_copy_data(d.data) for d in self._docs]
 
+    @_serialised
     def write(self, path: str | os.PathLike[str] | None = None) -> None:
-        """Saves the text to ``path`` (by default the file it was read from),
-        replacing the file in one step."""
-        target = self.path if path is None else path
+        """Saves the text, in the encoding it was read in, to ``path`` (by
+        default the file it was read from).
+
+        The file is replaced in one step, keeping its mode, owner and group;
+        a symbolic link is followed. Raises ``brackle.FileChangedError``,
+        leaving the file as it is, when the file read changed on disk since
+        it was read or last written; ``brackle.FileWriteError`` when it
+        cannot be replaced without losing something (hard links, an owner
+        this user cannot give, a read-only file).
+        """
+        target = self.path if path is None else os.fspath(path)
         if target is None:
             raise ValueError("write() needs a path: this stream was not read from a file")
-        write_atomic(target, self._text)
+        data = self._text.encode(self._encoding)
+        if self._digest is None or not _same_file(target, self.path):
+            write_file(target, data)
+            return
+        try:
+            with locked(target) as f:
+                if _digest(f.data) != self._digest:
+                    raise FileChangedError(f.path, "the file changed on disk since it was read")
+                f.replace(data)
+        except FileNotFoundError:
+            raise FileChangedError(target, "the file was removed since it was read") from None
+        self._digest = _digest(data)
 
     def __repr__(self) -> str:
         return f"<brackle.Stream of {len(self)} documents>"
@@ -290,45 +365,6 @@ class Stream:
 # ---- checking an edit -------------------------------------------------------------
 
 
-def _same_data(a: Any, b: Any) -> bool:
-    """Whether two loaded values are the same data: same types, equal
-    scalars (NaN equal to NaN), containers equal item by item. Walks with a
-    stack; a pair met again counts as equal."""
-    stack = [(a, b)]
-    seen: set[tuple[int, int]] = set()
-    while stack:
-        x, y = stack.pop()
-        if type(x) is not type(y):
-            return False
-        if isinstance(x, Tagged):
-            if x.tag != y.tag:
-                return False
-            stack.append((x.value, y.value))
-            continue
-        if isinstance(x, (list, tuple, dict)):
-            pair = (id(x), id(y))
-            if pair in seen:
-                continue
-            seen.add(pair)
-            if len(x) != len(y):
-                return False
-            if isinstance(x, dict):
-                for k, v in x.items():
-                    if k not in y:
-                        return False
-                    stack.append((v, y[k]))
-            else:
-                stack.extend(zip(x, y))
-            continue
-        if isinstance(x, float) and x != x:
-            if y == y:
-                return False
-            continue
-        if x != y:
-            return False
-    return True
-
-
 def _copy_data(value: Any) -> Any:
     """A copy of loaded data that shares nothing with it: its lists, dicts,
     sets and tagged values are new, an object met twice is copied once
@@ -415,7 +451,7 @@ def _commit(
         if len(stream._docs) != count:
             continue
         if expected is not None:
-            if _same_data(stream._docs[doc].data, expected):
+            if same_data(stream._docs[doc].data, expected):
                 break
         elif _passes(check, stream):
             break
@@ -496,6 +532,7 @@ class _View:
     def _editor(self) -> Editor:
         return Editor(self._stream, self._doc)
 
+    @_serialised
     def data(self) -> Any:
         """A copy of this collection as plain data (what ``brackle.load``
         gives for it)."""
@@ -510,6 +547,7 @@ class _View:
     def __repr__(self) -> str:
         return f"{type(self).__name__}({self.data()!r})"
 
+    @_serialised
     def comments(self, key: Any) -> Comments:
         """The comments of the entry `key` (or item at index `key`)."""
         self._position(key)
@@ -540,7 +578,7 @@ class _View:
     def _holds(self, step: Any, canon: Any) -> Any:
         """A check that this collection's `step` reads as `canon`."""
         path = self._path + (step,)
-        return lambda s: _same_data(_data_at(s._docs[self._doc].data, path), canon)
+        return lambda s: same_data(_data_at(s._docs[self._doc].data, path), canon)
 
     def _size_is(self, n: int) -> Any:
         return lambda s: len(_data_at(s._docs[self._doc].data, self._path)) == n
@@ -600,6 +638,7 @@ class YAMLMapping(_View, MutableMapping):
             raise KeyError(key)
         return pos
 
+    @_serialised
     def __getitem__(self, key: Any) -> Any:
         stream = self._stream
         _, v = stream._find(self._doc, self._index(), key, own=False)
@@ -607,6 +646,7 @@ class YAMLMapping(_View, MutableMapping):
             raise KeyError(key)
         return stream._value(self._doc, self._path + (key,), v)
 
+    @_serialised
     def __iter__(self) -> Iterator[Any]:
         stream = self._stream
         c = self._index()
@@ -619,6 +659,7 @@ class YAMLMapping(_View, MutableMapping):
                     keys.append(marked[1])
         return iter(keys)
 
+    @_serialised
     def __len__(self) -> int:
         return sum(1 for _ in self)
 
@@ -629,6 +670,7 @@ class YAMLMapping(_View, MutableMapping):
             return False
         return True
 
+    @_serialised
     def __setitem__(self, key: Any, value: Any) -> None:
         pos, _ = self._own(key)
         if pos is None:
@@ -636,6 +678,7 @@ class YAMLMapping(_View, MutableMapping):
             return
         self._set(self._index(), pos, key, value)
 
+    @_serialised
     def __delitem__(self, key: Any) -> None:
         stream = self._stream
         c = self._index()
@@ -644,6 +687,10 @@ class YAMLMapping(_View, MutableMapping):
             if key in self:
                 raise EditError(f"the key {key!r} comes from a merge (<<) and cannot be deleted here")
             raise KeyError(key)
+        earlier = self._earlier_duplicates(c, pos)
+        if earlier:
+            self._delete_with_duplicates(key, earlier)
+            return
         editor = self._editor()
         for node in editor.child_nodes(c, pos):
             self._guard(node)
@@ -654,6 +701,38 @@ class YAMLMapping(_View, MutableMapping):
         self._apply(editor.delete_child(c, pos), lambda d: _data_at(d, self._path).__delitem__(key),
                     self._size_is(size - 1))
 
+    def _earlier_duplicates(self, c: int, pos: int) -> list[int]:
+        """The positions of the entries before `pos` whose key equals its key:
+        a key given more than once, where duplicate keys are allowed."""
+        stream = self._stream
+        objects = stream._docs[self._doc].objects
+        entries = stream._entries(self._doc, c)
+        key_of = {p: objects[k] for p, k, _ in entries}
+        mine = key_of[pos]
+        marked = (type(mine) is bool, mine)
+        return [p for p, k in key_of.items() if p < pos and (type(k) is bool, k) == marked]
+
+    def _delete_with_duplicates(self, key: Any, earlier: list[int]) -> None:
+        """Deletes every entry of a key given more than once: the earlier
+        ones first (the data keeps the last value meanwhile), then the last.
+        All of them go, or none."""
+        stream = self._stream
+        old_text = stream._text
+        try:
+            for pos in sorted(earlier, reverse=True):
+                c = self._index()
+                editor = self._editor()
+                for node in editor.child_nodes(c, pos):
+                    self._guard(node)
+                size = len(_data_at(stream._docs[self._doc].data, self._path))
+                self._apply(editor.delete_child(c, pos), lambda d: None, self._size_is(size))
+            del self[key]
+        except BaseException:
+            stream._text = old_text
+            stream._load()
+            raise
+
+    @_serialised
     def insert(self, index: int, key: Any, value: Any) -> None:
         """Adds the entry `key: value` before the entry at `index` (counted
         among this mapping's own keys), or at the end; an existing `key`
@@ -689,21 +768,25 @@ class YAMLSequence(_View, MutableSequence):
             raise IndexError("sequence index out of range")
         return index % n
 
+    @_serialised
     def __len__(self) -> int:
         return len(self._items())
 
+    @_serialised
     def __getitem__(self, index: Any) -> Any:
         if isinstance(index, slice):
             return [self[i] for i in range(*index.indices(len(self)))]
         i = self._position(index)
         return self._stream._value(self._doc, self._path + (i,), self._items()[i])
 
+    @_serialised
     def __setitem__(self, index: Any, value: Any) -> None:
         if isinstance(index, slice):
             raise TypeError("a sequence of a stream takes items one at a time, not by slice")
         i = self._position(index)
         self._set(self._index(), i, i, value)
 
+    @_serialised
     def __delitem__(self, index: Any) -> None:
         if isinstance(index, slice):
             for i in sorted(range(*index.indices(len(self))), reverse=True):
@@ -719,6 +802,7 @@ class YAMLSequence(_View, MutableSequence):
         self._apply(editor.delete_child(c, i), lambda d: _data_at(d, self._path).__delitem__(i),
                     self._size_is(editor.child_count(c) - 1))
 
+    @_serialised
     def insert(self, index: int, value: Any) -> None:
         n = len(self)
         index = max(0, n + index) if index < 0 else min(index, n)
@@ -754,17 +838,20 @@ class Comments:
         return view._editor(), c, view._position(self._key)
 
     @property
+    @_serialised
     def eol(self) -> str | None:
         editor, c, pos = self._where()
         found = editor.eol_comment(c, pos)
         return None if found is None else _comment_text(editor.text[found : editor.line_end(editor.line_of(found))])
 
     @eol.setter
+    @_serialised
     def eol(self, text: str | None) -> None:
         editor, c, pos = self._where()
         _commit(self._view._stream, self._view._doc, [editor.set_eol(c, pos, _check_comment(text))], lambda d: None, None)
 
     @property
+    @_serialised
     def before(self) -> list[str]:
         editor, c, pos = self._where()
         top, first = editor.comment_lines(c, pos)
@@ -774,6 +861,7 @@ class Comments:
         ]
 
     @before.setter
+    @_serialised
     def before(self, texts: list[str] | None) -> None:
         editor, c, pos = self._where()
         lines = [_check_comment(t) for t in texts or []]

@@ -21,6 +21,7 @@ from __future__ import annotations
 __all__ = [
     "YAMLError",
     "MarkedYAMLError",
+    "ReaderError",
     "ScannerError",
     "EmitterError",
     "InternalError",
@@ -57,6 +58,19 @@ class Mark:
         self.line = line
         self.column = column
         self.buffer = buffer
+
+    @classmethod
+    def at(cls, name: str, text: str, index: int) -> Mark:
+        """The mark of character ``index`` of ``text``, lines counted as YAML
+        counts them (LF, CR LF and a lone CR each end one).
+
+        >>> Mark.at("f.yaml", "a: 1\\r\\nb: x", 9)
+        Mark(name='f.yaml', index=9, line=1, column=3)
+        """
+        head = text[:index]
+        line = head.count("\n") + head.count("\r") - head.count("\r\n")
+        start = max(head.rfind("\n"), head.rfind("\r")) + 1
+        return cls(name, index, line, index - start, text)
 
     def get_snippet(self, indent: int = 4) -> str | None:
         """The source line of the mark and a caret under it, or ``None``."""
@@ -159,6 +173,20 @@ class MarkedYAMLError(YAMLError):
         if self.note is not None:
             lines.append(self.note)
         return "\n".join(lines)
+
+
+class ReaderError(MarkedYAMLError):
+    """The source is not YAML text at all: bytes that do not decode in the
+    encoding they declare, or a NUL character. ``encoding`` names the
+    encoding that was tried, ``position`` is the offending byte's offset
+    (or the NUL's character index) and ``reason`` says what is wrong."""
+
+    def __init__(self, problem: str, problem_mark: Mark, *, encoding: str, position: int,
+                 reason: str) -> None:
+        super().__init__(None, None, problem, problem_mark)
+        self.encoding = encoding
+        self.position = position
+        self.reason = reason
 
 
 class ScannerError(MarkedYAMLError):

@@ -3,12 +3,14 @@ the files in examples/."""
 
 from __future__ import annotations
 
+import json
 import os
 import re
 import shutil
 import stat
 import subprocess
 import sys
+import tempfile
 from pathlib import Path
 
 import pytest
@@ -78,19 +80,19 @@ def test_check_names_both_places_of_a_duplicate_key(tmp_path):
 
 
 @pytest.mark.parametrize(
-    "name, data, message",
+    "name, data, head",
     [
-        ("missing.yaml", None, "No such file or directory"),
-        ("latin1.yaml", b"name: caf\xe9\n", "not UTF-8"),
+        ("missing.yaml", None, "brackle: {path}: No such file or directory"),
+        ("latin1.yaml", b"name: caf\xe9\n", "{path}:1:10: the text is not valid UTF-8: byte 9 (0xe9)"),
     ],
 )
-def test_unreadable_files_fail_with_their_name(tmp_path, name, data, message):
+def test_unreadable_files_fail_with_their_name(tmp_path, name, data, head):
     path = tmp_path / name
     if data is not None:
         path.write_bytes(data)
     result = run("check", path)
     assert result.returncode == 1
-    assert result.stderr.decode().startswith(f"{path}: ") and message in result.stderr.decode()
+    assert result.stderr.decode().startswith(head.format(path=path))
 
 
 def test_check_reports_files_in_the_order_given(examples):
@@ -270,7 +272,7 @@ def test_an_edit_the_text_cannot_take_fails_with_the_reason(tmp_path):
     path = write(tmp_path, "shared.yaml", text)
     result = run("delete", path, ".base", "--in-place")
     assert result.returncode == 1
-    assert result.stderr.decode() == f"{path}: cannot change .base: the anchor &b is used by an alias elsewhere; change or remove the alias first\n"
+    assert result.stderr.decode() == f"brackle: {path}: cannot change .base: the anchor &b is used by an alias elsewhere; change or remove the alias first\n"
     assert path.read_text() == text
 
 
@@ -417,3 +419,203 @@ def test_usage_errors_exit_with_status_2(args):
 def test_every_command_has_help(command):
     result = run(*command, "--help")
     assert result.returncode == 0 and result.stdout.startswith(b"usage: brackle")
+
+
+def test_version_comes_from_the_package_metadata():
+    from importlib.metadata import version
+
+    result = run("--version")
+    assert result.stdout.decode() == f"brackle {version('brackle')}\n"
+    assert brackle.__version__ == version("brackle")
+
+
+# ---- failures are reports, never tracebacks ----------------------------------
+
+DEEP_SEQUENCE = "- " * 1000 + "x\n"  # loads, but its data is too deep to write back
+DEEP_KEYS = "? " * 500 + "x\n"  # keys nested in keys
+DEEP_FLOW = "[" * 300 + "\n"
+
+
+def _limit_file_size() -> None:
+    import resource
+
+    resource.setrlimit(resource.RLIMIT_FSIZE, (1000, 1000))
+
+
+# (what, files to make, arguments, exit status, how stderr begins); `{f}`
+# stands for the file, `{d}` for the temporary folder.
+BAD_INPUTS = [
+    ("deep sequence, get", {"f": DEEP_SEQUENCE}, ["get", "{f}", "."], 1, "brackle: {f}: "),
+    ("deep sequence, get json", {"f": DEEP_SEQUENCE}, ["get", "{f}", ".", "--json"], 0, ""),
+    ("deep sequence, roundtrip", {"f": DEEP_SEQUENCE}, ["roundtrip", "{f}"], 1, "brackle: {f}: "),
+    ("deep sequence, fmt", {"f": DEEP_SEQUENCE}, ["fmt", "{f}"], 1, "brackle: {f}: "),
+    ("deep keys, set", {"f": DEEP_KEYS}, ["set", "{f}", ".a", "1"], 1, "brackle: {f}: "),
+    ("deep flow, check", {"f": DEEP_FLOW}, ["check", "{f}"], 1, "{f}:1:256: "),
+    ("missing file", {}, ["check", "{d}/missing.yaml"], 1,
+     "brackle: {d}/missing.yaml: No such file or directory"),
+    ("missing file, set -i", {}, ["set", "{d}/missing.yaml", ".a", "1", "-i"], 1,
+     "brackle: {d}/missing.yaml: No such file or directory"),
+    ("a folder", {}, ["get", "{d}", ".a"], 1, "brackle: {d}: Is a directory"),
+    ("a folder, fmt -i", {}, ["fmt", "-i", "{d}"], 1, "brackle: {d}: not a regular file"),
+    ("bad path", {"f": "a: 1\n"}, ["get", "{f}", ".a["], 2, "usage:"),
+    ("bad value", {"f": "a: 1\n"}, ["set", "{f}", ".a", "[x"], 2, "usage:"),
+    ("huge width", {"f": "a: 1\n"}, ["fmt", "--width", "99999999999999999999", "{f}"], 2, "usage:"),
+    ("width not a number", {"f": "a: 1\n"}, ["fmt", "--width", "wide", "{f}"], 2, "usage:"),
+    ("no such document", {"f": "a: 1\n"}, ["get", "{f}", ".a", "--doc", "3"], 1,
+     "brackle: {f}: no document 3"),
+    ("path through a scalar", {"f": "a: 1\n"}, ["set", "{f}", ".a.b", "1"], 1,
+     "brackle: {f}: .a.b not found"),
+]
+
+
+@pytest.mark.parametrize(
+    "files, args, status, head", [case[1:] for case in BAD_INPUTS], ids=[c[0] for c in BAD_INPUTS]
+)
+def test_every_failure_is_a_report_without_a_traceback(tmp_path, files, args, status, head):
+    names = {"d": str(tmp_path)}
+    for key, text in files.items():
+        names[key] = str(write(tmp_path, f"{key}.yaml", text))
+    before = {p: p.read_bytes() for p in tmp_path.iterdir()}
+    result = run(*(a.format(**names) for a in args))
+    err = result.stderr.decode()
+    assert "Traceback" not in err + result.stdout.decode()
+    assert result.returncode == status
+    assert err.startswith(head.format(**names))
+    assert {p: p.read_bytes() for p in tmp_path.iterdir()} == before
+
+
+def test_a_full_disk_or_a_file_size_limit_is_a_report(tmp_path):
+    path = write(tmp_path, "big.yaml", "".join(f"k{i}:    v{i}\n" for i in range(500)))
+    text = path.read_text()
+    limited = subprocess.run(
+        [sys.executable, "-m", "brackle", "fmt", "-i", str(path)],
+        capture_output=True, preexec_fn=_limit_file_size,
+    )
+    assert (limited.returncode, limited.stderr.decode()) == (1, f"brackle: {path}: File too large\n")
+    assert path.read_text() == text and os.listdir(tmp_path) == ["big.yaml"]
+    with open("/dev/full", "wb") as full:
+        result = subprocess.run(
+            [sys.executable, "-m", "brackle", "get", str(path), "."], stdout=full, stderr=subprocess.PIPE
+        )
+    assert (result.returncode, result.stderr.decode()) == (
+        1, "brackle: standard output: No space left on device\n"
+    )
+
+
+# ---- get --json: strict JSON or a refusal --------------------------------------
+
+
+def _no_constants(name: str) -> None:
+    raise ValueError(f"not JSON: {name}")
+
+
+@pytest.mark.parametrize(
+    "text, path, expected",
+    [
+        ("a: [1, 2.5, null, true]\n", ".a", [1, 2.5, None, True]),
+        ("{1: x, false: y, null: z, 2.5: w}\n", ".", {"1": "x", "false": "y", "null": "z", "2.5": "w"}),
+        ("? [a, b]\n: 1\n? {k: v}\n: 2\n", ".", {"[a, b]": 1, "{k: v}": 2}),
+        ("a: !!binary aGk=\nt: 2001-12-14\n", ".", {"a": "aGk=", "t": "2001-12-14"}),
+        ("x: !local {a: 1}\n", ".x", {"a": 1}),
+        ("a: &x [1]\nb: *x\n", ".", {"a": [1], "b": [1]}),
+        ("- " * 1000 + "x\n", "." + "[0]" * 999, ["x"]),
+    ],
+    ids=["scalars", "scalar keys", "collection keys", "binary and dates", "tags", "aliases",
+         "deep"],
+)
+def test_get_json_writes_strict_json(tmp_path, text, path, expected):
+    result = run("get", write(tmp_path, "f.yaml", text), path, "--json")
+    assert result.returncode == 0, result.stderr
+    assert json.loads(result.stdout, parse_constant=_no_constants) == expected
+
+
+@pytest.mark.parametrize(
+    "text, path, message",
+    [
+        ("a: [1, .inf]\n", ".", ".a[1]: .inf has no JSON number"),
+        ("a: {b: .nan}\n", ".a", ".a.b: .nan has no JSON number"),
+        ("{1: x, '1': y}\n", ".", ".: the keys 1 and '1' would both be written as the JSON key '1'"),
+        ("a: &a [*a]\n", ".", ".a[0]: the value contains itself, which JSON cannot hold"),
+    ],
+    ids=["infinity", "nan", "colliding keys", "self-reference"],
+)
+def test_get_json_refuses_what_json_cannot_hold(tmp_path, text, path, message):
+    f = write(tmp_path, "f.yaml", text)
+    result = run("get", f, path, "--json")
+    assert (result.returncode, result.stdout) == (1, b"")
+    assert result.stderr.decode() == f"brackle: {f}: cannot be written as JSON: {message}\n"
+
+
+def alias_bomb(levels: int) -> str:
+    """Each level a list of nine aliases of the one before: 9**levels values."""
+    lines = ['a0: &a0 ["lol", "lol", "lol", "lol", "lol", "lol", "lol", "lol", "lol"]']
+    for i in range(1, levels):
+        lines.append(f"a{i}: &a{i} [{', '.join([f'*a{i - 1}'] * 9)}]")
+    return "\n".join(lines) + "\n"
+
+
+def _limit_memory_and_time() -> None:
+    import resource
+
+    resource.setrlimit(resource.RLIMIT_AS, (1 << 30, 1 << 30))
+    resource.setrlimit(resource.RLIMIT_CPU, (10, 10))
+
+
+def run_measured(command: list[str]) -> tuple[int, bytes, float, int]:
+    """Runs ``command`` under a memory and CPU cap: its exit status, its
+    standard error, the CPU seconds it used and its peak memory in bytes."""
+    with tempfile.TemporaryFile() as err:
+        child = subprocess.Popen(
+            command, stdout=subprocess.DEVNULL, stderr=err, preexec_fn=_limit_memory_and_time
+        )
+        _, status, usage = os.wait4(child.pid, 0)
+        child.returncode = os.waitstatus_to_exitcode(status)
+        err.seek(0)
+        return child.returncode, err.read(), usage.ru_utime + usage.ru_stime, usage.ru_maxrss << 10
+
+
+@pytest.mark.parametrize(
+    "args, status",
+    [
+        (["check"], 0),
+        (["get", ".", "--json"], 1),
+        (["get", ".a8"], 0),
+        (["set", ".a0[0]", "x", "-i"], 0),
+        (["delete", ".a8", "-i"], 0),
+        (["fmt"], 0),
+        (["fmt", "--flow", "-i"], 0),
+        (["roundtrip"], 0),
+    ],
+    ids=lambda a: " ".join(a) if isinstance(a, list) else str(a),
+)
+def test_an_alias_bomb_takes_under_a_second_and_200_mb_in_every_command(tmp_path, args, status):
+    path = write(tmp_path, "bomb.yaml", alias_bomb(9))
+    command = [sys.executable, "-m", "brackle", args[0], str(path), *args[1:]]
+    returncode, err, seconds, peak = run_measured(command)
+    assert returncode == status, err
+    assert status == 0 or b"limit of alias expansion" in err
+    assert seconds < 1.0 and peak < 200 << 20
+
+
+# ---- duplicate keys --------------------------------------------------------------
+
+
+@pytest.mark.parametrize(
+    "args, out, text_after",
+    [
+        (["check"], "", None),
+        (["get", ".a"], "2\n", None),
+        (["set", ".a", "5", "-i"], "", "a: 1\nb: 0\na: 5\n"),
+        (["delete", ".a", "-i"], "", "b: 0\n"),
+        (["fmt", "--indent", "4"], "a: 1\nb: 0\na: 2\n", None),
+    ],
+    ids=lambda a: " ".join(a) if isinstance(a, list) else "",
+)
+def test_allow_duplicate_keys_reads_the_last_value_and_keeps_the_text(tmp_path, args, out, text_after):
+    text = "a: 1\nb: 0\na: 2\n"
+    path = write(tmp_path, "dup.yaml", text)
+    refused = run(args[0], path, *args[1:])
+    assert refused.returncode == 1 and "found duplicate key 'a'" in refused.stderr.decode()
+    result = run(args[0], path, *args[1:], "--allow-duplicate-keys")
+    assert (result.returncode, result.stdout.decode()) == (0, out)
+    assert path.read_text() == (text if text_after is None else text_after)
