@@ -20,6 +20,9 @@ import pytest
         "brackle.editing",
         "brackle.paths",
         "brackle.cli",
+        "brackle._source",
+        "brackle._json",
+        "brackle._data",
     ],
 )
 def test_docstring_examples_run(module):
