@@ -192,18 +192,10 @@ def _plain(data: Any) -> Any:
 
 
 def _scalar(data: Any, steps: list[Any]) -> str:
-    if data is None:
-        return "null"
-    if data is True:
-        return "true"
-    if data is False:
-        return "false"
-    if isinstance(data, int):
-        return str(int(data))
-    if isinstance(data, float):
-        if not math.isfinite(data):
-            raise JSONError(f"{format_path(steps)}: {scalar_text(data)} has no JSON number")
-        return repr(float(data))
+    if isinstance(data, float) and not math.isfinite(data):
+        raise JSONError(f"{format_path(steps)}: {scalar_text(data)} has no JSON number")
+    if data is None or isinstance(data, (bool, int, float)):
+        return scalar_text(data)  # null, true, false and numbers are written alike
     if isinstance(data, (bytes, bytearray)):
         text = base64.b64encode(data).decode("ascii")
     elif isinstance(data, (datetime.date, datetime.datetime)):
