@@ -278,8 +278,9 @@ PyObject* emit(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwn
             const CollectorPause pause;
             Ref it(PyObject_GetIter(a[0]));
             if (!it) return nullptr;
+            Anchors anchors;
             while (Ref record{PyIter_Next(it.get())}) {
-                if (!read_document(record.get(), documents.emplace_back())) return nullptr;
+                if (!read_document(record.get(), documents.emplace_back(), anchors)) return nullptr;
             }
             if (PyErr_Occurred()) return nullptr;
         }

@@ -11,6 +11,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "core/src/emitter/emitter.hpp"
@@ -119,9 +120,13 @@ void raise_internal(std::string_view message);
 // records_out.cpp: a `Doc` record for each document, in a new list.
 Ref build_records(std::vector<brackle_core::Document>& documents);
 
+// The anchors written so far in a stream: an alias must name one of them.
+using Anchors = std::unordered_set<std::string>;
+
 // records_in.cpp: one document from a `Doc` record, and the options from an
-// `EmitOptions` record; false with an exception set on failure.
-bool read_document(PyObject* record, brackle_core::Document& out);
+// `EmitOptions` record; false with an exception set on failure. `anchors`
+// gathers the anchors of the stream's documents, one document after another.
+bool read_document(PyObject* record, brackle_core::Document& out, Anchors& anchors);
 bool read_options(PyObject* record, brackle_core::EmitOptions& out);
 
 // construct.cpp: each document's data, in a new list. `version` 11 or 12

@@ -3,9 +3,12 @@
 // checked here, so that the emitter only ever sees a well-formed tree.
 #include <cinttypes>
 #include <limits>
+#include <tuple>
+#include <unordered_set>
 #include <utility>
 
 #include "py/src/python_api.hpp"
+#include "scanner/src/char_traits.hpp"
 
 namespace brackle_py {
 
@@ -17,105 +20,157 @@ using brackle_core::NodeIndex;
 using brackle_core::Position;
 using brackle_core::Trivia;
 
-Ref attr(PyObject* record, PyObject* name) { return Ref(PyObject_GetAttr(record, name)); }
+// The place of a failure, for messages: the record ("Node 3", "Doc",
+// "EmitOptions") and the field being read.
+struct Where {
+    std::string record;
+    const char* field = "";
+};
 
-bool type_error(PyObject* value, const char* expected) {
-    PyErr_Format(PyExc_TypeError, "'%.200s' object cannot be converted to '%s'",
-                 Py_TYPE(value)->tp_name, expected);
+// Prefixes the pending exception's message with the place, keeping its type.
+bool failed_at(const Where& where) {
+    PyObject* type = nullptr;
+    PyObject* value = nullptr;
+    PyObject* traceback = nullptr;
+    PyErr_Fetch(&type, &value, &traceback);
+    PyErr_NormalizeException(&type, &value, &traceback);
+    Ref text(value ? PyObject_Str(value) : nullptr);
+    Py_XDECREF(value);
+    Py_XDECREF(traceback);
+    if (!text) {
+        PyErr_Clear();
+        text = Ref(PyUnicode_FromString("?"));
+    }
+    PyErr_Format(type, "%s: %s: %U", where.record.c_str(), where.field, text.get());
+    Py_XDECREF(type);
     return false;
 }
 
-bool to_u64(PyObject* v, std::uint64_t max, std::uint64_t& out) {
-    if (!PyLong_Check(v)) return type_error(v, "PyInt");
-    const unsigned long long n = PyLong_AsUnsignedLongLong(v);
-    if (n == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return false;
-    if (n > max) {
-        PyErr_SetString(PyExc_OverflowError, "out of range integral type conversion attempted");
+bool type_error(const Where& where, PyObject* value, const char* expected) {
+    PyErr_Format(PyExc_TypeError, "%s: %s must be %s, not '%.200s'", where.record.c_str(),
+                 where.field, expected, Py_TYPE(value)->tp_name);
+    return false;
+}
+
+Ref attr(const Where& where, PyObject* record, PyObject* name) {
+    Ref v(PyObject_GetAttr(record, name));
+    if (!v && PyErr_ExceptionMatches(PyExc_AttributeError)) {
+        PyErr_Clear();
+        PyErr_Format(PyExc_AttributeError, "%s: '%.200s' object has no attribute '%U'",
+                     where.record.c_str(), Py_TYPE(record)->tp_name, name);
+    }
+    return v;
+}
+
+bool to_u64(const Where& where, PyObject* v, std::uint64_t max, std::uint64_t& out) {
+    auto range = [&](PyObject* error) {
+        PyErr_Format(error, "%s: %s must be an int from 0 to %llu", where.record.c_str(),
+                     where.field, static_cast<unsigned long long>(max));
+        return false;
+    };
+    if (!PyLong_Check(v)) {
+        PyErr_Format(PyExc_TypeError, "%s: %s must be an int from 0 to %llu, not '%.200s'",
+                     where.record.c_str(), where.field, static_cast<unsigned long long>(max),
+                     Py_TYPE(v)->tp_name);
         return false;
     }
+    const unsigned long long n = PyLong_AsUnsignedLongLong(v);
+    if (n == static_cast<unsigned long long>(-1) && PyErr_Occurred()) {
+        if (!PyErr_ExceptionMatches(PyExc_OverflowError)) return false;
+        PyErr_Clear();
+        return range(PyExc_OverflowError);
+    }
+    if (n > max) return range(PyExc_OverflowError);
     out = n;
     return true;
 }
 
 template <class T>
-bool to_uint(PyObject* v, T& out) {
+bool to_uint(const Where& where, PyObject* v, T& out) {
     std::uint64_t n = 0;
-    if (!to_u64(v, std::numeric_limits<T>::max(), n)) return false;
+    if (!to_u64(where, v, std::numeric_limits<T>::max(), n)) return false;
     out = static_cast<T>(n);
     return true;
 }
 
-bool to_bool(PyObject* v, bool& out) {
-    if (!PyBool_Check(v)) return type_error(v, "PyBool");
+bool to_bool(const Where& where, PyObject* v, bool& out) {
+    if (!PyBool_Check(v)) return type_error(where, v, "a bool");
     out = v == Py_True;
     return true;
 }
 
-bool to_str(PyObject* v, std::string& out) {
-    if (!PyUnicode_Check(v)) return type_error(v, "PyString");
+bool to_str(const Where& where, PyObject* v, std::string& out) {
+    if (!PyUnicode_Check(v)) return type_error(where, v, "a str");
     Py_ssize_t size = 0;
     const char* data = PyUnicode_AsUTF8AndSize(v, &size);
-    if (data == nullptr) return false;
+    if (data == nullptr) return failed_at(where);
     out.assign(data, static_cast<std::size_t>(size));
     return true;
 }
 
-bool to_optional_str(PyObject* v, std::optional<std::string>& out) {
+bool to_optional_str(const Where& where, PyObject* v, std::optional<std::string>& out) {
     if (v == Py_None) {
         out.reset();
         return true;
     }
-    return to_str(v, out.emplace());
+    if (!PyUnicode_Check(v)) return type_error(where, v, "None or a str");
+    return to_str(where, v, out.emplace());
 }
 
 // A sequence other than a str, each item converted by `item(object, index)`.
 template <class Item>
-bool each_in_sequence(PyObject* v, Item&& item) {
+bool each_in_sequence(const Where& where, PyObject* v, Item&& item) {
     if (PyUnicode_Check(v)) {
         PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
         return false;
     }
-    if (!PySequence_Check(v)) return type_error(v, "Sequence");
+    if (!PySequence_Check(v)) return type_error(where, v, "a Sequence");
     const Py_ssize_t size = PySequence_Size(v);
-    if (size < 0) return false;
+    if (size < 0) return failed_at(where);
     for (Py_ssize_t i = 0; i < size; ++i) {
         Ref element(PySequence_GetItem(v, i));
-        if (!element || !item(element.get())) return false;
+        if (!element) return failed_at(where);
+        if (!item(element.get())) return false;
     }
     return true;
 }
 
 // Anything iterable, each item converted by `item(object)`.
 template <class Item>
-bool each_in_iterable(PyObject* v, Item&& item) {
+bool each_in_iterable(const Where& where, PyObject* v, Item&& item) {
     Ref it(PyObject_GetIter(v));
-    if (!it) return false;
+    if (!it) return PyErr_ExceptionMatches(PyExc_TypeError) ? type_error(where, v, "iterable")
+                                                            : failed_at(where);
     while (Ref element{PyIter_Next(it.get())}) {
         if (!item(element.get())) return false;
     }
-    return !PyErr_Occurred();
+    return !PyErr_Occurred() || failed_at(where);
 }
 
 // None, or a tuple of exactly `n` items.
-bool optional_tuple(PyObject* v, Py_ssize_t n, bool& present) {
+bool optional_tuple(const Where& where, PyObject* v, Py_ssize_t n, bool& present) {
     present = v != Py_None;
     if (!present) return true;
-    if (!PyTuple_Check(v)) return type_error(v, "PyTuple");
-    if (PyTuple_GET_SIZE(v) != n) {
-        PyErr_Format(PyExc_ValueError, "expected tuple of length %zd, but got tuple of length %zd",
-                     n, PyTuple_GET_SIZE(v));
-        return false;
+    if (!PyTuple_Check(v) || PyTuple_GET_SIZE(v) != n) {
+        const char* expected = n == 2 ? "None or a tuple of 2 items" : "None or a tuple of 3 items";
+        if (PyTuple_Check(v)) {
+            PyErr_Format(PyExc_ValueError, "%s: %s must be %s, not a tuple of %zd",
+                         where.record.c_str(), where.field, expected, PyTuple_GET_SIZE(v));
+            return false;
+        }
+        return type_error(where, v, expected);
     }
     return true;
 }
 
-bool to_position(PyObject* v, std::optional<Position>& out) {
+bool to_position(const Where& where, PyObject* v, std::optional<Position>& out) {
     bool present = false;
-    if (!optional_tuple(v, 2, present)) return false;
+    if (!optional_tuple(where, v, 2, present)) return false;
     out.reset();
     if (!present) return true;
     Position p;
-    if (!to_uint(PyTuple_GET_ITEM(v, 0), p.line) || !to_uint(PyTuple_GET_ITEM(v, 1), p.col)) {
+    if (!to_uint(where, PyTuple_GET_ITEM(v, 0), p.line) ||
+        !to_uint(where, PyTuple_GET_ITEM(v, 1), p.col)) {
         return false;
     }
     out = p;
@@ -133,36 +188,154 @@ constexpr const char* kAnchorEmpty = "a Node's `anchor` cannot be empty";
 constexpr const char* kAnchorChars =
     "an anchor or alias name cannot hold a space, tab, line break, NUL, U+FEFF or any of , [ ] { }";
 
+// A str written as a double-quoted literal, escapes spelled out.
+std::string quoted(std::string_view s) {
+    std::string out = "\"";
+    for (const char c : s) {
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            case '\0': out += "\\0"; break;
+            default:
+                if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+                    char hex[8];
+                    std::snprintf(hex, sizeof hex, "\\u{%x}", static_cast<unsigned>(c));
+                    out += hex;
+                } else {
+                    out += c;
+                }
+        }
+    }
+    return out + "\"";
+}
+
+bool has_line_break(std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; }
+
+// A comment's text must read back as one comment: `#` first, no line break.
+bool comment_text_ok(std::string_view text) {
+    return text.empty() || (text.front() == '#' && !has_line_break(text));
+}
+
+bool has_blank_or_break(std::string_view s) {
+    return s.find_first_of(" \t\r\n") != std::string_view::npos;
+}
+
+// A tag handle as a reader takes one: `!`, `!!`, or `!word!`.
+bool tag_handle_ok(std::string_view handle) {
+    if (handle == "!" || handle == "!!") return true;
+    if (handle.size() < 3 || handle.front() != '!' || handle.back() != '!') return false;
+    for (const char c : handle.substr(1, handle.size() - 2)) {
+        if (!brackle_scanner::is_word_char(static_cast<unsigned char>(c))) return false;
+    }
+    return true;
+}
+
+// Text written verbatim between the documents or the flow items must stay
+// out of the data: only blanks, breaks and comments (`#` after a blank or
+// at a line's start) in a stream's tail; only blanks, breaks, the
+// indicators `,` `:` `?` and comment marks in a flow separator; only
+// directive lines, `...` markers, comments and blank lines in the text
+// before a document's `---`.
+bool stream_tail_ok(std::string_view tail) {
+    bool line_start = false;  // the tail continues the last line
+    while (!tail.empty()) {
+        const std::size_t brk = std::min(tail.find_first_of("\r\n"), tail.size());
+        const std::string_view line = tail.substr(0, brk);
+        const std::size_t text = line.find_first_not_of(" \t");
+        if (text != std::string_view::npos &&
+            (line[text] != '#' || (text == 0 && !line_start))) {
+            return false;
+        }
+        tail.remove_prefix(brk);
+        if (!tail.empty()) {
+            tail.remove_prefix(tail.starts_with("\r\n") ? 2 : 1);
+            line_start = true;
+        }
+    }
+    return true;
+}
+
+bool flow_separator_ok(std::string_view gap) {
+    for (std::size_t i = 0; i < gap.size(); ++i) {
+        const char c = gap[i];
+        if (c == '#') {
+            if (i + 1 < gap.size() && gap[i + 1] != '\n' && gap[i + 1] != '\r') return false;
+        } else if (std::string_view(" \t\r\n,:?").find(c) == std::string_view::npos) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool directive_block_ok(std::string_view block) {
+    while (!block.empty()) {
+        const std::size_t brk = std::min(block.find_first_of("\r\n"), block.size());
+        const std::string_view line = block.substr(0, brk);
+        const std::size_t text = line.find_first_not_of(" \t");
+        const bool marker = line.starts_with("...") &&
+                            (line.size() == 3 || line[3] == ' ' || line[3] == '\t');
+        if (text != std::string_view::npos && line[text] != '#' && !(text == 0 && line[0] == '%') &&
+            !marker) {
+            return false;
+        }
+        block.remove_prefix(brk);
+        if (!block.empty()) block.remove_prefix(block.starts_with("\r\n") ? 2 : 1);
+    }
+    return true;
+}
+
+bool value_error(const Where& where, const char* problem) {
+    PyErr_Format(PyExc_ValueError, "%s: %s %s", where.record.c_str(), where.field, problem);
+    return false;
+}
+
 class Reader {
 public:
     explicit Reader(const Names& n) : n_(n) {}
 
-    bool trivia(PyObject* record, Trivia& out) {
+    bool trivia(PyObject* record, Trivia& out, Where where) {
         std::uint32_t blank_lines = 0;
-        Ref v = attr(record, n_.blank_lines);
-        if (!v || !to_uint(v.get(), blank_lines)) return false;
+        where.field = "blank_lines";
+        Ref v = attr(where, record, n_.blank_lines);
+        if (!v || !to_uint(where, v.get(), blank_lines)) return false;
         if (blank_lines != 0) {
             out = brackle_core::Blank{blank_lines};
             return true;
         }
         brackle_core::Comment c;
         std::optional<std::string> text;
-        if (!(v = attr(record, n_.text)) || !to_optional_str(v.get(), text)) return false;
+        where.field = "text";
+        if (!(v = attr(where, record, n_.text)) || !to_optional_str(where, v.get(), text)) {
+            return false;
+        }
         if (text) c.text = std::move(*text);
-        if (!(v = attr(record, n_.own_line)) || !to_bool(v.get(), c.own_line)) return false;
-        if (!(v = attr(record, n_.col)) || !to_uint(v.get(), c.col)) return false;
+        if (!comment_text_ok(c.text)) {
+            return value_error(where, "must be a comment: it begins with # and holds no line break");
+        }
+        where.field = "own_line";
+        if (!(v = attr(where, record, n_.own_line)) || !to_bool(where, v.get(), c.own_line)) {
+            return false;
+        }
+        where.field = "col";
+        if (!(v = attr(where, record, n_.col)) || !to_uint(where, v.get(), c.col)) return false;
         out = std::move(c);
         return true;
     }
 
-    bool trivia_list(PyObject* record, PyObject* name, std::vector<Trivia>& out) {
-        Ref v = attr(record, name);
-        return v && each_in_iterable(v.get(), [&](PyObject* item) {
-                   return trivia(item, out.emplace_back());
+    bool trivia_list(const Where& owner, PyObject* record, PyObject* name, const char* field,
+                     std::vector<Trivia>& out) {
+        Where where{owner.record, field};
+        Ref v = attr(where, record, name);
+        return v && each_in_iterable(where, v.get(), [&](PyObject* item) {
+                   Where entry{owner.record + " " + field + "[" + std::to_string(out.size()) + "]"};
+                   return trivia(item, out.emplace_back(), entry);
                });
     }
 
-    bool node(PyObject* record, Node& out) {
+    bool node(PyObject* record, Node& out, Where where) {
         Ref v;
         std::uint8_t kind = 0;
         std::optional<std::string> anchor;
@@ -170,24 +343,29 @@ public:
         std::vector<std::uint64_t> merge;
         std::vector<std::uint64_t> explicit_keys;
         std::vector<std::optional<Position>> colons;
-        if (!(v = attr(record, n_.kind)) || !to_uint(v.get(), kind)) return false;
-        if (!(v = attr(record, n_.anchor)) || !to_optional_str(v.get(), anchor)) return false;
-        if (!(v = attr(record, n_.children)) ||
-            !each_in_sequence(v.get(), [&](PyObject* item) {
-                return to_uint(item, children.emplace_back());
+        auto get = [&](PyObject* name, const char* field) {
+            where.field = field;
+            v = attr(where, record, name);
+            return static_cast<bool>(v);
+        };
+        if (!get(n_.kind, "kind") || !to_uint(where, v.get(), kind)) return false;
+        if (!get(n_.anchor, "anchor") || !to_optional_str(where, v.get(), anchor)) return false;
+        if (!get(n_.children, "children") ||
+            !each_in_sequence(where, v.get(), [&](PyObject* item) {
+                return to_uint(where, item, children.emplace_back());
             })) {
             return false;
         }
-        auto numbers = [&](PyObject* name, std::vector<std::uint64_t>& into) {
-            Ref list = attr(record, name);
-            return list && each_in_sequence(list.get(), [&](PyObject* item) {
-                       return to_uint(item, into.emplace_back());
+        auto numbers = [&](PyObject* name, const char* field, std::vector<std::uint64_t>& into) {
+            return get(name, field) && each_in_sequence(where, v.get(), [&](PyObject* item) {
+                       return to_uint(where, item, into.emplace_back());
                    });
         };
-        if (!numbers(n_.merge, merge) || !numbers(n_.explicit_, explicit_keys)) return false;
-        if (!(v = attr(record, n_.colon)) ||
-            !each_in_sequence(v.get(), [&](PyObject* item) {
-                return to_position(item, colons.emplace_back());
+        if (!numbers(n_.merge, "merge", merge) || !numbers(n_.explicit_, "explicit", explicit_keys)) {
+            return false;
+        }
+        if (!get(n_.colon, "colon") || !each_in_sequence(where, v.get(), [&](PyObject* item) {
+                return to_position(where, item, colons.emplace_back());
             })) {
             return false;
         }
@@ -196,23 +374,30 @@ public:
             return false;
         }
 
-        if (!(v = attr(record, n_.tag))) return false;
+        if (!get(n_.tag, "tag")) return false;
         bool present = false;
-        if (!optional_tuple(v.get(), 3, present)) return false;
+        if (!optional_tuple(where, v.get(), 3, present)) return false;
         if (present) {
             brackle_core::NodeTag tag;
-            if (!to_str(PyTuple_GET_ITEM(v.get(), 0), tag.handle) ||
-                !to_str(PyTuple_GET_ITEM(v.get(), 1), tag.suffix) ||
-                !to_str(PyTuple_GET_ITEM(v.get(), 2), tag.full)) {
+            if (!to_str(where, PyTuple_GET_ITEM(v.get(), 0), tag.handle) ||
+                !to_str(where, PyTuple_GET_ITEM(v.get(), 1), tag.suffix) ||
+                !to_str(where, PyTuple_GET_ITEM(v.get(), 2), tag.full)) {
                 return false;
+            }
+            // The suffix and the full name are written with escapes; the
+            // handle is written as it is.
+            if (!tag.handle.empty() && !tag_handle_ok(tag.handle)) {
+                return value_error(where, "has a handle that is not !, !! or !word!");
             }
             out.extras.edit().tag = std::move(tag);
         }
-        Ref eol = attr(record, n_.eol);
-        if (!eol) return false;
-        if (!(v = attr(record, n_.tag_first)) || !to_bool(v.get(), out.tag_first)) return false;
+        if (!get(n_.eol, "eol")) return false;
+        Ref eol = std::move(v);
+        if (!get(n_.tag_first, "tag_first") || !to_bool(where, v.get(), out.tag_first)) {
+            return false;
+        }
         std::uint8_t style = 0;
-        if (!(v = attr(record, n_.style)) || !to_uint(v.get(), style)) return false;
+        if (!get(n_.style, "style") || !to_uint(where, v.get(), style)) return false;
         if (style > static_cast<std::uint8_t>(brackle_core::NodeStyle::Flow)) {
             PyErr_Format(PyExc_ValueError, "unknown Node.style %u", unsigned{style});
             return false;
@@ -220,18 +405,21 @@ public:
         out.style = static_cast<brackle_core::NodeStyle>(style);
         std::optional<std::string> value;
         std::optional<std::string> raw;
-        if (!(v = attr(record, n_.value)) || !to_optional_str(v.get(), value)) return false;
-        if (!(v = attr(record, n_.raw)) || !to_optional_str(v.get(), raw)) return false;
+        if (!get(n_.value, "value") || !to_optional_str(where, v.get(), value)) return false;
+        if (!get(n_.raw, "raw") || !to_optional_str(where, v.get(), raw)) return false;
         if (auto* scalar = std::get_if<brackle_core::kind::Scalar>(&out.kind)) {
             scalar->value = std::move(value);
             scalar->raw = std::move(raw);
         }
-        if (!(v = attr(record, n_.line)) || !to_uint(v.get(), out.line)) return false;
-        if (!(v = attr(record, n_.col)) || !to_uint(v.get(), out.col)) return false;
+        if (!get(n_.line, "line") || !to_uint(where, v.get(), out.line)) return false;
+        if (!get(n_.col, "col") || !to_uint(where, v.get(), out.col)) return false;
         std::optional<Position> at[3];
         PyObject* at_names[3] = {n_.anchor_at, n_.tag_at, n_.header_at};
+        const char* at_fields[3] = {"anchor_at", "tag_at", "header_at"};
         for (int i = 0; i < 3; ++i) {
-            if (!(v = attr(record, at_names[i])) || !to_position(v.get(), at[i])) return false;
+            if (!get(at_names[i], at_fields[i]) || !to_position(where, v.get(), at[i])) {
+                return false;
+            }
         }
         if (at[0] || at[1] || at[2]) {
             brackle_core::NodeExtras& extras = out.extras.edit();
@@ -240,19 +428,26 @@ public:
             extras.header_at = at[2];
         }
         std::vector<std::string> seps;
-        if (!(v = attr(record, n_.flow_seps)) ||
-            !each_in_sequence(v.get(), [&](PyObject* item) {
-                return to_str(item, seps.emplace_back());
+        if (!get(n_.flow_seps, "flow_seps") ||
+            !each_in_sequence(where, v.get(), [&](PyObject* item) {
+                return to_str(where, item, seps.emplace_back());
             })) {
             return false;
+        }
+        for (const std::string& gap : seps) {
+            if (!flow_separator_ok(gap)) {
+                return value_error(where, "may hold only blanks, line breaks, , : ? and # marks");
+            }
         }
         if (!seps.empty()) out.extras.edit().flow_seps = std::move(seps);
 
         brackle_core::Trivia4 slots;
-        if (!trivia_list(record, n_.before, slots.before)) return false;
-        if (eol.get() != Py_None && !trivia(eol.get(), slots.eol.emplace())) return false;
-        if (!trivia_list(record, n_.inner, slots.inner)) return false;
-        if (!trivia_list(record, n_.after, slots.after)) return false;
+        if (!trivia_list(where, record, n_.before, "before", slots.before)) return false;
+        if (eol.get() != Py_None && !trivia(eol.get(), slots.eol.emplace(), {where.record + " eol"})) {
+            return false;
+        }
+        if (!trivia_list(where, record, n_.inner, "inner", slots.inner)) return false;
+        if (!trivia_list(where, record, n_.after, "after", slots.after)) return false;
         if (!slots.empty()) out.trivia.edit() = std::move(slots);
         return true;
     }
@@ -317,15 +512,21 @@ public:
         return true;
     }
 
-    bool document(PyObject* record, Document& out) {
+    bool document(PyObject* record, Document& out, Anchors& anchors) {
+        Where where{"Doc"};
         Ref v;
-        if (!(v = attr(record, n_.nodes)) ||
-            !each_in_iterable(v.get(), [&](PyObject* item) {
+        auto get = [&](PyObject* name, const char* field) {
+            where.field = field;
+            v = attr(where, record, name);
+            return static_cast<bool>(v);
+        };
+        if (!get(n_.nodes, "nodes") || !each_in_iterable(where, v.get(), [&](PyObject* item) {
                 if (out.nodes.size() >= std::numeric_limits<NodeIndex>::max()) {
                     PyErr_SetString(PyExc_ValueError, "a Doc cannot hold more than u32::MAX nodes");
                     return false;
                 }
-                return node(item, out.nodes.emplace_back());
+                Where at{"Node " + std::to_string(out.nodes.size())};
+                return node(item, out.nodes.emplace_back(), at);
             })) {
             return false;
         }
@@ -335,10 +536,10 @@ public:
                          index, count);
             return false;
         };
-        if (!(v = attr(record, n_.root))) return false;
+        if (!get(n_.root, "root")) return false;
         if (v.get() != Py_None) {
             NodeIndex root = 0;
-            if (!to_uint(v.get(), root)) return false;
+            if (!to_uint(where, v.get(), root)) return false;
             if (root >= count) return out_of_range("Doc.root", root);
             out.root = root;
         }
@@ -357,92 +558,144 @@ public:
                 }
             }
         }
-        if (!(v = attr(record, n_.tag_directives)) ||
-            !each_in_sequence(v.get(), [&](PyObject* item) {
+        if (!get(n_.tag_directives, "tag_directives") ||
+            !each_in_sequence(where, v.get(), [&](PyObject* item) {
                 bool present = false;
-                if (!optional_tuple(item, 2, present)) return false;
-                if (!present) return type_error(item, "PyTuple");
+                if (!optional_tuple(where, item, 2, present)) return false;
+                if (!present) return type_error(where, item, "a sequence of (handle, prefix) tuples");
                 brackle_core::TagDirective& t = out.tag_directives.emplace_back();
-                return to_str(PyTuple_GET_ITEM(item, 0), t.handle) &&
-                       to_str(PyTuple_GET_ITEM(item, 1), t.prefix);
+                if (!to_str(where, PyTuple_GET_ITEM(item, 0), t.handle) ||
+                    !to_str(where, PyTuple_GET_ITEM(item, 1), t.prefix)) {
+                    return false;
+                }
+                if (!tag_handle_ok(t.handle) || t.prefix.empty() || has_blank_or_break(t.prefix)) {
+                    return value_error(where, "must pair a handle (!, !! or !word!) with a prefix "
+                                              "that holds no blank or line break");
+                }
+                return true;
             })) {
             return false;
         }
         bool present = false;
-        if (!(v = attr(record, n_.version)) || !optional_tuple(v.get(), 2, present)) return false;
+        if (!get(n_.version, "version") || !optional_tuple(where, v.get(), 2, present)) return false;
         if (present) {
             std::pair<std::uint32_t, std::uint32_t> version;
-            if (!to_uint(PyTuple_GET_ITEM(v.get(), 0), version.first) ||
-                !to_uint(PyTuple_GET_ITEM(v.get(), 1), version.second)) {
+            if (!to_uint(where, PyTuple_GET_ITEM(v.get(), 0), version.first) ||
+                !to_uint(where, PyTuple_GET_ITEM(v.get(), 1), version.second)) {
                 return false;
             }
             out.version = version;
         }
         std::uint64_t tags_before = 0;
-        if (!(v = attr(record, n_.tags_before_version)) ||
-            !to_u64(v.get(), std::numeric_limits<std::uint64_t>::max(), tags_before)) {
+        if (!get(n_.tags_before_version, "tags_before_version") ||
+            !to_u64(where, v.get(), std::numeric_limits<std::uint64_t>::max(), tags_before)) {
             return false;
         }
         out.tags_before_version = static_cast<std::size_t>(tags_before);
-        if (!(v = attr(record, n_.directives_raw)) || !optional_tuple(v.get(), 2, present)) {
+        if (!get(n_.directives_raw, "directives_raw") ||
+            !optional_tuple(where, v.get(), 2, present)) {
             return false;
         }
         if (present) {
             std::pair<std::string, std::size_t> raw;
             std::uint64_t held = 0;
-            if (!to_str(PyTuple_GET_ITEM(v.get(), 0), raw.first) ||
-                !to_u64(PyTuple_GET_ITEM(v.get(), 1), std::numeric_limits<std::uint64_t>::max(),
-                        held)) {
+            if (!to_str(where, PyTuple_GET_ITEM(v.get(), 0), raw.first) ||
+                !to_u64(where, PyTuple_GET_ITEM(v.get(), 1),
+                        std::numeric_limits<std::uint64_t>::max(), held)) {
                 return false;
+            }
+            if (!directive_block_ok(raw.first)) {
+                return value_error(where, "may hold only directive lines, ... markers, comments and blank lines");
             }
             raw.second = static_cast<std::size_t>(held);
             out.directives_raw = std::move(raw);
         }
-        if (!(v = attr(record, n_.stream_tail)) || !to_str(v.get(), out.stream_tail)) return false;
-        std::pair<PyObject*, bool*> flags[] = {{n_.explicit_start, &out.explicit_start},
-                                               {n_.explicit_end, &out.explicit_end},
-                                               {n_.bom, &out.bom},
-                                               {n_.final_line_break, &out.final_line_break}};
-        for (auto [name, flag] : flags) {
-            if (!(v = attr(record, name)) || !to_bool(v.get(), *flag)) return false;
-        }
-        // Records of other classes may not have `lone_cr`: absent reads as false.
-        if (!(v = attr(record, n_.lone_cr))) {
-            if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return false;
-            PyErr_Clear();
-        } else if (!to_bool(v.get(), out.lone_cr)) {
+        if (!get(n_.stream_tail, "stream_tail") || !to_str(where, v.get(), out.stream_tail)) {
             return false;
         }
-        if (!trivia_list(record, n_.leading, out.leading)) return false;
-        if (!trivia_list(record, n_.trailing, out.trailing)) return false;
-        if (!(v = attr(record, n_.line_space))) return false;
-        if (!PyDict_Check(v.get())) return type_error(v.get(), "PyDict");
+        if (!stream_tail_ok(out.stream_tail)) {
+            return value_error(where, "may hold only blanks, line breaks and comments");
+        }
+        std::tuple<PyObject*, const char*, bool*> flags[] = {
+            {n_.explicit_start, "explicit_start", &out.explicit_start},
+            {n_.explicit_end, "explicit_end", &out.explicit_end},
+            {n_.bom, "bom", &out.bom},
+            {n_.final_line_break, "final_line_break", &out.final_line_break}};
+        for (auto [name, field, flag] : flags) {
+            if (!get(name, field) || !to_bool(where, v.get(), *flag)) return false;
+        }
+        // Records of other classes may not have `lone_cr`: absent reads as false.
+        where.field = "lone_cr";
+        if (!(v = Ref(PyObject_GetAttr(record, n_.lone_cr)))) {
+            if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return false;
+            PyErr_Clear();
+        } else if (!to_bool(where, v.get(), out.lone_cr)) {
+            return false;
+        }
+        if (!trivia_list(where, record, n_.leading, "leading", out.leading)) return false;
+        if (!trivia_list(where, record, n_.trailing, "trailing", out.trailing)) return false;
+        if (!get(n_.line_space, "line_space")) return false;
+        if (!PyDict_Check(v.get())) return type_error(where, v.get(), "a dict");
         PyObject* key = nullptr;
         PyObject* text = nullptr;
         Py_ssize_t pos = 0;
         while (PyDict_Next(v.get(), &pos, &key, &text)) {
             std::uint32_t line = 0;
             std::string s;
-            if (!to_uint(key, line) || !to_str(text, s)) return false;
+            if (!to_uint(where, key, line) || !to_str(where, text, s)) return false;
             out.line_space.insert_or_assign(line, std::move(s));
         }
-        return acyclic(out);
+        return tree_checked(out, anchors);
     }
 
-    // The emitter walks the tree from the root: a node that is its own
-    // descendant is refused here. A node shared by two parents is written
-    // twice, which is fine. Iterative, so that deep trees cannot exhaust
-    // the stack.
-    static bool acyclic(const Document& doc) {
+    // The emitter writes the tree from the root, each node where it stands:
+    // a node must have one parent (a node that is its own descendant, or
+    // that two parents share, would be written again and again), and an
+    // alias must name an anchor written before it in the stream. One walk
+    // in the order of writing, with a stack, so that deep trees cannot
+    // exhaust the thread's.
+    static bool tree_checked(const Document& doc, Anchors& anchors) {
         if (!doc.root) return true;
+        constexpr NodeIndex kNone = std::numeric_limits<NodeIndex>::max();
         enum : std::uint8_t { unseen, open, done };
         std::vector<std::uint8_t> state(doc.nodes.size(), unseen);
+        std::vector<NodeIndex> parent_of(doc.nodes.size(), kNone);
         struct Step {
             NodeIndex node;
             std::size_t next;
         };
-        std::vector<Step> stack{{*doc.root, 0}};
-        state[*doc.root] = open;
+        std::vector<Step> stack;
+        auto visit = [&](NodeIndex c, NodeIndex parent) {
+            if (state[c] == open) {
+                PyErr_Format(PyExc_ValueError, "a Doc's nodes form a cycle through node %u",
+                             unsigned{c});
+                return false;
+            }
+            if (state[c] == done) {
+                PyErr_Format(PyExc_ValueError,
+                             "node %u has two parents, nodes %u and %u: a node stands in one "
+                             "place only (an alias repeats it)",
+                             unsigned{c}, unsigned{parent_of[c]}, unsigned{parent});
+                return false;
+            }
+            state[c] = open;
+            parent_of[c] = parent;
+            const Node& n = doc.nodes[c];
+            if (const auto* alias = std::get_if<brackle_core::kind::Alias>(&n.kind)) {
+                if (!anchors.contains(alias->name)) {
+                    PyErr_Format(PyExc_ValueError,
+                                 "node %u is an alias of *%s, but no anchor &%s is written before "
+                                 "it",
+                                 unsigned{c}, alias->name.c_str(), alias->name.c_str());
+                    return false;
+                }
+            } else if (const auto& anchor = n.extras.get().anchor) {
+                anchors.emplace(*anchor);
+            }
+            stack.push_back({c, 0});
+            return true;
+        };
+        if (!visit(*doc.root, kNone)) return false;
         while (!stack.empty()) {
             Step& top = stack.back();
             const Node& n = doc.nodes[top.node];
@@ -455,18 +708,64 @@ public:
                 continue;
             }
             const std::size_t i = top.next++;
+            const NodeIndex parent = top.node;
             const NodeIndex c = seq ? seq->items[i]
                                     : (i % 2 == 0 ? map->entries[i / 2].key : map->entries[i / 2].value);
-            if (state[c] == open) {
-                PyErr_Format(PyExc_ValueError, "a Doc's nodes form a cycle through node %u",
-                             unsigned{c});
+            if (!visit(c, parent)) return false;
+        }
+        return true;
+    }
+
+    bool options(PyObject* record, brackle_core::EmitOptions& out) {
+        Where where{"EmitOptions"};
+        Ref v;
+        auto get = [&](PyObject* name, const char* field) {
+            where.field = field;
+            v = attr(where, record, name);
+            return static_cast<bool>(v);
+        };
+        std::string line_break;
+        if (!get(n_.line_break, "line_break") || !to_str(where, v.get(), line_break)) return false;
+        std::uint64_t* counts[] = {&out.map_indent, &out.seq_indent, &out.seq_offset, &out.width};
+        PyObject* count_names[] = {n_.map_indent, n_.seq_indent, n_.seq_offset, n_.width};
+        const char* count_fields[] = {"map_indent", "seq_indent", "seq_offset", "width"};
+        for (int i = 0; i < 4; ++i) {
+            if (!get(count_names[i], count_fields[i]) ||
+                !to_u64(where, v.get(), std::numeric_limits<std::uint64_t>::max(), *counts[i])) {
                 return false;
             }
-            if (state[c] == unseen) {
-                state[c] = open;
-                stack.push_back({c, 0});
+        }
+        if (line_break == "\n") {
+            out.line_break = 0;
+        } else if (line_break == "\r\n") {
+            out.line_break = 2;
+        } else if (line_break == "\r") {
+            out.line_break = 3;
+        } else {
+            PyErr_Format(PyExc_ValueError,
+                         "EmitOptions.line_break must be one of '\\n', '\\r\\n', '\\r', not %s",
+                         quoted(line_break).c_str());
+            return false;
+        }
+        std::tuple<PyObject*, const char*, std::optional<bool>*> flags[] = {
+            {n_.explicit_start, "explicit_start", &out.explicit_start},
+            {n_.explicit_end, "explicit_end", &out.explicit_end},
+            {n_.default_flow_style, "default_flow_style", &out.default_flow_style}};
+        for (auto [name, field, flag] : flags) {
+            bool on = false;
+            if (!get(name, field) || !to_bool(where, v.get(), on)) return false;
+            // True sets the option; false leaves it to each document and node.
+            if (on) {
+                *flag = true;
+            } else {
+                flag->reset();
             }
         }
+        if (!get(n_.preserve_quotes, "preserve_quotes") ||
+            !to_bool(where, v.get(), out.preserve_quotes)) {
+            return false;
+        }
+        out.allow_unicode = true;
         return true;
     }
 
@@ -474,82 +773,16 @@ private:
     const Names& n_;
 };
 
-// A str written as a double-quoted literal, escapes spelled out.
-std::string quoted(std::string_view s) {
-    std::string out = "\"";
-    for (const char c : s) {
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            case '\0': out += "\\0"; break;
-            default:
-                if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
-                    char hex[8];
-                    std::snprintf(hex, sizeof hex, "\\u{%x}", static_cast<unsigned>(c));
-                    out += hex;
-                } else {
-                    out += c;
-                }
-        }
-    }
-    return out + "\"";
-}
-
 }  // namespace
 
-bool read_document(PyObject* record, Document& out) {
+bool read_document(PyObject* record, Document& out, Anchors& anchors) {
     const Names* n = names();
-    return n && Reader(*n).document(record, out);
+    return n && Reader(*n).document(record, out, anchors);
 }
 
 bool read_options(PyObject* record, brackle_core::EmitOptions& out) {
     const Names* n = names();
-    if (!n) return false;
-    Ref v;
-    std::string line_break;
-    if (!(v = attr(record, n->line_break)) || !to_str(v.get(), line_break)) return false;
-    std::uint64_t* counts[] = {&out.map_indent, &out.seq_indent, &out.seq_offset, &out.width};
-    PyObject* count_names[] = {n->map_indent, n->seq_indent, n->seq_offset, n->width};
-    for (int i = 0; i < 4; ++i) {
-        if (!(v = attr(record, count_names[i])) ||
-            !to_u64(v.get(), std::numeric_limits<std::uint64_t>::max(), *counts[i])) {
-            return false;
-        }
-    }
-    if (line_break == "\n") {
-        out.line_break = 0;
-    } else if (line_break == "\r\n") {
-        out.line_break = 2;
-    } else if (line_break == "\r") {
-        out.line_break = 3;
-    } else {
-        PyErr_Format(PyExc_ValueError,
-                     "EmitOptions.line_break must be one of '\\n', '\\r\\n', '\\r', not %s",
-                     quoted(line_break).c_str());
-        return false;
-    }
-    std::pair<PyObject*, std::optional<bool>*> flags[] = {
-        {n->explicit_start, &out.explicit_start},
-        {n->explicit_end, &out.explicit_end},
-        {n->default_flow_style, &out.default_flow_style}};
-    for (auto [name, flag] : flags) {
-        bool on = false;
-        if (!(v = attr(record, name)) || !to_bool(v.get(), on)) return false;
-        // True sets the option; false leaves it to each document and node.
-        if (on) {
-            *flag = true;
-        } else {
-            flag->reset();
-        }
-    }
-    if (!(v = attr(record, n->preserve_quotes)) || !to_bool(v.get(), out.preserve_quotes)) {
-        return false;
-    }
-    out.allow_unicode = true;
-    return true;
+    return n && Reader(*n).options(record, out);
 }
 
 }  // namespace brackle_py

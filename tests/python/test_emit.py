@@ -80,8 +80,16 @@ def test_a_key_written_from_its_value_gets_a_style_that_can_stand_there(style, p
     assert brackle.emit([d], EmitOptions(preserve_quotes=preserve_quotes)) == expected
 
 
-def test_a_node_shared_by_two_parents_is_accepted():
-    assert emit_one(doc(seq(1, 1), sc("a"))) == "- a\n- a\n"
+@pytest.mark.parametrize(
+    "nodes, message",
+    [
+        ([seq(1, 1), sc("a")], "node 1 has two parents, nodes 0 and 0"),
+        ([seq(1, 2), seq(3), seq(3), sc("a")], "node 3 has two parents, nodes 1 and 2"),
+    ],
+)
+def test_a_node_shared_by_two_parents_is_refused(nodes, message):
+    with pytest.raises(ValueError, match=f"^{message}: a node stands in one place only"):
+        emit_one(doc(*nodes))
 
 
 @pytest.mark.parametrize(
@@ -251,6 +259,55 @@ def test_a_record_that_cannot_be_a_document_raises_value_error(record, message):
     assert str(info.value) == message
 
 
+COMMENT = "must be a comment: it begins with # and holds no line break"
+
+
+@pytest.mark.parametrize(
+    ("record", "message"),
+    [
+        (doc(sc("b", eol=Trivia("# x\nextra: injected", False, 2))), f"Node 0 eol: text {COMMENT}"),
+        (doc(sc("b", before=[Trivia("not a comment", True, 0)])),
+         f"Node 0 before[0]: text {COMMENT}"),
+        (doc(sc("b"), leading=[Trivia("# a", True, 0), Trivia("#\rb: 1", True, 0)]),
+         f"Doc leading[1]: text {COMMENT}"),
+        (doc(seq(1), Node(3, 5, anchor="nope")),
+         "node 1 is an alias of *nope, but no anchor &nope is written before it"),
+        (doc(seq(1, 2), Node(3, 5, anchor="a"), sc("x", anchor="a")),
+         "node 1 is an alias of *a, but no anchor &a is written before it"),
+        (doc(sc("b"), tag_directives=[("!e!", "tag:x\nextra: injected")]),
+         "Doc: tag_directives must pair a handle (!, !! or !word!) with a prefix that holds no "
+         "blank or line break"),
+        (doc(sc("b"), tag_directives=[("! e!", "tag:x")]),
+         "Doc: tag_directives must pair a handle (!, !! or !word!) with a prefix that holds no "
+         "blank or line break"),
+        (doc(sc("b", tag=("!x y!", "t", "tag:t"))),
+         "Node 0: tag has a handle that is not !, !! or !word!"),
+        (doc(sc("b"), final_line_break=False, stream_tail="\nextra: injected"),
+         "Doc: stream_tail may hold only blanks, line breaks and comments"),
+        (doc(sc("b"), final_line_break=False, stream_tail="# glued to b"),
+         "Doc: stream_tail may hold only blanks, line breaks and comments"),
+        (doc(sc("b"), directives_raw=("%YAML 1.2\nextra: injected", 0)),
+         "Doc: directives_raw may hold only directive lines, ... markers, comments and blank lines"),
+        (doc(Node(1, 6, children=[1], flow_seps=["", "x]\n- ["]), sc("a")),
+         "Node 0: flow_seps may hold only blanks, line breaks, , : ? and # marks"),
+    ],
+    ids=["eol with a break", "before without #", "leading with a CR", "undefined alias",
+         "alias before its anchor", "tag prefix with a break", "tag handle with a blank",
+         "node tag handle", "tail with data", "tail glued to a scalar", "directives with data",
+         "flow separator with data"],
+)
+def test_a_record_whose_text_would_read_back_as_other_data_is_refused(record, message):
+    with pytest.raises(ValueError) as info:
+        emit_one(record)
+    assert str(info.value) == message
+
+
+def test_an_alias_may_name_an_anchor_of_an_earlier_document():
+    first = doc(sc("x", anchor="a"))
+    second = doc(seq(1), Node(3, 5, anchor="a"), explicit_start=True)
+    assert brackle.emit([first, second], OPTS) == "&a x\n---\n- *a\n"
+
+
 @pytest.mark.parametrize(
     ("line_break", "shown"),
     [("\t", '"\\t"'), ("\n\n", '"\\n\\n"'), ("x", '"x"'), ("", '""'), ("\r\r", '"\\r\\r"')],
@@ -266,36 +323,47 @@ def _node(**fields) -> Node:
 
 
 @pytest.mark.parametrize(
-    ("record", "error"),
+    ("record", "error", "message"),
     [
-        (doc(_node(kind=256)), OverflowError),
-        (doc(_node(kind=-1)), OverflowError),
-        (doc(_node(line=2**32)), OverflowError),
-        (doc(_node(col=-1)), OverflowError),
-        (doc(_node(kind="0")), TypeError),
-        (doc(_node(tag_first=1)), TypeError),  # a bool only
-        (doc(_node(value=5)), TypeError),
-        (doc(_node(tag=["!", "x", "!x"])), TypeError),  # a tuple only
-        (doc(_node(tag=("!", "x"))), (TypeError, ValueError)),  # of three items
-        (doc(_node(anchor_at=(1, 2, 3))), (TypeError, ValueError)),
-        (doc(_node(flow_seps="ab")), TypeError),
-        (doc(_node(before=5)), TypeError),
-        (doc(_node(eol="# c")), AttributeError),
-        (doc(_node(children={1, 2})), TypeError),
-        (doc(sc("a"), explicit_start=1), TypeError),
-        (doc(sc("a"), root="0"), TypeError),
-        (doc(sc("a"), version=[1, 2]), TypeError),
-        (doc(sc("a"), tag_directives="!!"), TypeError),
-        (doc(sc("a"), line_space={-1: "x"}), OverflowError),
-        (doc(sc("a"), line_space=[(0, "x")]), TypeError),
-        (doc(sc("a"), stream_tail=None), TypeError),
-        (SimpleNamespace(nodes=[]), AttributeError),
-        (doc(SimpleNamespace(kind=0)), AttributeError),
+        (doc(_node(kind=256)), OverflowError, "Node 0: kind must be an int from 0 to 255"),
+        (doc(_node(kind=-1)), OverflowError, "Node 0: kind must be an int from 0 to 255"),
+        (doc(_node(line=2**32)), OverflowError, "Node 0: line must be an int from 0 to 4294967295"),
+        (doc(_node(col=-1)), OverflowError, "Node 0: col must be an int from 0 to 4294967295"),
+        (doc(_node(kind="0")), TypeError, "Node 0: kind must be an int from 0 to 255, not 'str'"),
+        (doc(_node(tag_first=1)), TypeError, "Node 0: tag_first must be a bool, not 'int'"),
+        (doc(_node(value=5)), TypeError, "Node 0: value must be None or a str, not 'int'"),
+        (doc(_node(tag=["!", "x", "!x"])), TypeError,
+         "Node 0: tag must be None or a tuple of 3 items, not 'list'"),
+        (doc(_node(tag=("!", "x"))), ValueError,
+         "Node 0: tag must be None or a tuple of 3 items, not a tuple of 2"),
+        (doc(_node(anchor_at=(1, 2, 3))), ValueError,
+         "Node 0: anchor_at must be None or a tuple of 2 items, not a tuple of 3"),
+        (doc(_node(flow_seps="ab")), TypeError, "Can't extract `str` to `Vec`"),
+        (doc(_node(before=5)), TypeError, "Node 0: before must be iterable, not 'int'"),
+        (doc(_node(eol="# c")), AttributeError,
+         "Node 0 eol: 'str' object has no attribute 'blank_lines'"),
+        (doc(_node(children={1, 2})), TypeError, "Node 0: children must be a Sequence, not 'set'"),
+        (doc(sc("a"), sc("b"), 5), AttributeError, "Node 2: 'int' object has no attribute 'kind'"),
+        (doc(sc("a"), explicit_start=1), TypeError, "Doc: explicit_start must be a bool, not 'int'"),
+        (doc(sc("a"), root="0"), TypeError,
+         "Doc: root must be an int from 0 to 4294967295, not 'str'"),
+        (doc(sc("a"), version=[1, 2]), TypeError,
+         "Doc: version must be None or a tuple of 2 items, not 'list'"),
+        (doc(sc("a"), tag_directives="!!"), TypeError, "Can't extract `str` to `Vec`"),
+        (doc(sc("a"), line_space={-1: "x"}), OverflowError,
+         "Doc: line_space must be an int from 0 to 4294967295"),
+        (doc(sc("a"), line_space=[(0, "x")]), TypeError, "Doc: line_space must be a dict, not 'list'"),
+        (doc(sc("a"), stream_tail=None), TypeError, "Doc: stream_tail must be a str, not 'NoneType'"),
+        (SimpleNamespace(nodes=[]), AttributeError,
+         "Doc: 'types.SimpleNamespace' object has no attribute 'root'"),
+        (doc(SimpleNamespace(kind=0)), AttributeError,
+         "Node 0: 'types.SimpleNamespace' object has no attribute 'anchor'"),
     ],
 )
-def test_a_wrongly_typed_or_missing_attribute_raises_the_interpreter_error(record, error):
-    with pytest.raises(error):
+def test_a_wrongly_typed_or_missing_attribute_names_the_record_and_field(record, error, message):
+    with pytest.raises(error) as info:
         emit_one(record)
+    assert str(info.value) == message
 
 
 def test_a_string_given_for_a_list_of_ints_is_refused_by_name():
@@ -325,9 +393,9 @@ def test_a_set_given_for_a_list_names_sequence_as_the_expected_type():
 def test_wrongly_typed_options_raise_even_without_documents(name, value, error):
     opts = EmitOptions()
     setattr(opts, name, value)
-    with pytest.raises(error):
+    with pytest.raises(error, match=f"^EmitOptions: {name} must be "):
         brackle.emit([], opts)
-    with pytest.raises(error):
+    with pytest.raises(error, match=f"^EmitOptions: {name} must be "):
         _roundtrip_in_rust("a\n", opts)
 
 
