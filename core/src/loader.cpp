@@ -503,6 +503,13 @@ std::string_view Loader::key_repr(NodeIndex index) {
 }
 
 bool Loader::collection_start(Event& ev, bool is_sequence) {
+    if (frames_.depth() >= max_depth) {
+        const auto& m = ev.span.start;
+        error_ = ParseError{"document nested more than " + std::to_string(max_depth) +
+                                " levels deep",
+                            m.index, zero_based_line(m.line), clamp32(m.col), false};
+        return false;
+    }
     blanks(at(ev.span.start));
     // A sequence opened by a `-` at a key's indentation starts after the `-`
     // and its blanks; the node stands at the `-`, as other block sequences do.

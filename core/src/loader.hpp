@@ -202,6 +202,7 @@ private:
     class FrameStack {
     public:
         bool empty() const { return depth_ == 0; }
+        std::size_t depth() const { return depth_; }
         Frame& back() { return frames_[depth_ - 1]; }
         const Frame& back() const { return frames_[depth_ - 1]; }
         Frame& push() {

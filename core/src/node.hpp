@@ -18,6 +18,12 @@
 
 namespace brackle_core {
 
+// How deeply collections may nest in a document: the loader refuses a deeper
+// document and the emitter a deeper tree, so that whatever loads can be
+// written back. Far beyond what people write; it bounds what a hostile
+// document costs.
+inline constexpr std::uint32_t max_depth = 100000;
+
 using NodeIndex = std::uint32_t;
 
 // A source position: line and column from 0, the column in characters.

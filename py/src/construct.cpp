@@ -135,16 +135,23 @@ struct Builder {
     bool allow_duplicate_keys;
     PyObject* tagged_class = nullptr;
     PyObject* frozen_class = nullptr;
-    std::string buffer;  // cleaned number text, reused
+    PyObject* hashed_tuple_class = nullptr;
+    std::string buffer{};  // cleaned number text, reused
     // The containers of the collections being built: one used as a key of
     // itself or of what it holds is a recursive structure.
-    std::unordered_set<PyObject*> unfinished;
+    std::unordered_set<PyObject*> unfinished{};
+    // Each container frozen in this document, and its frozen form: a
+    // container that aliases share is frozen once, and its form shared, so
+    // that keys built from aliases take time and memory in proportion to
+    // the text, not to the data they stand for.
+    std::unordered_map<PyObject*, std::pair<Ref, Ref>> frozen{};
 
     // Looks up the package's classes; false with an exception set.
     bool ready() {
         tagged_class = lookup(Lookup::Tagged);
         frozen_class = tagged_class ? lookup(Lookup::FrozenDict) : nullptr;
-        return frozen_class != nullptr;
+        hashed_tuple_class = frozen_class ? lookup(Lookup::HashedTuple) : nullptr;
+        return hashed_tuple_class != nullptr;
     }
 
     // ---- errors ------------------------------------------------------------
@@ -431,6 +438,9 @@ struct Builder {
             Ref done;          // the frozen children so far
             Py_ssize_t next = 0;
         };
+        if (const auto it = frozen.find(value); it != frozen.end()) {
+            return Py_NewRef(it->second.second.get());
+        }
         std::vector<Step> stack;
         std::unordered_map<PyObject*, bool> open;
         Ref result;
@@ -457,6 +467,10 @@ struct Builder {
                 PyObject* item = PyList_GET_ITEM(step.items.get(), step.next++);
                 // A dict's item: its key is hashable already, its value is frozen.
                 PyObject* child = PyDict_Check(step.object) ? PyTuple_GET_ITEM(item, 1) : item;
+                if (const auto it = frozen.find(child); it != frozen.end()) {
+                    if (PyList_Append(step.done.get(), it->second.second.get()) != 0) return nullptr;
+                    continue;
+                }
                 if (PyList_Check(child) || PyDict_Check(child) || PyAnySet_Check(child)) {
                     --step.next;  // comes back when the child is done
                     if (!enter(child)) return nullptr;
@@ -465,7 +479,7 @@ struct Builder {
                 if (PyList_Append(step.done.get(), child) != 0) return nullptr;
                 continue;
             }
-            Ref frozen;
+            Ref made;
             if (PyDict_Check(step.object)) {
                 Ref dict(PyDict_New());
                 if (!dict) return nullptr;
@@ -475,21 +489,22 @@ struct Builder {
                     if (PyDict_SetItem(dict.get(), key, PyList_GET_ITEM(step.done.get(), i)) != 0)
                         return nullptr;
                 }
-                frozen = Ref(PyObject_CallOneArg(frozen_class, dict.get()));
+                made = Ref(PyObject_CallOneArg(frozen_class, dict.get()));
             } else if (PyList_Check(step.object)) {
-                frozen = Ref(PyList_AsTuple(step.done.get()));
+                made = Ref(PyObject_CallOneArg(hashed_tuple_class, step.done.get()));
             } else {
-                frozen = Ref(PyFrozenSet_New(step.done.get()));
+                made = Ref(PyFrozenSet_New(step.done.get()));
             }
-            if (!frozen) return nullptr;
+            if (!made) return nullptr;
+            frozen.try_emplace(step.object, Ref(Py_NewRef(step.object)), Ref(Py_NewRef(made.get())));
             open.erase(step.object);
             stack.pop_back();
             if (stack.empty()) {
-                result = std::move(frozen);
+                result = std::move(made);
             } else {
                 Step& parent = stack.back();
                 ++parent.next;
-                if (PyList_Append(parent.done.get(), frozen.get()) != 0) return nullptr;
+                if (PyList_Append(parent.done.get(), made.get()) != 0) return nullptr;
             }
         }
         return result.release();
@@ -511,6 +526,7 @@ struct Builder {
     // key's in its hashable form; None for a node outside the tree).
     PyObject* document(const Document& doc, bool v11, PyObject** objects_out = nullptr) {
         if (objects_out) *objects_out = nullptr;
+        frozen.clear();
         if (!doc.root) {
             if (objects_out && !(*objects_out = node_objects(doc, {}))) return nullptr;
             return Py_NewRef(Py_None);

@@ -48,7 +48,7 @@ PyObject* lookup(Lookup what) {
         {"brackle.error", "EmitterError"}, {"brackle.error", "InternalError"},
         {"brackle.constructor", "Tagged"}, {"brackle.constructor", "FrozenDict"},
         {"brackle.constructor", "_construct_error"}, {"brackle.constructor", "_timestamp"},
-        {"brackle.constructor", "_binary"},
+        {"brackle.constructor", "_binary"}, {"brackle.constructor", "HashedTuple"},
     };
     // Kept for the life of the process once found; a failed lookup is tried
     // again on the next call.

@@ -79,7 +79,8 @@ enum class Lookup {
     FrozenDict,
     ConstructError,
     Timestamp,
-    Binary
+    Binary,
+    HashedTuple
 };
 // A borrowed reference to the looked-up object, or null with an exception set.
 PyObject* lookup(Lookup what);

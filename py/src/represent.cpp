@@ -124,6 +124,20 @@ bool int_text(PyObject* v, std::string& out) {
     return text && utf8_of(text.get(), out);
 }
 
+// A datetime whose UTC offset has seconds in it has no timestamp form (a
+// timestamp's zone is hours and minutes): `utc` is set to the same instant
+// in UTC, which loads back equal. Others leave `utc` empty.
+bool whole_minute_offset(PyObject* o, Ref& utc) {
+    if (!PyDateTime_Check(o)) return true;
+    Ref offset(PyObject_CallMethod(o, "utcoffset", nullptr));
+    if (!offset) return false;
+    if (offset.get() == Py_None || !PyDelta_Check(offset.get())) return true;
+    const int seconds = PyDateTime_DELTA_GET_SECONDS(offset.get());
+    if (seconds % 60 == 0 && PyDateTime_DELTA_GET_MICROSECONDS(offset.get()) == 0) return true;
+    utc = Ref(PyObject_CallMethod(o, "astimezone", "O", PyDateTime_TimeZone_UTC));
+    return static_cast<bool>(utc);
+}
+
 // The abstract collection classes, imported on first use and kept.
 PyObject* abc_class(bool mapping) {
     static PyObject* found[2] = {};
@@ -257,7 +271,9 @@ private:
             }
             if (!tag) tag = core_tag("binary");
         } else if (PyDate_Check(o)) {
-            Ref iso(PyObject_CallMethod(o, "isoformat", nullptr));
+            Ref utc;
+            if (!whole_minute_offset(o, utc)) return false;
+            Ref iso(PyObject_CallMethod(utc ? utc.get() : o, "isoformat", nullptr));
             if (!iso || !PyUnicode_Check(iso.get()) || !utf8_of(iso.get(), text)) {
                 if (iso) PyErr_SetString(PyExc_TypeError, "isoformat() did not return a str");
                 return false;
@@ -334,6 +350,15 @@ private:
         }
         Ref value(PyObject_GetAttrString(o, "value"));
         if (!value) return false;
+        // A node has one tag: a Tagged value (the Tagged itself included)
+        // would need a second one, or be written without it.
+        if (PyObject_TypeCheck(value.get(), reinterpret_cast<PyTypeObject*>(tagged_type_))) {
+            PyErr_Format(PyExc_ValueError,
+                         "a Tagged's value cannot be a Tagged: a node has one tag (the tags "
+                         "%R and %R)",
+                         tag.get(), Ref(PyObject_GetAttrString(value.get(), "tag")).get());
+            return false;
+        }
         // The Tagged stands for its value's node, unless that node is an
         // alias (the value met before), which has no room for the tag.
         const NodeIndex node = static_cast<NodeIndex>(doc_.nodes.size());

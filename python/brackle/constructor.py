@@ -37,6 +37,7 @@ __all__ = [
     "load_all",
     "Tagged",
     "FrozenDict",
+    "HashedTuple",
     "ConstructorError",
     "DuplicateKeyError",
 ]
@@ -85,6 +86,24 @@ class Tagged:
 
     def __repr__(self) -> str:
         return f"Tagged({self.tag!r}, {self.value!r})"
+
+
+class HashedTuple(tuple):
+    """What a sequence used as a mapping key becomes: a tuple that works out
+    its hash once. Aliases can make a key of nested tuples that share their
+    parts, and a plain tuple hashes each part as often as it occurs.
+
+    >>> key = next(iter(brackle.load("? [a, [b]]\\n: x\\n")))
+    >>> key == ("a", ("b",)), isinstance(key, tuple), hash(key) == hash(("a", ("b",)))
+    (True, True, True)
+    """
+
+    def __hash__(self) -> int:
+        try:
+            return self.__dict__["hash"]
+        except KeyError:
+            found = self.__dict__["hash"] = tuple.__hash__(self)
+            return found
 
 
 class FrozenDict(Mapping):

@@ -398,10 +398,10 @@ TEST(EmitErrors, ARefusedStyleNamesItselfAndItsReason) {
 TEST(EmitErrors, NestingDeeperThanTheLimitIsRefusedNotOverflowed) {
     Built b;
     NodeIndex inner = b.scalar("x");
-    for (std::uint32_t i = 0; i < max_emit_depth + 5; ++i) inner = b.seq({inner});
+    for (std::uint32_t i = 0; i < max_depth + 5; ++i) inner = b.seq({inner});
     b.root(inner);
     EXPECT_EQ(b.emit(), "error: brackle-core: document nested more than " +
-                            std::to_string(max_emit_depth) + " levels deep to emit");
+                            std::to_string(max_depth) + " levels deep to emit");
 }
 
 }  // namespace

@@ -16,7 +16,9 @@ from brackle import Doc, EmitOptions, Node, Trivia
 from brackle._brackle import _roundtrip_in_rust
 
 OPTS = EmitOptions()
-TOO_DEEP = "brackle-core: document nested more than 1000 levels deep to emit"
+TOO_DEEP_TO_LOAD = "document nested more than 100000 levels deep"
+TOO_DEEP_TO_EMIT = "brackle-core: document nested more than 100000 levels deep to emit"
+NO_TAG_FORM = "a tag with neither a suffix nor a full name cannot be written"
 # Rounds of the memory test: each makes 31 calls into the module, 10 of them
 # failing, and every eighth round 9 more (3 failing).
 WARM_UP_ROUNDS = 1_000
@@ -24,26 +26,34 @@ MEASURED_ROUNDS = 8_000
 
 
 @pytest.mark.parametrize(
-    "text",
+    "text, deepest",
     [
-        "- " * 1_000_000 + "x\n",  # a million nested block sequences on one line
-        "? " * 100_000 + "x\n",  # a key nested a hundred thousand levels deep
-        "[" * 255 + "]" * 255 + "\n---\n" + "- " * 1001 + "x\n",
+        ("- " * 100_000 + "x\n", True),  # a hundred thousand block sequences on one line
+        ("? " * 100_000 + "x\n", True),  # a key nested as deep
+        ("[" * 255 + "]" * 255 + "\n---\n" + "- " * 99_999 + "x\n", True),
+        ("- " * 100_001 + "x\n", False),  # one level more
+        ("- " * 1_000_000 + "x\n", False),  # refused long before its end
     ],
-    ids=["block-1M", "key-100k", "flow-255-then-block-1001"],
+    ids=["block-100k", "key-100k", "flow-255-then-block", "block-100k-and-one", "block-1M"],
 )
-def test_deep_sources_end_in_a_clear_emitter_error(text):
-    with pytest.raises(brackle.EmitterError, match=TOO_DEEP):
+def test_documents_nest_up_to_the_limit_and_no_further(text, deepest):
+    if deepest:
+        assert _roundtrip_in_rust(text, OPTS) == text
+        return
+    with pytest.raises(brackle.ScannerError, match=TOO_DEEP_TO_LOAD) as caught:
         _roundtrip_in_rust(text, OPTS)
+    assert (caught.value.problem_mark.line, caught.value.problem_mark.column) == (0, 200_000)
 
 
-def test_deep_records_read_and_refuse_to_emit_without_recursing():
-    depth = 100_000
+def test_records_deeper_than_the_limit_are_read_and_refused_without_recursing():
+    depth = 100_001
     nodes = [Node(Node.SEQUENCE, Node.BLOCK, children=[i + 1]) for i in range(depth)]
     nodes.append(Node(Node.SCALAR, Node.PLAIN, value="x"))
     doc = Doc(root=0, nodes=nodes, final_line_break=True)
-    with pytest.raises(brackle.EmitterError, match=TOO_DEEP):
+    with pytest.raises(brackle.EmitterError, match=TOO_DEEP_TO_EMIT):
         brackle.emit([doc], OPTS)
+    nodes[0] = Node(Node.SCALAR, Node.PLAIN, value="x")  # one level less
+    assert brackle.emit([Doc(root=1, nodes=nodes, final_line_break=True)], OPTS).count("-") == depth - 1
 
 
 def test_flow_nesting_up_to_the_limit_round_trips_and_one_more_fails():
@@ -102,8 +112,7 @@ def test_many_calls_including_failing_ones_leave_memory_flat(monkeypatch):
     with pytest.raises(brackle.ScannerError) as caught:
         brackle.parse(bad_source, name="bad.yaml")
     bad_error = (caught.value.problem, caught.value.problem_mark)
-    deep_text = "- " * 1001 + "x"
-    deep_records = brackle.parse(deep_text)
+    untaggable = [Doc(root=0, nodes=[Node(0, 0, value="x", tag=("!", "", ""))], final_line_break=True)]
     bad_records = [Doc(root=3, nodes=[])]
     unreadable = [Doc(root=0, nodes=[Node(Node.SEQUENCE, Node.BLOCK, children=[1]), _Unreadable()])]
 
@@ -158,13 +167,10 @@ def test_many_calls_including_failing_ones_leave_memory_flat(monkeypatch):
         )
 
         # The emitter's error, as it is and with EmitterError raising when it
-        # is made; a tree too deep to emit costs a thousand nodes, so these
-        # run every eighth round.
-        if n % 8 == 0:
-            fails(lambda: _roundtrip_in_rust(deep_text, OPTS), brackle.EmitterError, TOO_DEEP)
-            raising = refuse(brackle.EmitterError)
-            fails(lambda: brackle.emit(deep_records, OPTS), Refused, "^EmitterError$", raising)
-            fails(lambda: _roundtrip_in_rust(deep_text, OPTS), Refused, "^EmitterError$", raising)
+        # is made.
+        fails(lambda: brackle.emit(untaggable, OPTS), brackle.EmitterError, NO_TAG_FORM)
+        raising = refuse(brackle.EmitterError)
+        fails(lambda: brackle.emit(untaggable, OPTS), Refused, "^EmitterError$", raising)
 
     for n in range(WARM_UP_ROUNDS):  # warm up caches and allocator pools
         round_of_calls(n)

@@ -246,7 +246,7 @@ void Emitter::document(const Document& doc, bool first_doc) {
         NodeContext ctx;
         ctx.first = true;
         ctx.aligned = true;
-        if (node(*doc.root, ctx) == Eol::Failed) return;
+        if (node(*doc.root, ctx).run() == Eol::Failed) return;
     } else if (marker_comment) {
         write_comment(*marker_comment);
     }
@@ -283,15 +283,15 @@ void Emitter::stream_end(const Document& last) {
     w.push(tail);
 }
 
-Eol Emitter::node(NodeIndex index, const NodeContext& ctx) {
+Task<Eol> Emitter::node(NodeIndex index, const NodeContext& ctx) {
     if (doc_ == nullptr || index >= doc_->nodes.size()) {
         fail(std::nullopt, "brackle-core: node index outside the document");
-        return Eol::Failed;
+        co_return Eol::Failed;
     }
-    if (depth_ >= max_emit_depth) {
-        fail(std::nullopt, "brackle-core: document nested more than " +
-                               std::to_string(max_emit_depth) + " levels deep to emit");
-        return Eol::Failed;
+    if (depth_ > max_depth) {
+        fail(std::nullopt, "brackle-core: document nested more than " + std::to_string(max_depth) +
+                               " levels deep to emit");
+        co_return Eol::Failed;
     }
     struct Depth {
         std::uint32_t& d;
@@ -304,7 +304,7 @@ Eol Emitter::node(NodeIndex index, const NodeContext& ctx) {
     if (watch_cr_ && has_cr(n.raw())) {
         met_cr_ = true;
         fail(std::nullopt, "a raw text holds a CR: the stream is written again with CR LF");
-        return Eol::Failed;
+        co_return Eol::Failed;
     }
     bool head_done = head_done_ == index;
     bool before_done = before_done_ == index;
@@ -442,7 +442,7 @@ Eol Emitter::node(NodeIndex index, const NodeContext& ctx) {
         run_trivia(before_rest);
     }
 
-    if (failed_) return Eol::Failed;  // a tag with no form to write it in
+    if (failed_) co_return Eol::Failed;  // a tag with no form to write it in
 
     // Content after properties written by this node always needs a space.
     const bool content_space = space || (props_written && !head_by_caller);
@@ -454,9 +454,11 @@ Eol Emitter::node(NodeIndex index, const NodeContext& ctx) {
     } else if (!collection) {
         result = scalar(n, ctx, own_indent, content_space, aligned, eol_written, from_raw);
     } else if (block_collection) {
-        result = std::holds_alternative<kind::Sequence>(n.kind)
-                     ? block_sequence(n, ctx, aligned, props_written)
-                     : block_mapping(n, ctx, aligned, props_written);
+        if (std::holds_alternative<kind::Sequence>(n.kind)) {
+            result = co_await block_sequence(n, ctx, aligned, props_written);
+        } else {
+            result = co_await block_mapping(n, ctx, aligned, props_written);
+        }
     } else {
         // In step, a collection that the source set right after a property
         // (`&a{`) stays there, without a space.
@@ -464,14 +466,14 @@ Eol Emitter::node(NodeIndex index, const NodeContext& ctx) {
                               n.col == w.column && n.col >= ctx.min_col;
         w.place(n.line, std::max(n.col, ctx.min_col), own_indent, content_space && !adjacent,
                 aligned);
-        result = flow(n, ctx.child_indent, ctx.min_col, aligned);
+        result = co_await flow(n, ctx.child_indent, ctx.min_col, aligned);
     }
-    if (result == Eol::Failed) return Eol::Failed;
+    if (result == Eol::Failed) co_return Eol::Failed;
     if (result == Eol::Written) eol_written = true;
 
     if (!eol_written && !ctx.defer_eol) write_eol();
     if (!collection) run_trivia(trivia.after);
-    return eol_written ? Eol::Written : Eol::Open;
+    co_return eol_written ? Eol::Written : Eol::Open;
 }
 
 Eol Emitter::scalar(const Node& n, const NodeContext& ctx, std::uint32_t own_indent, bool space,
@@ -597,8 +599,8 @@ bool Emitter::written_as_block(const Node& n, bool in_flow) const {
     return !options_.default_flow_style.value_or(n.style == NodeStyle::Flow);
 }
 
-Eol Emitter::block_sequence(const Node& n, const NodeContext& ctx, bool aligned,
-                            bool props_written) {
+Task<Eol> Emitter::block_sequence(const Node& n, const NodeContext& ctx, bool aligned,
+                                  bool props_written) {
     const auto& items = std::get<kind::Sequence>(n.kind).items;
     std::uint32_t dash_col = ctx.child_indent;
     std::optional<std::uint32_t> first_dash_line;
@@ -625,10 +627,10 @@ Eol Emitter::block_sequence(const Node& n, const NodeContext& ctx, bool aligned,
         item.min_col = dash_col + 1;
         if (i == 0) item.lead_line = first_dash_line;
         item.aligned = aligned;
-        if (node(items[i], item) == Eol::Failed) return Eol::Failed;
+        if (co_await node(items[i], item) == Eol::Failed) co_return Eol::Failed;
     }
     run_trivia(n.trivia.get().after);
-    return Eol::Open;
+    co_return Eol::Open;
 }
 
 // Whether the key just written (from `key_start_` on) may stand as an
@@ -644,7 +646,8 @@ bool Emitter::implicit_key_fits() const {
     return text::count_chars(written) + 2 <= max_implicit_key_chars;
 }
 
-Eol Emitter::block_mapping(const Node& n, const NodeContext& ctx, bool aligned, bool props_written) {
+Task<Eol> Emitter::block_mapping(const Node& n, const NodeContext& ctx, bool aligned,
+                                 bool props_written) {
     Writer& w = writer_;
     const auto& entries = std::get<kind::Mapping>(n.kind).entries;
     const bool follows_indicator = continues_line(n, ctx, aligned) && !props_written;
@@ -658,7 +661,7 @@ Eol Emitter::block_mapping(const Node& n, const NodeContext& ctx, bool aligned, 
         const Entry& e = entries[i];
         if (e.key >= doc_->nodes.size() || e.value >= doc_->nodes.size()) {
             fail(std::nullopt, "brackle-core: node index outside the document");
-            return Eol::Failed;
+            co_return Eol::Failed;
         }
         const Node& key = at(e.key);
         const Node& value = at(e.value);
@@ -693,7 +696,7 @@ Eol Emitter::block_mapping(const Node& n, const NodeContext& ctx, bool aligned, 
             k.lead = Lead::NewLine;
             measure_key_ = e.key;
             key_start_ = w.out.size();
-            if (node(e.key, k) == Eol::Failed) return Eol::Failed;
+            if (co_await node(e.key, k) == Eol::Failed) co_return Eol::Failed;
             measure_key_.reset();
             if (implicit_key_fits()) {
                 colon(key, e, aligned, key_col);
@@ -716,7 +719,7 @@ Eol Emitter::block_mapping(const Node& n, const NodeContext& ctx, bool aligned, 
                                            written_as_block(key, false)
                                        ? 0
                                        : 1);
-            if (node(e.key, k) == Eol::Failed) return Eol::Failed;
+            if (co_await node(e.key, k) == Eol::Failed) co_return Eol::Failed;
             const bool nothing = value.raw() && value.raw()->empty() &&
                                  !value.extras.get().anchor && !value.extras.get().tag && !e.colon;
             if (!nothing) {
@@ -724,10 +727,10 @@ Eol Emitter::block_mapping(const Node& n, const NodeContext& ctx, bool aligned, 
                 v.indent = key_col;
             }
         }
-        if (node(e.value, v) == Eol::Failed) return Eol::Failed;
+        if (co_await node(e.value, v) == Eol::Failed) co_return Eol::Failed;
     }
     run_trivia(n.trivia.get().after);
-    return Eol::Open;
+    co_return Eol::Open;
 }
 
 bool Emitter::head(const Node& n, std::uint32_t indent, bool space, bool aligned, bool keep_line,

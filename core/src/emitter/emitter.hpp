@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "core/src/emitter/layout.hpp"
+#include "core/src/emitter/walk.hpp"
 #include "core/src/node.hpp"
 
 namespace brackle_core {
@@ -48,11 +49,6 @@ struct EmitError {
 };
 
 using EmitResult = std::variant<std::string, EmitError>;
-
-// Deeper trees are refused rather than written: each level of nesting takes
-// a few frames of the emitter's recursion (under 1 KB in a release build), so
-// the deepest tree stays well within a thread's stack.
-inline constexpr std::uint32_t max_emit_depth = 1000;
 
 namespace emitter {
 
@@ -106,6 +102,8 @@ public:
     // Writes every document; the stream's text is then in `writer().out`.
     bool stream(std::span<const Document> documents);
     Writer& writer() { return writer_; }
+    // The stack the walk of a document's tree runs on.
+    Walk& walk() { return walk_; }
     const EmitError& error() const { return error_; }
     bool met_cr() const { return met_cr_; }
 
@@ -114,7 +112,7 @@ private:
     bool start_marker_due(const Document& doc, bool first_doc) const;
     void stream_end(const Document& last);
 
-    Eol node(NodeIndex index, const NodeContext& ctx);
+    Task<Eol> node(NodeIndex index, const NodeContext& ctx);
     Eol scalar(const Node& n, const NodeContext& ctx, std::uint32_t own_indent, bool space,
                bool aligned, bool eol_written, bool from_raw);
     std::size_t trivia_above(std::span<const Trivia> list, std::uint32_t line) const;
@@ -127,8 +125,8 @@ private:
     // Whether a collection is written in block style (non-empty, not forced to flow).
     bool written_as_block(const Node& n, bool in_flow) const;
     bool implicit_key_fits() const;
-    Eol block_sequence(const Node& n, const NodeContext& ctx, bool aligned, bool props_written);
-    Eol block_mapping(const Node& n, const NodeContext& ctx, bool aligned, bool props_written);
+    Task<Eol> block_sequence(const Node& n, const NodeContext& ctx, bool aligned, bool props_written);
+    Task<Eol> block_mapping(const Node& n, const NodeContext& ctx, bool aligned, bool props_written);
     bool head(const Node& n, std::uint32_t indent, bool space, bool aligned, bool keep_line,
               std::uint32_t min_col);
     bool handle_declared(std::string_view handle) const;
@@ -139,9 +137,9 @@ private:
 
     // flow.cpp
     // `min_col`: no line of the collection may begin left of it.
-    Eol flow(const Node& n, std::uint32_t indent, std::uint32_t min_col, bool aligned);
-    Eol flow_items(const Node& n, std::uint32_t indent, std::uint32_t min_col, bool aligned,
-                   bool broken);
+    Task<Eol> flow(const Node& n, std::uint32_t indent, std::uint32_t min_col, bool aligned);
+    Task<Eol> flow_items(const Node& n, std::uint32_t indent, std::uint32_t min_col, bool aligned,
+                         bool broken);
     Echo echo_gap(const std::string* gap, bool broken, const std::optional<Trivia>* trailing);
     void run_trivia(std::span<const Trivia> list);
     void write_comment(const Trivia& entry) { run_trivia(std::span<const Trivia>(&entry, 1)); }
@@ -171,6 +169,7 @@ private:
     // breaks: blank lines written there would be read as its content.
     std::size_t kept_scalar_end_ = std::string::npos;
     std::uint32_t depth_ = 0;
+    Walk walk_;
     // The comments an echo of flow separators may place, gathered per gap.
     std::vector<const Comment*> echo_comments_;
     EmitError error_;

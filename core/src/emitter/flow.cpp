@@ -76,21 +76,21 @@ void Emitter::run_trivia(std::span<const Trivia> list) {
     }
 }
 
-Eol Emitter::flow(const Node& n, std::uint32_t indent, std::uint32_t min_col, bool aligned) {
+Task<Eol> Emitter::flow(const Node& n, std::uint32_t indent, std::uint32_t min_col, bool aligned) {
     Writer& w = writer_;
     const Writer::State saved = w.save();
-    const Eol first = flow_items(n, indent, min_col, aligned, false);
-    if (first == Eol::Failed) return first;
-    if (aligned && w.in_step) return first;
+    const Eol first = co_await flow_items(n, indent, min_col, aligned, false);
+    if (first == Eol::Failed) co_return first;
+    if (aligned && w.in_step) co_return first;
     const std::string_view written = std::string_view(w.out).substr(saved.out_size);
-    if (has_break(written)) return first;
-    if (saved.column + text::count_chars(written) <= options_.width) return first;
+    if (has_break(written)) co_return first;
+    if (saved.column + text::count_chars(written) <= options_.width) co_return first;
     w.restore(saved);
-    return flow_items(n, indent, min_col, aligned, true);
+    co_return co_await flow_items(n, indent, min_col, aligned, true);
 }
 
-Eol Emitter::flow_items(const Node& n, std::uint32_t indent, std::uint32_t min_col, bool aligned,
-                        bool broken) {
+Task<Eol> Emitter::flow_items(const Node& n, std::uint32_t indent, std::uint32_t min_col,
+                              bool aligned, bool broken) {
     Writer& w = writer_;
     const auto* seq = std::get_if<kind::Sequence>(&n.kind);
     const auto* map = std::get_if<kind::Mapping>(&n.kind);
@@ -239,8 +239,8 @@ Eol Emitter::flow_items(const Node& n, std::uint32_t indent, std::uint32_t min_c
             deferred = &child.trivia.get().eol;
             continue;
         }
-        const Eol r = node(index, ctx);
-        if (r == Eol::Failed) return Eol::Failed;
+        const Eol r = co_await node(index, ctx);
+        if (r == Eol::Failed) co_return Eol::Failed;
         deferred = ctx.defer_eol && r != Eol::Written ? &child.trivia.get().eol : nullptr;
     }
 
@@ -270,7 +270,7 @@ Eol Emitter::flow_items(const Node& n, std::uint32_t indent, std::uint32_t min_c
         }
     }
     if (braces) w.push(map ? "}" : "]");
-    return own_eol_used ? Eol::Written : Eol::Open;
+    co_return own_eol_used ? Eol::Written : Eol::Open;
 }
 
 Echo Emitter::echo_gap(const std::string* gap, bool broken, const std::optional<Trivia>* trailing) {
