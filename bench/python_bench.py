@@ -6,8 +6,9 @@
   against PyYAML's ``dump_all`` with its C dumper (``CSafeDumper``; keys
   unsorted and non-ASCII text unescaped, as brackle writes them);
 - ``emit(parse(text))`` against ruamel.yaml's round trip (load and dump);
-- two threads running ``_roundtrip_in_rust`` against one, which shows that
-  the interpreter lock is really released around the core.
+- two threads running ``_roundtrip_in_rust``, ``parse`` and ``load_all``
+  against one, which shows how much of each runs without the interpreter
+  lock (the core's work does; building Python objects cannot).
 
 Usage: python bench/python_bench.py GEN [--reps N]
 GEN is the brackle-gen binary that makes the generated streams.
@@ -133,11 +134,9 @@ def main() -> int:
         row(f"emit(parse()), {name}", size(texts), ours, theirs, ">= 50x ruamel round trip")
 
     text = inputs["generated 10 MB"][0]
+    mb = size([text]) / 1e6
 
-    def threads(n: int) -> float:
-        def work() -> None:
-            _brackle._roundtrip_in_rust(text, opts)
-
+    def threads(n: int, work) -> float:
         def run() -> None:
             pool = [threading.Thread(target=work) for _ in range(n)]
             for t in pool:
@@ -145,14 +144,18 @@ def main() -> int:
             for t in pool:
                 t.join()
 
-        return best_of(args.reps, run) / n  # seconds per round trip
+        return best_of(args.reps, run) / n  # seconds per call
 
-    one = threads(1)
-    two = threads(2)
-    mb = size([text]) / 1e6
-    print(f"{'_roundtrip_in_rust, 2 threads vs 1':<34} {mb:8.3f} "
-          f"{mb / two:12.2f} {mb / one:12.2f} {one / two:8.2f}   "
-          f">= 1.7x one thread ('base' is one thread)")
+    for name, work in [
+        ("_roundtrip_in_rust", lambda: _brackle._roundtrip_in_rust(text, opts)),
+        ("parse", lambda: brackle.parse(text)),
+        ("load_all", lambda: brackle.load_all(text)),
+    ]:
+        one = threads(1, work)
+        two = threads(2, work)
+        print(f"{name + ', 2 threads vs 1':<34} {mb:8.3f} "
+              f"{mb / two:12.2f} {mb / one:12.2f} {one / two:8.2f}   "
+              f">= 1.7x one thread ('base' is one thread)")
     print("ratio = brackle MB/s / baseline MB/s; ruamel is timed once per input (it is slow).")
     return 0
 

@@ -61,6 +61,24 @@ PyObject* lookup(Lookup what) {
     return found[i];
 }
 
+// The pauses under way, and whether the collector ran before the first;
+// changed only under the interpreter lock.
+namespace {
+struct Pauses {
+    int count = 0;
+    bool collector_was_enabled = false;
+};
+Pauses pauses;
+}  // namespace
+
+CollectorPause::CollectorPause() {
+    if (pauses.count++ == 0) pauses.collector_was_enabled = PyGC_Disable() != 0;
+}
+
+CollectorPause::~CollectorPause() {
+    if (--pauses.count == 0 && pauses.collector_was_enabled) PyGC_Enable();
+}
+
 void raise_made(PyObject* made) {
     if (made == nullptr) return;  // the factory raised: that propagates
     if (PyExceptionInstance_Check(made)) {

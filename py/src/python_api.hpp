@@ -89,15 +89,15 @@ PyObject* lookup(Lookup what);
 // records of a large document makes millions of container objects (records
 // and their lists; iterators), each batch of which would otherwise set off a
 // collection that walks every record alive; none of them can become
-// cyclic garbage meanwhile.
-struct CollectorPause {
-    int was_enabled = PyGC_Disable();
-    CollectorPause() = default;
+// cyclic garbage meanwhile. Pauses on several threads nest: the collector
+// runs again when the last one ends, so one thread's end does not set it off
+// while another thread is still building.
+class CollectorPause {
+public:
+    CollectorPause();
     CollectorPause(const CollectorPause&) = delete;
     CollectorPause& operator=(const CollectorPause&) = delete;
-    ~CollectorPause() {
-        if (was_enabled) PyGC_Enable();
-    }
+    ~CollectorPause();
 };
 
 // Calls `callable` with the arguments, all of which must be made (an

@@ -324,10 +324,19 @@ _TAG = st.sampled_from(
 _ANCHOR_NAME = st.sampled_from(["a", "b1", "é", "日本", "a:b", "x-y"] * 3 + ["", "a b", "a,b"])
 _ANCHOR = st.one_of(st.none(), st.none(), _ANCHOR_NAME)
 # Comments and blank lines around a node: they must never change what is read.
-_TRIVIA = st.sampled_from([None, None, None, "eol", "before", "blank"])
+# The last three are texts that are no comments, which emit must refuse.
+_TRIVIA = st.sampled_from(
+    [None] * 6 + ["eol", "before", "blank"] * 2 + ["eol with data", "before without #", "eol with CR"]
+)
+_BAD_TRIVIA = {
+    "eol with data": ("eol", "# x\nextra: injected"),
+    "before without #": ("before", "not a comment"),
+    "eol with CR": ("eol", "# x\rk: v"),
+}
 
 _SCALAR_LEAF = st.tuples(st.just("scalar"), _SCALAR_STYLE, _SCALAR_VALUE, _TAG, _ANCHOR, _TRIVIA)
-_ALIAS_LEAF = st.tuples(st.just("alias"), _ANCHOR_NAME, _TRIVIA)
+# An alias names an anchor given before it, or (when dangling) any name.
+_ALIAS_LEAF = st.tuples(st.just("alias"), _ANCHOR_NAME, _TRIVIA, st.sampled_from([False] * 5 + [True]))
 _TREE = st.recursive(
     st.one_of(_SCALAR_LEAF, _SCALAR_LEAF, _SCALAR_LEAF, _ALIAS_LEAF),
     lambda kids: st.one_of(
@@ -352,23 +361,31 @@ _OPTIONS = st.builds(
     preserve_quotes=st.booleans(),
 )
 _DOCS = st.lists(
-    st.tuples(st.one_of(st.none(), _TREE, _TREE, _TREE), st.booleans(), st.booleans()),
+    st.tuples(
+        st.one_of(st.none(), _TREE, _TREE, _TREE),
+        st.booleans(),
+        st.booleans(),
+        st.sampled_from([False] * 7 + [True]),  # a node given two parents
+    ),
     min_size=1,
     max_size=3,
 )
 
 
-def _doc_of(tree, explicit_start: bool, explicit_end: bool) -> Doc:
+def _doc_of(tree, explicit_start: bool, explicit_end: bool, share: bool) -> Doc:
     """A Doc record of a generated tree, its nodes in document order. An alias
-    names an anchor given earlier in its document, or becomes a plain scalar."""
+    names an anchor given earlier in its document, or becomes a plain scalar
+    unless it is meant to dangle. With `share`, the first collection of two
+    children or more lists its first child twice."""
     nodes: list[Node] = []
     anchors: set[str] = set()
 
     def trivia(node: Node, where) -> Node:
+        where, text = _BAD_TRIVIA.get(where, (where, "# c"))
         if where == "eol":
-            node.eol = Trivia("# c", False, 0, 0)
+            node.eol = Trivia(text, False, 0, 0)
         elif where == "before":
-            node.before = [Trivia("# c", True, 0, 0)]
+            node.before = [Trivia(text, True, 0, 0)]
         elif where == "blank":
             node.before = [Trivia.blank(1)]
         return node
@@ -377,8 +394,9 @@ def _doc_of(tree, explicit_start: bool, explicit_end: bool) -> Doc:
         index = len(nodes)
         nodes.append(None)
         if shape[0] == "alias":
-            _, name, where = shape
-            node = Node(Node.ALIAS, Node.BLOCK, anchor=name) if name in anchors else Node(value=name)
+            _, name, where, dangling = shape
+            aliased = name in anchors or (dangling and name)
+            node = Node(Node.ALIAS, Node.BLOCK, anchor=name) if aliased else Node(value=name)
             nodes[index] = trivia(node, where)
             return index
         kind, style, content, tag, anchor, where = shape
@@ -394,6 +412,11 @@ def _doc_of(tree, explicit_start: bool, explicit_end: bool) -> Doc:
         return index
 
     root = None if tree is None else add(tree)
+    if share:
+        for node in nodes:
+            if len(node.children) >= 2:
+                node.children[1] = node.children[0]
+                break
     declared = [("!e!", "tag:e,1:")] if any(n.tag and n.tag[0] == "!e!" for n in nodes) else []
     return Doc(root=root, nodes=nodes, explicit_start=explicit_start, explicit_end=explicit_end,
                final_line_break=True, tag_directives=declared)
