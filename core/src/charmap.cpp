@@ -72,13 +72,6 @@ std::optional<CharMap> CharMap::build(std::string_view text) {
     } else {
         map.line_start_chars_.shrink_to_fit();
     }
-    for (const char* q = begin; (q = static_cast<const char*>(std::memchr(q, '\r', end - q)));
-         ++q) {
-        if (q + 1 == end || q[1] != '\n') {
-            map.lone_cr_ = true;
-            break;
-        }
-    }
     return map;
 }
 

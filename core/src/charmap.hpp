@@ -47,10 +47,6 @@ public:
     std::size_t line_count() const { return line_starts_.size(); }
     // The 0-based line on which byte `b` stands.
     std::size_t line_of_byte(std::size_t b) const;
-    // Whether a CR stands alone somewhere (not as the first half of CR LF).
-    // Without one, the scanner's lines and columns are the lines and columns
-    // counted here, where only LF ends a line.
-    bool has_lone_cr() const { return lone_cr_; }
 
 private:
     explicit CharMap(std::string_view text) : text_(text) {}
@@ -61,7 +57,6 @@ private:
     std::string_view text_;
     std::size_t chars_ = 0;
     bool ascii_ = true;
-    bool lone_cr_ = false;
     std::vector<std::uint32_t> line_starts_;       // byte offset where each line starts
     std::vector<std::uint32_t> line_start_chars_;  // its character index (non-ASCII text)
 };

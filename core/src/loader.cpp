@@ -49,6 +49,50 @@ bool names_prefix(std::string_view written, std::string_view decoded) {
     return j == decoded.size();
 }
 
+// The line breaks of a source: its first, and the lines that end in another.
+struct SourceBreaks {
+    LineBreak first = LineBreak::Unknown;
+    std::vector<std::pair<std::uint32_t, LineBreak>> others;
+    bool lone_cr = false;
+};
+
+LineBreak break_at(std::string_view text, std::size_t at) {
+    if (text[at] == '\n') return LineBreak::Lf;
+    return at + 1 < text.size() && text[at + 1] == '\n' ? LineBreak::CrLf : LineBreak::Cr;
+}
+
+SourceBreaks line_breaks_of(std::string_view text) {
+    SourceBreaks breaks;
+    std::size_t at = text.find_first_of("\r\n");
+    if (at == std::string_view::npos) return breaks;
+    breaks.first = break_at(text, at);
+    // Without a CR, every line ends as the first does: no walk over the lines.
+    if (breaks.first == LineBreak::Lf && text.find('\r', at) == std::string_view::npos) {
+        return breaks;
+    }
+    std::uint32_t line = 0;
+    while (at != std::string_view::npos) {
+        const LineBreak here = break_at(text, at);
+        if (here != breaks.first) breaks.others.emplace_back(line, here);
+        breaks.lone_cr = breaks.lone_cr || here == LineBreak::Cr;
+        ++line;
+        at = text.find_first_of("\r\n", at + (here == LineBreak::CrLf ? 2 : 1));
+    }
+    return breaks;
+}
+
+// `text` with an LF in place of every lone CR. Both are one line break to
+// the scanner; every other count of lines (blank lines, comments, the lines
+// kept whole) counts LFs. With one kind of break they all agree, and the
+// emitter writes each line's own break back.
+std::string lone_crs_as_lfs(std::string_view text) {
+    std::string out(text);
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        if (out[i] == '\r' && (i + 1 == out.size() || out[i + 1] != '\n')) out[i] = '\n';
+    }
+    return out;
+}
+
 }  // namespace
 
 namespace loader {
@@ -63,10 +107,16 @@ LoadResult parse(std::string_view source, NodeSpans* spans) {
     // further, so the loader's view of the text (the stream's tail, its
     // last line break, the lines kept whole) ends there too.
     source = source.substr(0, source.find('\0'));
+    SourceBreaks breaks = line_breaks_of(source);
+    std::string translated;  // only for the rare source with a lone CR
+    if (breaks.lone_cr) {
+        translated = lone_crs_as_lfs(source);
+        source = translated;
+    }
     const std::optional<CharMap> map = CharMap::build(source);  // the size fits: checked above
 
     brackle_scanner::Parser parser(source);
-    Loader loader(*map, bom, spans);
+    Loader loader(*map, bom, spans, breaks.first, std::move(breaks.others));
     brackle_scanner::Event ev;
     for (;;) {
         if (!parser.next_event(ev)) return error_from(parser.error(), parser.internal_error());
@@ -77,10 +127,6 @@ LoadResult parse(std::string_view source, NodeSpans* spans) {
 }
 
 }  // namespace loader
-
-Loader::At Loader::at_counting_lf_only(const SourceMark& m) const {
-    return At{m.index, m.byte, map_.position_of(m.index, m.byte)};
-}
 
 void Loader::step(At& a) const {
     const text::Decoded d = text::decode_at(text_, a.byte);
@@ -124,10 +170,11 @@ bool Loader::handle(Event& ev, const brackle_scanner::Parser& parser) {
 }
 
 std::vector<Document> Loader::finish() {
-    if (!documents_.empty()) fill_line_space(documents_.front());
-    if (map_.has_lone_cr()) {
-        for (Document& doc : documents_) doc.lone_cr = true;
+    if (!documents_.empty()) {
+        fill_line_space(documents_.front());
+        documents_.front().other_line_breaks = std::move(other_line_breaks_);
     }
+    for (Document& doc : documents_) doc.line_break = line_break_;
     // The stream's end may add a document without nodes.
     if (spans_out_) spans_out_->resize(documents_.size());
     return std::move(documents_);

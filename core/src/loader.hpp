@@ -52,8 +52,15 @@ LoadResult parse(std::string_view source, NodeSpans* spans = nullptr);
 
 class Loader {
 public:
-    Loader(const CharMap& map, bool bom, NodeSpans* spans_out = nullptr)
-        : map_(map), text_(map.text()), bom_(bom), spans_out_(spans_out) {}
+    Loader(const CharMap& map, bool bom, NodeSpans* spans_out = nullptr,
+           LineBreak line_break = LineBreak::Unknown,
+           std::vector<std::pair<std::uint32_t, LineBreak>> other_line_breaks = {})
+        : map_(map),
+          text_(map.text()),
+          bom_(bom),
+          spans_out_(spans_out),
+          line_break_(line_break),
+          other_line_breaks_(std::move(other_line_breaks)) {}
 
     // Handles one event; false when the load has to stop (see `error`).
     bool handle(brackle_scanner::Event& ev, const brackle_scanner::Parser& parser);
@@ -67,9 +74,8 @@ private:
     using SourceMark = brackle_scanner::SourceMark;
 
     // A point of the source: its character index, its byte offset and its
-    // position. The scanner's marks carry the first two, so the loader cuts
-    // text without mapping characters to bytes, and (unless a lone CR makes
-    // the scanner count lines differently) their line and column too.
+    // position. The scanner's marks carry all three, so the loader cuts text
+    // without mapping characters to bytes.
     struct At {
         std::size_t index = 0;
         std::size_t byte = 0;
@@ -77,18 +83,12 @@ private:
     };
     // Called several times per event, so kept inline (GCC would not).
     [[gnu::always_inline]] At at(const SourceMark& m) const {
-        if (map_.has_lone_cr()) [[unlikely]]
-            return at_counting_lf_only(m);
         // Scanner lines count from 1; lines and columns beyond 32 bits clamp.
         const std::size_t line = m.line > 0 ? m.line - 1 : 0;
         return At{m.index, m.byte,
                   Position{static_cast<std::uint32_t>(std::min<std::size_t>(line, 0xFFFFFFFEu)),
                            static_cast<std::uint32_t>(std::min<std::size_t>(m.col, 0xFFFFFFFFu))}};
     }
-    // `at` for a text where a lone CR makes the scanner count lines
-    // differently: the position comes from the character map. Out of line,
-    // so that the common case stays small enough to inline.
-    At at_counting_lf_only(const SourceMark& m) const;
     // Steps over the character at `a`.
     void step(At& a) const;
     // Steps to byte `stop`, which the current line reaches (its LF at most).
@@ -299,6 +299,8 @@ private:
     std::string_view text_;
     bool bom_;
     NodeSpans* spans_out_;  // null unless the caller asked for node spans
+    LineBreak line_break_;  // the source's, put on every document
+    std::vector<std::pair<std::uint32_t, LineBreak>> other_line_breaks_;
     ParseError error_;
 
     std::vector<Document> documents_;

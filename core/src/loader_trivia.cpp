@@ -209,8 +209,7 @@ void Loader::node_trivia(NodeIndex index) {
     // trivia that follow that first `-`: they wait for its first item.
     const Node& created = document_.nodes[index];
     std::size_t held = 0;
-    if (std::holds_alternative<kind::Sequence>(created.kind) && is_block_collection(created) &&
-        !map_.has_lone_cr()) {
+    if (std::holds_alternative<kind::Sequence>(created.kind) && is_block_collection(created)) {
         held = pending_within(std::int64_t{blank_cursor_.pos.line} - created.line);
     }
     if (held == 0) return split_trivia(index);
@@ -415,7 +414,6 @@ std::optional<std::uint32_t> Loader::dash_line_above(const Node& node) const {
 // dash read so far.
 std::size_t Loader::trivia_after_dash(NodeIndex index) const {
     const Node& node = document_.nodes[index];
-    if (map_.has_lone_cr()) return 0;
     std::int64_t lines = 0;
     if (is_block_collection(node)) {
         const std::optional<std::uint32_t> dash_line = dash_line_above(node);

@@ -182,6 +182,11 @@ struct DuplicateKey {
     friend bool operator==(const DuplicateKey&, const DuplicateKey&) = default;
 };
 
+// The line break a source uses: its first one, which the emitter writes at
+// the end of every line it lays out anew. Unknown for a document that was
+// not loaded, or a source without a line break.
+enum class LineBreak : std::uint8_t { Unknown, Lf, CrLf, Cr };
+
 // One YAML document. A value-initialised `Document` is the empty document.
 struct Document {
     std::vector<Node> nodes;
@@ -202,11 +207,11 @@ struct Document {
     // Source lines whose tabs or trailing blanks a writer could not rebuild,
     // by 0-based line number; kept on the first document for the whole source.
     std::unordered_map<std::uint32_t, std::string> line_space;
-    // The source has a line break that is a lone CR. Node positions count it
-    // as a line break, while colons, properties, headers, comments and
-    // `line_space` count lines by LF alone: the emitter lays such a document
-    // out by indentation rather than putting text back by position.
-    bool lone_cr = false;
+    // The source's first line break, which the emitter writes at the end of
+    // every line; and, kept on the first document for the whole source, the
+    // lines (by 0-based number) that end in another one, in rising order.
+    LineBreak line_break = LineBreak::Unknown;
+    std::vector<std::pair<std::uint32_t, LineBreak>> other_line_breaks;
     std::vector<DuplicateKey> duplicate_keys;
 
     friend bool operator==(const Document&, const Document&) = default;

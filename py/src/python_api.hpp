@@ -57,7 +57,7 @@ struct Names {
     X(explicit_) X(before) X(eol) X(inner) X(after) X(tag_first) X(flow_seps) X(anchor_at)     \
     X(tag_at) X(header_at) X(colon) X(version) X(tag_directives) X(explicit_start)             \
     X(explicit_end) X(root) X(nodes) X(leading) X(trailing) X(bom) X(final_line_break)         \
-    X(tags_before_version) X(directives_raw) X(stream_tail) X(line_space) X(lone_cr) X(text)   \
+    X(tags_before_version) X(directives_raw) X(stream_tail) X(line_space) X(other_line_breaks) X(text)   \
     X(own_line) X(blank_lines) X(line_break) X(map_indent) X(seq_indent) X(seq_offset)         \
     X(width) X(default_flow_style) X(preserve_quotes)
 #define BRACKLE_PY_FIELD(name) PyObject* name = nullptr;

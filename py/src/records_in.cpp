@@ -1,6 +1,7 @@
 // Reading records into documents and options. Records are read only through
 // attribute access by name, in a fixed order; every value is converted and
 // checked here, so that the emitter only ever sees a well-formed tree.
+#include <algorithm>
 #include <cinttypes>
 #include <limits>
 #include <tuple>
@@ -287,9 +288,32 @@ bool directive_block_ok(std::string_view block) {
     return true;
 }
 
+// An attribute that not every record class has: `v` is null when absent.
+bool optional_attr(PyObject* record, PyObject* name, Ref& v) {
+    v = Ref(PyObject_GetAttr(record, name));
+    if (v || !PyErr_ExceptionMatches(PyExc_AttributeError)) return static_cast<bool>(v);
+    PyErr_Clear();
+    return true;
+}
+
 bool value_error(const Where& where, const char* problem) {
     PyErr_Format(PyExc_ValueError, "%s: %s %s", where.record.c_str(), where.field, problem);
     return false;
+}
+
+bool to_line_break(const Where& where, PyObject* v, brackle_core::LineBreak& out) {
+    std::string text;
+    if (!to_str(where, v, text)) return false;
+    if (text == "\n") {
+        out = brackle_core::LineBreak::Lf;
+    } else if (text == "\r\n") {
+        out = brackle_core::LineBreak::CrLf;
+    } else if (text == "\r") {
+        out = brackle_core::LineBreak::Cr;
+    } else {
+        return value_error(where, "must name a line break: '\\n', '\\r\\n' or '\\r'");
+    }
+    return true;
 }
 
 class Reader {
@@ -624,13 +648,23 @@ public:
         for (auto [name, field, flag] : flags) {
             if (!get(name, field) || !to_bool(where, v.get(), *flag)) return false;
         }
-        // Records of other classes may not have `lone_cr`: absent reads as false.
-        where.field = "lone_cr";
-        if (!(v = Ref(PyObject_GetAttr(record, n_.lone_cr)))) {
-            if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return false;
-            PyErr_Clear();
-        } else if (!to_bool(where, v.get(), out.lone_cr)) {
-            return false;
+        // Records of other classes may lack `line_break` and
+        // `other_line_breaks`: absent, they read as unknown and none.
+        where.field = "line_break";
+        if (!optional_attr(record, n_.line_break, v)) return false;
+        if (v && v.get() != Py_None && !to_line_break(where, v.get(), out.line_break)) return false;
+        where.field = "other_line_breaks";
+        if (!optional_attr(record, n_.other_line_breaks, v)) return false;
+        if (v) {
+            if (!PyDict_Check(v.get())) return type_error(where, v.get(), "a dict");
+            PyObject* key = nullptr;
+            PyObject* text = nullptr;
+            Py_ssize_t pos = 0;
+            while (PyDict_Next(v.get(), &pos, &key, &text)) {
+                auto& [line, brk] = out.other_line_breaks.emplace_back();
+                if (!to_uint(where, key, line) || !to_line_break(where, text, brk)) return false;
+            }
+            std::sort(out.other_line_breaks.begin(), out.other_line_breaks.end());
         }
         if (!trivia_list(where, record, n_.leading, "leading", out.leading)) return false;
         if (!trivia_list(where, record, n_.trailing, "trailing", out.trailing)) return false;

@@ -187,16 +187,48 @@ public:
             std::move(line_space),
         };
         Ref doc = call(doc_, args);
-        // Set only when true, after the 14 arguments every `Doc` class takes;
-        // a class that cannot hold it leaves the document laid out by position.
-        if (doc && d.lone_cr && PyObject_SetAttr(doc.get(), names_->lone_cr, Py_True) != 0) {
-            if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return Ref();
-            PyErr_Clear();
+        // Set only when known, after the 14 arguments every `Doc` class
+        // takes; a class that cannot hold them leaves the line breaks to the
+        // emitter's own choice.
+        if (doc && d.line_break != brackle_core::LineBreak::Unknown &&
+            !set_extra(doc.get(), names_->line_break, break_text(d.line_break))) {
+            return Ref();
+        }
+        if (doc && !d.other_line_breaks.empty()) {
+            Ref others(PyDict_New());
+            if (!others) return Ref();
+            for (const auto& [line, brk] : d.other_line_breaks) {
+                Ref number = integer(line);
+                PyObject* text = break_text(brk);
+                if (!number || !text || PyDict_SetItem(others.get(), number.get(), text) != 0) {
+                    return Ref();
+                }
+            }
+            if (!set_extra(doc.get(), names_->other_line_breaks, others.get())) return Ref();
         }
         return doc;
     }
 
 private:
+    // Sets an attribute that not every record class has; false with an
+    // exception set on any failure but a missing attribute.
+    static bool set_extra(PyObject* record, PyObject* name, PyObject* value) {
+        if (PyObject_SetAttr(record, name, value) == 0) return true;
+        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return false;
+        PyErr_Clear();
+        return true;
+    }
+
+    // The text of a known line break (borrowed), made once per call; null
+    // with an exception set when it cannot be made.
+    PyObject* break_text(brackle_core::LineBreak brk) {
+        static constexpr const char* kTexts[3] = {"\n", "\r\n", "\r"};
+        const auto which = static_cast<std::size_t>(brk) - 1;
+        if (!line_breaks_[which]) line_breaks_[which] = Ref(PyUnicode_FromString(kTexts[which]));
+        return line_breaks_[which].get();
+    }
+
+    Ref line_breaks_[3];
     PyObject* node_ = nullptr;
     PyObject* doc_ = nullptr;
     const Names* names_ = nullptr;

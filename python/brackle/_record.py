@@ -213,13 +213,14 @@ class Doc(_Record):
     the content (``leading``, ``trailing``), a byte-order mark, whether the
     source ended with a line break, the text after the last document
     (``stream_tail``) and the source lines with tabs or trailing blanks
-    (``line_space``, by line number). ``lone_cr`` says that the source had a
-    line break that is a lone CR: node positions count it as a line break,
-    the other positions do not, so the document is laid out by indentation
-    when emitted.
+    (``line_space``, by line number). ``line_break`` is the source's first
+    line break (``"\\n"``, ``"\\r\\n"`` or ``"\\r"``; ``None`` when unknown),
+    which ``emit`` writes at the end of every line unless its options ask for
+    another; ``other_line_breaks`` (on the first document) the source lines,
+    by number, that end in another break, which come back as they were.
 
     >>> Doc()
-    Doc(version=None, tag_directives=[], explicit_start=False, explicit_end=False, root=None, nodes=[], leading=[], trailing=[], bom=False, final_line_break=False, tags_before_version=0, directives_raw=None, stream_tail='', line_space={}, lone_cr=False)
+    Doc(version=None, tag_directives=[], explicit_start=False, explicit_end=False, root=None, nodes=[], leading=[], trailing=[], bom=False, final_line_break=False, tags_before_version=0, directives_raw=None, stream_tail='', line_space={}, line_break=None, other_line_breaks={})
     """
 
     __slots__ = (
@@ -237,7 +238,8 @@ class Doc(_Record):
         "directives_raw",
         "stream_tail",
         "line_space",
-        "lone_cr",
+        "line_break",
+        "other_line_breaks",
     )
 
     version: tuple[int, int] | None
@@ -254,7 +256,8 @@ class Doc(_Record):
     directives_raw: tuple[str, int] | None
     stream_tail: str
     line_space: dict[int, str]
-    lone_cr: bool
+    line_break: str | None
+    other_line_breaks: dict[int, str]
 
     def __init__(
         self,
@@ -272,7 +275,8 @@ class Doc(_Record):
         directives_raw: tuple[str, int] | None = None,
         stream_tail: str = "",
         line_space: dict[int, str] | None = None,
-        lone_cr: bool = False,
+        line_break: str | None = None,
+        other_line_breaks: dict[int, str] | None = None,
     ) -> None:
         self.version = version
         self.tag_directives = [] if tag_directives is None else tag_directives
@@ -288,4 +292,5 @@ class Doc(_Record):
         self.directives_raw = directives_raw
         self.stream_tail = stream_tail
         self.line_space = {} if line_space is None else line_space
-        self.lone_cr = lone_cr
+        self.line_break = line_break
+        self.other_line_breaks = {} if other_line_breaks is None else other_line_breaks

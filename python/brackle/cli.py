@@ -345,6 +345,9 @@ def reformat(text: str, options: brackle.EmitOptions, name: str = "<unicode stri
     source_cols = [[n.col for n in d.nodes] for d in docs]
     for doc in docs:
         _strip_layout(doc, options.default_flow_style)
+        # Every line is laid out anew: all end in the options' break.
+        doc.line_break = options.line_break
+        doc.other_line_breaks = {}
     first = brackle.emit(docs, options)
     placed = brackle.parse(first)
     if len(placed) != len(docs) or any(

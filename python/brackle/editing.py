@@ -160,7 +160,10 @@ class Stream:
             starts.append(at + 1)
             at = find("\n", at + 1)
         self._line_starts = starts
-        self._lone_cr = any(getattr(d.doc, "lone_cr", False) for d in self._docs)
+        self._lone_cr = "\r" in self._text and any(
+            d.doc.line_break == "\r" or "\r" in getattr(d.doc, "other_line_breaks", {}).values()
+            for d in self._docs[:1]
+        )
 
     @_serialised
     def __len__(self) -> int:

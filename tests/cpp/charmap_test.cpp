@@ -104,10 +104,6 @@ TEST(CharMap, CutsSlicesAndLinesAndNoticesLoneCarriageReturns) {
         EXPECT_EQ(lines.line_text(line), texts[line]) << "line " << line;
     EXPECT_EQ(map_of("a\n").line_text(1), "");
 
-    for (std::string_view text : {"", "a\r\nb", "\r\n\r\n"})
-        EXPECT_FALSE(map_of(text).has_lone_cr()) << escape(text);
-    for (std::string_view text : {"a\rb", "a\r", "a\n\r", "\r\r\n"})
-        EXPECT_TRUE(map_of(text).has_lone_cr()) << escape(text);
 }
 
 TEST(CharMap, RefusesASourceBeyondFourGibibytes) {

@@ -383,11 +383,12 @@ def test_fmt_of_several_files_heads_each_with_its_name(examples):
 
 
 def test_roundtrip_lists_the_files_that_do_not_come_back(examples):
-    lone_cr = write(examples, "cr.yaml", b"a: 1\rb: 2\r")
+    write(examples, "cr.yaml", b"a: 1\rb: 2\r\nc: 3\n")  # each line's own break comes back
+    escaped = write(examples, "escaped.yaml", b"!!int%47 1\n")  # the tag is kept decoded
     files = sorted(examples.glob("*.y*ml"))
     result = run("roundtrip", *files)
-    assert (result.returncode, result.stdout.decode()) == (1, f"{lone_cr}\n")
-    files.remove(lone_cr)
+    assert (result.returncode, result.stdout.decode()) == (1, f"{escaped}\n")
+    files.remove(escaped)
     assert run("roundtrip", *files).returncode == 0
 
 

@@ -12,7 +12,8 @@ from brackle._record import Doc, Node, Trivia
 
 DOC_FIELDS = (
     "version tag_directives explicit_start explicit_end root nodes leading trailing bom "
-    "final_line_break tags_before_version directives_raw stream_tail line_space lone_cr"
+    "final_line_break tags_before_version directives_raw stream_tail line_space line_break "
+    "other_line_breaks"
 ).split()
 NODE_FIELDS = (
     "kind style anchor tag value raw line col children merge explicit before eol inner after "
@@ -88,6 +89,7 @@ def test_mapping_records_merge_keys_colons_aliases_and_anchors():
     assert doc == Doc(
         root=0,
         final_line_break=True,
+        line_break="\n",
         nodes=[
             Node(2, 5, children=[1, 2, 5, 6, 7, 8, 9, 10], merge=[2, 6],
                  colon=[(0, 4), (1, 2), (2, 1), (3, 2)]),
@@ -161,7 +163,7 @@ def test_a_document_without_content_has_no_root(text):
 
 def test_a_comment_only_source_keeps_the_comment_in_trailing():
     [doc] = brackle.parse("# only\n")
-    assert doc == Doc(trailing=[Trivia("# only", True, 0, 0)], final_line_break=True)
+    assert doc == Doc(trailing=[Trivia("# only", True, 0, 0)], final_line_break=True, line_break="\n")
 
 
 def test_directives_tags_and_property_order_are_recorded():
@@ -190,23 +192,37 @@ def test_line_space_is_on_the_first_document_only():
     assert [d.line_space for d in docs] == [{0: "a: 1 ", 2: "b: \t2"}, {}]
 
 
-@pytest.mark.parametrize(("text", "lone_cr"), [("a\r---\nb\n", True), ("a\r\n---\r\nb\n", False)])
-def test_a_lone_cr_anywhere_is_recorded_on_every_document(text, lone_cr):
-    assert [d.lone_cr for d in brackle.parse(text)] == [lone_cr, lone_cr]
+@pytest.mark.parametrize(
+    "text, line_break, others",
+    [
+        ("a\n---\nb\n", "\n", {}),
+        ("a\r\n---\r\nb\r\n", "\r\n", {}),
+        ("a\r---\nb\n", "\r", {1: "\n", 2: "\n"}),
+        ("a\n---\r\nb\r", "\n", {1: "\r\n", 2: "\r"}),
+        ("a", None, {}),
+    ],
+)
+def test_the_line_breaks_are_on_every_document_and_the_odd_ones_on_the_first(
+    text, line_break, others
+):
+    docs = brackle.parse(text)
+    assert [d.line_break for d in docs] == [line_break] * len(docs)
+    assert [d.other_line_breaks for d in docs] == [others] + [{}] * (len(docs) - 1)
+    assert brackle.emit(docs, brackle.EmitOptions()) == text
 
 
-def test_emit_reads_lone_cr_and_lays_the_document_out_by_indentation():
-    # By the positions, which count lines two ways, the anchor would move
-    # from the key to the mapping.
+def test_a_lone_cr_is_a_line_break_for_every_position():
+    # Positions once counted lines two ways here: the anchor moved from the
+    # key to the mapping.
     [doc] = brackle.parse("-\r  &a k: a\r")
-    assert doc.lone_cr
-    assert brackle.parse(brackle.emit([doc], brackle.EmitOptions()))[0].nodes[2].anchor == "a"
+    assert doc.nodes[2].anchor == "a" and doc.nodes[2].anchor_at == (1, 2)
+    assert brackle.emit([doc], brackle.EmitOptions()) == "-\r  &a k: a\r"
 
 
-def test_a_doc_record_without_lone_cr_emits_as_one_without_the_flag():
-    # Records of other classes, written before the flag existed, lack it.
-    [doc] = brackle.parse("a: 1\n")
-    fields = {name: getattr(doc, name) for name in DOC_FIELDS if name != "lone_cr"}
+def test_a_doc_record_without_the_line_break_fields_emits_lf():
+    # Records of other classes, written before the fields existed, lack them.
+    [doc] = brackle.parse("a: 1\r\n")
+    fields = {n: getattr(doc, n) for n in DOC_FIELDS if n not in ("line_break", "other_line_breaks")}
     assert brackle.emit([types.SimpleNamespace(**fields)], brackle.EmitOptions()) == "a: 1\n"
 
 

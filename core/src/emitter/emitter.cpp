@@ -116,16 +116,29 @@ std::string EmitError::message() const {
 namespace emitter {
 
 EmitResult emit(std::span<const Document> documents, const EmitOptions& options) {
-    // Code 0 writes LF unless some scalar's raw text holds a CR. Rather than
-    // read every node once more beforehand, the walk looks out for such a
-    // text and, on the first one, starts over with CR LF.
-    const std::string_view line_break = options.line_break == 1   ? "\n"
-                                        : options.line_break == 2 ? "\r\n"
-                                        : options.line_break == 3 ? "\r"
-                                                                  : "\n";
+    // Code 0 writes the line break of the source the documents were loaded
+    // from. For documents that know none, it writes LF unless some scalar's
+    // raw text holds a CR: rather than read every node once more
+    // beforehand, the walk looks out for such a text and, on the first one,
+    // starts over with CR LF.
+    std::uint8_t code = options.line_break;
+    if (code == 0 && !documents.empty()) {
+        switch (documents.front().line_break) {
+            case LineBreak::Lf: code = 1; break;
+            case LineBreak::CrLf: code = 2; break;
+            case LineBreak::Cr: code = 3; break;
+            case LineBreak::Unknown: break;
+        }
+    }
+    const std::string_view line_break = code == 2 ? "\r\n" : code == 3 ? "\r" : "\n";
     const LineSpace* line_space = documents.empty() ? nullptr : &documents.front().line_space;
-    for (bool watch_cr = options.line_break == 0;; watch_cr = false) {
-        Emitter e(options, watch_cr || options.line_break != 0 ? line_break : "\r\n", line_space,
+    // The lines that end in another break come back so only where the
+    // options leave the choice to the source.
+    const OtherBreaks* others = documents.empty() || options.line_break != 0
+                                    ? nullptr
+                                    : &documents.front().other_line_breaks;
+    for (bool watch_cr = code == 0;; watch_cr = false) {
+        Emitter e(options, watch_cr || code != 0 ? line_break : "\r\n", line_space, others,
                   watch_cr);
         if (!documents.empty() && documents.front().bom) e.writer().out = "\xEF\xBB\xBF";
         if (e.stream(documents)) return std::move(e.writer().out);
@@ -134,8 +147,8 @@ EmitResult emit(std::span<const Document> documents, const EmitOptions& options)
 }
 
 Emitter::Emitter(const EmitOptions& options, std::string_view line_break,
-                 const LineSpace* line_space, bool watch_cr)
-    : writer_(line_break, line_space),
+                 const LineSpace* line_space, const OtherBreaks* others, bool watch_cr)
+    : writer_(line_break, line_space, others),
       options_(options),
       watch_cr_(watch_cr),
       // A nested block mapping needs at least one column to stand right of
@@ -174,9 +187,6 @@ bool Emitter::start_marker_due(const Document& doc, bool first_doc) const {
 void Emitter::document(const Document& doc, bool first_doc) {
     doc_ = &doc;
     Writer& w = writer_;
-    // Where lines were counted two ways, no position can be trusted to
-    // name the line the writer is on.
-    if (doc.lone_cr) w.in_step = false;
     // Directives after a document that did not end with `...` would read
     // as its content: the marker is written first.
     if (!first_doc && !previous_ended_ && has_directives(doc)) {
@@ -508,10 +518,7 @@ Eol Emitter::scalar(const Node& n, const NodeContext& ctx, std::uint32_t own_ind
     sc.is_key = ctx.is_key;
     sc.allow_unicode = options_.allow_unicode;
     const std::string_view value = n.value() ? std::string_view(*n.value()) : std::string_view();
-    // A document laid out anew only because of its lone CRs was not
-    // changed: its quoted scalars stay quoted.
-    const NodeStyle style =
-        choose_style(n.style, value, sc, options_.preserve_quotes || doc_->lone_cr);
+    const NodeStyle style = choose_style(n.style, value, sc, options_.preserve_quotes);
     const std::string text = write_chosen(value, style, sc);
     if (is_block_style(style)) {
         block_scalar(n, text, own_indent, false, eol_written, ctx.min_col);

@@ -28,7 +28,9 @@ struct EmitOptions {
     std::uint64_t seq_indent = 2;  // above 32 bits: 2
     std::uint64_t seq_offset = 0;  // above 32 bits: 0
     std::uint64_t width = 80;      // fold width, and the limit of a one-line flow collection
-    // 0: LF, or CR LF when any scalar's raw text holds a CR; 1: LF; 2: CR LF; 3: CR.
+    // 0: the documents' own line break (`Document::line_break`), or for documents
+    // that know none LF, or CR LF when any scalar's raw text holds a CR;
+    // 1: LF; 2: CR LF; 3: CR.
     std::uint8_t line_break = 0;
     std::optional<bool> explicit_start;      // overrides each document's own
     std::optional<bool> explicit_end;        // overrides each document's own
@@ -97,7 +99,7 @@ public:
     // With `watch_cr`, the first raw text holding a CR stops the walk (see
     // `met_cr`): the stream is then written again with CR LF.
     Emitter(const EmitOptions& options, std::string_view line_break, const LineSpace* line_space,
-            bool watch_cr);
+            const OtherBreaks* others, bool watch_cr);
 
     // Writes every document; the stream's text is then in `writer().out`.
     bool stream(std::span<const Document> documents);

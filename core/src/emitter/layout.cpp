@@ -37,8 +37,12 @@ bool all_blank(std::string_view s) {
 
 }  // namespace
 
-Writer::Writer(std::string_view line_break, const LineSpace* line_space)
-    : line_break(line_break) {
+Writer::Writer(std::string_view line_break, const LineSpace* line_space, const OtherBreaks* others)
+    : line_break(line_break), others_(others && !others->empty() ? others : nullptr) {
+    lf_may_be_cr_ = line_break == "\r";
+    for (const auto& [line, brk] : others_ ? *others_ : OtherBreaks()) {
+        lf_may_be_cr_ = lf_may_be_cr_ || brk == LineBreak::Cr;
+    }
     if (line_space == nullptr) return;
     source_lines_.reserve(line_space->size());
     for (const auto& [number, text] : *line_space) source_lines_.emplace_back(number, &text);
@@ -76,8 +80,49 @@ void Writer::push(std::string_view text) {
     }
     if (!has_content) line_indent = column;
     has_content = true;
-    out.append(text);
-    advance(text);
+    append(text);
+}
+
+std::string_view Writer::line_end() const {
+    if (others_ == nullptr || !in_step) return line_break;
+    const OtherBreaks& others = *others_;
+    if (others_cursor_ > 0 && others[others_cursor_ - 1].first >= line) {
+        const auto first = std::lower_bound(others.begin(), others.end(),
+                                            std::pair<std::uint32_t, LineBreak>(line, LineBreak::Unknown));
+        others_cursor_ = static_cast<std::size_t>(first - others.begin());
+    }
+    while (others_cursor_ < others.size() && others[others_cursor_].first < line) ++others_cursor_;
+    if (others_cursor_ == others.size() || others[others_cursor_].first != line) return line_break;
+    switch (others[others_cursor_].second) {
+        case LineBreak::CrLf: return "\r\n";
+        case LineBreak::Cr: return "\r";
+        default: return "\n";
+    }
+}
+
+void Writer::append(std::string_view text) {
+    if (!lf_may_be_cr_) {
+        out.append(text);
+        advance(text);
+        return;
+    }
+    for (;;) {
+        const std::size_t brk = text::find_break(text);
+        if (brk == text.size()) {
+            out.append(text);
+            advance(text);
+            return;
+        }
+        const std::size_t width = text[brk] == '\r' && brk + 1 < text.size() && text[brk + 1] == '\n' ? 2 : 1;
+        out.append(text.substr(0, brk));
+        out.append(source_break(text.substr(brk, width)));
+        advance(text.substr(0, brk + width));
+        text.remove_prefix(brk + width);
+    }
+}
+
+std::string_view Writer::source_break(std::string_view written) const {
+    return written == "\n" && lf_may_be_cr_ && line_end() == "\r" ? "\r" : written;
 }
 
 void Writer::advance(std::string_view text) {
@@ -115,7 +160,7 @@ void Writer::next_line() {
 void Writer::end_line() {
     if (has_content) {
         line_tail();
-        out.append(line_break);
+        out.append(line_end());
         next_line();
     }
     column = 0;
@@ -125,7 +170,7 @@ void Writer::end_line() {
 
 void Writer::blank_line() {
     line_tail();
-    out.append(line_break);
+    out.append(line_end());
     next_line();
 }
 
@@ -168,7 +213,7 @@ void Writer::push_separation(std::string_view text) {
         push(text.substr(0, brk));
         line_tail();
         const std::size_t width = text[brk] == '\r' && brk + 1 < text.size() && text[brk + 1] == '\n' ? 2 : 1;
-        out.append(text.substr(brk, width));
+        out.append(source_break(text.substr(brk, width)));
         next_line();
         text.remove_prefix(brk + width);
     }

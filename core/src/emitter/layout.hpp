@@ -14,10 +14,14 @@
 #include <utility>
 #include <vector>
 
+#include "core/src/node.hpp"
+
 namespace brackle_core::emitter {
 
 // Source lines whose whitespace the writer repeats, by line number.
 using LineSpace = std::unordered_map<std::uint32_t, std::string>;
+// Source lines that end in another line break than the rest, in rising order.
+using OtherBreaks = std::vector<std::pair<std::uint32_t, LineBreak>>;
 
 struct Writer {
     // The positional part of the state; a flow collection's second layout
@@ -32,7 +36,9 @@ struct Writer {
         bool break_due = false;
     };
 
-    Writer(std::string_view line_break, const LineSpace* line_space);
+    // `line_break` ends every line, but, while in step, those of `others`.
+    Writer(std::string_view line_break, const LineSpace* line_space,
+           const OtherBreaks* others = nullptr);
 
     // Writes `text` at the current position, pending spaces first.
     void push(std::string_view text);
@@ -76,6 +82,19 @@ private:
     // The stored source text of the current line, when whitespace may be
     // repeated from it.
     const std::string* source_line() const;
+    // The line break that ends the current line.
+    std::string_view line_end() const;
+    // Appends `text`, whose LFs stand for the source's own breaks: a
+    // document read from a source with lone CRs holds an LF for each.
+    void append(std::string_view text);
+    // The break to write for a `written` one (LF, CR LF or CR) of a text
+    // taken from the source: a lone LF where the line ended in a lone CR is
+    // that CR again.
+    std::string_view source_break(std::string_view written) const;
+
+    const OtherBreaks* others_;
+    mutable std::size_t others_cursor_ = 0;
+    bool lf_may_be_cr_;  // some line ends in a lone CR: an LF of the text may stand for it
 
     // The source lines to repeat whitespace from, by line number. Lines are
     // asked for in rising order but for a flow collection's second attempt,
