@@ -8,6 +8,7 @@
 
 #include "core/src/loader.hpp"
 #include "core/src/text.hpp"
+#include "scanner/src/char_traits.hpp"
 
 namespace brackle_core {
 
@@ -58,16 +59,20 @@ bool starts_token_after(char32_t c) {
            c == U'[' || c == U'{';
 }
 
-// Up to `n` words of a line, split at spaces, tabs and CRs.
-std::vector<std::string_view> split_words(std::string_view line, std::size_t n) {
-    std::vector<std::string_view> words;
-    for (std::size_t w = 0; w < line.size() && words.size() < n;) {
-        while (w < line.size() && (line[w] == ' ' || line[w] == '\t' || line[w] == '\r')) ++w;
-        const std::size_t stop = std::min(line.find_first_of(" \t\r", w), line.size());
-        if (stop > w) words.push_back(line.substr(w, stop - w));
-        w = stop;
-    }
-    return words;
+// The handle and prefix of a `%TAG` line as written. The handle is `!`,
+// `!!` or `!word!` and may run straight into the prefix (`%TAG !e!tag:x`),
+// as the scanner reads it.
+TagDirective tag_directive_of(std::string_view line) {
+    std::string_view rest = line.substr(4);
+    rest.remove_prefix(std::min(rest.find_first_not_of(" \t"), rest.size()));
+    std::size_t end = rest.empty() ? 0 : 1;
+    while (end < rest.size() && brackle_scanner::is_word_char(static_cast<unsigned char>(rest[end])))
+        ++end;
+    end = end < rest.size() && rest[end] == '!' ? end + 1 : std::min<std::size_t>(1, rest.size());
+    const std::string_view handle = rest.substr(0, end);
+    rest.remove_prefix(end);
+    rest.remove_prefix(std::min(rest.find_first_not_of(" \t"), rest.size()));
+    return TagDirective{std::string(handle), std::string(rest.substr(0, rest.find_first_of(" \t\r")))};
 }
 
 bool is_block_scalar(const Node& node) {
@@ -730,10 +735,7 @@ void Loader::document_start(const Event& ev, const brackle_scanner::Parser& pars
                        (line[word.size()] == ' ' || line[word.size()] == '\t');
             };
             if (starts_word("%TAG")) {
-                const std::vector<std::string_view> words = split_words(line, 3);
-                next.tag_directives.push_back(
-                    TagDirective{std::string(words.size() > 1 ? words[1] : std::string_view()),
-                                 std::string(words.size() > 2 ? words[2] : std::string_view())});
+                next.tag_directives.push_back(tag_directive_of(line));
             } else if (!version_seen && starts_word("%YAML")) {
                 version_seen = true;
                 next.tags_before_version = next.tag_directives.size();

@@ -98,6 +98,7 @@ bool Scanner::fetch_block_scalar(bool literal) {
         token.span.start = mark_;
         bool leading_break = false;
         bool previous_more_indented = false;
+        bool content_at_end = false;  // the text ends on a content line
         while (column() == width && !at_endz()) {
             if (width == 0 && input_.byte_at(0) == '.' && input_.next_is_document_indicator())
                 break;
@@ -118,16 +119,22 @@ bool Scanner::fetch_block_scalar(bool literal) {
 
             take_run(input_.run_until(byte_class::break_or_nul), value);
 
-            if (at_endz()) break;
+            if (at_endz()) {
+                content_at_end = true;
+                break;
+            }
             skip_linebreak();
             leading_break = true;
             skip_block_scalar_indent(width, trailing);
         }
-        // Chomping.
+        // Chomping. The end of the text reads as a final line break: of the
+        // last content line when it ends there, else of a last line of
+        // blanks no deeper than the content, which is an empty line.
+        const bool empty_last_line = at_endz() && !content_at_end && leading_break && column() > 0;
         if (chomping != Chomping::Strip) {
             if (leading_break) value += '\n';
-            if (at_endz() && column() >= std::max<std::ptrdiff_t>(width, 1)) value += '\n';
-            if (chomping == Chomping::Keep) value.append(trailing, '\n');
+            if (content_at_end) value += '\n';
+            if (chomping == Chomping::Keep) value.append(trailing + (empty_last_line ? 1 : 0), '\n');
         }
     }
 
