@@ -285,8 +285,10 @@ private:
     void record_props(Node& node, At to) const;
     At block_header(At to) const;
     void scalar_raw(const Event& ev, At header, std::optional<std::string>& out) const;
-    std::pair<std::string, At> separation(At from, std::optional<At> to,
-                                          bool to_comma = false) const;
+    // The separation text from `from` up to `to` (or where it stops by
+    // itself), stopping early at a `,` or a `:` when asked.
+    std::pair<std::string, At> separation(At from, std::optional<At> to, bool to_comma = false,
+                                          bool to_colon = false) const;
     At past_properties(At from, std::size_t n) const;
     void compute_flow_seps(const Frame& frame, Node& node);
     void document_start(const Event& ev, const brackle_scanner::Parser& parser);

@@ -580,16 +580,17 @@ void Loader::scalar_raw(const Event& ev, At header, std::optional<std::string>& 
 // replaced by a lone `#` (its line break kept). Returns the text and where
 // the scan stopped.
 std::pair<std::string, Loader::At> Loader::separation(At from, std::optional<At> to,
-                                                     bool to_comma) const {
+                                                     bool to_comma, bool to_colon) const {
     std::string gap;
     At here = from;
     const std::size_t limit = to ? to->index : std::numeric_limits<std::size_t>::max();
+    const auto stops = [&](char c) { return (to_comma && c == ',') || (to_colon && c == ':'); };
     while (here.byte < text_.size() && here.index < limit) {
-        if (to_comma && text_[here.byte] == ',') break;
+        if (stops(text_[here.byte])) break;
         // A run of ASCII separators, the usual gap, is taken at once.
         const std::size_t run = here.byte;
         while (here.byte < text_.size() && here.index < limit &&
-               is_ascii_separator(text_[here.byte]) && !(to_comma && text_[here.byte] == ',')) {
+               is_ascii_separator(text_[here.byte]) && !stops(text_[here.byte])) {
             if (text_[here.byte] == '\n') {
                 ++here.pos.line;
                 here.pos.col = 0;
@@ -691,7 +692,9 @@ void Loader::compute_flow_seps(const Frame& frame, Node& node) {
                                                 ? std::optional<At>(spans_[items[next_full]].start)
                                                 : std::nullopt;
             // A pair without braces ends at a comma: it is the sequence's.
-            auto [gap, stop] = separation(point, limit, !bracket);
+            // An empty key's gap ends at its `:`, which its value's holds.
+            const bool empty_key = !frame.is_sequence && i % 2 == 0;
+            auto [gap, stop] = separation(point, limit, !bracket, empty_key);
             seps.push_back(std::move(gap));
             point = past_properties(stop, property_count(document_.nodes[item]));
         } else {

@@ -283,7 +283,9 @@ TEST(LoaderFlow, SeparatorsHoldEveryGapBetweenTheBrackets) {
         {"[a: 1]", 1, "'' ': '"},
         {"[a: 1]", 0, "'' ''"},
         {"[? a : b]", 1, "'? ' ' : '"},
-        {"[ : x ]", 1, "': ' ''"},
+        // An empty key's gap ends at its `:`, which stands before the value.
+        {"[ : x ]", 1, "'' ': '"},
+        {"[:\n #c\n]", 1, "'' ':\\n #\\n'"},
         {"[a: [x, y], b]", 0, "'' ', ' ''"},
         // A pair ends where its value ends: the blanks after the value belong
         // to the sequence's next gap, or no gap would hold them.

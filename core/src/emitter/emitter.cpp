@@ -455,7 +455,11 @@ Task<Eol> Emitter::node(NodeIndex index, const NodeContext& ctx) {
     if (failed_) co_return Eol::Failed;  // a tag with no form to write it in
 
     // Content after properties written by this node always needs a space.
-    const bool content_space = space || (props_written && !head_by_caller);
+    // In step, content that the source set right after a property (`&a{`,
+    // `&a` and a U+FEFF) stays there, without a space.
+    const bool adjacent = props_written && aligned && w.in_step && n.line == w.line &&
+                          n.col == w.column && n.col >= ctx.min_col;
+    const bool content_space = (space || (props_written && !head_by_caller)) && !adjacent;
     Eol result = Eol::Open;
     if (const auto* alias = std::get_if<kind::Alias>(&n.kind)) {
         w.place(n.line, std::max(n.col, ctx.min_col), own_indent, content_space, aligned);
@@ -470,12 +474,7 @@ Task<Eol> Emitter::node(NodeIndex index, const NodeContext& ctx) {
             result = co_await block_mapping(n, ctx, aligned, props_written);
         }
     } else {
-        // In step, a collection that the source set right after a property
-        // (`&a{`) stays there, without a space.
-        const bool adjacent = props_written && aligned && w.in_step && n.line == w.line &&
-                              n.col == w.column && n.col >= ctx.min_col;
-        w.place(n.line, std::max(n.col, ctx.min_col), own_indent, content_space && !adjacent,
-                aligned);
+        w.place(n.line, std::max(n.col, ctx.min_col), own_indent, content_space, aligned);
         result = co_await flow(n, ctx.child_indent, ctx.min_col, aligned);
     }
     if (result == Eol::Failed) co_return Eol::Failed;

@@ -134,6 +134,7 @@ Task<Eol> Emitter::flow_items(const Node& n, std::uint32_t indent, std::uint32_t
     bool comma = false;
     bool key_alone = false;         // the current key is written without a colon
     bool value_gap_echoed = false;  // the gap before the last value was echoed
+    bool value_eol_echoed = false;  // with the value's own comment in it
     auto gather = [&](std::initializer_list<std::span<const Trivia>> lists) {
         echo_comments_.clear();
         if (deferred && *deferred) {
@@ -144,6 +145,13 @@ Task<Eol> Emitter::flow_items(const Node& n, std::uint32_t indent, std::uint32_t
                 if (const auto* c = std::get_if<Comment>(&t)) echo_comments_.push_back(c);
             }
         }
+    };
+    // Whether the gap before value `i` held a comma and was not echoed.
+    auto comma_in_unwritten_gap = [&](std::size_t i) {
+        if (value_gap_echoed) return false;
+        if (key_alone) return true;
+        const std::string* gap = sep(i);
+        return map && i % 2 == 1 && gap && gap->find(',') != std::string::npos;
     };
     auto write_deferred = [&] {
         if (deferred && *deferred) write_comment(**deferred);
@@ -168,10 +176,10 @@ Task<Eol> Emitter::flow_items(const Node& n, std::uint32_t indent, std::uint32_t
             const std::span<const Trivia> inner =
                 i == 0 ? std::span<const Trivia>(trivia.inner) : std::span<const Trivia>();
             gather({inner, child.trivia.get().before});
-            // After a key written alone, the comma may stand in the gap
-            // before its value, which is written only when echoed: when it
-            // was not, this gap alone would lose it.
-            const bool owed = i > 0 && key_alone && !value_gap_echoed;
+            // After a key written alone, or an empty value, the comma may
+            // stand in the gap before the value, which is written only when
+            // echoed: when it was not, this gap alone would lose it.
+            const bool owed = i > 0 && comma_in_unwritten_gap(i - 1);
             const Echo echo = owed ? Echo::NotEchoed
                                    : echo_gap(sep(i), broken, i == 0 ? &trivia.eol : &no_trailing);
             if (echo != Echo::NotEchoed) {
@@ -215,8 +223,11 @@ Task<Eol> Emitter::flow_items(const Node& n, std::uint32_t indent, std::uint32_t
             const Entry& entry = map->entries[i / 2];
             const Node& key = at(entry.key);
             gather({child.trivia.get().before});
-            const Echo echo = echo_gap(sep(i), broken, &no_trailing);
+            // An empty value's own comment may stand in the gap before it
+            // (`{a: # c` then `, b}`).
+            const Echo echo = echo_gap(sep(i), broken, &child.trivia.get().eol);
             value_gap_echoed = echo != Echo::NotEchoed;
+            value_eol_echoed = echo == Echo::EchoedWithTrailing;
             ctx.lead = Lead::None;
             ctx.after_colon = true;
             if (echo != Echo::NotEchoed) {
@@ -234,20 +245,23 @@ Task<Eol> Emitter::flow_items(const Node& n, std::uint32_t indent, std::uint32_t
             }
         }
 
+        const std::optional<Trivia>* own_eol =
+            is_value && value_eol_echoed ? &no_trailing : &child.trivia.get().eol;
         if (is_value && key_alone) {
             // The value is not written; its comment still is, after the comma.
-            deferred = &child.trivia.get().eol;
+            deferred = own_eol;
             continue;
         }
+        if (is_value && value_eol_echoed) ctx.defer_eol = true;
         const Eol r = co_await node(index, ctx);
         if (r == Eol::Failed) co_return Eol::Failed;
-        deferred = ctx.defer_eol && r != Eol::Written ? &child.trivia.get().eol : nullptr;
+        deferred = ctx.defer_eol && r != Eol::Written ? own_eol : nullptr;
     }
 
     gather({});
     const std::string* closing = single_pair ? nullptr : sep(count);
     // An echoed closing text already stands as it did before the bracket.
-    const bool owed = key_alone && !value_gap_echoed;
+    const bool owed = map && count > 0 && comma_in_unwritten_gap(count - 1);
     const bool closing_echoed =
         !owed && echo_gap(closing, broken, &no_trailing) != Echo::NotEchoed;
     if (!closing_echoed) {
