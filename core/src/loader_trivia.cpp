@@ -629,10 +629,14 @@ Loader::At Loader::past_properties(At from, std::size_t n) const {
         if (here.byte >= text_.size() || (text_[here.byte] != '&' && text_[here.byte] != '!'))
             break;
         const bool verbatim = text_.substr(here.byte).starts_with("!<");
-        while (here.byte < text_.size() &&
-               !(verbatim ? text_[here.byte] == '>' : ends_property(text_[here.byte]))) {
-            step(here);
-        }
+        const bool anchor = text_[here.byte] == '&';
+        // An anchor's name also ends at a U+FEFF.
+        const auto ends = [&] {
+            if (verbatim) return text_[here.byte] == '>';
+            return ends_property(text_[here.byte]) ||
+                   (anchor && text_.substr(here.byte).starts_with("\xEF\xBB\xBF"));
+        };
+        while (here.byte < text_.size() && !ends()) step(here);
         if (verbatim && here.byte < text_.size()) step(here);
     }
     return here;

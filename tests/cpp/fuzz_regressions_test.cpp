@@ -194,14 +194,20 @@ TEST(FuzzRegressions, AFlowCollectionRightAfterAnAnchorStaysThere) {
 }
 
 TEST(FuzzRegressions, AContentRightAfterAPropertyStaysThere) {
-    // A U+FEFF ends an anchor too, and the scalar it begins follows at once.
-    expect_round_trips({"&c\xEF\xBB\xBF", "- &a\xEF\xBB\xBF\n"});
+    // A U+FEFF ends an anchor too, and the scalar it begins follows at once;
+    // in a flow sequence, the gaps around the pair are cut past it (without
+    // them the pair once came back as `{&c \uFEFFxd}`, its colon lost).
+    expect_round_trips({"&c\xEF\xBB\xBF", "- &a\xEF\xBB\xBF\n", "[&c\xEF\xBB\xBFx: d]\n"});
 }
 
 TEST(FuzzRegressions, AnEmptyKeysColonStaysInItsValuesGap) {
     // The colon and the comment after it were cut into the empty key's gap,
     // so the pair came back as `[,]`: no text, and no comment.
     expect_round_trips({"[:\n #foo\n]", "[: #foo\n]", "- [:\n\t\n #foo\n ]"});
+}
+
+TEST(FuzzRegressions, ARootBlockScalarsHeaderCommentStaysOnItsHeaderAfterLeadingComments) {
+    expect_round_trips({"# S\n>  # C\n x\n", " # S\n> # C\n x\n", "# S\n&a # C\nx\n"});
 }
 
 TEST(FuzzRegressions, EachLineKeepsItsOwnBreak) {

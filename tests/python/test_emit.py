@@ -468,3 +468,13 @@ def test_a_tree_the_emitter_cannot_write_raises_emitter_error():
     assert info.value.problem == NO_TAG_FORM
     assert str(info.value) == NO_TAG_FORM
     assert isinstance(info.value, brackle.YAMLError)
+
+
+@pytest.mark.parametrize("text", ["[&c x: d]\n", "[&c\ufeffx: d]\n", "- &a [x]\n"])
+def test_a_property_is_set_off_from_its_content_when_the_layout_moved_it(text):
+    # Without stored separators the pair gets braces, one column further on:
+    # the key no longer follows its anchor in the source's place.
+    docs = brackle.parse(text)
+    for node in docs[0].nodes:
+        node.flow_seps = []
+    assert events_of(brackle.parse(brackle.emit(docs, OPTS))) == events_of(docs)

@@ -52,6 +52,23 @@ Position first_position(const Node& n) {
     return first;
 }
 
+// Where a node's properties end in the source: after the one written last.
+std::optional<Position> properties_end(const Node& n) {
+    const NodeExtras& extras = n.extras.get();
+    std::optional<Position> end;
+    if (extras.anchor && extras.anchor_at) {
+        end = Position{extras.anchor_at->line,
+                       extras.anchor_at->col + 1 +
+                           static_cast<std::uint32_t>(text::count_chars(*extras.anchor))};
+    }
+    if (extras.tag && extras.tag_at && (!end || *extras.tag_at > *extras.anchor_at)) {
+        end = Position{extras.tag_at->line,
+                       extras.tag_at->col +
+                           static_cast<std::uint32_t>(text::count_chars(emitter::render_tag(*extras.tag)))};
+    }
+    return end;
+}
+
 // An empty plain scalar: nothing of it is written (see Emitter::scalar).
 bool writes_nothing(const Node& n) {
     const auto* s = std::get_if<kind::Scalar>(&n.kind);
@@ -241,7 +258,10 @@ void Emitter::document(const Document& doc, bool first_doc) {
     if (doc.root) {
         const Node& root = at(*doc.root);
         const NodeExtras& extras = root.extras.get();
-        auto on_this_line = [&](const std::optional<Position>& p) { return p && p->line == w.line; };
+        // The line the root's first text goes on: the next one when a
+        // comment ended the current one.
+        const std::uint32_t line = w.break_due ? w.line + 1 : w.line;
+        auto on_this_line = [&](const std::optional<Position>& p) { return p && p->line == line; };
         if (marker_comment && (on_this_line(extras.anchor_at) || on_this_line(extras.tag_at))) {
             head(root, 0, true, true, false, 0);
             head_done_ = *doc.root;
@@ -458,7 +478,8 @@ Task<Eol> Emitter::node(NodeIndex index, const NodeContext& ctx) {
     // In step, content that the source set right after a property (`&a{`,
     // `&a` and a U+FEFF) stays there, without a space.
     const bool adjacent = props_written && aligned && w.in_step && n.line == w.line &&
-                          n.col == w.column && n.col >= ctx.min_col;
+                          n.col == w.column && n.col >= ctx.min_col &&
+                          properties_end(n) == Position{n.line, n.col};
     const bool content_space = (space || (props_written && !head_by_caller)) && !adjacent;
     Eol result = Eol::Open;
     if (const auto* alias = std::get_if<kind::Alias>(&n.kind)) {
