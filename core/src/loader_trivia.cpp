@@ -481,6 +481,13 @@ Loader::At Loader::scan_token_starts(At from, At to, Visit&& visit) const {
             continue;
         }
         if (token_start && visit(here, d.c)) return here;
+        if (token_start && (d.c == U'&' || d.c == U'!')) {
+            // A property's text is its own: `&--|-` holds no header.
+            here = past_properties(here, 1);
+            token_start = false;
+            after_blank = false;
+            continue;
+        }
         token_start = starts_token_after(d.c);
         after_blank = d.c == U' ' || d.c == U'\t' || d.c == U'\n' || d.c == U'\r';
         step(here);

@@ -210,6 +210,15 @@ TEST(FuzzRegressions, ARootBlockScalarsHeaderCommentStaysOnItsHeaderAfterLeading
     expect_round_trips({"# S\n>  # C\n x\n", " # S\n> # C\n x\n", "# S\n&a # C\nx\n"});
 }
 
+TEST(FuzzRegressions, AColonRightAfterAMovedQuestionMarkIsSetOff) {
+    // The `?` moved down to its key's line, and `?: x` read as the key `?`.
+    expect_same_data({"- ?\n   : x\n"});
+}
+
+TEST(FuzzRegressions, AHeaderCharacterInAnAnchorIsNoBlockScalarHeader) {
+    expect_round_trips({"&--|- |1", "&a|b >\n x\n"});
+}
+
 TEST(FuzzRegressions, EachLineKeepsItsOwnBreak) {
     expect_round_trips({"a: 1\r\nb: 2\n", "a: 1\rb: [x,\r y]\r", "\r", "...\r", "{\r}",
                         "e\r}\n", "k: |\r  x\r\n  y\n"});

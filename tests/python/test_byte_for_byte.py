@@ -137,7 +137,7 @@ def _open_ended_line_beside_a_quiet_one(text: str) -> bool:
     it. The model keeps no line for such an indicator (only for its node's
     first text), nor for a property whose content follows lines later, so
     the blank lines and comments around them may move."""
-    lines = re.split(_BREAK, text)
+    lines = re.split(_BREAK, text.removeprefix("\ufeff"))
     for i, line in enumerate(lines):
         if _QUIET.fullmatch(line) or not _OPEN_ENDED.fullmatch(line):
             continue
@@ -157,6 +157,15 @@ LISTED_LAYOUTS = [
         "a line ending in a bare indicator or a property, beside blank or comment lines",
         _open_ended_line_beside_a_quiet_one,
     ),
+    # A property with no content in a flow collection (`!!str,`, `&a :`) may
+    # move to its item's indentation; so may what follows it.
+    (
+        "a property without content in a flow collection",
+        re.compile(rf"{_PROPERTY}[ \t]*[,:\]}}]").search,
+    ),
+    # An explicit key with nothing after its `?` (after a `-`), whose `:`
+    # begins the next line, is written on the `:`'s line.
+    ("a - ? with its : on the next line", re.compile(rf"- +\?[ \t]*{_BREAK}[ \t]*:").search),
     # A tag keeps its text decoded: an escape it does not need is not kept.
     ("a tag with a % escape", re.compile(r"!\S*%[0-9A-Fa-f]{2}").search),
     # Nor a line for a `...` after a flow collection.

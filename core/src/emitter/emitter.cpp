@@ -862,6 +862,8 @@ void Emitter::colon(const Node& key, const Entry& entry, bool aligned, std::uint
         w.space();
     }
     if (tracked && entry.colon->line == w.line) w.pad_to(entry.colon->col);
+    // Right after a `?`, which the layout may have moved, `?:` would be text.
+    if (after_question_ > 0 && w.out.size() == after_question_ && w.pending == 0) w.space();
     // After a key that writes nothing, the colon may begin a line: it stands
     // at the mapping's indentation, never left of it.
     if (!w.has_content) w.pad_to(indent);
