@@ -766,8 +766,15 @@ void Loader::document_start(const Event& ev, const brackle_scanner::Parser& pars
         blanks(doc_start);
     }
 
+    // The trivia the directive text holds: all pending but a comment on the
+    // line the document begins, which the lookahead read past the header.
+    std::size_t held = pending_.size();
+    if (!ev.explicit_start && held > 0 && is_comment(pending_.back()) &&
+        !is_own_line_comment(pending_.back())) {
+        --held;
+    }
     if (std::optional<std::string> directives = region(content_end_, doc_start)) {
-        next.directives_raw.emplace(std::move(*directives), pending_.size());
+        next.directives_raw.emplace(std::move(*directives), held);
     }
     next.leading = std::move(pending_);
     pending_.clear();

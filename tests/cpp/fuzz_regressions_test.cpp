@@ -219,6 +219,15 @@ TEST(FuzzRegressions, AHeaderCharacterInAnAnchorIsNoBlockScalarHeader) {
     expect_round_trips({"&--|- |1", "&a|b >\n x\n"});
 }
 
+TEST(FuzzRegressions, AHeaderCommentReadBeforeTheDocumentStartIsNotTheDirectives) {
+    // The directive text `...` was taken to hold the comment, which was lost.
+    expect_round_trips({"...\n| # c\n x\n", "...\n| #\n%x\n"});
+}
+
+TEST(FuzzRegressions, AnEmptyVerbatimTagIsWrittenAsItWasRead) {
+    expect_round_trips({"- !<> a\n", "!<>\n", "- {\n  !<>\n }\n"});
+}
+
 TEST(FuzzRegressions, EachLineKeepsItsOwnBreak) {
     expect_round_trips({"a: 1\r\nb: 2\n", "a: 1\rb: [x,\r y]\r", "\r", "...\r", "{\r}",
                         "e\r}\n", "k: |\r  x\r\n  y\n"});

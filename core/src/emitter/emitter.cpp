@@ -845,6 +845,8 @@ std::optional<std::string> Emitter::tag_text(const NodeTag& tag) const {
                            : !tag.suffix.empty() && handle_declared(tag.handle)) {
         return render_tag(tag);
     }
+    // The empty verbatim tag, `!<>`, which the reader takes too.
+    if (tag.handle.empty() && tag.full.empty()) return "!<>";
     if (tag.full.empty()) return std::nullopt;
     return render_tag(NodeTag{"", tag.full, tag.full});
 }
