@@ -14,6 +14,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "core/src/schema.hpp"
 #include "py/src/python_api.hpp"
 #include "scanner/src/parser.hpp"
 
@@ -30,103 +31,10 @@ namespace kind = brackle_core::kind;
 
 constexpr std::string_view tag_prefix = brackle_scanner::standard_tag_prefix;
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-bool is_hex(char c) { return is_digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+namespace schema = brackle_core::schema;
 
-bool one_of(std::string_view s, std::initializer_list<std::string_view> words) {
-    for (const std::string_view w : words) {
-        if (s == w) return true;
-    }
-    return false;
-}
-
-bool is_null(std::string_view s) { return s.empty() || one_of(s, {"~", "null", "Null", "NULL"}); }
-
-// 1 true, 0 false, -1 neither.
-int bool_of(std::string_view s, bool v11) {
-    if (one_of(s, {"true", "True", "TRUE"})) return 1;
-    if (one_of(s, {"false", "False", "FALSE"})) return 0;
-    if (v11) {
-        if (one_of(s, {"yes", "Yes", "YES", "on", "On", "ON"})) return 1;
-        if (one_of(s, {"no", "No", "NO", "off", "Off", "OFF"})) return 0;
-    }
-    return -1;
-}
-
-// The characters of `s` from `from` that satisfy `ok`, `_` allowed when
-// `underscores`; returns where they stop.
-template <class Ok>
-std::size_t run(std::string_view s, std::size_t from, bool underscores, Ok ok) {
-    while (from < s.size() && (ok(s[from]) || (underscores && s[from] == '_'))) ++from;
-    return from;
-}
-
-// Sexagesimal parts after the first (`:` then one or two digits below 60),
-// from `from`; returns where they stop, or npos when one is malformed.
-std::size_t sexagesimal_tail(std::string_view s, std::size_t from) {
-    while (from < s.size() && s[from] == ':') {
-        std::size_t end = run(s, from + 1, false, is_digit);
-        const std::size_t n = end - from - 1;
-        if (n == 0 || n > 2 || (n == 2 && s[from + 1] > '5')) return std::string_view::npos;
-        from = end;
-    }
-    return from;
-}
-
-struct Timestamp {
-    int year = 0, month = 0, day = 0;
-    bool has_time = false;
-    int hour = 0, minute = 0, second = 0;
-    std::string_view fraction;
-    bool has_zone = false;
-    int zone_minutes = 0;
-};
-
-// Reads `n` to `m` digits at `at` into `out`.
-bool digits(std::string_view s, std::size_t& at, std::size_t n, std::size_t m, int& out) {
-    const std::size_t end = run(s, at, false, is_digit);
-    if (end - at < n || end - at > m) return false;
-    out = 0;
-    for (; at < end; ++at) out = out * 10 + (s[at] - '0');
-    return true;
-}
-
-bool timestamp_of(std::string_view s, Timestamp& t) {
-    std::size_t at = 0;
-    if (!digits(s, at, 4, 4, t.year) || at >= s.size() || s[at++] != '-') return false;
-    if (!digits(s, at, 1, 2, t.month) || at >= s.size() || s[at++] != '-') return false;
-    if (!digits(s, at, 1, 2, t.day)) return false;
-    if (at == s.size()) return at == 10;  // a date alone has two-digit month and day
-    if (s[at] == 'T' || s[at] == 't') {
-        ++at;
-    } else {
-        const std::size_t end = run(s, at, false, [](char c) { return c == ' ' || c == '\t'; });
-        if (end == at) return false;
-        at = end;
-    }
-    t.has_time = true;
-    if (!digits(s, at, 1, 2, t.hour) || at >= s.size() || s[at++] != ':') return false;
-    if (!digits(s, at, 2, 2, t.minute) || at >= s.size() || s[at++] != ':') return false;
-    if (!digits(s, at, 2, 2, t.second)) return false;
-    if (at < s.size() && s[at] == '.') {
-        const std::size_t end = run(s, at + 1, false, is_digit);
-        t.fraction = s.substr(at + 1, end - at - 1);
-        at = end;
-    }
-    at = run(s, at, false, [](char c) { return c == ' ' || c == '\t'; });
-    if (at == s.size()) return true;
-    t.has_zone = true;
-    if (s[at] == 'Z') return at + 1 == s.size();
-    if (s[at] != '+' && s[at] != '-') return false;
-    const int sign = s[at++] == '-' ? -1 : 1;
-    int hours = 0, minutes = 0;
-    if (!digits(s, at, 1, 2, hours)) return false;
-    if (at < s.size() && s[at] == ':') {
-        ++at;
-        if (!digits(s, at, 2, 2, minutes)) return false;
-    }
-    t.zone_minutes = sign * (hours * 60 + minutes);
-    return at == s.size();
+schema::Version version_of(bool v11) {
+    return v11 ? schema::Version::Yaml11 : schema::Version::Core12;
 }
 
 struct Builder {
@@ -184,152 +92,48 @@ struct Builder {
         return PyUnicode_DecodeUTF8(s.data(), static_cast<Py_ssize_t>(s.size()), "strict");
     }
 
-    // An int in the schema's forms, or null without an exception when `s`
-    // is none.
-    PyObject* int_of(std::string_view s, bool v11) {
-        std::size_t at = 0;
-        const bool negative = !s.empty() && s[0] == '-';
-        if (!s.empty() && (s[0] == '-' || s[0] == '+')) {
-            if (!v11) {
-                // The core schema signs decimal ints only.
-                if (s.size() > 2 && s[1] == '0' && (s[2] == 'o' || s[2] == 'x')) return nullptr;
-            }
-            at = 1;
-        }
-        if (at == s.size()) return nullptr;
-        int base = 10;
-        std::size_t body = at;
-        if (s.size() - at > 2 && s[at] == '0' &&
-            (s[at + 1] == 'x' || s[at + 1] == 'o' || s[at + 1] == 'b')) {
-            const char mark = s[at + 1];
-            if (!v11 && mark == 'b') return nullptr;
-            if (v11 && mark == 'o') return nullptr;
-            base = mark == 'x' ? 16 : mark == 'o' ? 8 : 2;
-            body = at + 2;
-            const auto ok = [&](char c) {
-                return base == 16  ? is_hex(c)
-                       : base == 8 ? (c >= '0' && c <= '7')
-                                   : (c == '0' || c == '1');
-            };
-            if (run(s, body, v11, ok) != s.size()) return nullptr;
-        } else if (v11 && s[at] == '0' && s.size() - at > 1) {
-            base = 8;
-            body = at + 1;
-            if (run(s, body, true, [](char c) { return c >= '0' && c <= '7'; }) != s.size())
-                return nullptr;
-        } else {
-            const std::size_t end = run(s, at, v11, is_digit);
-            if (end == s.size()) {
-                if (v11 && s[at] == '_') return nullptr;
-            } else if (v11 && s[at] != '0' && s[at] != '_' && s[end] == ':') {
-                if (sexagesimal_tail(s, end) != s.size()) return nullptr;
-                return sexagesimal(s.substr(at), negative, false);
-            } else {
-                return nullptr;
-            }
-        }
-        buffer.clear();
-        if (negative) buffer += '-';
-        for (std::size_t i = body; i < s.size(); ++i) {
-            if (s[i] != '_') buffer += s[i];
-        }
-        const std::size_t digits_at = negative ? 1 : 0;
-        if (buffer.size() == digits_at) return nullptr;  // only underscores
-        // Leading zeros go: the conversion below would refuse them.
-        std::size_t zeros = digits_at;
-        while (zeros + 1 < buffer.size() && buffer[zeros] == '0') ++zeros;
-        buffer.erase(digits_at, zeros - digits_at);
-        if (base == 10 && buffer.size() - digits_at <= 18) {
+    // A Python int of an integer as the schema reads it.
+    PyObject* integer(const schema::Integer& n) {
+        if (!n.sexagesimal.empty()) return sexagesimal(n);
+        if (n.radix == 10 && n.digits.size() <= 18) {
             long long v = 0;
-            for (std::size_t i = digits_at; i < buffer.size(); ++i) v = v * 10 + (buffer[i] - '0');
-            return PyLong_FromLongLong(negative ? -v : v);
+            for (const char c : n.digits) v = v * 10 + (c - '0');
+            return PyLong_FromLongLong(n.negative ? -v : v);
         }
-        return PyLong_FromString(buffer.c_str(), nullptr, base);
+        buffer.assign(n.negative ? "-" : "");
+        buffer += n.digits;
+        return PyLong_FromString(buffer.c_str(), nullptr, n.radix);
     }
 
-    // `s` as sexagesimal (`190:20:30`, `1:30.5`), without its sign. The
-    // parts of an int are Python ints, so that no size overflows.
-    PyObject* sexagesimal(std::string_view s, bool negative, bool as_float) {
-        double total = 0;
+    // A sexagesimal integer (`190:20:30`): its parts are Python ints, so that
+    // no size overflows.
+    PyObject* sexagesimal(const schema::Integer& n) {
         Ref whole(PyLong_FromLong(0));
         Ref sixty(PyLong_FromLong(60));
         if (!whole || !sixty) return nullptr;
-        std::size_t at = 0;
-        for (;;) {
-            const std::size_t colon = s.find(':', at);
-            const std::string_view part = s.substr(at, colon - at);
-            buffer.clear();
-            for (const char c : part) {
-                if (c != '_') buffer += c;
-            }
-            if (as_float) {
-                const double v = PyOS_string_to_double(buffer.c_str(), nullptr, nullptr);
-                if (v == -1.0 && PyErr_Occurred()) return nullptr;
-                total = total * 60 + v;
-            } else {
-                Ref digit(PyLong_FromString(buffer.c_str(), nullptr, 10));
-                if (!digit) return nullptr;
-                Ref shifted(PyNumber_Multiply(whole.get(), sixty.get()));
-                if (!shifted) return nullptr;
-                whole = Ref(PyNumber_Add(shifted.get(), digit.get()));
-                if (!whole) return nullptr;
-            }
-            if (colon == std::string_view::npos) break;
-            at = colon + 1;
+        for (const std::string& part : n.sexagesimal) {
+            Ref digit(PyLong_FromString(part.c_str(), nullptr, 10));
+            if (!digit) return nullptr;
+            Ref shifted(PyNumber_Multiply(whole.get(), sixty.get()));
+            if (!shifted) return nullptr;
+            whole = Ref(PyNumber_Add(shifted.get(), digit.get()));
+            if (!whole) return nullptr;
         }
-        if (as_float) return PyFloat_FromDouble(negative ? -total : total);
-        return negative ? PyNumber_Negative(whole.get()) : whole.release();
+        return n.negative ? PyNumber_Negative(whole.get()) : whole.release();
     }
 
-    // A float in the schema's forms, or null without an exception.
+    // An int or float in the schema's forms, or null without an exception.
+    PyObject* int_of(std::string_view s, bool v11) {
+        const auto n = schema::integer_of(s, version_of(v11));
+        return n ? integer(*n) : nullptr;
+    }
+
     PyObject* float_of(std::string_view s, bool v11) {
-        std::size_t at = 0;
-        const bool negative = !s.empty() && s[0] == '-';
-        if (!s.empty() && (s[0] == '-' || s[0] == '+')) at = 1;
-        const std::string_view body = s.substr(at);
-        if (one_of(body, {".inf", ".Inf", ".INF"}))
-            return PyFloat_FromDouble(negative ? -HUGE_VAL : HUGE_VAL);
-        if (at == 0 && one_of(body, {".nan", ".NaN", ".NAN"})) return PyFloat_FromDouble(NAN);
-        const std::size_t int_end = run(s, at, v11, is_digit);
-        std::size_t end = int_end;
-        bool dot = false;
-        if (v11 && int_end > at && int_end < s.size() && s[int_end] == ':' && s[at] != '_') {
-            const std::size_t tail = sexagesimal_tail(s, int_end);
-            if (tail == std::string_view::npos || tail >= s.size() || s[tail] != '.')
-                return nullptr;
-            if (run(s, tail + 1, true, is_digit) != s.size()) return nullptr;
-            return sexagesimal(s.substr(at), negative, true);
-        }
-        std::size_t frac_digits = 0;
-        if (end < s.size() && s[end] == '.') {
-            dot = true;
-            const std::size_t frac_end = run(s, end + 1, v11, is_digit);
-            frac_digits = frac_end - end - 1;
-            end = frac_end;
-        }
-        if (int_end == at && frac_digits == 0) return nullptr;  // no digit at all
-        if (v11 && int_end > at && s[at] == '_') return nullptr;
-        bool exponent = false;
-        if (end < s.size() && (s[end] == 'e' || s[end] == 'E')) {
-            std::size_t e = end + 1;
-            if (e < s.size() && (s[e] == '-' || s[e] == '+')) ++e;
-            const std::size_t e_end = run(s, e, false, is_digit);
-            if (e_end == e) return nullptr;
-            end = e_end;
-            exponent = true;
-        }
-        if (end != s.size()) return nullptr;
-        if (!dot && (v11 || !exponent)) return nullptr;  // an int, or not a 1.1 float
-        buffer.clear();
-        for (const char c : s) {
-            if (c != '_') buffer += c;
-        }
-        const double v = PyOS_string_to_double(buffer.c_str(), nullptr, nullptr);
-        if (v == -1.0 && PyErr_Occurred()) return nullptr;
-        return PyFloat_FromDouble(v);
+        const auto d = schema::float_of(s, version_of(v11));
+        return d ? PyFloat_FromDouble(*d) : nullptr;
     }
 
-    PyObject* timestamp(const Timestamp& t) {
+    PyObject* timestamp(const schema::Timestamp& t) {
         PyObject* factory = lookup(Lookup::Timestamp);
         if (factory == nullptr) return nullptr;
         Ref fraction(str(t.fraction));
@@ -344,28 +148,20 @@ struct Builder {
 
     // A plain scalar without a tag, resolved by the schema.
     PyObject* plain(std::string_view s, bool v11) {
-        if (s.empty()) return Py_NewRef(Py_None);
-        const char c = s[0];
-        // Most plain scalars start with a letter no resolved form starts with.
-        const bool may_resolve = is_digit(c) || c == '-' || c == '+' || c == '.' || c == '~' ||
-                                 one_of(std::string_view(&c, 1), {"n", "N", "t", "T", "f", "F"}) ||
-                                 (v11 && one_of(std::string_view(&c, 1), {"y", "Y", "o", "O"}));
-        if (!may_resolve) return str(s);
-        if (is_null(s)) return Py_NewRef(Py_None);
-        const int b = bool_of(s, v11);
-        if (b >= 0) return PyBool_FromLong(b);
-        if (PyObject* v = int_of(s, v11)) return v;
-        if (PyErr_Occurred()) return nullptr;
-        if (PyObject* v = float_of(s, v11)) return v;
-        if (PyErr_Occurred()) return nullptr;
-        if (v11) {
-            // A date that does not exist (`2001-02-30`) stays text.
-            Timestamp t;
-            if (timestamp_of(s, t)) {
-                if (PyObject* v = timestamp(t)) return v;
+        const schema::Resolved resolved = schema::resolve(s, version_of(v11));
+        switch (static_cast<schema::Kind>(resolved.index())) {
+            case schema::Kind::Null: return Py_NewRef(Py_None);
+            case schema::Kind::Bool: return PyBool_FromLong(std::get<bool>(resolved));
+            case schema::Kind::Int: return integer(std::get<schema::Integer>(resolved));
+            case schema::Kind::Float: return PyFloat_FromDouble(std::get<double>(resolved));
+            case schema::Kind::Timestamp: {
+                // A date that does not exist (`2001-02-30`) stays text.
+                if (PyObject* v = timestamp(std::get<schema::Timestamp>(resolved))) return v;
                 if (!PyErr_ExceptionMatches(PyExc_ValueError)) return nullptr;
                 PyErr_Clear();
+                return str(s);
             }
+            case schema::Kind::Str: break;
         }
         return str(s);
     }
@@ -383,10 +179,9 @@ struct Builder {
         PyObject* out = nullptr;
         if (name == "str") return str(s);
         if (name == "null") {
-            if (is_null(s)) return Py_NewRef(Py_None);
+            if (schema::is_null(s)) return Py_NewRef(Py_None);
         } else if (name == "bool") {
-            const int b = bool_of(s, v11);
-            if (b >= 0) return PyBool_FromLong(b);
+            if (const auto b = schema::bool_of(s, version_of(v11))) return PyBool_FromLong(*b);
         } else if (name == "int") {
             out = int_of(s, v11);
         } else if (name == "float") {
@@ -396,9 +191,8 @@ struct Builder {
                 if (whole) out = PyNumber_Float(whole.get());
             }
         } else if (name == "timestamp") {
-            Timestamp t;
-            if (timestamp_of(s, t)) {
-                out = timestamp(t);
+            if (const auto t = schema::timestamp_of(s)) {
+                out = timestamp(*t);
                 if (out == nullptr && PyErr_ExceptionMatches(PyExc_ValueError)) PyErr_Clear();
             }
         } else if (name == "binary") {

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 
+#include "core/src/schema.hpp"
 #include "core/src/text.hpp"
 
 namespace brackle_core::emitter {
@@ -179,104 +180,11 @@ std::optional<std::string_view> block_reason(std::string_view text, const Scalar
 
 ScalarAnalysis analyze_facts(std::string_view text, const ScalarContext& ctx, const TextFacts& f) {
     ScalarAnalysis a;
-    a.plain_ok = !plain_reason(text, ctx.in_flow, f) && reads_back_as_string(text);
+    a.plain_ok = !plain_reason(text, ctx.in_flow, f) && schema::reads_as_string(text);
     a.single_ok = !single_reason(f);
     a.literal_ok = !block_reason(text, ctx, false, f);
     a.folded_ok = !block_reason(text, ctx, true, f);
     return a;
-}
-
-// ---- the read-back check -------------------------------------------------
-
-bool is_special_word(std::string_view t) {
-    static constexpr std::array<std::string_view, 27> kWords = {
-        "~",    "=",    "no",   "No",   "NO",   "on",   "On",    "ON",    "<<",
-        "yes",  "Yes",  "YES",  "off",  "Off",  "OFF",  "null",  "Null",  "NULL",
-        "true", "True", "TRUE", ".nan", ".NaN", ".NAN", "false", "False", "FALSE"};
-    return std::find(kWords.begin(), kWords.end(), t) != kWords.end();
-}
-
-bool is_radix_digit(char c, int radix) {
-    if (radix == 2) return c == '0' || c == '1';
-    if (radix == 8) return c >= '0' && c <= '7';
-    return is_digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
-// 0b, 0o or 0x, then digits of that radix and underscores, one digit at least.
-bool is_radix_integer(std::string_view t) {
-    if (t.size() < 3 || t[0] != '0') return false;
-    const int radix = t[1] == 'b' ? 2 : t[1] == 'o' ? 8 : t[1] == 'x' ? 16 : 0;
-    if (radix == 0) return false;
-    bool digit = false;
-    for (const char c : t.substr(2)) {
-        if (is_radix_digit(c, radix)) {
-            digit = true;
-        } else if (c != '_') {
-            return false;
-        }
-    }
-    return digit;
-}
-
-// Pieces between colons, all non-empty and made of digits, '.' and '_'.
-bool is_sexagesimal(std::string_view t) {
-    if (t.find(':') == std::string_view::npos) return false;
-    std::size_t piece = 0;
-    for (const char c : t) {
-        if (c == ':') {
-            if (piece == 0) return false;
-            piece = 0;
-        } else if (is_digit(c) || c == '.' || c == '_') {
-            ++piece;
-        } else {
-            return false;
-        }
-    }
-    return piece > 0;
-}
-
-// Digits, '_' and at most one '.', not starting with '_', one digit at
-// least; then optionally e or E, an optional sign and digits.
-bool is_decimal(std::string_view t) {
-    if (t.empty() || t[0] == '_') return false;
-    std::size_t i = 0;
-    bool digit = false;
-    bool point = false;
-    for (; i < t.size(); ++i) {
-        const char c = t[i];
-        if (is_digit(c)) {
-            digit = true;
-        } else if (c == '.') {
-            if (point) return false;
-            point = true;
-        } else if (c != '_') {
-            break;
-        }
-    }
-    if (!digit) return false;
-    if (i == t.size()) return true;
-    if (t[i] != 'e' && t[i] != 'E') return false;
-    ++i;
-    if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
-    if (i == t.size()) return false;
-    for (; i < t.size(); ++i) {
-        if (!is_digit(t[i])) return false;
-    }
-    return true;
-}
-
-bool is_time_stamp(std::string_view t) {
-    if (t.size() < 8) return false;
-    for (std::size_t i = 0; i < 4; ++i) {
-        if (!is_digit(t[i])) return false;
-    }
-    if (t[4] != '-' || !is_digit(t[5])) return false;
-    for (const char c : t) {
-        const bool ok = is_digit(c) || c == '\t' || c == ' ' || c == '+' || c == '-' || c == '.' ||
-                        c == ':' || c == 'T' || c == 'Z' || c == 't' || c == 'z';
-        if (!ok) return false;
-    }
-    return true;
 }
 
 // ---- atoms -----------------------------------------------------------------
@@ -451,15 +359,6 @@ std::optional<std::string_view> single_syntax_reason(std::string_view text) {
 std::optional<std::string_view> block_syntax_reason(std::string_view text, const ScalarContext& ctx,
                                                     bool folded) {
     return block_reason(text, ctx, folded, scan(text));
-}
-
-bool reads_back_as_string(std::string_view plain_text) {
-    std::string_view t = plain_text;
-    if (is_special_word(t)) return false;
-    if (is_time_stamp(t)) return false;
-    if (!t.empty() && (t[0] == '+' || t[0] == '-')) t.remove_prefix(1);
-    if (t == ".inf" || t == ".Inf" || t == ".INF") return false;
-    return !is_radix_integer(t) && !is_sexagesimal(t) && !is_decimal(t);
 }
 
 ScalarAnalysis analyze(std::string_view text, const ScalarContext& ctx) {

@@ -38,10 +38,6 @@ std::optional<std::string_view> single_syntax_reason(std::string_view text);
 std::optional<std::string_view> block_syntax_reason(std::string_view text, const ScalarContext& ctx,
                                                     bool folded);
 
-// Whether a text that is legal plain is read back as a string rather than a
-// boolean, null, number, sexagesimal number or time stamp.
-bool reads_back_as_string(std::string_view plain_text);
-
 ScalarAnalysis analyze(std::string_view text, const ScalarContext& ctx);
 
 // The number of LF characters at the end of `text`.
