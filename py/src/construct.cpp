@@ -38,6 +38,7 @@ schema::Version version_of(bool v11) {
 }
 
 struct Builder {
+    State& state;
     PyObject* source;  // for error messages
     PyObject* name;
     bool allow_duplicate_keys;
@@ -56,9 +57,9 @@ struct Builder {
 
     // Looks up the package's classes; false with an exception set.
     bool ready() {
-        tagged_class = lookup(Lookup::Tagged);
-        frozen_class = tagged_class ? lookup(Lookup::FrozenDict) : nullptr;
-        hashed_tuple_class = frozen_class ? lookup(Lookup::HashedTuple) : nullptr;
+        tagged_class = state.get(Lookup::Tagged);
+        frozen_class = tagged_class ? state.get(Lookup::FrozenDict) : nullptr;
+        hashed_tuple_class = frozen_class ? state.get(Lookup::HashedTuple) : nullptr;
         return hashed_tuple_class != nullptr;
     }
 
@@ -68,7 +69,7 @@ struct Builder {
     // key, the key and where it was first seen).
     void fail(std::string_view message, const Node& node, PyObject* key = nullptr,
               const Node* first = nullptr) {
-        PyObject* factory = lookup(Lookup::ConstructError);
+        PyObject* factory = state.get(Lookup::construct_error);
         if (factory == nullptr) return;
         // Keep an error raised while building (a TypeError of an unhashable
         // key) as the cause's text.
@@ -134,7 +135,7 @@ struct Builder {
     }
 
     PyObject* timestamp(const schema::Timestamp& t) {
-        PyObject* factory = lookup(Lookup::Timestamp);
+        PyObject* factory = state.get(Lookup::timestamp);
         if (factory == nullptr) return nullptr;
         Ref fraction(str(t.fraction));
         if (!fraction) return nullptr;
@@ -196,7 +197,7 @@ struct Builder {
                 if (out == nullptr && PyErr_ExceptionMatches(PyExc_ValueError)) PyErr_Clear();
             }
         } else if (name == "binary") {
-            PyObject* decode = lookup(Lookup::Binary);
+            PyObject* decode = state.get(Lookup::binary);
             if (decode == nullptr) return nullptr;
             Ref text(str(s));
             if (!text) return nullptr;
@@ -582,11 +583,11 @@ bool is_v11(const Document& doc, int version) {
 
 }  // namespace
 
-Ref build_node_data(const std::vector<Document>& documents, PyObject* source, PyObject* name,
-                    bool allow_duplicate_keys) {
-    Builder builder{source, name, allow_duplicate_keys};
+Ref build_node_data(State& state, const std::vector<Document>& documents, PyObject* source,
+                    PyObject* name, bool allow_duplicate_keys) {
+    Builder builder{state, source, name, allow_duplicate_keys};
     if (!builder.ready()) return Ref();
-    const CollectorPause pause;
+    const CollectorPause pause(state);
     Ref out(PyList_New(static_cast<Py_ssize_t>(documents.size())));
     if (!out) return out;
     for (std::size_t i = 0; i < documents.size(); ++i) {
@@ -601,11 +602,11 @@ Ref build_node_data(const std::vector<Document>& documents, PyObject* source, Py
     return out;
 }
 
-Ref build_data(std::vector<Document>& documents, PyObject* source, PyObject* name,
+Ref build_data(State& state, std::vector<Document>& documents, PyObject* source, PyObject* name,
                bool allow_duplicate_keys, int version) {
-    Builder builder{source, name, allow_duplicate_keys};
+    Builder builder{state, source, name, allow_duplicate_keys};
     if (!builder.ready()) return Ref();
-    const CollectorPause pause;
+    const CollectorPause pause(state);
     // A stream of only comments or blank lines comes back as one empty
     // document with no marker: that holds no data.
     if (documents.size() == 1 && !documents[0].root && !documents[0].explicit_start &&

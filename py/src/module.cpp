@@ -13,70 +13,24 @@
 
 namespace brackle_py {
 
-// ---- looked-up names and objects -------------------------------------------
+// ---- the module's state ----------------------------------------------------
 
-const Names* names() {
-    // Made once per process, under the interpreter lock.
-    static Names made;
-    static bool ready = false;
-    if (ready) return &made;
-#define BRACKLE_PY_INTERN(name)                                                  \
-    {                                                                            \
-        std::string_view text = #name;                                           \
-        if (text.ends_with('_')) text.remove_suffix(1);                          \
-        if (made.name == nullptr) {                                              \
-            made.name = PyUnicode_FromStringAndSize(text.data(),                 \
-                                                    static_cast<Py_ssize_t>(text.size())); \
-            if (made.name == nullptr) return nullptr;                            \
-            PyUnicode_InternInPlace(&made.name);                                 \
-        }                                                                        \
+PyObject* State::get(Lookup what) {
+    PyObject* found = registered[static_cast<std::size_t>(what)];
+    if (found == nullptr) {
+        PyErr_SetString(PyExc_RuntimeError,
+                        "brackle._brackle: the brackle package has not registered its classes "
+                        "(import brackle first)");
     }
-    BRACKLE_PY_NAMES(BRACKLE_PY_INTERN)
-#undef BRACKLE_PY_INTERN
-    ready = true;
-    return &made;
+    return found;
 }
 
-PyObject* lookup(Lookup what) {
-    struct Target {
-        const char* module;
-        const char* attribute;
-    };
-    static constexpr Target targets[] = {
-        {"brackle._record", "Node"},       {"brackle._record", "Doc"},
-        {"brackle._record", "Trivia"},     {"brackle.error", "make_error"},
-        {"brackle.error", "EmitterError"}, {"brackle.error", "InternalError"},
-        {"brackle.constructor", "Tagged"}, {"brackle.constructor", "FrozenDict"},
-        {"brackle.constructor", "_construct_error"}, {"brackle.constructor", "_timestamp"},
-        {"brackle.constructor", "_binary"}, {"brackle.constructor", "HashedTuple"},
-    };
-    // Kept for the life of the process once found; a failed lookup is tried
-    // again on the next call.
-    static PyObject* found[std::size(targets)] = {};
-    const auto i = static_cast<std::size_t>(what);
-    if (found[i] != nullptr) return found[i];
-    Ref module(PyImport_ImportModule(targets[i].module));
-    if (!module) return nullptr;
-    found[i] = PyObject_GetAttrString(module.get(), targets[i].attribute);
-    return found[i];
-}
-
-// The pauses under way, and whether the collector ran before the first;
-// changed only under the interpreter lock.
-namespace {
-struct Pauses {
-    int count = 0;
-    bool collector_was_enabled = false;
-};
-Pauses pauses;
-}  // namespace
-
-CollectorPause::CollectorPause() {
-    if (pauses.count++ == 0) pauses.collector_was_enabled = PyGC_Disable() != 0;
+CollectorPause::CollectorPause(State& state) : state_(state) {
+    if (state_.pauses++ == 0) state_.collector_was_enabled = PyGC_Disable() != 0;
 }
 
 CollectorPause::~CollectorPause() {
-    if (--pauses.count == 0 && pauses.collector_was_enabled) PyGC_Enable();
+    if (--state_.pauses == 0 && state_.collector_was_enabled) PyGC_Enable();
 }
 
 void raise_made(PyObject* made) {
@@ -90,8 +44,8 @@ void raise_made(PyObject* made) {
     }
 }
 
-void raise_internal(std::string_view message) {
-    PyObject* cls = lookup(Lookup::InternalError);
+void raise_internal(State& state, std::string_view message) {
+    PyObject* cls = state.get(Lookup::InternalError);
     if (cls == nullptr) return;
     Ref text(PyUnicode_FromStringAndSize(message.data(), static_cast<Py_ssize_t>(message.size())));
     if (!text) return;
@@ -125,10 +79,10 @@ bool source_of(PyObject* str, Source& out) {
     return true;
 }
 
-void raise_parse_error(const brackle_core::ParseError& e, std::string_view source,
+void raise_parse_error(State& state, const brackle_core::ParseError& e, std::string_view source,
                        std::string_view name) {
-    if (e.internal) return raise_internal(e.message);
-    PyObject* make_error = lookup(Lookup::MakeError);
+    if (e.internal) return raise_internal(state, e.message);
+    PyObject* make_error = state.get(Lookup::make_error);
     if (make_error == nullptr) return;
     Ref args[] = {
         Ref(PyUnicode_FromString("scanner")),
@@ -143,8 +97,8 @@ void raise_parse_error(const brackle_core::ParseError& e, std::string_view sourc
     raise_made(call(make_error, args).get());
 }
 
-void raise_emit_error(const brackle_core::EmitError& e) {
-    PyObject* cls = lookup(Lookup::EmitterError);
+void raise_emit_error(State& state, const brackle_core::EmitError& e) {
+    PyObject* cls = state.get(Lookup::EmitterError);
     if (cls == nullptr) return;
     const std::string message = e.message();
     Ref text(PyUnicode_FromStringAndSize(message.data(), static_cast<Py_ssize_t>(message.size())));
@@ -154,9 +108,9 @@ void raise_emit_error(const brackle_core::EmitError& e) {
     raise_made(made.get());
 }
 
-PyObject* text_result(const brackle_core::EmitResult& result) {
+PyObject* text_result(State& state, const brackle_core::EmitResult& result) {
     if (const auto* e = std::get_if<brackle_core::EmitError>(&result)) {
-        raise_emit_error(*e);
+        raise_emit_error(state, *e);
         return nullptr;
     }
     const std::string& text = std::get<std::string>(result);
@@ -167,18 +121,20 @@ PyObject* text_result(const brackle_core::EmitResult& result) {
 // package's internal failure (or MemoryError); nothing crosses the module
 // boundary.
 template <class Body>
-PyObject* guarded(Body&& body) {
+PyObject* guarded(State& state, Body&& body) {
     try {
         return body();
     } catch (const std::bad_alloc&) {
         return PyErr_NoMemory();
     } catch (const std::exception& e) {
-        raise_internal(std::string("brackle: ") + e.what());
+        raise_internal(state, std::string("brackle: ") + e.what());
     } catch (...) {
-        raise_internal("brackle: unknown failure");
+        raise_internal(state, "brackle: unknown failure");
     }
     return nullptr;
 }
+
+State& state_of(PyObject* module) { return *static_cast<State*>(PyModule_GetState(module)); }
 
 // Runs `core` with the interpreter lock released. What it throws is caught
 // before the lock is taken back and thrown again after.
@@ -257,7 +213,8 @@ bool argument_type(const char* function, const char* name, PyObject* value, bool
 
 // ---- the three functions ---------------------------------------------------
 
-PyObject* parse(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* parse(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    State& state = state_of(module);
     static constexpr const char* param_names[] = {"source", "allow_duplicate_keys", "name"};
     PyObject* a[3];
     if (!take_args({"parse", param_names, 1, 1}, args, nargs, kwnames, a)) return nullptr;
@@ -266,7 +223,7 @@ PyObject* parse(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw
         return nullptr;
     if (a[2] && !argument_type("parse", "name", a[2], PyUnicode_Check(a[2]), "str")) return nullptr;
 
-    return guarded([&]() -> PyObject* {
+    return guarded(state, [&]() -> PyObject* {
         Source source;
         if (!source_of(a[0], source)) return nullptr;
         brackle_core::LoadResult loaded =
@@ -279,47 +236,51 @@ PyObject* parse(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw
                 if (data == nullptr) return nullptr;
                 name = std::string_view(data, static_cast<std::size_t>(size));
             }
-            raise_parse_error(*e, source.text, name);
+            raise_parse_error(state, *e, source.text, name);
             return nullptr;
         }
-        return build_records(std::get<std::vector<Document>>(loaded)).release();
+        return build_records(state, std::get<std::vector<Document>>(loaded)).release();
     });
 }
 
-PyObject* emit(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* emit(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    State& state = state_of(module);
     static constexpr const char* param_names[] = {"docs", "opts"};
     PyObject* a[2];
     if (!take_args({"emit", param_names, 2, 2}, args, nargs, kwnames, a)) return nullptr;
-    return guarded([&]() -> PyObject* {
+    return guarded(state, [&]() -> PyObject* {
         std::vector<Document> documents;
         {
-            const CollectorPause pause;
+            const CollectorPause pause(state);
             Ref it(PyObject_GetIter(a[0]));
             if (!it) return nullptr;
             Anchors anchors;
             while (Ref record{PyIter_Next(it.get())}) {
-                if (!read_document(record.get(), documents.emplace_back(), anchors)) return nullptr;
+                if (!read_document(state, record.get(), documents.emplace_back(), anchors)) {
+                    return nullptr;
+                }
             }
             if (PyErr_Occurred()) return nullptr;
         }
         EmitOptions options;
-        if (!read_options(a[1], options)) return nullptr;
+        if (!read_options(state, a[1], options)) return nullptr;
         const brackle_core::EmitResult result =
             without_lock([&] { return brackle_core::emitter::emit(documents, options); });
-        return text_result(result);
+        return text_result(state, result);
     });
 }
 
-PyObject* roundtrip(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* roundtrip(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    State& state = state_of(module);
     static constexpr const char* param_names[] = {"source", "opts"};
     PyObject* a[2];
     if (!take_args({"_roundtrip_in_rust", param_names, 2, 2}, args, nargs, kwnames, a))
         return nullptr;
     if (!argument_type("_roundtrip_in_rust", "source", a[0], PyUnicode_Check(a[0]), "str"))
         return nullptr;
-    return guarded([&]() -> PyObject* {
+    return guarded(state, [&]() -> PyObject* {
         EmitOptions options;
-        if (!read_options(a[1], options)) return nullptr;
+        if (!read_options(state, a[1], options)) return nullptr;
         Source source;
         if (!source_of(a[0], source)) return nullptr;
         using Outcome = std::variant<brackle_core::ParseError, brackle_core::EmitResult>;
@@ -329,10 +290,10 @@ PyObject* roundtrip(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject
             return brackle_core::emitter::emit(std::get<std::vector<Document>>(loaded), options);
         });
         if (auto* e = std::get_if<brackle_core::ParseError>(&outcome)) {
-            raise_parse_error(*e, source.text, no_name);
+            raise_parse_error(state, *e, source.text, no_name);
             return nullptr;
         }
-        return text_result(std::get<brackle_core::EmitResult>(outcome));
+        return text_result(state, std::get<brackle_core::EmitResult>(outcome));
     });
 }
 
@@ -340,7 +301,8 @@ PyObject* roundtrip(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject
 // is given; `shown_name` becomes `name`, or the default name when `name` is
 // null, for error positions. Nothing, with the parse error raised, when the
 // text is not well-formed.
-std::optional<std::vector<Document>> load_named(PyObject* str, PyObject* name, Ref& shown_name,
+std::optional<std::vector<Document>> load_named(State& state, PyObject* str, PyObject* name,
+                                                Ref& shown_name,
                                                 brackle_core::NodeSpans* spans = nullptr) {
     Source source;
     if (!source_of(str, source)) return std::nullopt;
@@ -354,7 +316,8 @@ std::optional<std::vector<Document>> load_named(PyObject* str, PyObject* name, R
         Py_ssize_t size = 0;
         const char* data = PyUnicode_AsUTF8AndSize(shown_name.get(), &size);
         if (data == nullptr) return std::nullopt;
-        raise_parse_error(*e, source.text, std::string_view(data, static_cast<std::size_t>(size)));
+        raise_parse_error(state, *e, source.text,
+                          std::string_view(data, static_cast<std::size_t>(size)));
         return std::nullopt;
     }
     return std::move(std::get<std::vector<Document>>(loaded));
@@ -362,7 +325,8 @@ std::optional<std::vector<Document>> load_named(PyObject* str, PyObject* name, R
 
 // The data of every document of `source` (see construct.cpp); not in
 // `__all__`: `brackle.load_all` is its public face.
-PyObject* load_all(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* load_all(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    State& state = state_of(module);
     static constexpr const char* param_names[] = {"source", "name", "allow_duplicate_keys",
                                                   "version"};
     PyObject* a[4];
@@ -386,18 +350,20 @@ PyObject* load_all(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject*
         }
         version = 10 + minor;
     }
-    return guarded([&]() -> PyObject* {
+    return guarded(state, [&]() -> PyObject* {
         Ref shown_name;
-        std::optional<std::vector<Document>> documents = load_named(a[0], name, shown_name);
+        std::optional<std::vector<Document>> documents = load_named(state, a[0], name, shown_name);
         if (!documents) return nullptr;
-        return build_data(*documents, a[0], shown_name.get(), allow != 0, version).release();
+        return build_data(state, *documents, a[0], shown_name.get(), allow != 0, version)
+            .release();
     });
 }
 
 // What the edit API works from (python/brackle/editing.py): for each
 // document of `source`, a tuple of its `Doc` record, its data, each node's
 // object and where each node's text starts and ends.
-PyObject* edit_load(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* edit_load(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    State& state = state_of(module);
     static constexpr const char* param_names[] = {"source", "name", "allow_duplicate_keys"};
     PyObject* a[3];
     if (!take_args({"_edit_load", param_names, 3, 1}, args, nargs, kwnames, a)) return nullptr;
@@ -408,15 +374,15 @@ PyObject* edit_load(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject
         return nullptr;
     const int allow = a[2] ? PyObject_IsTrue(a[2]) : 0;
     if (allow < 0) return nullptr;
-    return guarded([&]() -> PyObject* {
+    return guarded(state, [&]() -> PyObject* {
         Ref shown_name;
         brackle_core::NodeSpans spans;
-        std::optional<std::vector<Document>> loaded = load_named(a[0], name, shown_name, &spans);
+        std::optional<std::vector<Document>> loaded = load_named(state, a[0], name, shown_name, &spans);
         if (!loaded) return nullptr;
         std::vector<Document>& documents = *loaded;
-        Ref data = build_node_data(documents, a[0], shown_name.get(), allow != 0);
+        Ref data = build_node_data(state, documents, a[0], shown_name.get(), allow != 0);
         if (!data) return nullptr;
-        Ref records = build_records(documents);
+        Ref records = build_records(state, documents);
         if (!records) return nullptr;
         const std::size_t n = spans.size();
         Ref out(PyList_New(static_cast<Py_ssize_t>(n)));
@@ -440,25 +406,44 @@ PyObject* edit_load(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject
     });
 }
 
-PyObject* dump_all(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    static constexpr const char* param_names[] = {"documents", "opts", "tagged"};
-    PyObject* a[3];
-    if (!take_args({"_dump_all", param_names, 3, 2}, args, nargs, kwnames, a)) return nullptr;
-    PyObject* tagged = a[2] == Py_None ? nullptr : a[2];
-    return guarded([&]() -> PyObject* {
+PyObject* dump_all(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    State& state = state_of(module);
+    static constexpr const char* param_names[] = {"documents", "opts"};
+    PyObject* a[2];
+    if (!take_args({"_dump_all", param_names, 2, 2}, args, nargs, kwnames, a)) return nullptr;
+    return guarded(state, [&]() -> PyObject* {
         EmitOptions options;
-        if (!read_options(a[1], options)) return nullptr;
+        if (!read_options(state, a[1], options)) return nullptr;
         std::vector<Document> documents;
         Ref it(PyObject_GetIter(a[0]));
         if (!it) return nullptr;
         while (Ref data{PyIter_Next(it.get())}) {
-            if (!represent(data.get(), tagged, documents.emplace_back())) return nullptr;
+            if (!represent(state, data.get(), documents.emplace_back())) return nullptr;
         }
         if (PyErr_Occurred()) return nullptr;
         const brackle_core::EmitResult result =
             without_lock([&] { return brackle_core::emitter::emit(documents, options); });
-        return text_result(result);
+        return text_result(state, result);
     });
+}
+
+// Takes the package's classes and functions, by keyword, once at import.
+PyObject* register_classes(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                           PyObject* kwnames) {
+    State& state = state_of(module);
+    static constexpr const char* param_names[] = {
+#define BRACKLE_PY_PARAM(name) #name,
+        BRACKLE_PY_CLASSES(BRACKLE_PY_PARAM)
+#undef BRACKLE_PY_PARAM
+    };
+    PyObject* a[lookup_count];
+    if (!take_args({"_register", param_names, 0, lookup_count}, args, nargs, kwnames, a)) {
+        return nullptr;
+    }
+    for (std::size_t i = 0; i < lookup_count; ++i) {
+        Py_XSETREF(state.registered[i], Py_NewRef(a[i]));
+    }
+    Py_RETURN_NONE;
 }
 
 // ---- the module --------------------------------------------------------------
@@ -542,18 +527,72 @@ PyMethodDef unlisted_functions[] = {
      "spans[2i] to spans[2i + 1], character indexes after a leading byte-order mark)."},
     {"_dump_all", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(dump_all)),
      METH_FASTCALL | METH_KEYWORDS,
-     "_dump_all(documents, opts, tagged=None)\n"
+     "_dump_all(documents, opts)\n"
      "--\n"
      "\n"
      "Writes each item of `documents`, Python data, as one YAML document; the data path of\n"
      "`brackle.dump_all`.\n"
      "\n"
-     "`opts` is an `EmitOptions` record; `tagged` the class whose instances are written as\n"
-     "their `value` with their `tag`. Raises `TypeError` for an object it cannot represent and\n"
-     "`brackle.error.EmitterError` for data nested too deep to emit."},
+     "`opts` is an `EmitOptions` record. A `Tagged` is written as its `value` with its `tag`.\n"
+     "Raises `TypeError` for an object it cannot represent and `brackle.error.EmitterError`\n"
+     "for data nested too deep to emit."},
+    {"_register", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(register_classes)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "_register(*, Node, Doc, Trivia, make_error, EmitterError, InternalError, Tagged, "
+     "FrozenDict, HashedTuple, construct_error, timestamp, binary)\n"
+     "--\n"
+     "\n"
+     "Hands the module the package's record classes, exceptions and helpers, which it calls\n"
+     "by these names; the package does so once, when it is imported."},
 };
 
+// Interns the attribute names into the module's state.
+bool intern_names(Names& names) {
+#define BRACKLE_PY_INTERN(name)                                                            \
+    {                                                                                      \
+        std::string_view text = #name;                                                     \
+        if (text.ends_with('_')) text.remove_suffix(1);                                    \
+        names.name =                                                                       \
+            PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())); \
+        if (names.name == nullptr) return false;                                           \
+        PyUnicode_InternInPlace(&names.name);                                              \
+    }
+    BRACKLE_PY_NAMES(BRACKLE_PY_INTERN)
+#undef BRACKLE_PY_INTERN
+    return true;
+}
+
+int traverse_module(PyObject* module, visitproc visit, void* arg) {
+    State* state = static_cast<State*>(PyModule_GetState(module));
+    if (state == nullptr) return 0;
+    for (PyObject* o : state->registered) Py_VISIT(o);
+    Py_VISIT(state->mapping_abc);
+    Py_VISIT(state->sequence_abc);
+    return 0;
+}
+
+int clear_module(PyObject* module) {
+    State* state = static_cast<State*>(PyModule_GetState(module));
+    if (state == nullptr) return 0;
+    for (PyObject*& o : state->registered) Py_CLEAR(o);
+    Py_CLEAR(state->mapping_abc);
+    Py_CLEAR(state->sequence_abc);
+#define BRACKLE_PY_CLEAR(name) Py_CLEAR(state->names.name);
+    BRACKLE_PY_NAMES(BRACKLE_PY_CLEAR)
+#undef BRACKLE_PY_CLEAR
+    return 0;
+}
+
+void free_module(void* module) { clear_module(static_cast<PyObject*>(module)); }
+
 int exec_module(PyObject* module) {
+    State* state = new (PyModule_GetState(module)) State();
+    if (!intern_names(state->names)) return -1;
+    Ref abc(PyImport_ImportModule("collections.abc"));
+    if (!abc) return -1;
+    state->mapping_abc = PyObject_GetAttrString(abc.get(), "Mapping");
+    state->sequence_abc = PyObject_GetAttrString(abc.get(), "Sequence");
+    if (state->mapping_abc == nullptr || state->sequence_abc == nullptr) return -1;
     Ref all(PyObject_GetAttrString(module, "__all__"));
     if (!all) {
         if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return -1;
@@ -585,12 +624,12 @@ PyModuleDef module_def = {
     PyModuleDef_HEAD_INIT,
     "_brackle",
     "The extension module `brackle._brackle`: `parse`, `emit` and `_roundtrip_in_rust`.",
-    0,
+    sizeof(State),
     nullptr,
     slots,
-    nullptr,
-    nullptr,
-    nullptr,
+    traverse_module,
+    clear_module,
+    free_module,
 };
 
 }  // namespace

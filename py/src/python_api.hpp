@@ -1,6 +1,6 @@
-// What the extension module's files share: an owning reference, the names
-// and objects looked up once per process, and the conversions between the
-// core's documents and the package's records.
+// What the extension module's files share: an owning reference, the
+// module's state (interned names and the package's registered classes), and
+// the conversions between the core's documents and the package's records.
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
@@ -49,41 +49,54 @@ private:
     PyObject* p_ = nullptr;
 };
 
-// Attribute names, interned once; and the package's classes and functions,
-// looked up on first use and kept (a failed lookup is tried again next time).
+// Attribute names, interned when the module is made.
 struct Names {
 #define BRACKLE_PY_NAMES(X)                                                                    \
     X(kind) X(style) X(anchor) X(tag) X(value) X(raw) X(line) X(col) X(children) X(merge)      \
     X(explicit_) X(before) X(eol) X(inner) X(after) X(tag_first) X(flow_seps) X(anchor_at)     \
     X(tag_at) X(header_at) X(colon) X(version) X(tag_directives) X(explicit_start)             \
     X(explicit_end) X(root) X(nodes) X(leading) X(trailing) X(bom) X(final_line_break)         \
-    X(tags_before_version) X(directives_raw) X(stream_tail) X(line_space) X(other_line_breaks) X(text)   \
-    X(own_line) X(blank_lines) X(line_break) X(map_indent) X(seq_indent) X(seq_offset)         \
-    X(width) X(default_flow_style) X(preserve_quotes)
+    X(tags_before_version) X(directives_raw) X(stream_tail) X(line_space) X(other_line_breaks) \
+    X(text) X(own_line) X(blank_lines) X(line_break) X(map_indent) X(seq_indent)               \
+    X(seq_offset) X(width) X(default_flow_style) X(preserve_quotes)
 #define BRACKLE_PY_FIELD(name) PyObject* name = nullptr;
     BRACKLE_PY_NAMES(BRACKLE_PY_FIELD)
 #undef BRACKLE_PY_FIELD
 };
 
-// The interned names; null with an exception set when they cannot be made.
-const Names* names();
-
+// The package's classes and functions that the module calls, which the
+// package hands over once, at import, through `_register`; the keyword of
+// each is its name here.
+#define BRACKLE_PY_CLASSES(X)                                                                   \
+    X(Node) X(Doc) X(Trivia) X(make_error) X(EmitterError) X(InternalError) X(Tagged)          \
+    X(FrozenDict) X(HashedTuple) X(construct_error) X(timestamp) X(binary)
 enum class Lookup {
-    Node,
-    Doc,
-    Trivia,
-    MakeError,
-    EmitterError,
-    InternalError,
-    Tagged,
-    FrozenDict,
-    ConstructError,
-    Timestamp,
-    Binary,
-    HashedTuple
+#define BRACKLE_PY_ENUM(name) name,
+    BRACKLE_PY_CLASSES(BRACKLE_PY_ENUM)
+#undef BRACKLE_PY_ENUM
 };
-// A borrowed reference to the looked-up object, or null with an exception set.
-PyObject* lookup(Lookup what);
+inline constexpr std::size_t lookup_count = 0
+#define BRACKLE_PY_COUNT(name) +1
+    BRACKLE_PY_CLASSES(BRACKLE_PY_COUNT)
+#undef BRACKLE_PY_COUNT
+    ;
+
+// The module's state: one per module object, so that interpreters do not
+// share it. Everything in it is read and written under the interpreter lock.
+struct State {
+    Names names;
+    PyObject* registered[lookup_count] = {};
+    // collections.abc.Mapping and Sequence, for data of other classes.
+    PyObject* mapping_abc = nullptr;
+    PyObject* sequence_abc = nullptr;
+    // The collector pauses under way, and whether it ran before the first.
+    int pauses = 0;
+    bool collector_was_enabled = false;
+
+    // A borrowed reference to a registered object, or null with an
+    // exception set when the package has not registered it.
+    PyObject* get(Lookup what);
+};
 
 // Pauses the cyclic collector for its lifetime. Building or reading the
 // records of a large document makes millions of container objects (records
@@ -94,10 +107,13 @@ PyObject* lookup(Lookup what);
 // while another thread is still building.
 class CollectorPause {
 public:
-    CollectorPause();
+    explicit CollectorPause(State& state);
     CollectorPause(const CollectorPause&) = delete;
     CollectorPause& operator=(const CollectorPause&) = delete;
     ~CollectorPause();
+
+private:
+    State& state_;
 };
 
 // Calls `callable` with the arguments, all of which must be made (an
@@ -116,10 +132,10 @@ Ref call(PyObject* callable, Ref (&args)[N]) {
 // exception class with None, anything else as a TypeError.
 void raise_made(PyObject* made);
 // Raises the package's internal-failure exception with `message`.
-void raise_internal(std::string_view message);
+void raise_internal(State& state, std::string_view message);
 
 // records_out.cpp: a `Doc` record for each document, in a new list.
-Ref build_records(std::vector<brackle_core::Document>& documents);
+Ref build_records(State& state, std::vector<brackle_core::Document>& documents);
 
 // The anchors written so far in a stream: an alias must name one of them.
 using Anchors = std::unordered_set<std::string>;
@@ -127,21 +143,21 @@ using Anchors = std::unordered_set<std::string>;
 // records_in.cpp: one document from a `Doc` record, and the options from an
 // `EmitOptions` record; false with an exception set on failure. `anchors`
 // gathers the anchors of the stream's documents, one document after another.
-bool read_document(PyObject* record, brackle_core::Document& out, Anchors& anchors);
-bool read_options(PyObject* record, brackle_core::EmitOptions& out);
+bool read_document(State& state, PyObject* record, brackle_core::Document& out,
+                   Anchors& anchors);
+bool read_options(State& state, PyObject* record, brackle_core::EmitOptions& out);
 
 // construct.cpp: each document's data, in a new list. `version` 11 or 12
 // sets the schema of every document, 0 lets each document's `%YAML` decide;
 // `source` and `name` are for error messages.
-Ref build_data(std::vector<brackle_core::Document>& documents, PyObject* source, PyObject* name,
-               bool allow_duplicate_keys, int version);
+Ref build_data(State& state, std::vector<brackle_core::Document>& documents, PyObject* source,
+               PyObject* name, bool allow_duplicate_keys, int version);
 // construct.cpp: for each document, a pair of its data and a list of each
 // node's object (see `Builder::document`); no document is dropped.
-Ref build_node_data(const std::vector<brackle_core::Document>& documents, PyObject* source,
-                    PyObject* name, bool allow_duplicate_keys);
-// represent.cpp: one document from Python data, objects of `tagged_type`
-// (or none when null) written as their `value` with their `tag`; false with
-// an exception set on failure.
-bool represent(PyObject* data, PyObject* tagged_type, brackle_core::Document& out);
+Ref build_node_data(State& state, const std::vector<brackle_core::Document>& documents,
+                    PyObject* source, PyObject* name, bool allow_duplicate_keys);
+// represent.cpp: one document from Python data, `Tagged` objects written as
+// their `value` with their `tag`; false with an exception set on failure.
+bool represent(State& state, PyObject* data, brackle_core::Document& out);
 
 }  // namespace brackle_py

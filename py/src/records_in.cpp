@@ -809,14 +809,12 @@ private:
 
 }  // namespace
 
-bool read_document(PyObject* record, Document& out, Anchors& anchors) {
-    const Names* n = names();
-    return n && Reader(*n).document(record, out, anchors);
+bool read_document(State& state, PyObject* record, Document& out, Anchors& anchors) {
+    return Reader(state.names).document(record, out, anchors);
 }
 
-bool read_options(PyObject* record, brackle_core::EmitOptions& out) {
-    const Names* n = names();
-    return n && Reader(*n).options(record, out);
+bool read_options(State& state, PyObject* record, brackle_core::EmitOptions& out) {
+    return Reader(state.names).options(record, out);
 }
 
 }  // namespace brackle_py

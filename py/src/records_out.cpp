@@ -57,12 +57,12 @@ Ref list(std::size_t count, Make&& make) {
 
 class Builder {
 public:
-    bool ready() {
-        node_ = lookup(Lookup::Node);
-        doc_ = node_ ? lookup(Lookup::Doc) : nullptr;
-        trivia_ = doc_ ? lookup(Lookup::Trivia) : nullptr;
-        names_ = trivia_ ? names() : nullptr;
-        return names_ != nullptr;
+    bool ready(State& state) {
+        node_ = state.get(Lookup::Node);
+        doc_ = node_ ? state.get(Lookup::Doc) : nullptr;
+        trivia_ = doc_ ? state.get(Lookup::Trivia) : nullptr;
+        names_ = &state.names;
+        return trivia_ != nullptr;
     }
 
     Ref trivia(const Trivia& t) {
@@ -237,10 +237,10 @@ private:
 
 }  // namespace
 
-Ref build_records(std::vector<Document>& documents) {
+Ref build_records(State& state, std::vector<Document>& documents) {
     Builder builder;
-    if (!builder.ready()) return Ref();
-    const CollectorPause pause;
+    if (!builder.ready(state)) return Ref();
+    const CollectorPause pause(state);
     Ref out(PyList_New(static_cast<Py_ssize_t>(documents.size())));
     if (!out) return out;
     for (std::size_t i = 0; i < documents.size(); ++i) {

@@ -138,17 +138,6 @@ bool whole_minute_offset(PyObject* o, Ref& utc) {
     return static_cast<bool>(utc);
 }
 
-// The abstract collection classes, imported on first use and kept.
-PyObject* abc_class(bool mapping) {
-    static PyObject* found[2] = {};
-    PyObject*& slot = found[mapping ? 1 : 0];
-    if (slot != nullptr) return slot;
-    Ref module(PyImport_ImportModule("collections.abc"));
-    if (!module) return nullptr;
-    slot = PyObject_GetAttrString(module.get(), mapping ? "Mapping" : "Sequence");
-    return slot;
-}
-
 // A child still to be made into a node, and where its index goes.
 struct Pending {
     Ref object;
@@ -158,7 +147,8 @@ struct Pending {
 
 class Builder {
 public:
-    Builder(Document& doc, PyObject* tagged_type) : doc_(doc), tagged_type_(tagged_type) {}
+    Builder(Document& doc, PyObject* tagged_type, PyObject* mapping_abc, PyObject* sequence_abc)
+        : doc_(doc), tagged_type_(tagged_type), abc_{mapping_abc, sequence_abc} {}
 
     bool build(PyObject* data) {
         doc_.final_line_break = true;
@@ -321,8 +311,7 @@ private:
                 children.emplace_back(Py_NewRef(Py_None));
             }
             if (PyErr_Occurred()) return false;
-        } else if (tagged_type_ != nullptr &&
-                   PyObject_TypeCheck(o, reinterpret_cast<PyTypeObject*>(tagged_type_))) {
+        } else if (PyObject_TypeCheck(o, reinterpret_cast<PyTypeObject*>(tagged_type_))) {
             return place_tagged(o, parent, slot);
         } else {
             return place_abstract(o, parent, slot, std::move(tag));
@@ -370,9 +359,8 @@ private:
     // Any other Mapping or Sequence, through its items.
     bool place_abstract(PyObject* o, NodeIndex parent, std::uint32_t slot,
                         std::optional<NodeTag> tag) {
-        PyObject* mapping_class = abc_class(true);
-        PyObject* sequence_class = abc_class(false);
-        if (mapping_class == nullptr || sequence_class == nullptr) return false;
+        PyObject* mapping_class = abc_[0];
+        PyObject* sequence_class = abc_[1];
         int is = PyObject_IsInstance(o, mapping_class);
         if (is < 0) return false;
         const bool mapping = is == 1;
@@ -412,6 +400,7 @@ private:
 
     Document& doc_;
     PyObject* tagged_type_;
+    PyObject* abc_[2];  // collections.abc.Mapping and Sequence
     std::vector<Pending> stack_;
     // Each container met, by address, and its node; `keep_` holds them
     // alive so that no address is reused by another object meanwhile.
@@ -422,16 +411,18 @@ private:
 
 }  // namespace
 
-bool represent(PyObject* data, PyObject* tagged_type, Document& out) {
+bool represent(State& state, PyObject* data, Document& out) {
     if (PyDateTimeAPI == nullptr) {
         PyDateTime_IMPORT;
         if (PyDateTimeAPI == nullptr) return false;
     }
-    if (tagged_type != nullptr && !PyType_Check(tagged_type)) {
+    PyObject* tagged_type = state.get(Lookup::Tagged);
+    if (tagged_type == nullptr) return false;
+    if (!PyType_Check(tagged_type)) {
         PyErr_SetString(PyExc_TypeError, "the Tagged class must be a type");
         return false;
     }
-    return Builder(out, tagged_type).build(data);
+    return Builder(out, tagged_type, state.mapping_abc, state.sequence_abc).build(data);
 }
 
 }  // namespace brackle_py

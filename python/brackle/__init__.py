@@ -14,12 +14,22 @@ True
 'brackle'
 """
 
-from importlib import metadata as _metadata
-
+from brackle import _brackle
 from brackle._brackle import emit, parse
 from brackle._files import FileChangedError, FileWriteError
 from brackle._record import Doc, Node, Trivia
-from brackle.constructor import DuplicateKeyError, Tagged, load, load_all
+from brackle._version import __version__
+from brackle.constructor import (
+    DuplicateKeyError,
+    FrozenDict,
+    HashedTuple,
+    Tagged,
+    _binary,
+    _construct_error,
+    _timestamp,
+    load,
+    load_all,
+)
 from brackle.editing import Comments, Flow, Stream, YAMLMapping, YAMLSequence, edit
 from brackle.error import (
     EditError,
@@ -30,14 +40,26 @@ from brackle.error import (
     ReaderError,
     ScannerError,
     YAMLError,
+    make_error,
 )
 from brackle.options import EmitOptions
 from brackle.representer import dump, dump_all
 
-try:
-    __version__ = _metadata.version("brackle")
-except _metadata.PackageNotFoundError:  # imported from a source tree that was never installed
-    __version__ = "0+unknown"
+# The extension module calls these by name; it never imports the package.
+_brackle._register(
+    Node=Node,
+    Doc=Doc,
+    Trivia=Trivia,
+    make_error=make_error,
+    EmitterError=EmitterError,
+    InternalError=InternalError,
+    Tagged=Tagged,
+    FrozenDict=FrozenDict,
+    HashedTuple=HashedTuple,
+    construct_error=_construct_error,
+    timestamp=_timestamp,
+    binary=_binary,
+)
 
 __all__ = [
     "__version__",

@@ -1,5 +1,5 @@
 # Type stubs of the extension module brackle._brackle.
-from collections.abc import Iterable
+from collections.abc import Callable, Iterable
 from typing import Protocol
 
 from brackle._record import Doc
@@ -28,7 +28,22 @@ def _load_all(
     allow_duplicate_keys: bool = False,
     version: tuple[int, int] | None = None,
 ) -> list[object]: ...
-def _dump_all(documents: Iterable[object], opts: _Options, tagged: type | None = None) -> str: ...
+def _dump_all(documents: Iterable[object], opts: _Options) -> str: ...
 def _edit_load(
     source: str, name: str | None = None, allow_duplicate_keys: bool = False
 ) -> list[tuple[Doc, object, list[object], list[int]]]: ...
+def _register(
+    *,
+    Node: type,
+    Doc: type,
+    Trivia: type,
+    make_error: Callable[..., BaseException],
+    EmitterError: type[BaseException],
+    InternalError: type[BaseException],
+    Tagged: type,
+    FrozenDict: type,
+    HashedTuple: type,
+    construct_error: Callable[..., BaseException],
+    timestamp: Callable[..., object],
+    binary: Callable[[str], bytes],
+) -> None: ...

@@ -30,14 +30,18 @@ from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass, field
 from typing import Any
 
-import brackle
-from brackle import Doc, Node, Trivia
+from brackle._brackle import emit, parse
 from brackle._data import same_data
 from brackle._files import locked, remove_temporaries
 from brackle._json import BUDGET_PER_NODE, MIN_NODE_BUDGET, JSONError, to_json
 from brackle._source import Source, decode, read_source, refuse_nul
-from brackle.constructor import Tagged
-from brackle.error import InternalError, Mark, MarkedYAMLError, YAMLError
+from brackle._record import Doc, Node, Trivia
+from brackle._version import __version__
+from brackle.constructor import Tagged, load, load_all
+from brackle.editing import Flow, Stream, edit
+from brackle.options import EmitOptions
+from brackle.representer import dump
+from brackle.error import EditError, InternalError, Mark, MarkedYAMLError, YAMLError
 from brackle.paths import PathError, find_key, format_path, parse_path, scalar_text
 
 __all__ = ["main", "reformat"]
@@ -174,14 +178,14 @@ def load_checked(name: str, text: str, allow_duplicate_keys: bool) -> list[Any]:
     """Every document's data; a YAML error becomes a :class:`Failure` with
     the report."""
     try:
-        return brackle.load_all(text, name=name, allow_duplicate_keys=allow_duplicate_keys)
+        return load_all(text, name=name, allow_duplicate_keys=allow_duplicate_keys)
     except MarkedYAMLError as e:
         raise Failure(describe_error(name, e)) from None
 
 
 def parse_checked(name: str, text: str) -> list[Doc]:
     try:
-        return brackle.parse(text, name=name)
+        return parse(text, name=name)
     except MarkedYAMLError as e:
         raise Failure(describe_error(name, e)) from None
 
@@ -239,11 +243,11 @@ def cmd_check(args: argparse.Namespace) -> int:
 
 
 def cmd_roundtrip(args: argparse.Namespace) -> int:
-    options = brackle.EmitOptions()
+    options = EmitOptions()
 
     def work(name: str) -> Outcome:
         text = read_file(name).text
-        same = brackle.emit(parse_checked(name, text), options) == text
+        same = emit(parse_checked(name, text), options) == text
         return Outcome(out="" if same else f"{name}\n", failed=not same)
 
     return print_outcomes(run_files(args.files, work))
@@ -327,7 +331,7 @@ def _comments(docs: list[Doc]) -> list[str]:
     return sorted(found)
 
 
-def reformat(text: str, options: brackle.EmitOptions, name: str = "<unicode string>") -> str:
+def reformat(text: str, options: EmitOptions, name: str = "<unicode string>") -> str:
     """``text`` laid out afresh from ``options``, with its comments.
 
     Every node loses its source position, quoting is kept and scalars are
@@ -336,20 +340,20 @@ def reformat(text: str, options: brackle.EmitOptions, name: str = "<unicode stri
     stood right of the old one (a comment at column 0 stays there).
 
     >>> text = "a:   {b: 1,  c: [x,y]}   # note\\nd:\\n    - 1\\n"
-    >>> print(reformat(text, brackle.EmitOptions()), end="")
+    >>> print(reformat(text, EmitOptions()), end="")
     a: {b: 1, c: [x, y]} # note
     d:
     - 1
     """
-    docs = brackle.parse(text, name=name)
+    docs = parse(text, name=name)
     source_cols = [[n.col for n in d.nodes] for d in docs]
     for doc in docs:
         _strip_layout(doc, options.default_flow_style)
         # Every line is laid out anew: all end in the options' break.
         doc.line_break = options.line_break
         doc.other_line_breaks = {}
-    first = brackle.emit(docs, options)
-    placed = brackle.parse(first)
+    first = emit(docs, options)
+    placed = parse(first)
     if len(placed) != len(docs) or any(
         len(p.nodes) != len(d.nodes) for p, d in zip(placed, docs)
     ):
@@ -360,7 +364,7 @@ def reformat(text: str, options: brackle.EmitOptions, name: str = "<unicode stri
                 for t in items:
                     if t.text is not None and t.own_line and t.col != 0:
                         t.col = max(0, now.col + t.col - was)
-    return brackle.emit(docs, options)
+    return emit(docs, options)
 
 
 def _line_break(text: str, asked: str | None) -> str:
@@ -377,7 +381,7 @@ def cmd_fmt(args: argparse.Namespace) -> int:
     def laid_out(name: str, text: str) -> str:
         parse_checked(name, text)
         before = load_checked(name, text, args.allow_duplicate_keys)
-        options = brackle.EmitOptions(
+        options = EmitOptions(
             map_indent=args.indent,
             seq_indent=args.seq_indent,
             seq_offset=args.seq_offset,
@@ -392,11 +396,11 @@ def cmd_fmt(args: argparse.Namespace) -> int:
             raise Failure(describe_error(name, e)) from None
         # Never hand out a layout that reads as other data or lost a comment.
         try:
-            after = brackle.load_all(out, allow_duplicate_keys=True)
+            after = load_all(out, allow_duplicate_keys=True)
         except MarkedYAMLError:
             after = None
-        if not same_data(after, before) or _comments(brackle.parse(out)) != _comments(
-            brackle.parse(text)
+        if not same_data(after, before) or _comments(parse(out)) != _comments(
+            parse(text)
         ):
             raise Failure.of(name, "cannot be laid out anew without changing it; left as it is")
         return out
@@ -469,7 +473,7 @@ def show(value: Any, as_json: bool, steps: Sequence[str | int]) -> str:
     if isinstance(value, (bytes, bytearray)):
         return base64.b64encode(value).decode("ascii") + "\n"
     if _is_collection(value) or isinstance(value, Tagged):
-        return brackle.dump(value)
+        return dump(value)
     return scalar_text(value) + "\n"
 
 
@@ -505,11 +509,11 @@ def cmd_get(args: argparse.Namespace) -> int:
     return print_outcomes(run_files([args.file], work))
 
 
-def _edit_stream(name: str, text: str, allow_duplicate_keys: bool) -> brackle.Stream:
+def _edit_stream(name: str, text: str, allow_duplicate_keys: bool) -> Stream:
     """The file's text opened for editing; a file that does not load is
     refused with the error, so it is never written."""
     try:
-        return brackle.edit(text, name=name, allow_duplicate_keys=allow_duplicate_keys)
+        return edit(text, name=name, allow_duplicate_keys=allow_duplicate_keys)
     except MarkedYAMLError as e:
         raise Failure(describe_error(name, e)) from None
 
@@ -542,7 +546,7 @@ def _apply(parent: Any, step: str | int, where: str, value: Any, delete: bool) -
 
 
 def _edit_document(
-    stream: brackle.Stream, doc: int, steps: list[str | int], value: Any, delete: bool
+    stream: Stream, doc: int, steps: list[str | int], value: Any, delete: bool
 ) -> str | None:
     """Sets or deletes the value at ``steps`` in document ``doc``; the reason
     when the path is not there."""
@@ -570,7 +574,7 @@ def _edit(args: argparse.Namespace, value: Any, delete: bool) -> int:
         for i in targets:
             try:
                 why = _edit_document(stream, i, steps, value, delete)
-            except brackle.EditError as e:
+            except EditError as e:
                 why = " ".join(str(piece) for piece in e.args if piece is not None)
                 raise Failure.of(name, f"cannot change {args.path}: {why}") from None
             if why is not None:
@@ -591,13 +595,13 @@ def _edit(args: argparse.Namespace, value: Any, delete: bool) -> int:
 
 def cmd_set(args: argparse.Namespace) -> int:
     try:
-        value = brackle.load(args.value, name="VALUE")
+        value = load(args.value, name="VALUE")
     except MarkedYAMLError as e:
         raise UsageError(f"VALUE is not YAML:\n{describe_error('VALUE', e)}") from None
     # A collection given in flow style (`[a, b]`) is written in flow style.
-    doc = brackle.parse(args.value)[0]
+    doc = parse(args.value)[0]
     if doc.root is not None and doc.nodes[doc.root].style == Node.FLOW:
-        value = brackle.Flow(value)
+        value = Flow(value)
     return _edit(args, value, delete=False)
 
 
@@ -651,7 +655,7 @@ def build_parser() -> argparse.ArgumentParser:
             "130 when interrupted."
         ),
     )
-    parser.add_argument("--version", action="version", version=f"brackle {brackle.__version__}")
+    parser.add_argument("--version", action="version", version=f"brackle {__version__}")
     commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
 
     def command(
@@ -711,7 +715,7 @@ def build_parser() -> argparse.ArgumentParser:
     mode = fmt.add_mutually_exclusive_group()
     flag(mode, "--check", about="list the files that would change; exit 1 if any")
     flag(mode, "-i", "--in-place", about="rewrite the files that change; " + _IN_PLACE_HELP)
-    defaults = brackle.EmitOptions()
+    defaults = EmitOptions()
     for name, default, most, about in [
         ("--indent", defaults.map_indent, MAX_INDENT, "indentation of a nested mapping"),
         ("--seq-indent", defaults.seq_indent, MAX_INDENT, "indentation of a nested sequence"),

@@ -7,14 +7,14 @@ a key becomes a hashable frozen form, and a local or unknown tag gives a
 :class:`Tagged` value. Duplicate keys raise :class:`DuplicateKeyError`:
 
 >>> import brackle
->>> brackle.load("a: 1\\nb: [x, 0x1F, .inf]\\n")
+>>> load("a: 1\\nb: [x, 0x1F, .inf]\\n")
 {'a': 1, 'b': ['x', 31, inf]}
 >>> try:
-...     brackle.load("a: 1\\na: 2\\n")
-... except brackle.DuplicateKeyError as e:
+...     load("a: 1\\na: 2\\n")
+... except DuplicateKeyError as e:
 ...     print(e.key, e.first_mark.line, e.problem_mark.line)
 a 0 1
->>> brackle.load("a: 1\\na: 2\\n", allow_duplicate_keys=True)
+>>> load("a: 1\\na: 2\\n", allow_duplicate_keys=True)
 {'a': 2}
 """
 
@@ -27,7 +27,6 @@ import os
 from collections.abc import Iterator, Mapping
 from typing import IO, Any
 
-import brackle
 from brackle._brackle import _load_all
 from brackle._source import read_source
 from brackle.error import Mark, MarkedYAMLError
@@ -66,7 +65,7 @@ class Tagged:
     """A node with a local or unknown tag: ``tag`` is the resolved tag,
     ``value`` the node's data.
 
-    >>> brackle.load("!point [1, 2]")
+    >>> load("!point [1, 2]")
     Tagged('!point', [1, 2])
     """
 
@@ -93,7 +92,7 @@ class HashedTuple(tuple):
     its hash once. Aliases can make a key of nested tuples that share their
     parts, and a plain tuple hashes each part as often as it occurs.
 
-    >>> key = next(iter(brackle.load("? [a, [b]]\\n: x\\n")))
+    >>> key = next(iter(load("? [a, [b]]\\n: x\\n")))
     >>> key == ("a", ("b",)), isinstance(key, tuple), hash(key) == hash(("a", ("b",)))
     (True, True, True)
     """
@@ -110,7 +109,7 @@ class FrozenDict(Mapping):
     """A read-only, hashable mapping: what a mapping used as a mapping key
     becomes. It compares equal to a dict with the same pairs.
 
-    >>> key = next(iter(brackle.load("? {a: 1}\\n: x\\n")))
+    >>> key = next(iter(load("? {a: 1}\\n: x\\n")))
     >>> key, key == {"a": 1}, hash(key) == hash(FrozenDict({"a": 1}))
     (FrozenDict({'a': 1}), True, True)
     """
@@ -154,7 +153,7 @@ def load_all(
     1.1 rules, ``(1, 2)`` by the core schema; by default each document's
     ``%YAML`` directive decides.
 
-    >>> brackle.load_all("--- 1\\n--- [a]\\n")
+    >>> load_all("--- 1\\n--- [a]\\n")
     [1, ['a']]
     """
     text, name, _ = read_source(source, name)
@@ -171,7 +170,7 @@ def load(
     """The data of the first document of ``source``, ``None`` for an empty
     stream; the arguments are those of :func:`load_all`.
 
-    >>> brackle.load("%YAML 1.1\\n---\\n[yes, 0777, 1:30]\\n")
+    >>> load("%YAML 1.1\\n---\\n[yes, 0777, 1:30]\\n")
     [True, 511, 90]
     """
     documents = load_all(

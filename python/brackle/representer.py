@@ -21,7 +21,6 @@ from collections.abc import Iterable
 from typing import Any, TextIO
 
 from brackle._brackle import _dump_all
-from brackle.constructor import Tagged
 from brackle.options import EmitOptions
 
 __all__ = ["dump", "dump_all"]
@@ -44,7 +43,7 @@ def dump_all(
     - 1.5
     - true
     """
-    text = _dump_all(list(documents), EmitOptions(**options), Tagged)
+    text = _dump_all(list(documents), EmitOptions(**options))
     if stream is None:
         return text
     stream.write(text)
