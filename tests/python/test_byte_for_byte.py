@@ -173,11 +173,11 @@ LISTED_LAYOUTS = [
         "blank or comment lines between a flow collection and ...",
         re.compile(rf"[\]}}][ \t]*(?:#[^\r\n]*)?{_BREAK}(?:[ \t]*(?:#[^\r\n]*)?{_BREAK})+\.\.\.").search,
     ),
-    # A comment in a flow collection keeps its line; the `:`, `]` or `}` on
-    # the next line is written after it.
+    # A comment in a flow collection keeps its line; the `,`, `:`, `]` or
+    # `}` on the next line is written after it, indented like the items.
     (
-        "a comment in a flow collection before : ] or }",
-        re.compile(rf"#[^\r\n]*{_BREAK}(?:[ \t]*{_BREAK})*[ \t]*[:\]}}]").search,
+        "a comment in a flow collection before , : ] or }",
+        re.compile(rf"#[^\r\n]*{_BREAK}(?:[ \t]*{_BREAK})*[ \t]*[,:\]}}]").search,
     ),
     # A `:` that begins a line with text right after it (`:c: d`, `::`)
     # reads as a `:` and a key at one column.
