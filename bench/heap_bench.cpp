@@ -52,9 +52,9 @@ void operator delete[](void* p, std::size_t) noexcept { counted_free(p); }
 
 int main(int argc, char** argv) {
     std::string_view mode = argc == 2 ? argv[1] : "";
-    brackle_bench::RunFn run = mode == "scan"    ? brackle_bench::scan_brackle
-                               : mode == "parse" ? brackle_bench::parse_brackle
-                               : mode == "load"  ? brackle_bench::load_brackle
+    brackle_bench::RunFn run = mode == "scan"        ? brackle_bench::scan_brackle
+                               : mode == "parse"     ? brackle_bench::parse_brackle
+                               : mode == "load"      ? brackle_bench::load_brackle
                                : mode == "roundtrip" ? brackle_bench::roundtrip_brackle
                                                      : nullptr;
     if (run == nullptr) {

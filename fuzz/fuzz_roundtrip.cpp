@@ -15,8 +15,8 @@
 
 #include "core/src/emitter/emitter.hpp"
 #include "core/src/loader.hpp"
-#include "tests/cpp/emit_option_sets.hpp"
 #include "fuzz/fuzz_input.hpp"
+#include "tests/cpp/emit_option_sets.hpp"
 
 namespace {
 
@@ -45,7 +45,8 @@ bool tags_as_written(const std::vector<Document>& documents, std::string_view in
     for (const Document& doc : documents) {
         for (const brackle_core::Node& node : doc.nodes) {
             const auto& tag = node.extras.get().tag;
-            if (tag && input.find(brackle_core::emitter::render_tag(*tag)) == std::string_view::npos)
+            if (tag &&
+                input.find(brackle_core::emitter::render_tag(*tag)) == std::string_view::npos)
                 return false;
         }
     }

@@ -204,8 +204,8 @@ bool Loader::scalar(Event& ev) {
     Span node_span = ev.span;
     if (is_block_scalar(style) && ev.span.start.index == ev.span.end.index &&
         header.index < start.index) {
-        node_span.start = SourceMark{header.index, std::size_t{header.pos.line} + 1,
-                                     header.pos.col, header.byte};
+        node_span.start =
+            SourceMark{header.index, std::size_t{header.pos.line} + 1, header.pos.col, header.byte};
     }
     bool has_raw = false;
     NodeIndex index = 0;
@@ -552,9 +552,9 @@ std::string_view Loader::key_repr(NodeIndex index) {
 bool Loader::collection_start(Event& ev, bool is_sequence) {
     if (frames_.depth() >= max_depth) {
         const auto& m = ev.span.start;
-        error_ = ParseError{"document nested more than " + std::to_string(max_depth) +
-                                " levels deep",
-                            m.index, zero_based_line(m.line), clamp32(m.col), false};
+        error_ =
+            ParseError{"document nested more than " + std::to_string(max_depth) + " levels deep",
+                       m.index, zero_based_line(m.line), clamp32(m.col), false};
         return false;
     }
     blanks(at(ev.span.start));
@@ -658,11 +658,11 @@ NodeTag Loader::node_tag(brackle_scanner::Tag&& tag) const {
     out.full = tag.handle + tag.suffix;
     if (tag.handle == "!") {
         out.handle = "!";
-    } else if (const auto d = std::find_if(
-                   document_.tag_directives.begin(), document_.tag_directives.end(),
-                   [&](const TagDirective& t) {
-                       return !t.prefix.empty() && names_prefix(t.prefix, tag.handle);
-                   });
+    } else if (const auto d =
+                   std::find_if(document_.tag_directives.begin(), document_.tag_directives.end(),
+                                [&](const TagDirective& t) {
+                                    return !t.prefix.empty() && names_prefix(t.prefix, tag.handle);
+                                });
                d != document_.tag_directives.end()) {
         out.handle = d->handle;
     } else if (tag.handle == brackle_scanner::standard_tag_prefix) {

@@ -313,14 +313,14 @@ private:
     At content_end_;
     // The end of the last finished document's content, if it had nodes.
     std::optional<At> last_content_end_;
-    At comment_end_;  // the end of the last comment read
+    At comment_end_;                     // the end of the last comment read
     std::string key_text_;               // the buffer `key_repr` builds collection keys in
     std::vector<NodeIndex> hash_order_;  // `key_hash`'s buffers: nodes to hash, nodes to visit
     std::vector<NodeIndex> hash_stack_;
     std::vector<Node> node_buffer_;  // the current document's nodes grow here
 
     std::vector<Trivia> pending_;
-    std::vector<Trivia> held_scratch_;  // node_trivia: what waits for a later node
+    std::vector<Trivia> held_scratch_;   // node_trivia: what waits for a later node
     std::vector<Trivia> inner_scratch_;  // `node_trivia`'s buffer for a collection's inner part
     std::vector<NodeIndex> flow_items_;  // `compute_flow_seps`' buffer for a mapping's children
     std::optional<Trivia> pending_eol_;

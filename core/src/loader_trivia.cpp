@@ -66,13 +66,15 @@ TagDirective tag_directive_of(std::string_view line) {
     std::string_view rest = line.substr(4);
     rest.remove_prefix(std::min(rest.find_first_not_of(" \t"), rest.size()));
     std::size_t end = rest.empty() ? 0 : 1;
-    while (end < rest.size() && brackle_scanner::is_word_char(static_cast<unsigned char>(rest[end])))
+    while (end < rest.size() &&
+           brackle_scanner::is_word_char(static_cast<unsigned char>(rest[end])))
         ++end;
     end = end < rest.size() && rest[end] == '!' ? end + 1 : std::min<std::size_t>(1, rest.size());
     const std::string_view handle = rest.substr(0, end);
     rest.remove_prefix(end);
     rest.remove_prefix(std::min(rest.find_first_not_of(" \t"), rest.size()));
-    return TagDirective{std::string(handle), std::string(rest.substr(0, rest.find_first_of(" \t\r")))};
+    return TagDirective{std::string(handle),
+                        std::string(rest.substr(0, rest.find_first_of(" \t\r")))};
 }
 
 bool is_block_scalar(const Node& node) {
@@ -228,7 +230,8 @@ void Loader::node_trivia(NodeIndex index) {
 
 void Loader::split_trivia(NodeIndex index) {
     Node& node = document_.nodes[index];
-    if (pending_eol_ && is_block_scalar(node) && node.extras.get().header_at->line >= pending_eol_line_) {
+    if (pending_eol_ && is_block_scalar(node) &&
+        node.extras.get().header_at->line >= pending_eol_line_) {
         // The comment after the colon stands on a line above the header: it
         // is no header comment, and stays before the scalar on its line.
         pending_.insert(pending_.begin(), std::move(*pending_eol_));
@@ -295,8 +298,7 @@ void Loader::split_trivia(NodeIndex index) {
         }
         // The last trivia before the node, not counting those set aside.
         if (after_dash == 0 && pending_.size() > inner_from - head && is_blank(pending_.back()) &&
-            node.line > 0 &&
-            line_is_blank(node.line - 1) && begins_line(map_, node)) {
+            node.line > 0 && line_is_blank(node.line - 1) && begins_line(map_, node)) {
             inner.push_back(std::move(pending_.back()));
             pending_.pop_back();
         }
@@ -308,8 +310,7 @@ void Loader::split_trivia(NodeIndex index) {
     if (parent && !parent->has_child) {
         // Not those between the node's properties and its content.
         const std::size_t limit = pending_.size() - after_properties(node);
-        while (kept < limit &&
-               (is_blank(pending_[kept]) || is_own_line_comment(pending_[kept]))) {
+        while (kept < limit && (is_blank(pending_[kept]) || is_own_line_comment(pending_[kept]))) {
             ++kept;
         }
         if (kept > 0) {
@@ -384,7 +385,7 @@ std::size_t Loader::pending_within(std::int64_t lines) const {
     std::size_t n = 0;
     for (std::size_t i = pending_.size(); i > 0 && lines > 0; --i) {
         const Trivia& t = pending_[i - 1];
-        const std::int64_t taken = is_blank(t) ? std::get<Blank>(t).blank_lines
+        const std::int64_t taken = is_blank(t)              ? std::get<Blank>(t).blank_lines
                                    : is_own_line_comment(t) ? 1
                                                             : lines + 1;
         if (taken > lines) break;
@@ -586,8 +587,8 @@ void Loader::scalar_raw(const Event& ev, At header, std::optional<std::string>& 
 // The gap text from `from`: white space, `,`, `:` and `?`, each comment
 // replaced by a lone `#` (its line break kept). Returns the text and where
 // the scan stopped.
-std::pair<std::string, Loader::At> Loader::separation(At from, std::optional<At> to,
-                                                     bool to_comma, bool to_colon) const {
+std::pair<std::string, Loader::At> Loader::separation(At from, std::optional<At> to, bool to_comma,
+                                                      bool to_colon) const {
     std::string gap;
     At here = from;
     const std::size_t limit = to ? to->index : std::numeric_limits<std::size_t>::max();
@@ -673,8 +674,7 @@ void Loader::compute_flow_seps(const Frame& frame, Node& node) {
     const At after_first_gap = separation(after_props, first).second;
     const std::size_t first_properties =
         items.empty() ? 0 : property_count(document_.nodes[items.front()]);
-    const At stopped =
-        separation(past_properties(after_first_gap, first_properties), first).second;
+    const At stopped = separation(past_properties(after_first_gap, first_properties), first).second;
     const bool bracket = !(first && stopped.index == first->index);
     At point = after_props;
     if (bracket && stopped.byte < text_.size()) {
@@ -861,8 +861,8 @@ void Loader::stream_end(const Event& ev) {
             // A tail that begins a line begins with a blank line, which the
             // blank lines before the stream's end hold already.
             const bool line_start = from.byte == 0 || text_[from.byte - 1] == '\n';
-            const bool one_line = lf == std::string_view::npos ||
-                                  (tail.find('\n') == lf && !line_start);
+            const bool one_line =
+                lf == std::string_view::npos || (tail.find('\n') == lf && !line_start);
             last.stream_tail = std::string(one_line ? tail : tail.substr(lf + 1));
             // A block scalar ends in the indentation of the line after it: the
             // line break and blanks before the tail are not in its raw text,
@@ -898,8 +898,8 @@ std::optional<std::string> Loader::region(At from, At to) const {
     }
     // Whole lines only, up to the last line break before `to`; but a text's
     // last line is whole without a break of its own.
-    const bool unbroken_end = to.byte == text_.size() && !text_.empty() &&
-                              text_.back() != '\n' && text_.back() != '\r';
+    const bool unbroken_end =
+        to.byte == text_.size() && !text_.empty() && text_.back() != '\n' && text_.back() != '\r';
     if (!unbroken_end) {
         const std::size_t last_lf = lines.rfind('\n');
         if (last_lf == std::string_view::npos) return std::nullopt;

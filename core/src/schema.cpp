@@ -66,8 +66,8 @@ long decimal_exponent(std::string_view text) {
     const std::size_t point = std::min(mantissa.find('.'), mantissa.size());
     const std::size_t first = mantissa.find_first_of("123456789");
     if (first == std::string_view::npos) return std::numeric_limits<long>::min();  // zero
-    const long position = first < point ? static_cast<long>(point - first)
-                                        : -static_cast<long>(first - point - 1);
+    const long position =
+        first < point ? static_cast<long>(point - first) : -static_cast<long>(first - point - 1);
     return position + exponent;
 }
 
@@ -130,7 +130,8 @@ std::optional<Integer> integer_of(std::string_view s, Version v) {
     out.negative = !s.empty() && s[0] == '-';
     if (!s.empty() && (s[0] == '-' || s[0] == '+')) {
         // The core schema signs decimal integers only.
-        if (!v11 && s.size() > 2 && s[1] == '0' && (s[2] == 'o' || s[2] == 'x')) return std::nullopt;
+        if (!v11 && s.size() > 2 && s[1] == '0' && (s[2] == 'o' || s[2] == 'x'))
+            return std::nullopt;
         at = 1;
     }
     if (at == s.size()) return std::nullopt;
@@ -143,7 +144,9 @@ std::optional<Integer> integer_of(std::string_view s, Version v) {
         out.radix = mark == 'x' ? 16 : mark == 'o' ? 8 : 2;
         body = at + 2;
         const auto ok = [&](char c) {
-            return out.radix == 16 ? is_hex(c) : out.radix == 8 ? is_octal(c) : c == '0' || c == '1';
+            return out.radix == 16  ? is_hex(c)
+                   : out.radix == 8 ? is_octal(c)
+                                    : c == '0' || c == '1';
         };
         if (run(s, body, v11, ok) != s.size()) return std::nullopt;
     } else if (v11 && s[at] == '0' && s.size() - at > 1) {

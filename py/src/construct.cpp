@@ -263,7 +263,8 @@ struct Builder {
                 // A dict's item: its key is hashable already, its value is frozen.
                 PyObject* child = PyDict_Check(step.object) ? PyTuple_GET_ITEM(item, 1) : item;
                 if (const auto it = frozen.find(child); it != frozen.end()) {
-                    if (PyList_Append(step.done.get(), it->second.second.get()) != 0) return nullptr;
+                    if (PyList_Append(step.done.get(), it->second.second.get()) != 0)
+                        return nullptr;
                     continue;
                 }
                 if (PyList_Check(child) || PyDict_Check(child) || PyAnySet_Check(child)) {
@@ -291,7 +292,8 @@ struct Builder {
                 made = Ref(PyFrozenSet_New(step.done.get()));
             }
             if (!made) return nullptr;
-            frozen.try_emplace(step.object, Ref(Py_NewRef(step.object)), Ref(Py_NewRef(made.get())));
+            frozen.try_emplace(step.object, Ref(Py_NewRef(step.object)),
+                               Ref(Py_NewRef(made.get())));
             open.erase(step.object);
             stack.pop_back();
             if (stack.empty()) {

@@ -1,7 +1,7 @@
 // The extension module brackle._brackle: `parse`, `emit`, `_roundtrip_in_rust`,
-// and for the package's own modules `_load_all`, `_dump_all` and `_edit_load`. Each function reads its arguments with the interpreter
-// lock held, releases the lock for exactly the core call, and turns the
-// core's errors into the package's exceptions.
+// and for the package's own modules `_load_all`, `_dump_all` and `_edit_load`. Each function reads
+// its arguments with the interpreter lock held, releases the lock for exactly the core call, and
+// turns the core's errors into the package's exceptions.
 #include <exception>
 #include <new>
 #include <optional>
@@ -142,14 +142,10 @@ template <class Core>
 auto without_lock(Core&& core) -> decltype(core()) {
     decltype(core()) result{};
     std::exception_ptr failure;
-    Py_BEGIN_ALLOW_THREADS
-    try {
-        result = core();
-    } catch (...) {
+    Py_BEGIN_ALLOW_THREADS try { result = core(); } catch (...) {
         failure = std::current_exception();
     }
-    Py_END_ALLOW_THREADS
-    if (failure) std::rethrow_exception(failure);
+    Py_END_ALLOW_THREADS if (failure) std::rethrow_exception(failure);
     return result;
 }
 
@@ -186,8 +182,8 @@ bool take_args(const Params& p, PyObject* const* args, Py_ssize_t nargs, PyObjec
             return false;
         }
         if (out[slot] != nullptr) {
-            PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%s'",
-                         p.function, p.names[slot]);
+            PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%s'", p.function,
+                         p.names[slot]);
             return false;
         }
         out[slot] = args[nargs + k];
@@ -354,8 +350,7 @@ PyObject* load_all(PyObject* module, PyObject* const* args, Py_ssize_t nargs, Py
         Ref shown_name;
         std::optional<std::vector<Document>> documents = load_named(state, a[0], name, shown_name);
         if (!documents) return nullptr;
-        return build_data(state, *documents, a[0], shown_name.get(), allow != 0, version)
-            .release();
+        return build_data(state, *documents, a[0], shown_name.get(), allow != 0, version).release();
     });
 }
 
@@ -367,8 +362,7 @@ PyObject* edit_load(PyObject* module, PyObject* const* args, Py_ssize_t nargs, P
     static constexpr const char* param_names[] = {"source", "name", "allow_duplicate_keys"};
     PyObject* a[3];
     if (!take_args({"_edit_load", param_names, 3, 1}, args, nargs, kwnames, a)) return nullptr;
-    if (!argument_type("_edit_load", "source", a[0], PyUnicode_Check(a[0]), "str"))
-        return nullptr;
+    if (!argument_type("_edit_load", "source", a[0], PyUnicode_Check(a[0]), "str")) return nullptr;
     PyObject* name = a[1] && a[1] != Py_None ? a[1] : nullptr;
     if (name && !argument_type("_edit_load", "name", name, PyUnicode_Check(name), "str"))
         return nullptr;
@@ -377,7 +371,8 @@ PyObject* edit_load(PyObject* module, PyObject* const* args, Py_ssize_t nargs, P
     return guarded(state, [&]() -> PyObject* {
         Ref shown_name;
         brackle_core::NodeSpans spans;
-        std::optional<std::vector<Document>> loaded = load_named(state, a[0], name, shown_name, &spans);
+        std::optional<std::vector<Document>> loaded =
+            load_named(state, a[0], name, shown_name, &spans);
         if (!loaded) return nullptr;
         std::vector<Document>& documents = *loaded;
         Ref data = build_node_data(state, documents, a[0], shown_name.get(), allow != 0);
@@ -396,9 +391,9 @@ PyObject* edit_load(PyObject* module, PyObject* const* args, Py_ssize_t nargs, P
                 PyList_SET_ITEM(where.get(), static_cast<Py_ssize_t>(j), at);
             }
             PyObject* pair = PyList_GET_ITEM(data.get(), static_cast<Py_ssize_t>(i));
-            PyObject* item = PyTuple_Pack(4, PyList_GET_ITEM(records.get(), static_cast<Py_ssize_t>(i)),
-                                          PyTuple_GET_ITEM(pair, 0), PyTuple_GET_ITEM(pair, 1),
-                                          where.get());
+            PyObject* item =
+                PyTuple_Pack(4, PyList_GET_ITEM(records.get(), static_cast<Py_ssize_t>(i)),
+                             PyTuple_GET_ITEM(pair, 0), PyTuple_GET_ITEM(pair, 1), where.get());
             if (item == nullptr) return nullptr;
             PyList_SET_ITEM(out.get(), static_cast<Py_ssize_t>(i), item);
         }
@@ -482,7 +477,8 @@ PyMethodDef functions[] = {
      "\n"
      "# Errors\n"
      "\n"
-     "Raises `ValueError` when a record cannot be read as a document: a mapping with an odd number\n"
+     "Raises `ValueError` when a record cannot be read as a document: a mapping with an odd "
+     "number\n"
      "of children, a node index past the end of the arena, an alias with no name, an unknown kind\n"
      "or style code, or a `line_break` the emitter does not write. Raises\n"
      "`brackle.error.EmitterError` when the tree itself cannot be emitted. A missing or wrongly\n"
@@ -548,14 +544,14 @@ PyMethodDef unlisted_functions[] = {
 
 // Interns the attribute names into the module's state.
 bool intern_names(Names& names) {
-#define BRACKLE_PY_INTERN(name)                                                            \
-    {                                                                                      \
-        std::string_view text = #name;                                                     \
-        if (text.ends_with('_')) text.remove_suffix(1);                                    \
-        names.name =                                                                       \
+#define BRACKLE_PY_INTERN(name)                                                             \
+    {                                                                                       \
+        std::string_view text = #name;                                                      \
+        if (text.ends_with('_')) text.remove_suffix(1);                                     \
+        names.name =                                                                        \
             PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())); \
-        if (names.name == nullptr) return false;                                           \
-        PyUnicode_InternInPlace(&names.name);                                              \
+        if (names.name == nullptr) return false;                                            \
+        PyUnicode_InternInPlace(&names.name);                                               \
     }
     BRACKLE_PY_NAMES(BRACKLE_PY_INTERN)
 #undef BRACKLE_PY_INTERN

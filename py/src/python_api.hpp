@@ -51,14 +51,16 @@ private:
 
 // Attribute names, interned when the module is made.
 struct Names {
-#define BRACKLE_PY_NAMES(X)                                                                    \
-    X(kind) X(style) X(anchor) X(tag) X(value) X(raw) X(line) X(col) X(children) X(merge)      \
-    X(explicit_) X(before) X(eol) X(inner) X(after) X(tag_first) X(flow_seps) X(anchor_at)     \
-    X(tag_at) X(header_at) X(colon) X(version) X(tag_directives) X(explicit_start)             \
-    X(explicit_end) X(root) X(nodes) X(leading) X(trailing) X(bom) X(final_line_break)         \
-    X(tags_before_version) X(directives_raw) X(stream_tail) X(line_space) X(other_line_breaks) \
-    X(text) X(own_line) X(blank_lines) X(line_break) X(map_indent) X(seq_indent)               \
-    X(seq_offset) X(width) X(default_flow_style) X(preserve_quotes)
+#define BRACKLE_PY_NAMES(X)                                                                      \
+    X(kind)                                                                                      \
+    X(style) X(anchor) X(tag) X(value) X(raw) X(line) X(col) X(children) X(merge) X(explicit_)   \
+        X(before) X(eol) X(inner) X(after) X(tag_first) X(flow_seps) X(anchor_at) X(tag_at)      \
+            X(header_at) X(colon) X(version) X(tag_directives) X(explicit_start) X(explicit_end) \
+                X(root) X(nodes) X(leading) X(trailing) X(bom) X(final_line_break)               \
+                    X(tags_before_version) X(directives_raw) X(stream_tail) X(line_space)        \
+                        X(other_line_breaks) X(text) X(own_line) X(blank_lines) X(line_break)    \
+                            X(map_indent) X(seq_indent) X(seq_offset) X(width)                   \
+                                X(default_flow_style) X(preserve_quotes)
 #define BRACKLE_PY_FIELD(name) PyObject* name = nullptr;
     BRACKLE_PY_NAMES(BRACKLE_PY_FIELD)
 #undef BRACKLE_PY_FIELD
@@ -67,9 +69,10 @@ struct Names {
 // The package's classes and functions that the module calls, which the
 // package hands over once, at import, through `_register`; the keyword of
 // each is its name here.
-#define BRACKLE_PY_CLASSES(X)                                                                   \
-    X(Node) X(Doc) X(Trivia) X(make_error) X(EmitterError) X(InternalError) X(Tagged)          \
-    X(FrozenDict) X(HashedTuple) X(construct_error) X(timestamp) X(binary)
+#define BRACKLE_PY_CLASSES(X)                                                               \
+    X(Node)                                                                                 \
+    X(Doc) X(Trivia) X(make_error) X(EmitterError) X(InternalError) X(Tagged) X(FrozenDict) \
+        X(HashedTuple) X(construct_error) X(timestamp) X(binary)
 enum class Lookup {
 #define BRACKLE_PY_ENUM(name) name,
     BRACKLE_PY_CLASSES(BRACKLE_PY_ENUM)
@@ -143,8 +146,7 @@ using Anchors = std::unordered_set<std::string>;
 // records_in.cpp: one document from a `Doc` record, and the options from an
 // `EmitOptions` record; false with an exception set on failure. `anchors`
 // gathers the anchors of the stream's documents, one document after another.
-bool read_document(State& state, PyObject* record, brackle_core::Document& out,
-                   Anchors& anchors);
+bool read_document(State& state, PyObject* record, brackle_core::Document& out, Anchors& anchors);
 bool read_options(State& state, PyObject* record, brackle_core::EmitOptions& out);
 
 // construct.cpp: each document's data, in a new list. `version` 11 or 12

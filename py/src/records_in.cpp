@@ -140,8 +140,9 @@ bool each_in_sequence(const Where& where, PyObject* v, Item&& item) {
 template <class Item>
 bool each_in_iterable(const Where& where, PyObject* v, Item&& item) {
     Ref it(PyObject_GetIter(v));
-    if (!it) return PyErr_ExceptionMatches(PyExc_TypeError) ? type_error(where, v, "iterable")
-                                                            : failed_at(where);
+    if (!it)
+        return PyErr_ExceptionMatches(PyExc_TypeError) ? type_error(where, v, "iterable")
+                                                       : failed_at(where);
     while (Ref element{PyIter_Next(it.get())}) {
         if (!item(element.get())) return false;
     }
@@ -213,7 +214,9 @@ std::string quoted(std::string_view s) {
     return out + "\"";
 }
 
-bool has_line_break(std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; }
+bool has_line_break(std::string_view s) {
+    return s.find_first_of("\r\n") != std::string_view::npos;
+}
 
 // A comment's text must read back as one comment: `#` first, no line break.
 bool comment_text_ok(std::string_view text) {
@@ -246,8 +249,7 @@ bool stream_tail_ok(std::string_view tail) {
         const std::size_t brk = std::min(tail.find_first_of("\r\n"), tail.size());
         const std::string_view line = tail.substr(0, brk);
         const std::size_t text = line.find_first_not_of(" \t");
-        if (text != std::string_view::npos &&
-            (line[text] != '#' || (text == 0 && !line_start))) {
+        if (text != std::string_view::npos && (line[text] != '#' || (text == 0 && !line_start))) {
             return false;
         }
         tail.remove_prefix(brk);
@@ -276,8 +278,8 @@ bool directive_block_ok(std::string_view block) {
         const std::size_t brk = std::min(block.find_first_of("\r\n"), block.size());
         const std::string_view line = block.substr(0, brk);
         const std::size_t text = line.find_first_not_of(" \t");
-        const bool marker = line.starts_with("...") &&
-                            (line.size() == 3 || line[3] == ' ' || line[3] == '\t');
+        const bool marker =
+            line.starts_with("...") && (line.size() == 3 || line[3] == ' ' || line[3] == '\t');
         if (text != std::string_view::npos && line[text] != '#' && !(text == 0 && line[0] == '%') &&
             !marker) {
             return false;
@@ -337,7 +339,8 @@ public:
         }
         if (text) c.text = std::move(*text);
         if (!comment_text_ok(c.text)) {
-            return value_error(where, "must be a comment: it begins with # and holds no line break");
+            return value_error(where,
+                               "must be a comment: it begins with # and holds no line break");
         }
         where.field = "own_line";
         if (!(v = attr(where, record, n_.own_line)) || !to_bool(where, v.get(), c.own_line)) {
@@ -374,8 +377,7 @@ public:
         };
         if (!get(n_.kind, "kind") || !to_uint(where, v.get(), kind)) return false;
         if (!get(n_.anchor, "anchor") || !to_optional_str(where, v.get(), anchor)) return false;
-        if (!get(n_.children, "children") ||
-            !each_in_sequence(where, v.get(), [&](PyObject* item) {
+        if (!get(n_.children, "children") || !each_in_sequence(where, v.get(), [&](PyObject* item) {
                 return to_uint(where, item, children.emplace_back());
             })) {
             return false;
@@ -385,7 +387,8 @@ public:
                        return to_uint(where, item, into.emplace_back());
                    });
         };
-        if (!numbers(n_.merge, "merge", merge) || !numbers(n_.explicit_, "explicit", explicit_keys)) {
+        if (!numbers(n_.merge, "merge", merge) ||
+            !numbers(n_.explicit_, "explicit", explicit_keys)) {
             return false;
         }
         if (!get(n_.colon, "colon") || !each_in_sequence(where, v.get(), [&](PyObject* item) {
@@ -467,7 +470,8 @@ public:
 
         brackle_core::Trivia4 slots;
         if (!trivia_list(where, record, n_.before, "before", slots.before)) return false;
-        if (eol.get() != Py_None && !trivia(eol.get(), slots.eol.emplace(), {where.record + " eol"})) {
+        if (eol.get() != Py_None &&
+            !trivia(eol.get(), slots.eol.emplace(), {where.record + " eol"})) {
             return false;
         }
         if (!trivia_list(where, record, n_.inner, "inner", slots.inner)) return false;
@@ -556,8 +560,8 @@ public:
         }
         const std::size_t count = out.nodes.size();
         auto out_of_range = [&](const std::string& what, std::size_t index) {
-            PyErr_Format(PyExc_ValueError, "%s is node %zu, but the Doc has %zu nodes", what.c_str(),
-                         index, count);
+            PyErr_Format(PyExc_ValueError, "%s is node %zu, but the Doc has %zu nodes",
+                         what.c_str(), index, count);
             return false;
         };
         if (!get(n_.root, "root")) return false;
@@ -586,22 +590,25 @@ public:
             !each_in_sequence(where, v.get(), [&](PyObject* item) {
                 bool present = false;
                 if (!optional_tuple(where, item, 2, present)) return false;
-                if (!present) return type_error(where, item, "a sequence of (handle, prefix) tuples");
+                if (!present)
+                    return type_error(where, item, "a sequence of (handle, prefix) tuples");
                 brackle_core::TagDirective& t = out.tag_directives.emplace_back();
                 if (!to_str(where, PyTuple_GET_ITEM(item, 0), t.handle) ||
                     !to_str(where, PyTuple_GET_ITEM(item, 1), t.prefix)) {
                     return false;
                 }
                 if (!tag_handle_ok(t.handle) || t.prefix.empty() || has_blank_or_break(t.prefix)) {
-                    return value_error(where, "must pair a handle (!, !! or !word!) with a prefix "
-                                              "that holds no blank or line break");
+                    return value_error(where,
+                                       "must pair a handle (!, !! or !word!) with a prefix "
+                                       "that holds no blank or line break");
                 }
                 return true;
             })) {
             return false;
         }
         bool present = false;
-        if (!get(n_.version, "version") || !optional_tuple(where, v.get(), 2, present)) return false;
+        if (!get(n_.version, "version") || !optional_tuple(where, v.get(), 2, present))
+            return false;
         if (present) {
             std::pair<std::uint32_t, std::uint32_t> version;
             if (!to_uint(where, PyTuple_GET_ITEM(v.get(), 0), version.first) ||
@@ -629,7 +636,8 @@ public:
                 return false;
             }
             if (!directive_block_ok(raw.first)) {
-                return value_error(where, "may hold only directive lines, ... markers, comments and blank lines");
+                return value_error(
+                    where, "may hold only directive lines, ... markers, comments and blank lines");
             }
             raw.second = static_cast<std::size_t>(held);
             out.directives_raw = std::move(raw);
@@ -743,8 +751,9 @@ public:
             }
             const std::size_t i = top.next++;
             const NodeIndex parent = top.node;
-            const NodeIndex c = seq ? seq->items[i]
-                                    : (i % 2 == 0 ? map->entries[i / 2].key : map->entries[i / 2].value);
+            const NodeIndex c =
+                seq ? seq->items[i]
+                    : (i % 2 == 0 ? map->entries[i / 2].key : map->entries[i / 2].value);
             if (!visit(c, parent)) return false;
         }
         return true;

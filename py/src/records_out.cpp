@@ -130,9 +130,9 @@ public:
             integer(n.kind.index()),
             integer(static_cast<unsigned>(n.style)),
             alias ? str(alias->name) : optional_str(extras.anchor),
-            extras.tag ? tuple(str(extras.tag->handle), str(extras.tag->suffix),
-                               str(extras.tag->full))
-                       : none(),
+            extras.tag
+                ? tuple(str(extras.tag->handle), str(extras.tag->suffix), str(extras.tag->full))
+                : none(),
             std::move(value),
             std::move(raw),
             integer(n.line),
@@ -181,8 +181,9 @@ public:
             boolean(d.bom),
             boolean(d.final_line_break),
             integer(d.tags_before_version),
-            d.directives_raw ? tuple(str(d.directives_raw->first), integer(d.directives_raw->second))
-                             : none(),
+            d.directives_raw
+                ? tuple(str(d.directives_raw->first), integer(d.directives_raw->second))
+                : none(),
             str(d.stream_tail),
             std::move(line_space),
         };

@@ -134,7 +134,8 @@ bool Scanner::fetch_block_scalar(bool literal) {
         if (chomping != Chomping::Strip) {
             if (leading_break) value += '\n';
             if (content_at_end) value += '\n';
-            if (chomping == Chomping::Keep) value.append(trailing + (empty_last_line ? 1 : 0), '\n');
+            if (chomping == Chomping::Keep)
+                value.append(trailing + (empty_last_line ? 1 : 0), '\n');
         }
     }
 

@@ -103,7 +103,6 @@ TEST(CharMap, CutsSlicesAndLinesAndNoticesLoneCarriageReturns) {
     for (std::size_t line = 0; line < std::size(texts); ++line)
         EXPECT_EQ(lines.line_text(line), texts[line]) << "line " << line;
     EXPECT_EQ(map_of("a\n").line_text(1), "");
-
 }
 
 TEST(CharMap, RefusesASourceBeyondFourGibibytes) {

@@ -27,9 +27,9 @@ TEST(Writer, PendingSpacesRepeatTheSourceRunOnlyWhenItIsAllBlank) {
     };
     const Case cases[] = {
         {"abcd\t  x", "abcd\t  x"},  // tab and two spaces at characters 4 to 6
-        {"abcd x", "abcd   x"},     // the source is shorter: plain spaces
-        {"abcd\tyz", "abcd   x"},   // not all blank: plain spaces
-        {"é€cd\t  x", "abcd\t  x"}, // characters, not bytes
+        {"abcd x", "abcd   x"},      // the source is shorter: plain spaces
+        {"abcd\tyz", "abcd   x"},    // not all blank: plain spaces
+        {"é€cd\t  x", "abcd\t  x"},  // characters, not bytes
     };
     for (const Case& c : cases) {
         const LineSpace space{{0, c.source_line}};

@@ -48,8 +48,7 @@ std::string first_byte_difference(const std::string& expected, const std::string
     std::size_t i = 0;
     while (i < expected.size() && i < actual.size() && expected[i] == actual[i]) ++i;
     return "first difference at byte " + std::to_string(i) + " of " +
-           std::to_string(expected.size()) + " (output has " + std::to_string(actual.size()) +
-           ")";
+           std::to_string(expected.size()) + " (output has " + std::to_string(actual.size()) + ")";
 }
 
 std::vector<SuiteCase> valid_cases() {
@@ -119,8 +118,7 @@ TEST(EmitterSuite, EmittedStreamsReadBackToTheSameEvents) {
                 differences.emplace_back(c.id, first_difference(expected, actual));
         }
         std::cout << "[ suite    ] " << set.name << ": read back equal "
-                  << considered.size() - differences.size() << " of " << considered.size()
-                  << "\n";
+                  << considered.size() - differences.size() << " of " << considered.size() << "\n";
         const std::string check = std::string("reread-") + set.name;
         expect_listed(check, known_differences(check), considered, differences);
     }

@@ -2,6 +2,8 @@
 // positions, the stream's markers and end, flow collections, tags and
 // trivia; and the sound forms it writes where the source's own layout
 // cannot be kept.
+#include "core/src/emitter/emitter.hpp"
+
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -10,7 +12,6 @@
 #include <variant>
 #include <vector>
 
-#include "core/src/emitter/emitter.hpp"
 #include "core/src/loader.hpp"
 
 namespace brackle_core::emitter {
@@ -38,7 +39,9 @@ struct Built {
         return add(kind::Scalar{std::move(value), std::nullopt}, style);
     }
     NodeIndex null_value() { return add(kind::Scalar{}, NodeStyle::Plain); }
-    NodeIndex alias(std::string name) { return add(kind::Alias{std::move(name)}, NodeStyle::Block); }
+    NodeIndex alias(std::string name) {
+        return add(kind::Alias{std::move(name)}, NodeStyle::Block);
+    }
     NodeIndex seq(std::vector<NodeIndex> items, NodeStyle style = NodeStyle::Block) {
         return add(kind::Sequence{std::move(items)}, style);
     }
@@ -90,7 +93,8 @@ TEST(EmitLayout, SequenceIndentAndOffsetPlaceDashesAndItemKeys) {
 
 TEST(EmitLayout, MapIndentNestsMappings) {
     Built b;
-    b.root(b.map({{b.scalar("a"), b.map({{b.scalar("b"), b.map({{b.scalar("c"), b.scalar("1")}})}})}}));
+    b.root(b.map(
+        {{b.scalar("a"), b.map({{b.scalar("b"), b.map({{b.scalar("c"), b.scalar("1")}})}})}}));
     EmitOptions options;
     options.map_indent = 4;
     EXPECT_EQ(b.emit(options), "a:\n    b:\n        c: 1\n");
@@ -122,8 +126,8 @@ TEST(EmitLayout, EmptyCollectionsAndNullsStayOnTheKeyLine) {
 
 TEST(EmitLayout, FlowSequenceFitsOnOneLineOrBreaksPerItemPastTheWidth) {
     Built b;
-    b.root(b.seq({b.scalar("aaaaaaaa"), b.scalar("bbbbbbbb"), b.scalar("cccccccc")},
-                 NodeStyle::Flow));
+    b.root(
+        b.seq({b.scalar("aaaaaaaa"), b.scalar("bbbbbbbb"), b.scalar("cccccccc")}, NodeStyle::Flow));
     EXPECT_EQ(b.emit(), "[aaaaaaaa, bbbbbbbb, cccccccc]\n");
     EmitOptions narrow;
     narrow.width = 10;
@@ -169,8 +173,7 @@ TEST(EmitStream, MarkersFollowTheOptionsAndTheDocuments) {
         // A stream of comments holds no document: a marker would make one.
         {"# only\n", [](EmitOptions& o) { o.explicit_start = true; }, "# only\n"},
         // Nothing may follow `...` on its line.
-        {"a\n...\nb: 1\n", [](EmitOptions& o) { o.default_flow_style = true; },
-         "a\n...\n{b: 1}\n"},
+        {"a\n...\nb: 1\n", [](EmitOptions& o) { o.default_flow_style = true; }, "a\n...\n{b: 1}\n"},
         // Directives after a document need its `...` even when not asked
         // for: they would read as its content.
         {"a\n...\n%YAML 1.2\n--- b\n", [](EmitOptions& o) { o.explicit_end = false; },
@@ -236,8 +239,8 @@ TEST(EmitTags, ShorthandsThatWouldNotReadBackAreWrittenVerbatim) {
     };
     const Case cases[] = {
         {{"!!", "", "tag:yaml.org,2002:"}, "!<tag:yaml.org,2002:> a\n"},  // no suffix
-        {{"!x!", "b", "tag:x,1:b"}, "!<tag:x,1:b> a\n"},                 // not declared
-        {{"!e!", "b", "tag:e,1:b"}, "%TAG !e! tag:e,1:\n--- !e!b a\n"},  // declared
+        {{"!x!", "b", "tag:x,1:b"}, "!<tag:x,1:b> a\n"},                  // not declared
+        {{"!e!", "b", "tag:e,1:b"}, "%TAG !e! tag:e,1:\n--- !e!b a\n"},   // declared
         {{"!!", "", ""}, "error: a tag with neither a suffix nor a full name cannot be written"},
     };
     for (const Case& c : cases) {
@@ -253,8 +256,7 @@ TEST(EmitTags, RenderEscapesWhatWouldNotReadBackAsPartOfTheTag) {
     // A `%`, white space, `>` and non-ASCII bytes in either form.
     EXPECT_EQ(render_tag(NodeTag{"", "tag:a b", "tag:a b"}), "!<tag:a%20b>");
     EXPECT_EQ(render_tag(NodeTag{"", "tag:a%>!,", "tag:a%>!,"}), "!<tag:a%25%3E!,>");
-    EXPECT_EQ(render_tag(NodeTag{"!e!", "a b\xC3\xA9", "tag:e:a b\xC3\xA9"}),
-              "!e!a%20b%C3%A9");
+    EXPECT_EQ(render_tag(NodeTag{"!e!", "a b\xC3\xA9", "tag:e:a b\xC3\xA9"}), "!e!a%20b%C3%A9");
 }
 
 TEST(EmitTags, TagsWrittenWithEscapesReadBackAsTheSameTag) {
@@ -282,13 +284,11 @@ TEST(EmitSoundForms, TextOutOfStepStillReadsBackTheSame) {
     auto start = [](EmitOptions& o) { o.explicit_start = true; };
     auto flow = [](EmitOptions& o) { o.default_flow_style = true; };
     const Case cases[] = {
-        {"a block scalar inside a flow collection is written from its value", "a: |\n  x\n",
-         flow, "{a: \"x\\n\"}\n"},
+        {"a block scalar inside a flow collection is written from its value", "a: |\n  x\n", flow,
+         "{a: \"x\\n\"}\n"},
         {"plain text a flow collection would cut is quoted", "- a, b\n", flow, "['a, b']\n"},
-        {"an indicator is set off from the one before it", "-\n - 42\n", start,
-         "---\n- - 42\n"},
-        {"a colon after a property keeps its space", "- !!str : x\n", start,
-         "---\n- !!str : x\n"},
+        {"an indicator is set off from the one before it", "-\n - 42\n", start, "---\n- - 42\n"},
+        {"a colon after a property keeps its space", "- !!str : x\n", start, "---\n- !!str : x\n"},
         {"a colon after an empty key keeps its space", "- ? : x\n", start, "---\n- ? : x\n"},
         {"properties out of step join their key's line", "a:\n  &x\n  b: 1\n", start,
          "---\na: &x\n  b: 1\n"},
@@ -296,8 +296,8 @@ TEST(EmitSoundForms, TextOutOfStepStillReadsBackTheSame) {
          "--- [? foo bar: baz]\n"},
         {"a closing bracket after a key stands right of the key", "a: [x, # c\n  y]\n", start,
          "---\na: [x, # c\n  y,\n ]\n"},
-        {"continuation lines left of their new block are written from the value",
-         "- 'a\n  b'\n", [](EmitOptions& o) {
+        {"continuation lines left of their new block are written from the value", "- 'a\n  b'\n",
+         [](EmitOptions& o) {
              o.seq_indent = 6;
              o.seq_offset = 0;
              o.explicit_start = true;

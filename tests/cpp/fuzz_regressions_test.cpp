@@ -229,8 +229,8 @@ TEST(FuzzRegressions, AnEmptyVerbatimTagIsWrittenAsItWasRead) {
 }
 
 TEST(FuzzRegressions, EachLineKeepsItsOwnBreak) {
-    expect_round_trips({"a: 1\r\nb: 2\n", "a: 1\rb: [x,\r y]\r", "\r", "...\r", "{\r}",
-                        "e\r}\n", "k: |\r  x\r\n  y\n"});
+    expect_round_trips({"a: 1\r\nb: 2\n", "a: 1\rb: [x,\r y]\r", "\r", "...\r", "{\r}", "e\r}\n",
+                        "k: |\r  x\r\n  y\n"});
 }
 
 TEST(FuzzRegressions, ABlankLineThatBeginsTheStreamsTailIsWrittenOnce) {
@@ -301,16 +301,17 @@ TEST(FuzzRegressions, TriviaBeforeADocumentEndMarkerStayBeforeIt) {
 TEST(FuzzRegressions, ANulEndsTheStreamForTheWholeRoundTrip) {
     // The text after a NUL is not read: what is written stops where the
     // stream did, and loads again with a document start marker before it.
-    for (const std::string_view input : {std::string_view("-\0\n%", 4),
-                                         std::string_view("a: b\n\0\nc: d\n", 13),
-                                         std::string_view("# c\0d\n", 7)}) {
+    for (const std::string_view input :
+         {std::string_view("-\0\n%", 4), std::string_view("a: b\n\0\nc: d\n", 13),
+          std::string_view("# c\0d\n", 7)}) {
         SCOPED_TRACE("input: " + escape(input));
         const auto loaded = brackle_core::loader::parse(input);
         ASSERT_TRUE(std::holds_alternative<std::vector<Document>>(loaded));
         const auto& documents = std::get<std::vector<Document>>(loaded);
         const auto emitted = brackle_core::emitter::emit(documents, EmitOptions{});
         ASSERT_TRUE(std::holds_alternative<std::string>(emitted));
-        EXPECT_EQ(escape(std::get<std::string>(emitted)), escape(input.substr(0, input.find('\0'))));
+        EXPECT_EQ(escape(std::get<std::string>(emitted)),
+                  escape(input.substr(0, input.find('\0'))));
         for (const auto& [name, options] : alignment_breaking_options()) {
             const auto again = brackle_core::emitter::emit(documents, options);
             ASSERT_TRUE(std::holds_alternative<std::string>(again)) << name;

@@ -169,7 +169,8 @@ std::string spans_of(std::string_view text) {
         if (spans[d].size() != 2 * docs[d].nodes.size()) return "<two places per node expected>";
         out += d ? " |" : "";
         for (std::size_t i = 0; i < spans[d].size(); i += 2)
-            out += " [" + std::string(text.substr(spans[d][i], spans[d][i + 1] - spans[d][i])) + "]";
+            out +=
+                " [" + std::string(text.substr(spans[d][i], spans[d][i + 1] - spans[d][i])) + "]";
     }
     return out;
 }

@@ -446,7 +446,8 @@ TEST(Utf8, BytesAfterANulAreNotChecked) {
         Token t;
         Delivery d;
         int tokens = 0;
-        while ((d = s.next_token(t)) == Delivery::Token && ++tokens < 100) {}
+        while ((d = s.next_token(t)) == Delivery::Token && ++tokens < 100) {
+        }
         EXPECT_EQ(d, Delivery::End);
     }
 }

@@ -1,19 +1,19 @@
 // What a plain scalar reads as under the YAML 1.2 core schema and YAML 1.1:
 // the rules that the data path and the emitter's read-back check share.
+#include "core/src/schema.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <string_view>
 #include <vector>
 
-#include "core/src/schema.hpp"
-
 namespace {
 
 using brackle_core::schema::Kind;
-using brackle_core::schema::Version;
 using brackle_core::schema::kind_of;
 using brackle_core::schema::reads_as_string;
+using brackle_core::schema::Version;
 
 struct KindRow {
     std::string_view text;
@@ -81,7 +81,8 @@ TEST(Schema, AStringReadsBackAsAStringOnlyWhenNoReaderResolvesIt) {
 }
 
 TEST(Schema, IntegersKeepTheirDigitsForNumbersOfAnySize) {
-    const auto big = brackle_core::schema::integer_of("-0x_1F_ffffffffffffffffffff", Version::Yaml11);
+    const auto big =
+        brackle_core::schema::integer_of("-0x_1F_ffffffffffffffffffff", Version::Yaml11);
     ASSERT_TRUE(big);
     EXPECT_TRUE(big->negative);
     EXPECT_EQ(big->radix, 16);

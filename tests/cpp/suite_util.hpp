@@ -2,6 +2,8 @@
 // differences listed in tests/suite_known_differences.txt.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -11,8 +13,6 @@
 #include <string>
 #include <utility>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #ifndef BRACKLE_SOURCE_DIR
 #define BRACKLE_SOURCE_DIR "."
@@ -79,7 +79,7 @@ inline std::set<std::string> known_differences(const std::string& check) {
 
 // Where two event lists first part, for a failure message.
 inline std::string first_difference(const std::vector<std::string>& expected,
-                             const std::vector<std::string>& actual) {
+                                    const std::vector<std::string>& actual) {
     std::size_t i = 0;
     while (i < expected.size() && i < actual.size() && expected[i] == actual[i]) ++i;
     auto at = [i](const std::vector<std::string>& v) {
@@ -91,8 +91,8 @@ inline std::string first_difference(const std::vector<std::string>& expected,
 // Checks the listed ids against the ids that differ: an unlisted difference
 // and a listed one that no longer occurs both fail.
 inline void expect_listed(const std::string& check, const std::set<std::string>& listed,
-                   const std::set<std::string>& considered,
-                   const std::vector<std::pair<std::string, std::string>>& differences) {
+                          const std::set<std::string>& considered,
+                          const std::vector<std::pair<std::string, std::string>>& differences) {
     std::set<std::string> differing;
     for (const auto& [id, detail] : differences) {
         differing.insert(id);

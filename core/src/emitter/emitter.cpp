@@ -63,8 +63,8 @@ std::optional<Position> properties_end(const Node& n) {
     }
     if (extras.tag && extras.tag_at && (!end || *extras.tag_at > *extras.anchor_at)) {
         end = Position{extras.tag_at->line,
-                       extras.tag_at->col +
-                           static_cast<std::uint32_t>(text::count_chars(emitter::render_tag(*extras.tag)))};
+                       extras.tag_at->col + static_cast<std::uint32_t>(text::count_chars(
+                                                emitter::render_tag(*extras.tag)))};
     }
     return end;
 }
@@ -94,8 +94,8 @@ bool lines_indented(std::string_view text, std::uint32_t indent) {
     while (brk != std::string_view::npos) {
         const std::size_t start = brk + 1;
         brk = text.find_first_of("\r\n", start);
-        const std::string_view line =
-            text.substr(start, brk == std::string_view::npos ? std::string_view::npos : brk - start);
+        const std::string_view line = text.substr(
+            start, brk == std::string_view::npos ? std::string_view::npos : brk - start);
         const std::size_t content = line.find_first_not_of(" \t");
         if (content != std::string_view::npos && line.find_first_not_of(' ') < indent) return false;
     }
@@ -197,8 +197,7 @@ bool Emitter::start_marker_due(const Document& doc, bool first_doc) const {
     // A root that writes nothing stands for its document only by the marker.
     const Node& root = doc.nodes[*doc.root];
     if (writes_nothing(root) && !root.extras.get().anchor && !root.extras.get().tag) return true;
-    return options_.explicit_start.value_or(doc.explicit_start) ||
-           (!first_doc && !previous_ended_);
+    return options_.explicit_start.value_or(doc.explicit_start) || (!first_doc && !previous_ended_);
 }
 
 void Emitter::document(const Document& doc, bool first_doc) {
@@ -233,7 +232,8 @@ void Emitter::document(const Document& doc, bool first_doc) {
         w.push(doc.directives_raw->first);
         w.break_due = true;
     } else {
-        const std::size_t tags_before = std::min(doc.tags_before_version, doc.tag_directives.size());
+        const std::size_t tags_before =
+            std::min(doc.tags_before_version, doc.tag_directives.size());
         auto tag_line = [&](const TagDirective& t) {
             w.end_line();
             w.push("%TAG " + t.handle + " " + t.prefix);
@@ -375,14 +375,13 @@ Task<Eol> Emitter::node(NodeIndex index, const NodeContext& ctx) {
     // colon, or beginning the document): of its `before` trivia, those that
     // fit on the lines above the properties stood there, the rest between
     // properties and content, after the comment that follows a colon.
-    const bool props_above_content = ctx.lead == Lead::None && aligned && w.in_step &&
-                                     !collection && !head_done &&
-                                     (n.extras.get().anchor || n.extras.get().tag) &&
-                                     first_position(n).line < n.line &&
-                                     first_position(n).line >= w.line;
+    const bool props_above_content =
+        ctx.lead == Lead::None && aligned && w.in_step && !collection && !head_done &&
+        (n.extras.get().anchor || n.extras.get().tag) && first_position(n).line < n.line &&
+        first_position(n).line >= w.line;
     if (props_above_content) {
-        const std::span<const Trivia> all = before_done ? std::span<const Trivia>()
-                                                        : std::span<const Trivia>(trivia.before);
+        const std::span<const Trivia> all =
+            before_done ? std::span<const Trivia>() : std::span<const Trivia>(trivia.before);
         const std::size_t above = trivia_above(all, first_position(n).line);
         run_trivia(all.first(above));
         props_written = head(n, own_indent, space, aligned, true, ctx.min_col);
@@ -641,8 +640,8 @@ Task<Eol> Emitter::block_sequence(const Node& n, const NodeContext& ctx, bool al
     const bool follows_indicator = continues_line(n, ctx, aligned) && !props_written;
 
     run_trivia(n.trivia.get().inner);
-    dash_col = entry_column(ctx, follows_indicator, dash_col, aligned, items.front(),
-                            first_dash_line);
+    dash_col =
+        entry_column(ctx, follows_indicator, dash_col, aligned, items.front(), first_dash_line);
     const std::uint32_t step = seq_indent_ > seq_offset_ ? seq_indent_ - seq_offset_ : 0;
     const std::uint32_t item_indent = dash_col + std::max<std::uint32_t>(step, 1);
     for (std::size_t i = 0; i < items.size(); ++i) {
@@ -680,10 +679,10 @@ Task<Eol> Emitter::block_mapping(const Node& n, const NodeContext& ctx, bool ali
     const bool follows_indicator = continues_line(n, ctx, aligned) && !props_written;
 
     run_trivia(n.trivia.get().inner);
-    const std::uint32_t key_col = entry_column(
-        ctx, follows_indicator,
-        aligned && has_position(n) ? std::max(n.col, ctx.min_col) : ctx.child_indent, aligned,
-        entries.front().key, std::nullopt);
+    const std::uint32_t key_col =
+        entry_column(ctx, follows_indicator,
+                     aligned && has_position(n) ? std::max(n.col, ctx.min_col) : ctx.child_indent,
+                     aligned, entries.front().key, std::nullopt);
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const Entry& e = entries[i];
         if (e.key >= doc_->nodes.size() || e.value >= doc_->nodes.size()) {
@@ -856,8 +855,8 @@ void Emitter::colon(const Node& key, const Entry& entry, bool aligned, std::uint
     const bool tracked = aligned && entry.colon && w.in_step;
     // A colon directly after an alias, a property or an indicator would be
     // read as part of it.
-    const bool needs_space = std::holds_alternative<kind::Alias>(key.kind) ||
-                             (!tracked && writes_nothing(key));
+    const bool needs_space =
+        std::holds_alternative<kind::Alias>(key.kind) || (!tracked && writes_nothing(key));
     if (w.break_due || (tracked && entry.colon->line > w.line)) {
         w.end_line();
     } else if (needs_space && w.has_content) {
@@ -872,8 +871,8 @@ void Emitter::colon(const Node& key, const Entry& entry, bool aligned, std::uint
     w.push(":");
 }
 
-void Emitter::block_scalar(const Node& n, std::string_view text, std::uint32_t indent,
-                           bool aligned, bool eol_written, std::uint32_t min_col) {
+void Emitter::block_scalar(const Node& n, std::string_view text, std::uint32_t indent, bool aligned,
+                           bool eol_written, std::uint32_t min_col) {
     Writer& w = writer_;
     const std::size_t brk = std::min(text.find_first_of("\r\n"), text.size());
     const std::string_view header = text.substr(0, brk);

@@ -59,11 +59,11 @@ EmitResult emit(std::span<const Document> documents, const EmitOptions& options)
 
 // How a node begins: the indicator before it, or none.
 enum class Lead : std::uint8_t {
-    None,     // continues the line: a document's root, a value after its colon
-    NewLine,  // starts a new line unless `first`: block mapping keys, broken flow items
-    Dash,     // a block sequence item
-    Question, // an explicit key
-    Colon,    // the value of an explicit key
+    None,      // continues the line: a document's root, a value after its colon
+    NewLine,   // starts a new line unless `first`: block mapping keys, broken flow items
+    Dash,      // a block sequence item
+    Question,  // an explicit key
+    Colon,     // the value of an explicit key
 };
 
 // What a parent tells a child about where it stands.
@@ -127,8 +127,10 @@ private:
     // Whether a collection is written in block style (non-empty, not forced to flow).
     bool written_as_block(const Node& n, bool in_flow) const;
     bool implicit_key_fits() const;
-    Task<Eol> block_sequence(const Node& n, const NodeContext& ctx, bool aligned, bool props_written);
-    Task<Eol> block_mapping(const Node& n, const NodeContext& ctx, bool aligned, bool props_written);
+    Task<Eol> block_sequence(const Node& n, const NodeContext& ctx, bool aligned,
+                             bool props_written);
+    Task<Eol> block_mapping(const Node& n, const NodeContext& ctx, bool aligned,
+                            bool props_written);
     bool head(const Node& n, std::uint32_t indent, bool space, bool aligned, bool keep_line,
               std::uint32_t min_col);
     bool handle_declared(std::string_view handle) const;

@@ -118,8 +118,8 @@ Task<Eol> Emitter::flow_items(const Node& n, std::uint32_t indent, std::uint32_t
     // one column further in when the bracket did not begin that line (after a
     // key or a dash it would otherwise leave the block it stands in), and
     // never left of the block it stands in (`- - [` holds two).
-    const std::uint32_t close_indent = std::max(
-        w.line_indent + (w.column == w.line_indent + (braces ? 1 : 0) ? 0 : 1), min_col);
+    const std::uint32_t close_indent =
+        std::max(w.line_indent + (w.column == w.line_indent + (braces ? 1 : 0) ? 0 : 1), min_col);
 
     // A comma after a comment or blank lines starts a line of its own,
     // indented like the items.
@@ -262,8 +262,7 @@ Task<Eol> Emitter::flow_items(const Node& n, std::uint32_t indent, std::uint32_t
     const std::string* closing = single_pair ? nullptr : sep(count);
     // An echoed closing text already stands as it did before the bracket.
     const bool owed = map && count > 0 && comma_in_unwritten_gap(count - 1);
-    const bool closing_echoed =
-        !owed && echo_gap(closing, broken, &no_trailing) != Echo::NotEchoed;
+    const bool closing_echoed = !owed && echo_gap(closing, broken, &no_trailing) != Echo::NotEchoed;
     if (!closing_echoed) {
         const bool trailing_comma = owed || (closing ? closing->find(',') != std::string::npos
                                                      : braces && count > 0 && w.line > open_line);
@@ -277,8 +276,8 @@ Task<Eol> Emitter::flow_items(const Node& n, std::uint32_t indent, std::uint32_t
         w.end_line();
         if (closing && has_break(*closing)) {
             const std::size_t last = closing->find_last_of("\r\n");
-            w.pad_to(static_cast<std::uint32_t>(text::count_chars(
-                std::string_view(*closing).substr(last + 1))));
+            w.pad_to(static_cast<std::uint32_t>(
+                text::count_chars(std::string_view(*closing).substr(last + 1))));
         } else {
             w.pad_to(close_indent);
         }

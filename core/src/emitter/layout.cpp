@@ -52,8 +52,9 @@ Writer::Writer(std::string_view line_break, const LineSpace* line_space, const O
 const std::string* Writer::source_line() const {
     if (!in_step || source_lines_.empty()) return nullptr;
     if (cursor_ > 0 && source_lines_[cursor_ - 1].first >= line) {
-        const auto first = std::lower_bound(source_lines_.begin(), source_lines_.end(),
-                                            std::pair<std::uint32_t, const std::string*>(line, nullptr));
+        const auto first =
+            std::lower_bound(source_lines_.begin(), source_lines_.end(),
+                             std::pair<std::uint32_t, const std::string*>(line, nullptr));
         cursor_ = static_cast<std::size_t>(first - source_lines_.begin());
     }
     while (cursor_ < source_lines_.size() && source_lines_[cursor_].first < line) ++cursor_;
@@ -87,8 +88,9 @@ std::string_view Writer::line_end() const {
     if (others_ == nullptr || !in_step) return line_break;
     const OtherBreaks& others = *others_;
     if (others_cursor_ > 0 && others[others_cursor_ - 1].first >= line) {
-        const auto first = std::lower_bound(others.begin(), others.end(),
-                                            std::pair<std::uint32_t, LineBreak>(line, LineBreak::Unknown));
+        const auto first =
+            std::lower_bound(others.begin(), others.end(),
+                             std::pair<std::uint32_t, LineBreak>(line, LineBreak::Unknown));
         others_cursor_ = static_cast<std::size_t>(first - others.begin());
     }
     while (others_cursor_ < others.size() && others[others_cursor_].first < line) ++others_cursor_;
@@ -113,7 +115,8 @@ void Writer::append(std::string_view text) {
             advance(text);
             return;
         }
-        const std::size_t width = text[brk] == '\r' && brk + 1 < text.size() && text[brk + 1] == '\n' ? 2 : 1;
+        const std::size_t width =
+            text[brk] == '\r' && brk + 1 < text.size() && text[brk + 1] == '\n' ? 2 : 1;
         out.append(text.substr(0, brk));
         out.append(source_break(text.substr(brk, width)));
         advance(text.substr(0, brk + width));
@@ -185,8 +188,8 @@ void Writer::line_tail() {
     pending = 0;
 }
 
-void Writer::place(std::uint32_t at_line, std::uint32_t col, std::uint32_t indent, bool space_wanted,
-                   bool aligned) {
+void Writer::place(std::uint32_t at_line, std::uint32_t col, std::uint32_t indent,
+                   bool space_wanted, bool aligned) {
     if (break_due || (aligned && in_step && at_line > line)) {
         end_line();
     } else {
@@ -212,7 +215,8 @@ void Writer::push_separation(std::string_view text) {
         }
         push(text.substr(0, brk));
         line_tail();
-        const std::size_t width = text[brk] == '\r' && brk + 1 < text.size() && text[brk + 1] == '\n' ? 2 : 1;
+        const std::size_t width =
+            text[brk] == '\r' && brk + 1 < text.size() && text[brk + 1] == '\n' ? 2 : 1;
         out.append(source_break(text.substr(brk, width)));
         next_line();
         text.remove_prefix(brk + width);

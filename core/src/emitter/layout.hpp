@@ -70,9 +70,9 @@ struct Writer {
 
     std::string out;
     std::string_view line_break;
-    std::uint32_t line = 0;       // line breaks written so far
-    std::uint32_t column = 0;     // in characters, pending spaces included
-    std::uint32_t pending = 0;    // spaces counted in `column`, not yet in `out`
+    std::uint32_t line = 0;         // line breaks written so far
+    std::uint32_t column = 0;       // in characters, pending spaces included
+    std::uint32_t pending = 0;      // spaces counted in `column`, not yet in `out`
     std::uint32_t line_indent = 0;  // column of the current line's first text
     bool has_content = false;       // text was pushed since the last line break
     bool in_step = true;            // output lines still match source lines

@@ -121,7 +121,9 @@ public:
 
     // Awaited: the caller waits while the call's frame runs on top of the walk.
     bool await_ready() const noexcept { return false; }
-    void await_suspend(std::coroutine_handle<>) { handle_.promise().walk->frames.push_back(handle_); }
+    void await_suspend(std::coroutine_handle<>) {
+        handle_.promise().walk->frames.push_back(handle_);
+    }
     T await_resume() { return result(); }
 
     // Runs the call and every call it makes to the end, on the walk's stack.
