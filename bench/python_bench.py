@@ -46,14 +46,19 @@ def generated(gen: str, mb: float) -> str:
 
 
 def examples() -> list[str]:
-    return [p.read_text(encoding="utf-8") for p in sorted((ROOT / "examples").iterdir())
-            if p.suffix in (".yaml", ".yml")]
+    return [
+        p.read_text(encoding="utf-8")
+        for p in sorted((ROOT / "examples").iterdir())
+        if p.suffix in (".yaml", ".yml")
+    ]
 
 
 def row(name: str, size: int, ours: float, theirs: float, target: str) -> None:
     mb = size / 1e6
-    print(f"{name:<34} {mb:8.3f} {mb / ours:12.2f} {mb / theirs:12.2f} "
-          f"{theirs / ours:8.2f}   {target}")
+    print(
+        f"{name:<34} {mb:8.3f} {mb / ours:12.2f} {mb / theirs:12.2f} "
+        f"{theirs / ours:8.2f}   {target}"
+    )
 
 
 def main() -> int:
@@ -98,13 +103,16 @@ def main() -> int:
     def size(texts: list[str]) -> int:
         return sum(len(t.encode("utf-8")) for t in texts)
 
-    print(f"== Python: brackle vs PyYAML {yaml.__version__} (CLoader) and ruamel.yaml "
-          f"(round trip), best of {args.reps}")
-    print(f"{'run':<34} {'size MB':>8} {'brackle MB/s':>12} {'base MB/s':>12} {'ratio':>8}   target")
+    print(
+        f"== Python: brackle vs PyYAML {yaml.__version__} (CLoader) and ruamel.yaml "
+        f"(round trip), best of {args.reps}"
+    )
+    print(
+        f"{'run':<34} {'size MB':>8} {'brackle MB/s':>12} {'base MB/s':>12} {'ratio':>8}   target"
+    )
     for name, texts in inputs.items():
         ours = best_of(args.reps, lambda: [brackle.parse(t) for t in texts])
-        theirs = best_of(args.reps,
-                         lambda: [list(yaml.load_all(t, Loader=Loader)) for t in texts])
+        theirs = best_of(args.reps, lambda: [list(yaml.load_all(t, Loader=Loader)) for t in texts])
         row(f"parse, {name}", size(texts), ours, theirs, ">= 2x PyYAML load_all")
         ours = best_of(args.reps, lambda: [brackle.load_all(t) for t in texts])
         row(f"load_all, {name}", size(texts), ours, theirs, ">= 4x PyYAML load_all")
@@ -116,9 +124,13 @@ def main() -> int:
             print(f"{name}: dump_all does not read back as its data", file=sys.stderr)
             return 1
         ours = best_of(args.reps, lambda: [brackle.dump_all(d) for d in data])
-        theirs = best_of(args.reps, lambda: [
-            yaml.dump_all(d, Dumper=yaml.CSafeDumper, sort_keys=False, allow_unicode=True)
-            for d in data])
+        theirs = best_of(
+            args.reps,
+            lambda: [
+                yaml.dump_all(d, Dumper=yaml.CSafeDumper, sort_keys=False, allow_unicode=True)
+                for d in data
+            ],
+        )
         row(f"dump_all, {name}", size(dumped), ours, theirs, ">= 4x PyYAML dump_all")
 
     rt = YAML(typ="rt")
@@ -153,9 +165,11 @@ def main() -> int:
     ]:
         one = threads(1, work)
         two = threads(2, work)
-        print(f"{name + ', 2 threads vs 1':<34} {mb:8.3f} "
-              f"{mb / two:12.2f} {mb / one:12.2f} {one / two:8.2f}   "
-              f">= 1.7x one thread ('base' is one thread)")
+        print(
+            f"{name + ', 2 threads vs 1':<34} {mb:8.3f} "
+            f"{mb / two:12.2f} {mb / one:12.2f} {one / two:8.2f}   "
+            f">= 1.7x one thread ('base' is one thread)"
+        )
     print("ratio = brackle MB/s / baseline MB/s; ruamel is timed once per input (it is slow).")
     return 0
 

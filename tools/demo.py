@@ -42,8 +42,10 @@ def main() -> int:
         same = brackle.emit(docs, opts) == text
         failed |= not same
         nodes = sum(len(d.nodes) for d in docs)
-        print(f"{path.name:<32} {len(docs):2} documents {nodes:5} nodes   "
-              f"emit(parse(text)) {'identical' if same else 'DIFFERS'}")
+        print(
+            f"{path.name:<32} {len(docs):2} documents {nodes:5} nodes   "
+            f"emit(parse(text)) {'identical' if same else 'DIFFERS'}"
+        )
 
     path = EXAMPLES / "kubernetes-deployment.yaml"
     text = path.read_text(encoding="utf-8")
@@ -55,9 +57,14 @@ def main() -> int:
             image.raw = None  # written anew from its value
     edited = brackle.emit(docs, opts)
     print(f"\nnew image tag in {path.name}:")
-    sys.stdout.writelines(difflib.unified_diff(
-        text.splitlines(keepends=True), edited.splitlines(keepends=True),
-        fromfile=f"a/{path.name}", tofile=f"b/{path.name}"))
+    sys.stdout.writelines(
+        difflib.unified_diff(
+            text.splitlines(keepends=True),
+            edited.splitlines(keepends=True),
+            fromfile=f"a/{path.name}",
+            tofile=f"b/{path.name}",
+        )
+    )
 
     path = EXAMPLES / "docker-compose.yml"
     with path.open("rb") as stream:
@@ -66,8 +73,10 @@ def main() -> int:
     print(f"\nbrackle.load({path.name}): the worker, with <<: *default-app merged in:")
     for key in ("image", "restart", "command", "environment", "depends_on"):
         print(f"  {key}: {worker[key]!r}")
-    print(f"  the logging settings are one object: "
-          f"{worker['logging'] is data['services']['api']['logging']}")
+    print(
+        f"  the logging settings are one object: "
+        f"{worker['logging'] is data['services']['api']['logging']}"
+    )
     try:
         brackle.load("name: api\nport: 8000\nname: worker\n", name="service.yaml")
     except brackle.DuplicateKeyError as e:

@@ -20,7 +20,6 @@ key, value, key, value ... of a mapping.
 
 from __future__ import annotations
 
-
 __all__ = ["Doc", "Node", "Trivia"]
 
 
@@ -220,7 +219,10 @@ class Doc(_Record):
     by number, that end in another break, which come back as they were.
 
     >>> Doc()
-    Doc(version=None, tag_directives=[], explicit_start=False, explicit_end=False, root=None, nodes=[], leading=[], trailing=[], bom=False, final_line_break=False, tags_before_version=0, directives_raw=None, stream_tail='', line_space={}, line_break=None, other_line_breaks={})
+    Doc(version=None, tag_directives=[], explicit_start=False, explicit_end=False,
+        root=None, nodes=[], leading=[], trailing=[], bom=False, final_line_break=False,
+        tags_before_version=0, directives_raw=None, stream_tail='', line_space={},
+        line_break=None, other_line_breaks={})
     """
 
     __slots__ = (

@@ -116,7 +116,11 @@ class Editor:
         last descendant."""
         while True:
             node = self.nodes[i]
-            if node.style == Node.BLOCK and node.kind in (Node.MAPPING, Node.SEQUENCE) and node.children:
+            if (
+                node.style == Node.BLOCK
+                and node.kind in (Node.MAPPING, Node.SEQUENCE)
+                and node.children
+            ):
                 i = node.children[-1]
                 continue
             if node.kind == Node.SCALAR and node.style in _BLOCK_SCALARS and node.header_at:
@@ -188,14 +192,23 @@ class Editor:
 
     def child_nodes(self, c: int, pos: int) -> list[int]:
         node = self.nodes[c]
-        return node.children[2 * pos : 2 * pos + 2] if node.kind == Node.MAPPING else [node.children[pos]]
+        return (
+            node.children[2 * pos : 2 * pos + 2]
+            if node.kind == Node.MAPPING
+            else [node.children[pos]]
+        )
 
     def child_start(self, c: int, pos: int) -> int:
         """Where child `pos` of collection `c` begins: its `-`, its `?`, or
         its key's properties."""
         node = self.nodes[c]
         at = self.props_start(self.child_nodes(c, pos)[0])
-        if node.kind == Node.MAPPING and 2 * pos not in node.explicit or node.style == Node.FLOW and node.kind == Node.SEQUENCE:
+        if (
+            node.kind == Node.MAPPING
+            and 2 * pos not in node.explicit
+            or node.style == Node.FLOW
+            and node.kind == Node.SEQUENCE
+        ):
             return at
         if node.style == Node.FLOW:
             j = at - 1
@@ -208,7 +221,10 @@ class Editor:
         bound = self.child_last_line(c, pos - 1) if pos else self.line_of(self.start(c)) - 1
         for line in range(self.line_of(at), bound, -1):
             found = self.starts[line] + node.col
-            if self.text[found : found + 1] == mark and self.text[self.starts[line] : found].strip(" \t") == "":
+            if (
+                self.text[found : found + 1] == mark
+                and self.text[self.starts[line] : found].strip(" \t") == ""
+            ):
                 return found
         return self.start(c) if pos == 0 else at
 
@@ -257,7 +273,9 @@ class Editor:
     def shift(self, text: str, col: int) -> str:
         """`text` with every line after the first moved right by `col`."""
         lines = text.split("\n")
-        return (self.nl).join([lines[0]] + [(" " * col + l) if l else l for l in lines[1:]])
+        return (self.nl).join(
+            [lines[0]] + [(" " * col + line) if line else line for line in lines[1:]]
+        )
 
     # ---- new text ---------------------------------------------------------------------
 
@@ -280,7 +298,9 @@ class Editor:
                     style=Node.FLOW if context == "flow" else Node.BLOCK,
                 )
                 top.children = [1, 2] if context == "map" else [1]
-                nodes = [top, Node(kind=Node.SCALAR, value="k", raw="k")] if context == "map" else [top]
+                nodes = (
+                    [top, Node(kind=Node.SCALAR, value="k", raw="k")] if context == "map" else [top]
+                )
                 doc = Doc(root=0, nodes=nodes + [scalar])
             text = emit([doc], self.s._options)
         else:
@@ -330,9 +350,13 @@ class Editor:
             if node.kind == Node.MAPPING and (pos >= len(node.colon) or node.colon[pos] is None):
                 # `{key}`: the key's value gets its `:` after the key.
                 at = self.end(self.child_nodes(c, pos)[0])
-                return [self.splice(at, at, ": " + self.render(value, "flow", h)) for h in (hint, None)]
+                return [
+                    self.splice(at, at, ": " + self.render(value, "flow", h)) for h in (hint, None)
+                ]
             return [
-                self.splice(self.props_start(v), self.end(v), prefix + self.render(value, "flow", h))
+                self.splice(
+                    self.props_start(v), self.end(v), prefix + self.render(value, "flow", h)
+                )
                 for h in (hint, None)
             ]
         context = "map" if node.kind == Node.MAPPING else "seq"
@@ -344,13 +368,25 @@ class Editor:
             open_end = at == len(self.text) and not self.text.endswith("\n")
             before, after = (self.nl, "") if open_end else ("", self.nl)
             return [
-                self.splice(at, at, before + " " * base + ":" + self.shift(self.render(value, context, None, flow), base) + after)
+                self.splice(
+                    at,
+                    at,
+                    before
+                    + " " * base
+                    + ":"
+                    + self.shift(self.render(value, context, None, flow), base)
+                    + after,
+                )
                 for flow in ((True,) if flow_only else (False, True))
             ]
         mark_end = self.value_mark_end(c, pos)
         return [
-            self.replace_value(v, anchor, self.shift(self.render(value, context, h, flow), base), mark_end)
-            for h, flow in (((None, True),) if flow_only else ((hint, False), (None, False), (None, True)))
+            self.replace_value(
+                v, anchor, self.shift(self.render(value, context, h, flow), base), mark_end
+            )
+            for h, flow in (
+                ((None, True),) if flow_only else ((hint, False), (None, False), (None, True))
+            )
         ]
 
     def replace_value(self, v: int, anchor: str | None, new: str, mark_end: int) -> str:
@@ -378,7 +414,12 @@ class Editor:
                 first, sep, tail = new.partition(self.nl)
                 new = first + rest[comment - blank :] + sep + tail
         if new.startswith(" "):
-            if not below and self.line_of(props) == mark_line and props != end and props >= mark_end:
+            if (
+                not below
+                and self.line_of(props) == mark_line
+                and props != end
+                and props >= mark_end
+            ):
                 return self.splice(props, end, (f"&{anchor} " if anchor else "") + new[1:])
             keep = ""
             if below and self.line_of(props) > mark_line:
@@ -401,7 +442,9 @@ class Editor:
             # written at the end of the text.
             doc = self.loaded.doc
             if self.doc != len(self.s._docs) - 1 or doc.explicit_end or doc.stream_tail:
-                raise EditError("only the last document of a stream can take a root where it has none")
+                raise EditError(
+                    "only the last document of a stream can take a root where it has none"
+                )
             text = self.text
             if text and not text.endswith("\n"):
                 text += self.nl
@@ -413,7 +456,9 @@ class Editor:
             before = "" if at == 0 or self.text[at - 1] == "\n" else self.nl
             after = "" if self.text[at : at + 1] in ("\n", "\r") else self.nl
             return [
-                self.splice(at, at, before + self.shift(self.render(value, "root", None, f), 0) + after)
+                self.splice(
+                    at, at, before + self.shift(self.render(value, "root", None, f), 0) + after
+                )
                 for f in (False, True)
             ]
         anchor = old.anchor if old.kind != Node.ALIAS else None
@@ -424,8 +469,14 @@ class Editor:
         tail = self.nl if self.text[end - 1 : end] == "\n" else ""
         hint = old.style if old.kind == Node.SCALAR else None
         return [
-            self.splice(self.props_start(root), end, prefix + self.shift(self.render(value, "root", h, f), 0) + tail)
-            for h, f in (((None, True),) if flow_only else ((hint, False), (None, False), (None, True)))
+            self.splice(
+                self.props_start(root),
+                end,
+                prefix + self.shift(self.render(value, "root", h, f), 0) + tail,
+            )
+            for h, f in (
+                ((None, True),) if flow_only else ((hint, False), (None, False), (None, True))
+            )
         ]
 
     def delete_child(self, c: int, pos: int) -> list[str]:
@@ -480,7 +531,7 @@ class Editor:
         first = self.child_start(c, 0)
         col = first - self.starts[self.line_of(first)]
         out = []
-        for block in ((False,) if flow_only else (True, False)):
+        for block in (False,) if flow_only else (True, False):
             lines = self.render_child(key, value, block)
             if pos < n:
                 start = self.child_start(c, pos)
@@ -524,7 +575,12 @@ class Editor:
         for group in groups:
             for t in group:
                 at = begin + t.col
-                if t.text and not t.own_line and start <= at < stop and self.text.startswith(t.text, at):
+                if (
+                    t.text
+                    and not t.own_line
+                    and start <= at < stop
+                    and self.text.startswith(t.text, at)
+                ):
                     return at
         return None
 

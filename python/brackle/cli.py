@@ -34,15 +34,15 @@ from brackle._brackle import emit, parse
 from brackle._data import same_data
 from brackle._files import locked, remove_temporaries
 from brackle._json import BUDGET_PER_NODE, MIN_NODE_BUDGET, JSONError, to_json
-from brackle._source import Source, decode, read_source, refuse_nul
 from brackle._record import Doc, Node, Trivia
+from brackle._source import Source, decode, read_source, refuse_nul
 from brackle._version import __version__
 from brackle.constructor import Tagged, load, load_all
 from brackle.editing import Flow, Stream, edit
-from brackle.options import EmitOptions
-from brackle.representer import dump
 from brackle.error import EditError, InternalError, Mark, MarkedYAMLError, YAMLError
+from brackle.options import EmitOptions
 from brackle.paths import PathError, find_key, format_path, parse_path, scalar_text
+from brackle.representer import dump
 
 __all__ = ["main", "reformat"]
 
@@ -354,9 +354,7 @@ def reformat(text: str, options: EmitOptions, name: str = "<unicode string>") ->
         doc.other_line_breaks = {}
     first = emit(docs, options)
     placed = parse(first)
-    if len(placed) != len(docs) or any(
-        len(p.nodes) != len(d.nodes) for p, d in zip(placed, docs)
-    ):
+    if len(placed) != len(docs) or any(len(p.nodes) != len(d.nodes) for p, d in zip(placed, docs)):
         return first
     for doc, new, cols in zip(docs, placed, source_cols):
         for node, now, was in zip(doc.nodes, new.nodes, cols):
@@ -399,9 +397,7 @@ def cmd_fmt(args: argparse.Namespace) -> int:
             after = load_all(out, allow_duplicate_keys=True)
         except MarkedYAMLError:
             after = None
-        if not same_data(after, before) or _comments(parse(out)) != _comments(
-            parse(text)
-        ):
+        if not same_data(after, before) or _comments(parse(out)) != _comments(parse(text)):
             raise Failure.of(name, "cannot be laid out anew without changing it; left as it is")
         return out
 
@@ -679,38 +675,52 @@ def build_parser() -> argparse.ArgumentParser:
         sub.add_argument(*names, action="store_true", help=about)
 
     check = command(
-        "check", cmd_check,
-        "Load every file; print the first error of each as FILE:LINE:COL.", files=True,
+        "check",
+        cmd_check,
+        "Load every file; print the first error of each as FILE:LINE:COL.",
+        files=True,
     )
     flag(check, "-v", "--verbose", about="also report the files that load, and a summary")
 
     get = command(
-        "get", cmd_get,
-        "Print the value at PATH: a scalar as its text, a collection as YAML.", path=True,
+        "get",
+        cmd_get,
+        "Print the value at PATH: a scalar as its text, a collection as YAML.",
+        path=True,
     )
-    flag(get, "--json", about=(
-        "print the value as strict JSON: keys that are not strings as their YAML text; "
-        f"infinities, NaN, self-references and alias expansion past {MIN_NODE_BUDGET:,} values "
-        f"(or {BUDGET_PER_NODE} times the file's own) are refused"
-    ))
+    flag(
+        get,
+        "--json",
+        about=(
+            "print the value as strict JSON: keys that are not strings as their YAML text; "
+            f"infinities, NaN, self-references and alias expansion past {MIN_NODE_BUDGET:,} values "
+            f"(or {BUDGET_PER_NODE} times the file's own) are refused"
+        ),
+    )
     get.add_argument("--doc", type=int, metavar="N", help=_DOC_HELP)
 
     set_ = command(
-        "set", cmd_set,
-        "Set the value at PATH; the rest of the text stays as written.", path=True,
+        "set",
+        cmd_set,
+        "Set the value at PATH; the rest of the text stays as written.",
+        path=True,
     )
     set_.add_argument("value", metavar="VALUE", help=_VALUE_HELP)
     delete = command(
-        "delete", cmd_delete,
-        "Delete the entry or item at PATH; the rest stays as written.", path=True,
+        "delete",
+        cmd_delete,
+        "Delete the entry or item at PATH; the rest stays as written.",
+        path=True,
     )
-    for edit in (set_, delete):
-        flag(edit, "-i", "--in-place", about=_IN_PLACE_HELP)
-        edit.add_argument("--doc", type=int, metavar="N", help=_DOC_HELP)
+    for editing in (set_, delete):
+        flag(editing, "-i", "--in-place", about=_IN_PLACE_HELP)
+        editing.add_argument("--doc", type=int, metavar="N", help=_DOC_HELP)
 
     fmt = command(
-        "fmt", cmd_fmt,
-        "Lay files out afresh from the options, keeping comments and quoting.", files=True,
+        "fmt",
+        cmd_fmt,
+        "Lay files out afresh from the options, keeping comments and quoting.",
+        files=True,
     )
     mode = fmt.add_mutually_exclusive_group()
     flag(mode, "--check", about="list the files that would change; exit 1 if any")
@@ -719,12 +729,19 @@ def build_parser() -> argparse.ArgumentParser:
     for name, default, most, about in [
         ("--indent", defaults.map_indent, MAX_INDENT, "indentation of a nested mapping"),
         ("--seq-indent", defaults.seq_indent, MAX_INDENT, "indentation of a nested sequence"),
-        ("--seq-offset", defaults.seq_offset, MAX_INDENT,
-         "where a sequence's - stands in its indentation"),
+        (
+            "--seq-offset",
+            defaults.seq_offset,
+            MAX_INDENT,
+            "where a sequence's - stands in its indentation",
+        ),
         ("--width", defaults.width, MAX_WIDTH, "fold long scalars at this width"),
     ]:
         fmt.add_argument(
-            name, type=_number(0, most), default=default, metavar="N",
+            name,
+            type=_number(0, most),
+            default=default,
+            metavar="N",
             help=f"{about}, 0 to {most} (default {default})",
         )
     flag(fmt, "--flow", about="write every collection in flow style")
@@ -733,13 +750,20 @@ def build_parser() -> argparse.ArgumentParser:
     )
 
     for sub in (check, get, set_, delete, fmt):
-        flag(sub, "--allow-duplicate-keys", about=(
-            "accept a key given twice in a mapping: its last value counts, and the text keeps both"
-        ))
+        flag(
+            sub,
+            "--allow-duplicate-keys",
+            about=(
+                "accept a key given twice in a mapping: its last value counts, "
+                "and the text keeps both"
+            ),
+        )
 
     command(
-        "roundtrip", cmd_roundtrip,
-        "List the files that do not come back byte for byte from parse and emit.", files=True,
+        "roundtrip",
+        cmd_roundtrip,
+        "List the files that do not come back byte for byte from parse and emit.",
+        files=True,
     )
     return parser
 

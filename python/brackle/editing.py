@@ -41,8 +41,8 @@ from brackle._brackle import _edit_load
 from brackle._data import same_data
 from brackle._files import FileChangedError, locked, write_file
 from brackle._record import Node
-from brackle._splice import ITEM, ONE_LINE, Editor, Flow, detect_options, unwrap
 from brackle._source import read_source, refuse_nul
+from brackle._splice import ITEM, ONE_LINE, Editor, Flow, detect_options, unwrap
 from brackle.constructor import Tagged
 from brackle.error import EditError, YAMLError
 from brackle.representer import dump
@@ -324,7 +324,9 @@ class Stream:
         loaded = self._docs[doc]
         if loaded.aliased is None:
             nodes = loaded.doc.nodes
-            loaded.aliased = {self._deref(doc, i) for i, n in enumerate(nodes) if n.kind == Node.ALIAS}
+            loaded.aliased = {
+                self._deref(doc, i) for i, n in enumerate(nodes) if n.kind == Node.ALIAS
+            }
         if not loaded.aliased:
             return False
         return any(i in loaded.aliased for i in self._walk(doc, path))
@@ -461,7 +463,9 @@ def _commit(
     else:
         stream._text = old_text
         stream._load()
-        raise EditError("the change cannot be written so that the text reads back as the changed data")
+        raise EditError(
+            "the change cannot be written so that the text reads back as the changed data"
+        )
 
 
 def _copy_along(root: Any, path: tuple) -> Any:
@@ -567,8 +571,10 @@ class _View:
         used = _anchors_used_outside(self._stream, self._doc, node)
         lost = [a for a in used if a != keep]
         if lost:
-            raise EditError(f"the anchor &{lost[0]} is used by an alias elsewhere; "
-                            "change or remove the alias first")
+            raise EditError(
+                f"the anchor &{lost[0]} is used by an alias elsewhere; "
+                "change or remove the alias first"
+            )
         return bool(used)
 
     def _apply(self, candidates: list[str], change: Any, check: Any, shared: bool = False) -> None:
@@ -593,8 +599,12 @@ class _View:
         canon = _canonical(value)
         candidates = editor.set_child(c, pos, value)
         kept = self._guard(v, node.anchor if node.kind != Node.ALIAS else None)
-        self._apply(candidates, lambda d: _data_at(d, self._path).__setitem__(step, canon),
-                    self._holds(step, canon), shared=kept)
+        self._apply(
+            candidates,
+            lambda d: _data_at(d, self._path).__setitem__(step, canon),
+            self._holds(step, canon),
+            shared=kept,
+        )
 
     def _replace_self(self, value: Any) -> None:
         """Writes `value` in place of this whole collection."""
@@ -603,7 +613,9 @@ class _View:
         if not self._path:
             stream[self._doc] = value
             return
-        parent = stream._value(self._doc, self._path[:-1], stream._resolve(self._doc, self._path[:-1]))
+        parent = stream._value(
+            self._doc, self._path[:-1], stream._resolve(self._doc, self._path[:-1])
+        )
         parent._set(parent._index(), parent._position(self._path[-1]), self._path[-1], canon)
 
     def _in_block(self) -> bool:
@@ -688,7 +700,9 @@ class YAMLMapping(_View, MutableMapping):
         pos, v = self._own(key)
         if pos is None:
             if key in self:
-                raise EditError(f"the key {key!r} comes from a merge (<<) and cannot be deleted here")
+                raise EditError(
+                    f"the key {key!r} comes from a merge (<<) and cannot be deleted here"
+                )
             raise KeyError(key)
         earlier = self._earlier_duplicates(c, pos)
         if earlier:
@@ -701,8 +715,11 @@ class YAMLMapping(_View, MutableMapping):
             self._replace_self({})
             return
         size = len(_data_at(stream._docs[self._doc].data, self._path))
-        self._apply(editor.delete_child(c, pos), lambda d: _data_at(d, self._path).__delitem__(key),
-                    self._size_is(size - 1))
+        self._apply(
+            editor.delete_child(c, pos),
+            lambda d: _data_at(d, self._path).__delitem__(key),
+            self._size_is(size - 1),
+        )
 
     def _earlier_duplicates(self, c: int, pos: int) -> list[int]:
         """The positions of the entries before `pos` whose key equals its key:
@@ -753,8 +770,11 @@ class YAMLMapping(_View, MutableMapping):
         editor = self._editor()
         at = own[index] if index < n else editor.child_count(c)
         canon = _canonical(value)
-        self._apply(editor.insert_child(c, at, key, value),
-                    lambda d: _data_at(d, self._path).__setitem__(key, canon), self._holds(key, canon))
+        self._apply(
+            editor.insert_child(c, at, key, value),
+            lambda d: _data_at(d, self._path).__setitem__(key, canon),
+            self._holds(key, canon),
+        )
 
 
 class YAMLSequence(_View, MutableSequence):
@@ -802,8 +822,11 @@ class YAMLSequence(_View, MutableSequence):
         if editor.child_count(c) == 1:
             self._replace_self([])
             return
-        self._apply(editor.delete_child(c, i), lambda d: _data_at(d, self._path).__delitem__(i),
-                    self._size_is(editor.child_count(c) - 1))
+        self._apply(
+            editor.delete_child(c, i),
+            lambda d: _data_at(d, self._path).__delitem__(i),
+            self._size_is(editor.child_count(c) - 1),
+        )
 
     @_serialised
     def insert(self, index: int, value: Any) -> None:
@@ -813,8 +836,11 @@ class YAMLSequence(_View, MutableSequence):
             self._replace_self([value])
             return
         canon = _canonical(value)
-        self._apply(self._editor().insert_child(self._index(), index, ITEM, value),
-                    lambda d: _data_at(d, self._path).insert(index, canon), self._holds(index, canon))
+        self._apply(
+            self._editor().insert_child(self._index(), index, ITEM, value),
+            lambda d: _data_at(d, self._path).insert(index, canon),
+            self._holds(index, canon),
+        )
 
 
 # ---- comments -------------------------------------------------------------------------
@@ -845,13 +871,23 @@ class Comments:
     def eol(self) -> str | None:
         editor, c, pos = self._where()
         found = editor.eol_comment(c, pos)
-        return None if found is None else _comment_text(editor.text[found : editor.line_end(editor.line_of(found))])
+        return (
+            None
+            if found is None
+            else _comment_text(editor.text[found : editor.line_end(editor.line_of(found))])
+        )
 
     @eol.setter
     @_serialised
     def eol(self, text: str | None) -> None:
         editor, c, pos = self._where()
-        _commit(self._view._stream, self._view._doc, [editor.set_eol(c, pos, _check_comment(text))], lambda d: None, None)
+        _commit(
+            self._view._stream,
+            self._view._doc,
+            [editor.set_eol(c, pos, _check_comment(text))],
+            lambda d: None,
+            None,
+        )
 
     @property
     @_serialised
@@ -868,7 +904,13 @@ class Comments:
     def before(self, texts: list[str] | None) -> None:
         editor, c, pos = self._where()
         lines = [_check_comment(t) for t in texts or []]
-        _commit(self._view._stream, self._view._doc, [editor.set_before(c, pos, lines)], lambda d: None, None)
+        _commit(
+            self._view._stream,
+            self._view._doc,
+            [editor.set_before(c, pos, lines)],
+            lambda d: None,
+            None,
+        )
 
     def __repr__(self) -> str:
         return f"Comments(before={self.before!r}, eol={self.eol!r})"

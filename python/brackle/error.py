@@ -50,9 +50,7 @@ class Mark:
 
     __slots__ = ("name", "index", "line", "column", "buffer")
 
-    def __init__(
-        self, name: str, index: int, line: int, column: int, buffer: str | None
-    ) -> None:
+    def __init__(self, name: str, index: int, line: int, column: int, buffer: str | None) -> None:
         self.name = name
         self.index = index
         self.line = line
@@ -108,8 +106,7 @@ class Mark:
 
     def __repr__(self) -> str:
         return (
-            f"Mark(name={self.name!r}, index={self.index}, "
-            f"line={self.line}, column={self.column})"
+            f"Mark(name={self.name!r}, index={self.index}, line={self.line}, column={self.column})"
         )
 
     def __eq__(self, other: object) -> bool:
@@ -181,8 +178,9 @@ class ReaderError(MarkedYAMLError):
     encoding that was tried, ``position`` is the offending byte's offset
     (or the NUL's character index) and ``reason`` says what is wrong."""
 
-    def __init__(self, problem: str, problem_mark: Mark, *, encoding: str, position: int,
-                 reason: str) -> None:
+    def __init__(
+        self, problem: str, problem_mark: Mark, *, encoding: str, position: int, reason: str
+    ) -> None:
         super().__init__(None, None, problem, problem_mark)
         self.encoding = encoding
         self.position = position
@@ -217,7 +215,8 @@ def make_error(
     ``line`` and ``col`` count from 0 and ``index`` is a character index into
     ``source``; ``name`` names the stream in the message.
 
-    >>> e = make_error("scanner", "did not find expected node content", 1, 4, 9, "a: 1\\nb: ]]", "s.yaml")
+    >>> problem = "did not find expected node content"
+    >>> e = make_error("scanner", problem, 1, 4, 9, "a: 1\\nb: ]]", "s.yaml")
     >>> type(e).__name__, e.problem_mark.line
     ('ScannerError', 1)
     """

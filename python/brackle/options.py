@@ -6,7 +6,9 @@ and the markers and styles that apply to the whole stream.
 
 >>> from brackle.options import EmitOptions
 >>> EmitOptions(width=120, explicit_start=True)
-EmitOptions(line_break='\\n', map_indent=2, seq_indent=2, seq_offset=0, width=120, explicit_start=True, explicit_end=False, default_flow_style=False, preserve_quotes=False)
+EmitOptions(line_break='\\n', map_indent=2, seq_indent=2, seq_offset=0, width=120,
+            explicit_start=True, explicit_end=False, default_flow_style=False,
+            preserve_quotes=False)
 """
 
 from __future__ import annotations

@@ -26,9 +26,7 @@ from brackle.options import EmitOptions
 __all__ = ["dump", "dump_all"]
 
 
-def dump_all(
-    documents: Iterable[Any], stream: TextIO | None = None, **options: Any
-) -> str | None:
+def dump_all(documents: Iterable[Any], stream: TextIO | None = None, **options: Any) -> str | None:
     """Writes each item of ``documents`` as one YAML document.
 
     ``options`` are the fields of :class:`EmitOptions`; any other keyword

@@ -16,4 +16,6 @@ def pytest_terminal_summary(terminalreporter, exitstatus, config):  # noqa: ARG0
         if "suite" in report.nodeid or "YAML test suite" in str(report.longrepr)
     ]
     terminalreporter.write_sep("!", "YAML TEST SUITE MISSING", red=True, bold=True)
-    terminalreporter.write_line(f"{len(skipped)} tests over the YAML test suite were skipped: {reason}.")
+    terminalreporter.write_line(
+        f"{len(skipped)} tests over the YAML test suite were skipped: {reason}."
+    )

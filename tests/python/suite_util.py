@@ -43,7 +43,9 @@ def suite_cases() -> list[SuiteCase]:
         return []
     return sorted(
         (
-            SuiteCase(p.parent.relative_to(root).as_posix(), p.parent, (p.parent / "error").exists())
+            SuiteCase(
+                p.parent.relative_to(root).as_posix(), p.parent, (p.parent / "error").exists()
+            )
             for p in root.rglob("in.yaml")
         ),
         key=lambda c: c.id,
@@ -66,11 +68,15 @@ def expect_listed(check: str, considered: set[str], differences: dict[str, str])
     id that no longer differs or that this check does not cover."""
     listed = known_differences(check)
     problems = [
-        f"{id} ({check}): {detail}" for id, detail in sorted(differences.items()) if id not in listed
+        f"{id} ({check}): {detail}"
+        for id, detail in sorted(differences.items())
+        if id not in listed
     ]
     for id in sorted(listed):
         if id not in considered:
-            problems.append(f"{id} is listed with check {check} but is no suite test this check covers")
+            problems.append(
+                f"{id} is listed with check {check} but is no suite test this check covers"
+            )
         elif id not in differences:
             problems.append(f"{id} is listed with check {check} but no longer differs")
     assert not problems, "\n".join(problems)

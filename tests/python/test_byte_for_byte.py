@@ -45,7 +45,12 @@ def test_every_line_comes_back_with_its_own_break(text):
 
 @pytest.mark.parametrize(
     "text, line_break",
-    [("a: 1\r\nb: 2\r\n", "\r\n"), ("a: 1\rb: 2\r", "\r"), ("a: 1\nb: 2\r\n", "\n"), ("a: 1", "\n")],
+    [
+        ("a: 1\r\nb: 2\r\n", "\r\n"),
+        ("a: 1\rb: 2\r", "\r"),
+        ("a: 1\nb: 2\r\n", "\n"),
+        ("a: 1", "\n"),
+    ],
 )
 def test_new_lines_take_the_source_s_first_break(text, line_break):
     docs = brackle.parse(text)
@@ -171,7 +176,9 @@ LISTED_LAYOUTS = [
     # Nor a line for a `...` after a flow collection.
     (
         "blank or comment lines between a flow collection and ...",
-        re.compile(rf"[\]}}][ \t]*(?:#[^\r\n]*)?{_BREAK}(?:[ \t]*(?:#[^\r\n]*)?{_BREAK})+\.\.\.").search,
+        re.compile(
+            rf"[\]}}][ \t]*(?:#[^\r\n]*)?{_BREAK}(?:[ \t]*(?:#[^\r\n]*)?{_BREAK})+\.\.\."
+        ).search,
     ),
     # A comment in a flow collection keeps its line; the `,`, `:`, `]` or
     # `}` on the next line is written after it, indented like the items.

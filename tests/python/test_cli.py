@@ -23,7 +23,6 @@ K8S = "kubernetes-deployment.yaml"
 IMAGE = ".spec.template.spec.containers[0].image"
 
 
-
 def run(*args: str, stdin: bytes | None = None, cwd: Path | None = None):
     return subprocess.run(
         [sys.executable, "-m", "brackle", *map(str, args)],
@@ -83,7 +82,11 @@ def test_check_names_both_places_of_a_duplicate_key(tmp_path):
     "name, data, head",
     [
         ("missing.yaml", None, "brackle: {path}: No such file or directory"),
-        ("latin1.yaml", b"name: caf\xe9\n", "{path}:1:10: the text is not valid UTF-8: byte 9 (0xe9)"),
+        (
+            "latin1.yaml",
+            b"name: caf\xe9\n",
+            "{path}:1:10: the text is not valid UTF-8: byte 9 (0xe9)",
+        ),
     ],
 )
 def test_unreadable_files_fail_with_their_name(tmp_path, name, data, head):
@@ -119,15 +122,16 @@ def test_check_reads_standard_input():
         ([IMAGE], "registry.example.com/shop/storefront:2.8.1\n"),
         ([".spec.replicas", "--doc", "0"], "3\n"),
         ([".spec.template.spec.securityContext.runAsNonRoot", "--doc", "0"], "true\n"),
-        ([".metadata.annotations", "--doc", "0"],
-         "deployment.kubernetes.io/revision: '14'\n"),
-        ([".metadata.annotations", "--doc", "0", "--json"],
-         '{\n  "deployment.kubernetes.io/revision": "14"\n}\n'),
+        ([".metadata.annotations", "--doc", "0"], "deployment.kubernetes.io/revision: '14'\n"),
+        (
+            [".metadata.annotations", "--doc", "0", "--json"],
+            '{\n  "deployment.kubernetes.io/revision": "14"\n}\n',
+        ),
         ([".spec.replicas", "--json", "--doc", "0"], "3\n"),
         ([".kind"], "Deployment\n---\nService\n---\nConfigMap\n"),
         ([".kind", "--doc", "-1"], "ConfigMap\n"),
         ([".spec.template.spec.containers[0].args[-1]"], "--log-format=json\n"),
-        ([".spec.selector[\"app.kubernetes.io/name\"]", "--doc", "1"], "storefront\n"),
+        (['.spec.selector["app.kubernetes.io/name"]', "--doc", "1"], "storefront\n"),
     ],
 )
 def test_get_prints_the_value_at_the_path(examples, args, expected):
@@ -142,7 +146,7 @@ def test_get_prints_the_value_at_the_path(examples, args, expected):
         ("flags:\n  true: on\n", ".flags.true", "on"),
         ("a:\n  '80': text key\n  80: int key\n", ".a.80", "text key"),
         ("x: ~\n", ".x", "null"),
-        ("\"key with spaces\": 1\n", '."key with spaces"', "1"),
+        ('"key with spaces": 1\n', '."key with spaces"', "1"),
     ],
 )
 def test_get_finds_keys_by_their_text(tmp_path, text, path, expected):
@@ -181,7 +185,7 @@ def test_paths_parse_into_steps(path, expected):
     assert parse_path(path) == expected
 
 
-@pytest.mark.parametrize("path", ["", "a.b", ".a.", ".a[", ".a[x]", '.a."b', ".[\"a\"x]", ".a..b"])
+@pytest.mark.parametrize("path", ["", "a.b", ".a.", ".a[", ".a[x]", '.a."b', '.["a"x]', ".a..b"])
 def test_malformed_paths_are_usage_errors(examples, path):
     with pytest.raises(PathError):
         parse_path(path)
@@ -206,15 +210,22 @@ def changed_lines(before: str, after: str) -> list[tuple[str, str]]:
 @pytest.mark.parametrize(
     "args, old, new",
     [
-        (["set", IMAGE, "nginx:1.25"],
-         "          image: registry.example.com/shop/storefront:2.8.1",
-         "          image: nginx:1.25"),
+        (
+            ["set", IMAGE, "nginx:1.25"],
+            "          image: registry.example.com/shop/storefront:2.8.1",
+            "          image: nginx:1.25",
+        ),
         (["set", ".spec.replicas", "5", "--doc", "0"], "  replicas: 3", "  replicas: 5"),
-        (["set", ".data.CACHE_TTL_SECONDS", "'600'"], '  CACHE_TTL_SECONDS: "300"',
-         '  CACHE_TTL_SECONDS: "600"'),
-        (["set", ".spec.template.spec.containers[0].args", "[--port=9090]"],
-         '          args: ["--port=8080", "--log-format=json"]',
-         "          args: [--port=9090]"),
+        (
+            ["set", ".data.CACHE_TTL_SECONDS", "'600'"],
+            '  CACHE_TTL_SECONDS: "300"',
+            '  CACHE_TTL_SECONDS: "600"',
+        ),
+        (
+            ["set", ".spec.template.spec.containers[0].args", "[--port=9090]"],
+            '          args: ["--port=8080", "--log-format=json"]',
+            "          args: [--port=9090]",
+        ),
     ],
 )
 def test_set_changes_exactly_the_edited_line(examples, args, old, new):
@@ -272,7 +283,11 @@ def test_an_edit_the_text_cannot_take_fails_with_the_reason(tmp_path):
     path = write(tmp_path, "shared.yaml", text)
     result = run("delete", path, ".base", "--in-place")
     assert result.returncode == 1
-    assert result.stderr.decode() == f"brackle: {path}: cannot change .base: the anchor &b is used by an alias elsewhere; change or remove the alias first\n"
+    assert (
+        result.stderr.decode()
+        == f"brackle: {path}: cannot change .base: the anchor &b is used by an alias elsewhere; "
+        "change or remove the alias first\n"
+    )
     assert path.read_text() == text
 
 
@@ -280,8 +295,10 @@ def test_an_edit_the_text_cannot_take_fails_with_the_reason(tmp_path):
     "args, added",
     [
         (["set", ".metadata.team", "web", "--doc", "0"], "  team: web"),
-        (["set", ".spec.template.spec.containers[0].args[2]", "--", "--debug"],
-         '          args: ["--port=8080", "--log-format=json", --debug]'),
+        (
+            ["set", ".spec.template.spec.containers[0].args[2]", "--", "--debug"],
+            '          args: ["--port=8080", "--log-format=json", --debug]',
+        ),
     ],
 )
 def test_set_adds_a_missing_key_or_appends_one_past_the_end(examples, args, added):
@@ -343,8 +360,11 @@ def test_fmt_lays_out_from_the_options():
     "text, options, expected",
     [
         ("a: |\n  x\n\nb: 1\n", [], "a: |\n  x\n\nb: 1\n"),  # the gap after a block scalar
-        ("k:\n    # about x\n    x: 1\n# top\ny: 2\n", [],
-         "k:\n  # about x\n  x: 1\n# top\ny: 2\n"),
+        (
+            "k:\n    # about x\n    x: 1\n# top\ny: 2\n",
+            [],
+            "k:\n  # about x\n  x: 1\n# top\ny: 2\n",
+        ),
         ("- \n- b\n", ["--flow"], "[null, b]\n"),
         ("a: 1\r\nb:   2\r\n", [], "a: 1\r\nb: 2\r\n"),
         ("a: 1\r\nb:   2\r\n", ["--line-break", "lf"], "a: 1\nb: 2\n"),
@@ -453,20 +473,40 @@ BAD_INPUTS = [
     ("deep sequence, set", {"f": DEEP_SEQUENCE}, ["set", "{f}", "[0]", "1", "-i"], 1, TOO_DEEP),
     ("deep keys, set", {"f": DEEP_KEYS}, ["set", "{f}", ".a", "1"], 1, "brackle: {f}: "),
     ("deep flow, check", {"f": DEEP_FLOW}, ["check", "{f}"], 1, "{f}:1:256: "),
-    ("missing file", {}, ["check", "{d}/missing.yaml"], 1,
-     "brackle: {d}/missing.yaml: No such file or directory"),
-    ("missing file, set -i", {}, ["set", "{d}/missing.yaml", ".a", "1", "-i"], 1,
-     "brackle: {d}/missing.yaml: No such file or directory"),
+    (
+        "missing file",
+        {},
+        ["check", "{d}/missing.yaml"],
+        1,
+        "brackle: {d}/missing.yaml: No such file or directory",
+    ),
+    (
+        "missing file, set -i",
+        {},
+        ["set", "{d}/missing.yaml", ".a", "1", "-i"],
+        1,
+        "brackle: {d}/missing.yaml: No such file or directory",
+    ),
     ("a folder", {}, ["get", "{d}", ".a"], 1, "brackle: {d}: Is a directory"),
     ("a folder, fmt -i", {}, ["fmt", "-i", "{d}"], 1, "brackle: {d}: not a regular file"),
     ("bad path", {"f": "a: 1\n"}, ["get", "{f}", ".a["], 2, "usage:"),
     ("bad value", {"f": "a: 1\n"}, ["set", "{f}", ".a", "[x"], 2, "usage:"),
     ("huge width", {"f": "a: 1\n"}, ["fmt", "--width", "99999999999999999999", "{f}"], 2, "usage:"),
     ("width not a number", {"f": "a: 1\n"}, ["fmt", "--width", "wide", "{f}"], 2, "usage:"),
-    ("no such document", {"f": "a: 1\n"}, ["get", "{f}", ".a", "--doc", "3"], 1,
-     "brackle: {f}: no document 3"),
-    ("path through a scalar", {"f": "a: 1\n"}, ["set", "{f}", ".a.b", "1"], 1,
-     "brackle: {f}: .a.b not found"),
+    (
+        "no such document",
+        {"f": "a: 1\n"},
+        ["get", "{f}", ".a", "--doc", "3"],
+        1,
+        "brackle: {f}: no document 3",
+    ),
+    (
+        "path through a scalar",
+        {"f": "a: 1\n"},
+        ["set", "{f}", ".a.b", "1"],
+        1,
+        "brackle: {f}: .a.b not found",
+    ),
 ]
 
 
@@ -491,16 +531,23 @@ def test_a_full_disk_or_a_file_size_limit_is_a_report(tmp_path):
     text = path.read_text()
     limited = subprocess.run(
         [sys.executable, "-m", "brackle", "fmt", "-i", str(path)],
-        capture_output=True, preexec_fn=_limit_file_size,
+        capture_output=True,
+        preexec_fn=_limit_file_size,
     )
-    assert (limited.returncode, limited.stderr.decode()) == (1, f"brackle: {path}: File too large\n")
+    assert (limited.returncode, limited.stderr.decode()) == (
+        1,
+        f"brackle: {path}: File too large\n",
+    )
     assert path.read_text() == text and os.listdir(tmp_path) == ["big.yaml"]
     with open("/dev/full", "wb") as full:
         result = subprocess.run(
-            [sys.executable, "-m", "brackle", "get", str(path), "."], stdout=full, stderr=subprocess.PIPE
+            [sys.executable, "-m", "brackle", "get", str(path), "."],
+            stdout=full,
+            stderr=subprocess.PIPE,
         )
     assert (result.returncode, result.stderr.decode()) == (
-        1, "brackle: standard output: No space left on device\n"
+        1,
+        "brackle: standard output: No space left on device\n",
     )
 
 
@@ -515,15 +562,26 @@ def _no_constants(name: str) -> None:
     "text, path, expected",
     [
         ("a: [1, 2.5, null, true]\n", ".a", [1, 2.5, None, True]),
-        ("{1: x, false: y, null: z, 2.5: w}\n", ".", {"1": "x", "false": "y", "null": "z", "2.5": "w"}),
+        (
+            "{1: x, false: y, null: z, 2.5: w}\n",
+            ".",
+            {"1": "x", "false": "y", "null": "z", "2.5": "w"},
+        ),
         ("? [a, b]\n: 1\n? {k: v}\n: 2\n", ".", {"[a, b]": 1, "{k: v}": 2}),
         ("a: !!binary aGk=\nt: 2001-12-14\n", ".", {"a": "aGk=", "t": "2001-12-14"}),
         ("x: !local {a: 1}\n", ".x", {"a": 1}),
         ("a: &x [1]\nb: *x\n", ".", {"a": [1], "b": [1]}),
         ("- " * 1000 + "x\n", "." + "[0]" * 999, ["x"]),
     ],
-    ids=["scalars", "scalar keys", "collection keys", "binary and dates", "tags", "aliases",
-         "deep"],
+    ids=[
+        "scalars",
+        "scalar keys",
+        "collection keys",
+        "binary and dates",
+        "tags",
+        "aliases",
+        "deep",
+    ],
 )
 def test_get_json_writes_strict_json(tmp_path, text, path, expected):
     result = run("get", write(tmp_path, "f.yaml", text), path, "--json")
@@ -536,7 +594,11 @@ def test_get_json_writes_strict_json(tmp_path, text, path, expected):
     [
         ("a: [1, .inf]\n", ".", ".a[1]: .inf has no JSON number"),
         ("a: {b: .nan}\n", ".a", ".a.b: .nan has no JSON number"),
-        ("{1: x, '1': y}\n", ".", ".: the keys 1 and '1' would both be written as the JSON key '1'"),
+        (
+            "{1: x, '1': y}\n",
+            ".",
+            ".: the keys 1 and '1' would both be written as the JSON key '1'",
+        ),
         ("a: &a [*a]\n", ".", ".a[0]: the value contains itself, which JSON cannot hold"),
     ],
     ids=["infinity", "nan", "colliding keys", "self-reference"],
@@ -613,7 +675,9 @@ def test_an_alias_bomb_takes_under_a_second_and_200_mb_in_every_command(tmp_path
     ],
     ids=lambda a: " ".join(a) if isinstance(a, list) else "",
 )
-def test_allow_duplicate_keys_reads_the_last_value_and_keeps_the_text(tmp_path, args, out, text_after):
+def test_allow_duplicate_keys_reads_the_last_value_and_keeps_the_text(
+    tmp_path, args, out, text_after
+):
     text = "a: 1\nb: 0\na: 2\n"
     path = write(tmp_path, "dup.yaml", text)
     refused = run(args[0], path, *args[1:])

@@ -26,6 +26,8 @@ import pytest
     ],
 )
 def test_docstring_examples_run(module):
-    result = doctest.testmod(importlib.import_module(module), optionflags=doctest.ELLIPSIS)
+    result = doctest.testmod(
+        importlib.import_module(module), optionflags=doctest.ELLIPSIS | doctest.NORMALIZE_WHITESPACE
+    )
     assert result.attempted > 0
     assert result.failed == 0

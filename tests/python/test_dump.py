@@ -30,25 +30,50 @@ def read_back(text):
 
 # ---- how each type is written ------------------------------------------------
 
+
 @pytest.mark.parametrize(
     ("data", "text"),
     [
-        (None, "null\n"), (True, "true\n"), (False, "false\n"), (-17, "-17\n"),
-        (10**30, "1" + "0" * 30 + "\n"), (1.5, "1.5\n"), (1e16, "1.0e+16\n"), (1e-7, "1.0e-07\n"),
-        (float("nan"), ".nan\n"), (float("inf"), ".inf\n"), (float("-inf"), "-.inf\n"),
-        ("text", "text\n"), ("two\nlines", '"two\\nlines"\n'),
-        ({"k": "a\nb\n"}, "k: |\n  a\n  b\n"), ("tab\there", "'tab\there'\n"),
-        ("bell\a", '"bell\\a"\n'), (b"\x00\xff", "!!binary AP8=\n"), ([b""], "- !!binary\n"),
-        ({"b": bytes(range(60))}, "b: !!binary |\n  " + base64.encodebytes(bytes(range(60))).decode()
-         .replace("\n", "\n  ").rstrip(" ")),
+        (None, "null\n"),
+        (True, "true\n"),
+        (False, "false\n"),
+        (-17, "-17\n"),
+        (10**30, "1" + "0" * 30 + "\n"),
+        (1.5, "1.5\n"),
+        (1e16, "1.0e+16\n"),
+        (1e-7, "1.0e-07\n"),
+        (float("nan"), ".nan\n"),
+        (float("inf"), ".inf\n"),
+        (float("-inf"), "-.inf\n"),
+        ("text", "text\n"),
+        ("two\nlines", '"two\\nlines"\n'),
+        ({"k": "a\nb\n"}, "k: |\n  a\n  b\n"),
+        ("tab\there", "'tab\there'\n"),
+        ("bell\a", '"bell\\a"\n'),
+        (b"\x00\xff", "!!binary AP8=\n"),
+        ([b""], "- !!binary\n"),
+        (
+            {"b": bytes(range(60))},
+            "b: !!binary |\n  "
+            + base64.encodebytes(bytes(range(60))).decode().replace("\n", "\n  ").rstrip(" "),
+        ),
         (dt.date(2001, 12, 14), "!!timestamp 2001-12-14\n"),
-        (dt.datetime(2001, 12, 14, 21, 59, 43, 100000, dt.timezone(dt.timedelta(hours=-5))),
-         "!!timestamp 2001-12-14T21:59:43.100000-05:00\n"),
-        ({1}, "!!set\n1: null\n"), ((1, "a"), "- 1\n- a\n"), ([], "[]\n"), ({}, "{}\n"),
-        ({"k": [1, {"a": None}]}, "k:\n- 1\n- a: null\n"), ({(1, 2): "v"}, "? - 1\n  - 2\n: v\n"),
-        (OrderedDict(b=1, a=2), "b: 1\na: 2\n"), (UserDict(a=1), "a: 1\n"),
-        (types.MappingProxyType({"a": 1}), "a: 1\n"), (range(2), "- 0\n- 1\n"),
-        (Tagged("!point", {"x": 1}), "!point\nx: 1\n"), (Tagged(CORE + "str", "1"), "!!str '1'\n"),
+        (
+            dt.datetime(2001, 12, 14, 21, 59, 43, 100000, dt.timezone(dt.timedelta(hours=-5))),
+            "!!timestamp 2001-12-14T21:59:43.100000-05:00\n",
+        ),
+        ({1}, "!!set\n1: null\n"),
+        ((1, "a"), "- 1\n- a\n"),
+        ([], "[]\n"),
+        ({}, "{}\n"),
+        ({"k": [1, {"a": None}]}, "k:\n- 1\n- a: null\n"),
+        ({(1, 2): "v"}, "? - 1\n  - 2\n: v\n"),
+        (OrderedDict(b=1, a=2), "b: 1\na: 2\n"),
+        (UserDict(a=1), "a: 1\n"),
+        (types.MappingProxyType({"a": 1}), "a: 1\n"),
+        (range(2), "- 0\n- 1\n"),
+        (Tagged("!point", {"x": 1}), "!point\nx: 1\n"),
+        (Tagged(CORE + "str", "1"), "!!str '1'\n"),
         (Tagged("tag:example.com,2000:t", []), "!<tag:example.com,2000:t> []\n"),
     ],
 )
@@ -58,17 +83,65 @@ def test_each_type_is_written_in_its_documented_form(data, text):
 
 @pytest.mark.parametrize(
     "text",
-    ["true", "False", "yes", "Off", "null", "~", "", "1", "-1", "+1", "1_000", "0o17", "0x1F",
-     "0b11", "1.5", ".5", "1e3", "1E+3", "1:30", ".nan", ".NaN", ".inf", "-.Inf", "2001-12-14",
-     "2001-12-14 21:59:43.10 -5", "=", "<<", "- a", "? a", ": a", "a: b", "a #b", "#a", "'a'",
-     "&a", "*a", "!a", "%a", "@a", "`a", "{a}", "[a]", "|", ">", " a", "a ", "---", "...", "\ufeffa"],
+    [
+        "true",
+        "False",
+        "yes",
+        "Off",
+        "null",
+        "~",
+        "",
+        "1",
+        "-1",
+        "+1",
+        "1_000",
+        "0o17",
+        "0x1F",
+        "0b11",
+        "1.5",
+        ".5",
+        "1e3",
+        "1E+3",
+        "1:30",
+        ".nan",
+        ".NaN",
+        ".inf",
+        "-.Inf",
+        "2001-12-14",
+        "2001-12-14 21:59:43.10 -5",
+        "=",
+        "<<",
+        "- a",
+        "? a",
+        ": a",
+        "a: b",
+        "a #b",
+        "#a",
+        "'a'",
+        "&a",
+        "*a",
+        "!a",
+        "%a",
+        "@a",
+        "`a",
+        "{a}",
+        "[a]",
+        "|",
+        ">",
+        " a",
+        "a ",
+        "---",
+        "...",
+        "\ufeffa",
+    ],
 )
 def test_strings_that_would_read_back_as_something_else_are_quoted(text):
     for data in (text, [text], {text: text}):
         out = dumped(data)
         assert read_back(out) == [data], out
-        assert not any(n.kind == Node.SCALAR and n.style == Node.PLAIN
-                       for n in brackle.parse(out)[0].nodes), out
+        assert not any(
+            n.kind == Node.SCALAR and n.style == Node.PLAIN for n in brackle.parse(out)[0].nodes
+        ), out
 
 
 def test_shared_containers_become_anchors_and_a_cycle_ends_at_an_alias():
@@ -114,7 +187,8 @@ def test_dump_all_writes_documents_and_a_stream_gets_the_text():
     assert brackle.dump_all(iter([{"a": 1}, "b", None]), stream, explicit_end=True) is None
     assert stream.getvalue() == "a: 1\n...\nb\n...\nnull\n...\n"
     assert brackle.dump({"a": [1, 2]}, default_flow_style=True, explicit_start=True) == (
-        "--- {a: [1, 2]}\n")
+        "--- {a: [1, 2]}\n"
+    )
     assert brackle.dump({"a": [1]}, map_indent=4, seq_indent=4, seq_offset=2) == "a:\n  - 1\n"
     assert brackle.dump_all([]) == ""
 
@@ -122,23 +196,41 @@ def test_dump_all_writes_documents_and_a_stream_gets_the_text():
 # ---- load(dump(x)) == x --------------------------------------------------------
 
 _SCALARS = (
-    st.none() | st.booleans() | st.integers() | st.floats(allow_nan=False) | st.text()
-    | st.binary(max_size=100) | st.dates()
-    | st.datetimes(timezones=st.none() | st.just(dt.timezone.utc)
-                   | st.builds(dt.timezone, st.integers(-23, 23).map(lambda h: dt.timedelta(hours=h))))
+    st.none()
+    | st.booleans()
+    | st.integers()
+    | st.floats(allow_nan=False)
+    | st.text()
+    | st.binary(max_size=100)
+    | st.dates()
+    | st.datetimes(
+        timezones=st.none()
+        | st.just(dt.UTC)
+        | st.builds(dt.timezone, st.integers(-23, 23).map(lambda h: dt.timedelta(hours=h)))
+    )
 )
 _KEYS = st.none() | st.booleans() | st.integers() | st.floats(allow_nan=False) | st.text()
 _DATA = st.recursive(
     _SCALARS,
-    lambda inner: st.lists(inner, max_size=4) | st.dictionaries(_KEYS, inner, max_size=4)
-    | st.frozensets(_KEYS, max_size=3).map(set),
+    lambda inner: (
+        st.lists(inner, max_size=4)
+        | st.dictionaries(_KEYS, inner, max_size=4)
+        | st.frozensets(_KEYS, max_size=3).map(set)
+    ),
     max_leaves=20,
 )
-_OPTIONS = st.fixed_dictionaries({}, optional={
-    "width": st.integers(1, 100), "default_flow_style": st.booleans(),
-    "map_indent": st.integers(1, 4), "seq_indent": st.integers(1, 4), "seq_offset": st.integers(0, 2),
-    "explicit_start": st.booleans(), "line_break": st.sampled_from(["\n", "\r\n"]),
-})
+_OPTIONS = st.fixed_dictionaries(
+    {},
+    optional={
+        "width": st.integers(1, 100),
+        "default_flow_style": st.booleans(),
+        "map_indent": st.integers(1, 4),
+        "seq_indent": st.integers(1, 4),
+        "seq_offset": st.integers(0, 2),
+        "explicit_start": st.booleans(),
+        "line_break": st.sampled_from(["\n", "\r\n"]),
+    },
+)
 
 
 @given(st.lists(_DATA, min_size=1, max_size=3), _OPTIONS)

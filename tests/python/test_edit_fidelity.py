@@ -26,9 +26,9 @@ from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 import brackle
-from brackle.constructor import Tagged
 from brackle import EditError
 from brackle._splice import Editor
+from brackle.constructor import Tagged
 from brackle.editing import YAMLMapping, YAMLSequence
 from suite_util import ROOT, require_suite
 
@@ -48,10 +48,16 @@ def children(stream, doc):
         view = stream._value(doc, path, stream._resolve(doc, path))
         if type(at(data, path)) is not (dict if isinstance(view, YAMLMapping) else list):
             continue
-        own = [k for _, k in view._lookup(view._index())] if isinstance(view, YAMLMapping) else range(len(view))
+        own = (
+            [k for _, k in view._lookup(view._index())]
+            if isinstance(view, YAMLMapping)
+            else range(len(view))
+        )
         for key in own:
             out.append((path, key))
-            if isinstance(view[key], (YAMLMapping, YAMLSequence)) and not stream._shared(doc, path + (key,)):
+            if isinstance(view[key], (YAMLMapping, YAMLSequence)) and not stream._shared(
+                doc, path + (key,)
+            ):
                 stack.append(path + (key,))
     return out
 
@@ -185,7 +191,7 @@ RELAID = {
 def test_edits_of_suite_inputs_load_to_the_edited_data_and_keep_other_lines():
     relaid = set()
     for case_id, text in suite_texts():
-        for (op, where, key), outcome in outcomes(text):
+        for _, outcome in outcomes(text):
             if outcome == "relaid":
                 relaid.add(case_id)
     assert relaid == set(RELAID)
@@ -194,10 +200,41 @@ def test_edits_of_suite_inputs_load_to_the_edited_data_and_keep_other_lines():
 # Values and keys whose text needs care: indicators, quotes, line breaks,
 # types that plain text would change, tags, nesting.
 VALUES = [
-    "x", "", " lead", "a: b", "#c", "- d", "multi\nline\n", "multi\nno end", "tab\there", "'q'",
-    '"dq"', "true", "1.5", "null", "é✓", "]", "{", "*a", "&b", "!c", "%d", "@e", "x" * 120,
-    0, -1, 3.25, True, None, [], {}, [1, [2, {"a": None}]], {"k": "v", "n": {"m": [1, 2]}},
-    {"odd key: x": "y"}, Tagged("!t", "v"), Tagged("!m", {"a": 1}),
+    "x",
+    "",
+    " lead",
+    "a: b",
+    "#c",
+    "- d",
+    "multi\nline\n",
+    "multi\nno end",
+    "tab\there",
+    "'q'",
+    '"dq"',
+    "true",
+    "1.5",
+    "null",
+    "é✓",
+    "]",
+    "{",
+    "*a",
+    "&b",
+    "!c",
+    "%d",
+    "@e",
+    "x" * 120,
+    0,
+    -1,
+    3.25,
+    True,
+    None,
+    [],
+    {},
+    [1, [2, {"a": None}]],
+    {"k": "v", "n": {"m": [1, 2]}},
+    {"odd key: x": "y"},
+    Tagged("!t", "v"),
+    Tagged("!m", {"a": 1}),
 ]
 KEYS = ["new", "", "a b", "k:", "#", 1, True, None, 2.5, "- x", "? y"]
 TEXTS = [p.read_text(encoding="utf-8") for p in EXAMPLES]

@@ -75,14 +75,30 @@ def test_assignment_rewrites_only_the_value(text, path, value, expected):
         ("a: 1\n# about b\nb: 2\n", lambda d: d.insert(1, "x", 9), "a: 1\nx: 9\n# about b\nb: 2\n"),
         ("a: 1\n?\n  - k\n: v\n", lambda d: d.insert(1, "x", 9), "a: 1\nx: 9\n?\n  - k\n: v\n"),
         ("- a: 1\n  b: 2\n", lambda d: d[0].insert(0, "x", 9), "- x: 9\n  a: 1\n  b: 2\n"),
-        ("k:\n    - a  # c\n\n    - b\nn: 1\n", lambda d: d["k"].append("c"), "k:\n    - a  # c\n\n    - b\n    - c\nn: 1\n"),
-        ("top:\n    a: 1\n", lambda d: d["top"].update(b={"c": 1}), "top:\n    a: 1\n    b:\n        c: 1\n"),
+        (
+            "k:\n    - a  # c\n\n    - b\nn: 1\n",
+            lambda d: d["k"].append("c"),
+            "k:\n    - a  # c\n\n    - b\n    - c\nn: 1\n",
+        ),
+        (
+            "top:\n    a: 1\n",
+            lambda d: d["top"].update(b={"c": 1}),
+            "top:\n    a: 1\n    b:\n        c: 1\n",
+        ),
         ("k: [a]\n", lambda d: d["k"].append("b"), "k: [a, b]\n"),
-        ("k: [\n  a,\n  b,\n  ]\n", lambda d: d["k"].insert(1, "x"), "k: [\n  a,\n  x,\n  b,\n  ]\n"),
+        (
+            "k: [\n  a,\n  b,\n  ]\n",
+            lambda d: d["k"].insert(1, "x"),
+            "k: [\n  a,\n  x,\n  b,\n  ]\n",
+        ),
         ("k: {a: 1}\n", lambda d: d["k"].insert(0, "z", 0), "k: {z: 0, a: 1}\n"),
         # A deleted entry takes its own lines and the comments just above.
         ("a: 1\n\n# about b\nb: 2  # two\nc: 3\n", lambda d: d.pop("b"), "a: 1\n\nc: 3\n"),
-        ("a:\n  x: |\n    text\n\n  y: 1\nb: 2\n", lambda d: d["a"].pop("x"), "a:\n\n  y: 1\nb: 2\n"),
+        (
+            "a:\n  x: |\n    text\n\n  y: 1\nb: 2\n",
+            lambda d: d["a"].pop("x"),
+            "a:\n\n  y: 1\nb: 2\n",
+        ),
         ("- name: x\n  hosts: y\n", lambda d: d[0].pop("name"), "- hosts: y\n"),
         ("k:\n  only: 1\nn: 2\n", lambda d: d["k"].pop("only"), "k: {}\nn: 2\n"),
         ("[a, b, c]\n", lambda d: d.pop(1), "[a, c]\n"),
@@ -204,7 +220,9 @@ def test_bad_input_raises_the_package_errors():
 
 
 def test_a_run_of_edits_changes_only_the_edited_lines_of_a_manifest():
-    path = os.path.join(os.path.dirname(__file__), "..", "..", "examples", "kubernetes-deployment.yaml")
+    path = os.path.join(
+        os.path.dirname(__file__), "..", "..", "examples", "kubernetes-deployment.yaml"
+    )
     text = open(path, encoding="utf-8").read()
     stream = brackle.edit(text)
     spec = stream[0]["spec"]["template"]["spec"]

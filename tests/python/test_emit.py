@@ -3,7 +3,6 @@ document, and the errors of the emitter itself."""
 
 from __future__ import annotations
 
-import re
 from types import SimpleNamespace
 
 import pytest
@@ -75,7 +74,9 @@ def test_any_iterable_of_any_objects_with_the_attributes_is_read():
         (Node.DOUBLE_QUOTED, True, '"k": v\n'),
     ],
 )
-def test_a_key_written_from_its_value_gets_a_style_that_can_stand_there(style, preserve_quotes, expected):
+def test_a_key_written_from_its_value_gets_a_style_that_can_stand_there(
+    style, preserve_quotes, expected
+):
     d = doc(mapping(1, 2), Node(0, style, value="k"), sc("v"))
     assert brackle.emit([d], EmitOptions(preserve_quotes=preserve_quotes)) == expected
 
@@ -164,42 +165,95 @@ def _without_markers(events: list[str]) -> list[str]:
     ("nodes", "options", "expected"),
     [
         # The first key of a mapping item lines up with the later ones.
-        ([mapping(1, 2), sc("k"), seq(3), mapping(4, 5, 6, 7), sc("a"), sc(""), sc("b"), sc("x")],
-         {"seq_indent": 4}, "k:\n-   a:\n    b: x\n"),
-        ([seq(1), mapping(2, 3, 4, 5), sc("a"), sc(""), sc("b"), sc("x")],
-         {"seq_indent": 3, "explicit_start": True}, "---\n-  a:\n   b: x\n"),
+        (
+            [
+                mapping(1, 2),
+                sc("k"),
+                seq(3),
+                mapping(4, 5, 6, 7),
+                sc("a"),
+                sc(""),
+                sc("b"),
+                sc("x"),
+            ],
+            {"seq_indent": 4},
+            "k:\n-   a:\n    b: x\n",
+        ),
+        (
+            [seq(1), mapping(2, 3, 4, 5), sc("a"), sc(""), sc("b"), sc("x")],
+            {"seq_indent": 3, "explicit_start": True},
+            "---\n-  a:\n   b: x\n",
+        ),
         # Items indented less than the dash line allows move right to line up.
-        ([seq(1, 2), sc("a"), seq(3, 4), sc("b"), sc("c")], {"seq_indent": 2, "seq_offset": 1},
-         "- a\n- - b\n  - c\n"),
-        ([mapping(1, 2), sc("k"), mapping(3, 4), sc("a"), seq(5), sc("x")], {"map_indent": 0},
-         "k:\n a:\n - x\n"),
+        (
+            [seq(1, 2), sc("a"), seq(3, 4), sc("b"), sc("c")],
+            {"seq_indent": 2, "seq_offset": 1},
+            "- a\n- - b\n  - c\n",
+        ),
+        (
+            [mapping(1, 2), sc("k"), mapping(3, 4), sc("a"), seq(5), sc("x")],
+            {"map_indent": 0},
+            "k:\n a:\n - x\n",
+        ),
         # Keys that cannot be implicit take the `?` form.
         ([mapping(1, 3), seq(2), sc("x"), sc("a")], {}, "? - x\n: a\n"),
         ([mapping(1, 4), mapping(2, 3), sc("x"), sc("y"), sc("a")], {}, "? x: y\n: a\n"),
         ([mapping(1, 2), sc("a", eol=_eol()), sc("b")], {}, "? a # c\n: b\n"),
-        ([mapping(1, 3), Node(1, 6, children=[2]), sc("x", eol=_eol()), sc("a")], {},
-         "? [x # c\n ]\n: a\n"),
-        ([mapping(1, 5), Node(1, 6, children=[2, 3, 4]), sc("aaaa"), sc("bbbb"), sc("cccc"), sc("v")],
-         {"width": 10}, "? [\n  aaaa,\n  bbbb,\n  cccc,\n ]\n: v\n"),
+        (
+            [mapping(1, 3), Node(1, 6, children=[2]), sc("x", eol=_eol()), sc("a")],
+            {},
+            "? [x # c\n ]\n: a\n",
+        ),
+        (
+            [
+                mapping(1, 5),
+                Node(1, 6, children=[2, 3, 4]),
+                sc("aaaa"),
+                sc("bbbb"),
+                sc("cccc"),
+                sc("v"),
+            ],
+            {"width": 10},
+            "? [\n  aaaa,\n  bbbb,\n  cccc,\n ]\n: v\n",
+        ),
         ([mapping(1, 2), sc("k" * 1030), sc("v")], {}, "? " + "k" * 1030 + "\n: v\n"),
         # A value after a comment stands right of its key.
-        ([mapping(1, 2), sc("k"), Node(1, 6, children=[3], before=[_comment()]), sc("a")], {},
-         "k:\n# c\n  [a]\n"),
-        ([mapping(1, 2), sc("k"), Node(0, 3, value="0", before=[_comment()])], {},
-         "k:\n# c\n  |-\n  0\n"),
+        (
+            [mapping(1, 2), sc("k"), Node(1, 6, children=[3], before=[_comment()]), sc("a")],
+            {},
+            "k:\n# c\n  [a]\n",
+        ),
+        (
+            [mapping(1, 2), sc("k"), Node(0, 3, value="0", before=[_comment()])],
+            {},
+            "k:\n# c\n  |-\n  0\n",
+        ),
         # Lines of a broken flow collection stand right of the enclosing block.
         ([seq(1), seq(2), Node(1, 6, children=[3]), sc("x", eol=_eol())], {}, "- - [x # c\n   ]\n"),
-        ([seq(1), mapping(2, 3), sc("k"), Node(1, 6, children=[4, 5]), sc("aaaa"), sc("bbbb")],
-         {"width": 10}, "- k: [\n    aaaa,\n    bbbb,\n   ]\n"),
-        ([seq(1), Node(2, 6, children=[2, 3]), sc("a"), sc("", before=[_comment()])], {},
-         "- {a:\n# c\n  ,\n }\n"),
+        (
+            [seq(1), mapping(2, 3), sc("k"), Node(1, 6, children=[4, 5]), sc("aaaa"), sc("bbbb")],
+            {"width": 10},
+            "- k: [\n    aaaa,\n    bbbb,\n   ]\n",
+        ),
+        (
+            [seq(1), Node(2, 6, children=[2, 3]), sc("a"), sc("", before=[_comment()])],
+            {},
+            "- {a:\n# c\n  ,\n }\n",
+        ),
         # Blank lines after a scalar that keeps its final breaks would be its content.
-        ([seq(1, 2), Node(0, 3, value="a\n\n"), sc("b", before=[Trivia.blank(1)])], {},
-         "- |+\n  a\n\n- b\n"),
+        (
+            [seq(1, 2), Node(0, 3, value="a\n\n"), sc("b", before=[Trivia.blank(1)])],
+            {},
+            "- |+\n  a\n\n- b\n",
+        ),
         # An empty root keeps its document by the marker.
         ([sc("")], {}, "---\n"),
         # Tags whose shorthand would not read back are written verbatim.
-        ([seq(1, tag=("!!", "", "tag:yaml.org,2002:")), sc("x")], {}, "!<tag:yaml.org,2002:>\n- x\n"),
+        (
+            [seq(1, tag=("!!", "", "tag:yaml.org,2002:")), sc("x")],
+            {},
+            "!<tag:yaml.org,2002:>\n- x\n",
+        ),
         ([sc("a", tag=("!x!", "a", "tag:x,1:a"))], {}, "!<tag:x,1:a> a\n"),
     ],
 )
@@ -217,7 +271,9 @@ def test_an_empty_root_between_documents_keeps_its_document():
     assert len(brackle.parse(text)) == 3
 
 
-@pytest.mark.parametrize(("line_break", "expected"), [("\n", "a: b\n"), ("\r\n", "a: b\r\n"), ("\r", "a: b\r")])
+@pytest.mark.parametrize(
+    ("line_break", "expected"), [("\n", "a: b\n"), ("\r\n", "a: b\r\n"), ("\r", "a: b\r")]
+)
 def test_line_break_option_is_written_at_the_end_of_new_lines(line_break, expected):
     d = doc(mapping(1, 2), sc("a"), sc("b"))
     assert brackle.emit([d], EmitOptions(line_break=line_break)) == expected
@@ -226,7 +282,9 @@ def test_line_break_option_is_written_at_the_end_of_new_lines(line_break, expect
 # --- record errors ---------------------------------------------------------------------
 
 LINE_BREAK_ERROR = "EmitOptions.line_break must be one of '\\n', '\\r\\n', '\\r', not {}"
-ANCHOR_CHARS = "an anchor or alias name cannot hold a space, tab, line break, NUL, U+FEFF or any of , [ ] { }"
+ANCHOR_CHARS = (
+    "an anchor or alias name cannot hold a space, tab, line break, NUL, U+FEFF or any of , [ ] { }"
+)
 
 
 @pytest.mark.parametrize(
@@ -235,8 +293,14 @@ ANCHOR_CHARS = "an anchor or alias name cannot hold a space, tab, line break, NU
         (doc(sc("a"), sc("b"), root=2), "Doc.root is node 2, but the Doc has 2 nodes"),
         (doc(root=0), "Doc.root is node 0, but the Doc has 0 nodes"),
         (doc(seq(1, 5), sc("a")), "a child of node 0 is node 5, but the Doc has 2 nodes"),
-        (doc(seq(1), mapping(2, 3), sc("k")), "a child of node 1 is node 3, but the Doc has 3 nodes"),
-        (doc(mapping(1), sc("a")), "a mapping Node needs an even number of children (k, v, k, v, ...)"),
+        (
+            doc(seq(1), mapping(2, 3), sc("k")),
+            "a child of node 1 is node 3, but the Doc has 3 nodes",
+        ),
+        (
+            doc(mapping(1), sc("a")),
+            "a mapping Node needs an even number of children (k, v, k, v, ...)",
+        ),
         (doc(Node(3, 5)), "an alias Node needs the referenced name in `anchor`"),
         (doc(seq(1), Node(3, 5, anchor="")), "an alias Node needs the referenced name in `anchor`"),
         (doc(sc("a", anchor="")), "a Node's `anchor` cannot be empty"),
@@ -266,35 +330,68 @@ COMMENT = "must be a comment: it begins with # and holds no line break"
     ("record", "message"),
     [
         (doc(sc("b", eol=Trivia("# x\nextra: injected", False, 2))), f"Node 0 eol: text {COMMENT}"),
-        (doc(sc("b", before=[Trivia("not a comment", True, 0)])),
-         f"Node 0 before[0]: text {COMMENT}"),
-        (doc(sc("b"), leading=[Trivia("# a", True, 0), Trivia("#\rb: 1", True, 0)]),
-         f"Doc leading[1]: text {COMMENT}"),
-        (doc(seq(1), Node(3, 5, anchor="nope")),
-         "node 1 is an alias of *nope, but no anchor &nope is written before it"),
-        (doc(seq(1, 2), Node(3, 5, anchor="a"), sc("x", anchor="a")),
-         "node 1 is an alias of *a, but no anchor &a is written before it"),
-        (doc(sc("b"), tag_directives=[("!e!", "tag:x\nextra: injected")]),
-         "Doc: tag_directives must pair a handle (!, !! or !word!) with a prefix that holds no "
-         "blank or line break"),
-        (doc(sc("b"), tag_directives=[("! e!", "tag:x")]),
-         "Doc: tag_directives must pair a handle (!, !! or !word!) with a prefix that holds no "
-         "blank or line break"),
-        (doc(sc("b", tag=("!x y!", "t", "tag:t"))),
-         "Node 0: tag has a handle that is not !, !! or !word!"),
-        (doc(sc("b"), final_line_break=False, stream_tail="\nextra: injected"),
-         "Doc: stream_tail may hold only blanks, line breaks and comments"),
-        (doc(sc("b"), final_line_break=False, stream_tail="# glued to b"),
-         "Doc: stream_tail may hold only blanks, line breaks and comments"),
-        (doc(sc("b"), directives_raw=("%YAML 1.2\nextra: injected", 0)),
-         "Doc: directives_raw may hold only directive lines, ... markers, comments and blank lines"),
-        (doc(Node(1, 6, children=[1], flow_seps=["", "x]\n- ["]), sc("a")),
-         "Node 0: flow_seps may hold only blanks, line breaks, , : ? and # marks"),
+        (
+            doc(sc("b", before=[Trivia("not a comment", True, 0)])),
+            f"Node 0 before[0]: text {COMMENT}",
+        ),
+        (
+            doc(sc("b"), leading=[Trivia("# a", True, 0), Trivia("#\rb: 1", True, 0)]),
+            f"Doc leading[1]: text {COMMENT}",
+        ),
+        (
+            doc(seq(1), Node(3, 5, anchor="nope")),
+            "node 1 is an alias of *nope, but no anchor &nope is written before it",
+        ),
+        (
+            doc(seq(1, 2), Node(3, 5, anchor="a"), sc("x", anchor="a")),
+            "node 1 is an alias of *a, but no anchor &a is written before it",
+        ),
+        (
+            doc(sc("b"), tag_directives=[("!e!", "tag:x\nextra: injected")]),
+            "Doc: tag_directives must pair a handle (!, !! or !word!) with a prefix that holds no "
+            "blank or line break",
+        ),
+        (
+            doc(sc("b"), tag_directives=[("! e!", "tag:x")]),
+            "Doc: tag_directives must pair a handle (!, !! or !word!) with a prefix that holds no "
+            "blank or line break",
+        ),
+        (
+            doc(sc("b", tag=("!x y!", "t", "tag:t"))),
+            "Node 0: tag has a handle that is not !, !! or !word!",
+        ),
+        (
+            doc(sc("b"), final_line_break=False, stream_tail="\nextra: injected"),
+            "Doc: stream_tail may hold only blanks, line breaks and comments",
+        ),
+        (
+            doc(sc("b"), final_line_break=False, stream_tail="# glued to b"),
+            "Doc: stream_tail may hold only blanks, line breaks and comments",
+        ),
+        (
+            doc(sc("b"), directives_raw=("%YAML 1.2\nextra: injected", 0)),
+            "Doc: directives_raw may hold only directive lines, ... markers, comments and "
+            "blank lines",
+        ),
+        (
+            doc(Node(1, 6, children=[1], flow_seps=["", "x]\n- ["]), sc("a")),
+            "Node 0: flow_seps may hold only blanks, line breaks, , : ? and # marks",
+        ),
     ],
-    ids=["eol with a break", "before without #", "leading with a CR", "undefined alias",
-         "alias before its anchor", "tag prefix with a break", "tag handle with a blank",
-         "node tag handle", "tail with data", "tail glued to a scalar", "directives with data",
-         "flow separator with data"],
+    ids=[
+        "eol with a break",
+        "before without #",
+        "leading with a CR",
+        "undefined alias",
+        "alias before its anchor",
+        "tag prefix with a break",
+        "tag handle with a blank",
+        "node tag handle",
+        "tail with data",
+        "tail glued to a scalar",
+        "directives with data",
+        "flow separator with data",
+    ],
 )
 def test_a_record_whose_text_would_read_back_as_other_data_is_refused(record, message):
     with pytest.raises(ValueError) as info:
@@ -332,32 +429,71 @@ def _node(**fields) -> Node:
         (doc(_node(kind="0")), TypeError, "Node 0: kind must be an int from 0 to 255, not 'str'"),
         (doc(_node(tag_first=1)), TypeError, "Node 0: tag_first must be a bool, not 'int'"),
         (doc(_node(value=5)), TypeError, "Node 0: value must be None or a str, not 'int'"),
-        (doc(_node(tag=["!", "x", "!x"])), TypeError,
-         "Node 0: tag must be None or a tuple of 3 items, not 'list'"),
-        (doc(_node(tag=("!", "x"))), ValueError,
-         "Node 0: tag must be None or a tuple of 3 items, not a tuple of 2"),
-        (doc(_node(anchor_at=(1, 2, 3))), ValueError,
-         "Node 0: anchor_at must be None or a tuple of 2 items, not a tuple of 3"),
+        (
+            doc(_node(tag=["!", "x", "!x"])),
+            TypeError,
+            "Node 0: tag must be None or a tuple of 3 items, not 'list'",
+        ),
+        (
+            doc(_node(tag=("!", "x"))),
+            ValueError,
+            "Node 0: tag must be None or a tuple of 3 items, not a tuple of 2",
+        ),
+        (
+            doc(_node(anchor_at=(1, 2, 3))),
+            ValueError,
+            "Node 0: anchor_at must be None or a tuple of 2 items, not a tuple of 3",
+        ),
         (doc(_node(flow_seps="ab")), TypeError, "Can't extract `str` to `Vec`"),
         (doc(_node(before=5)), TypeError, "Node 0: before must be iterable, not 'int'"),
-        (doc(_node(eol="# c")), AttributeError,
-         "Node 0 eol: 'str' object has no attribute 'blank_lines'"),
+        (
+            doc(_node(eol="# c")),
+            AttributeError,
+            "Node 0 eol: 'str' object has no attribute 'blank_lines'",
+        ),
         (doc(_node(children={1, 2})), TypeError, "Node 0: children must be a Sequence, not 'set'"),
         (doc(sc("a"), sc("b"), 5), AttributeError, "Node 2: 'int' object has no attribute 'kind'"),
-        (doc(sc("a"), explicit_start=1), TypeError, "Doc: explicit_start must be a bool, not 'int'"),
-        (doc(sc("a"), root="0"), TypeError,
-         "Doc: root must be an int from 0 to 4294967295, not 'str'"),
-        (doc(sc("a"), version=[1, 2]), TypeError,
-         "Doc: version must be None or a tuple of 2 items, not 'list'"),
+        (
+            doc(sc("a"), explicit_start=1),
+            TypeError,
+            "Doc: explicit_start must be a bool, not 'int'",
+        ),
+        (
+            doc(sc("a"), root="0"),
+            TypeError,
+            "Doc: root must be an int from 0 to 4294967295, not 'str'",
+        ),
+        (
+            doc(sc("a"), version=[1, 2]),
+            TypeError,
+            "Doc: version must be None or a tuple of 2 items, not 'list'",
+        ),
         (doc(sc("a"), tag_directives="!!"), TypeError, "Can't extract `str` to `Vec`"),
-        (doc(sc("a"), line_space={-1: "x"}), OverflowError,
-         "Doc: line_space must be an int from 0 to 4294967295"),
-        (doc(sc("a"), line_space=[(0, "x")]), TypeError, "Doc: line_space must be a dict, not 'list'"),
-        (doc(sc("a"), stream_tail=None), TypeError, "Doc: stream_tail must be a str, not 'NoneType'"),
-        (SimpleNamespace(nodes=[]), AttributeError,
-         "Doc: 'types.SimpleNamespace' object has no attribute 'root'"),
-        (doc(SimpleNamespace(kind=0)), AttributeError,
-         "Node 0: 'types.SimpleNamespace' object has no attribute 'anchor'"),
+        (
+            doc(sc("a"), line_space={-1: "x"}),
+            OverflowError,
+            "Doc: line_space must be an int from 0 to 4294967295",
+        ),
+        (
+            doc(sc("a"), line_space=[(0, "x")]),
+            TypeError,
+            "Doc: line_space must be a dict, not 'list'",
+        ),
+        (
+            doc(sc("a"), stream_tail=None),
+            TypeError,
+            "Doc: stream_tail must be a str, not 'NoneType'",
+        ),
+        (
+            SimpleNamespace(nodes=[]),
+            AttributeError,
+            "Doc: 'types.SimpleNamespace' object has no attribute 'root'",
+        ),
+        (
+            doc(SimpleNamespace(kind=0)),
+            AttributeError,
+            "Node 0: 'types.SimpleNamespace' object has no attribute 'anchor'",
+        ),
     ],
 )
 def test_a_wrongly_typed_or_missing_attribute_names_the_record_and_field(record, error, message):
@@ -437,7 +573,10 @@ def test_roundtrip_in_rust_reads_options_before_parsing():
         (doc(Node(7, 0), root=5), "unknown Node.kind 7"),
         # the kind is built before the style is read
         (doc(Node(9, 9)), "unknown Node.kind 9"),
-        (doc(Node(2, 9, children=[0])), "a mapping Node needs an even number of children (k, v, k, v, ...)"),
+        (
+            doc(Node(2, 9, children=[0])),
+            "a mapping Node needs an even number of children (k, v, k, v, ...)",
+        ),
         (doc(Node(3, 9)), "an alias Node needs the referenced name in `anchor`"),
         # the root is checked before the children
         (doc(seq(7), root=4), "Doc.root is node 4, but the Doc has 1 nodes"),

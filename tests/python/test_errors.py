@@ -64,8 +64,10 @@ def test_emitter_error_built_from_a_message_shows_the_message():
 def test_context_is_shown_before_the_problem():
     source = "a: [x\n"
     error = MarkedYAMLError(
-        "while parsing a flow sequence", Mark("s", 3, 0, 3, source),
-        "expected ',' or ']'", Mark("s", 6, 1, 0, source),
+        "while parsing a flow sequence",
+        Mark("s", 3, 0, 3, source),
+        "expected ',' or ']'",
+        Mark("s", 6, 1, 0, source),
     )
     assert str(error).splitlines()[0] == "while parsing a flow sequence"
     assert str(error).splitlines()[4] == "expected ',' or ']'"

@@ -53,7 +53,10 @@ def test_records_deeper_than_the_limit_are_read_and_refused_without_recursing():
     with pytest.raises(brackle.EmitterError, match=TOO_DEEP_TO_EMIT):
         brackle.emit([doc], OPTS)
     nodes[0] = Node(Node.SCALAR, Node.PLAIN, value="x")  # one level less
-    assert brackle.emit([Doc(root=1, nodes=nodes, final_line_break=True)], OPTS).count("-") == depth - 1
+    assert (
+        brackle.emit([Doc(root=1, nodes=nodes, final_line_break=True)], OPTS).count("-")
+        == depth - 1
+    )
 
 
 def test_flow_nesting_up_to_the_limit_round_trips_and_one_more_fails():
@@ -104,7 +107,8 @@ def test_many_calls_including_failing_ones_leave_memory_flat(monkeypatch):
     expected = brackle.parse(text)
     node_count = sum(len(d.nodes) for d in expected)
     trivia_count = sum(
-        len(d.leading) + len(d.trailing)
+        len(d.leading)
+        + len(d.trailing)
         + sum(len(n.before) + len(n.inner) + len(n.after) + (n.eol is not None) for n in d.nodes)
         for d in expected
     )
@@ -112,7 +116,9 @@ def test_many_calls_including_failing_ones_leave_memory_flat(monkeypatch):
     with pytest.raises(brackle.ScannerError) as caught:
         brackle.parse(bad_source, name="bad.yaml")
     bad_error = (caught.value.problem, caught.value.problem_mark)
-    untaggable = [Doc(root=0, nodes=[Node(0, 0, value="x", tag=("!", "", ""))], final_line_break=True)]
+    untaggable = [
+        Doc(root=0, nodes=[Node(0, 0, value="x", tag=("!", "", ""))], final_line_break=True)
+    ]
     bad_records = [Doc(root=3, nodes=[])]
     unreadable = [Doc(root=0, nodes=[Node(Node.SEQUENCE, Node.BLOCK, children=[1]), _Unreadable()])]
 
@@ -145,7 +151,9 @@ def test_many_calls_including_failing_ones_leave_memory_flat(monkeypatch):
             brackle.parse(bad_source, name="bad.yaml")
         assert (caught.value.problem, caught.value.problem_mark) == bad_error
         fails(lambda: brackle.emit(bad_records, OPTS), ValueError, "^Doc.root is node 3")
-        fails(lambda: brackle.emit(expected, EmitOptions(line_break="\t")), ValueError, "line_break")
+        fails(
+            lambda: brackle.emit(expected, EmitOptions(line_break="\t")), ValueError, "line_break"
+        )
 
         # A record class raising at each place in turn: the exception comes
         # through unchanged, and the records built so far are dropped.
@@ -158,12 +166,19 @@ def test_many_calls_including_failing_ones_leave_memory_flat(monkeypatch):
         # what is no exception.
         make_error_raises = refuse(brackle.ScannerError)
         fails(lambda: brackle.parse(bad_source), Refused, "^ScannerError$", make_error_raises)
-        fails(lambda: _roundtrip_in_rust(bad_source, OPTS), Refused, "^ScannerError$", make_error_raises)
+        fails(
+            lambda: _roundtrip_in_rust(bad_source, OPTS),
+            Refused,
+            "^ScannerError$",
+            make_error_raises,
+        )
         fails(
             lambda: brackle.parse(bad_source),
             TypeError,
             "^exceptions must derive from BaseException$",
-            lambda m: m.setitem(brackle.error._ERROR_CLASSES, "scanner", lambda *args: "no exception"),
+            lambda m: m.setitem(
+                brackle.error._ERROR_CLASSES, "scanner", lambda *args: "no exception"
+            ),
         )
 
         # The emitter's error, as it is and with EmitterError raising when it

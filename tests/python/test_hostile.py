@@ -86,7 +86,8 @@ CRASHES = [
 
 @pytest.mark.parametrize("code, message", [c[1:] for c in CRASHES], ids=[c[0] for c in CRASHES])
 def test_data_that_once_crashed_dump_raises_value_error(code, message):
-    guarded = f"try:\n{textwrap.indent(code, '    ')}\nexcept ValueError as e:\n    print(e, file=sys.stderr)\n"
+    body = textwrap.indent(code, "    ")
+    guarded = f"try:\n{body}\nexcept ValueError as e:\n    print(e, file=sys.stderr)\n"
     status, err, _, _ = run_limited(guarded, 10, 1024)
     assert status == 0, err
     assert message in err

@@ -16,27 +16,80 @@ UTC_MINUS_5 = datetime.timezone(datetime.timedelta(hours=-5))
 
 # Plain scalars the same in both schemas.
 COMMON = [
-    ("~", None), ("null", None), ("NULL", None), ("", None), ("true", True), ("False", False),
-    ("0", 0), ("-17", -17), ("+3", 3), ("0x1F", 31), ("12345678901234567890123", 12345678901234567890123),
-    ("1.5", 1.5), ("-.5", -0.5), (".inf", math.inf), ("-.Inf", -math.inf), ("+.INF", math.inf),
-    ("1.0e+3", 1000.0), ("abc", "abc"), ("nully", "nully"), ("0x", "0x"), ("1.2.3", "1.2.3"),
-    ("-a", "-a"), (".", "."), ("+-1", "+-1"), ("~a", "~a"),
+    ("~", None),
+    ("null", None),
+    ("NULL", None),
+    ("", None),
+    ("true", True),
+    ("False", False),
+    ("0", 0),
+    ("-17", -17),
+    ("+3", 3),
+    ("0x1F", 31),
+    ("12345678901234567890123", 12345678901234567890123),
+    ("1.5", 1.5),
+    ("-.5", -0.5),
+    (".inf", math.inf),
+    ("-.Inf", -math.inf),
+    ("+.INF", math.inf),
+    ("1.0e+3", 1000.0),
+    ("abc", "abc"),
+    ("nully", "nully"),
+    ("0x", "0x"),
+    ("1.2.3", "1.2.3"),
+    ("-a", "-a"),
+    (".", "."),
+    ("+-1", "+-1"),
+    ("~a", "~a"),
 ]
 CORE = COMMON + [
-    ("0o17", 15), ("017", 17), ("1_", "1_"), ("1e3", 1000.0), ("yes", "yes"), ("off", "off"),
-    ("1_000", "1_000"), ("1:30", "1:30"), ("0b101", "0b101"), ("-0o17", "-0o17"),
-    ("2001-12-14", "2001-12-14"), ("2001-12-14t21:59:43.10-05:00", "2001-12-14t21:59:43.10-05:00"),
+    ("0o17", 15),
+    ("017", 17),
+    ("1_", "1_"),
+    ("1e3", 1000.0),
+    ("yes", "yes"),
+    ("off", "off"),
+    ("1_000", "1_000"),
+    ("1:30", "1:30"),
+    ("0b101", "0b101"),
+    ("-0o17", "-0o17"),
+    ("2001-12-14", "2001-12-14"),
+    ("2001-12-14t21:59:43.10-05:00", "2001-12-14t21:59:43.10-05:00"),
 ]
 V11 = COMMON + [
-    ("yes", True), ("No", False), ("ON", True), ("off", False), ("y", "y"), ("0o17", "0o17"),
-    ("017", 15), ("0777", 511), ("1_000", 1000), ("1_", 1), ("0b1010", 10), ("-0x_1F", -31), ("190:20:30", 685230),
-    ("-1:30", -90), ("1" * 30 + ":01", int("1" * 30) * 60 + 1), ("190:20:30.15", 685230.15), ("1:60", "1:60"), ("1_000.5", 1000.5), ("1e3", "1e3"),
+    ("yes", True),
+    ("No", False),
+    ("ON", True),
+    ("off", False),
+    ("y", "y"),
+    ("0o17", "0o17"),
+    ("017", 15),
+    ("0777", 511),
+    ("1_000", 1000),
+    ("1_", 1),
+    ("0b1010", 10),
+    ("-0x_1F", -31),
+    ("190:20:30", 685230),
+    ("-1:30", -90),
+    ("1" * 30 + ":01", int("1" * 30) * 60 + 1),
+    ("190:20:30.15", 685230.15),
+    ("1:60", "1:60"),
+    ("1_000.5", 1000.5),
+    ("1e3", "1e3"),
     ("2001-12-14", datetime.date(2001, 12, 14)),
-    ("2001-12-14t21:59:43.10-05:00", datetime.datetime(2001, 12, 14, 21, 59, 43, 100000, UTC_MINUS_5)),
+    (
+        "2001-12-14t21:59:43.10-05:00",
+        datetime.datetime(2001, 12, 14, 21, 59, 43, 100000, UTC_MINUS_5),
+    ),
     ("2001-12-14 21:59:43.10 -5", datetime.datetime(2001, 12, 14, 21, 59, 43, 100000, UTC_MINUS_5)),
-    ("2001-12-15T02:59:43.1Z", datetime.datetime(2001, 12, 15, 2, 59, 43, 100000, datetime.timezone.utc)),
+    (
+        "2001-12-15T02:59:43.1Z",
+        datetime.datetime(2001, 12, 15, 2, 59, 43, 100000, datetime.UTC),
+    ),
     ("2001-12-14 21:59:43", datetime.datetime(2001, 12, 14, 21, 59, 43)),
-    ("2001-1-14", "2001-1-14"), ("2001-02-30", "2001-02-30"), ("2001-12-14 25:00:00", "2001-12-14 25:00:00"),
+    ("2001-1-14", "2001-1-14"),
+    ("2001-02-30", "2001-02-30"),
+    ("2001-12-14 25:00:00", "2001-12-14 25:00:00"),
 ]
 
 
@@ -63,13 +116,25 @@ def test_nan_and_quoted_scalars():
 @pytest.mark.parametrize(
     ("text", "expected"),
     [
-        ("!!str 1.5", "1.5"), ("!!int '0x10'", 16), ("!!float 3", 3.0), ("!!float '.5'", 0.5),
-        ("!!bool 'true'", True), ("!!null ''", None), ("!!binary aGVs\n  bG8=", b"hello"),
+        ("!!str 1.5", "1.5"),
+        ("!!int '0x10'", 16),
+        ("!!float 3", 3.0),
+        ("!!float '.5'", 0.5),
+        ("!!bool 'true'", True),
+        ("!!null ''", None),
+        ("!!binary aGVs\n  bG8=", b"hello"),
         ("!!timestamp 2002-12-14", datetime.date(2002, 12, 14)),
-        ("!!seq [a]", ["a"]), ("!!map {a: 1}", {"a": 1}), ("!!set {a, b}", {"a", "b"}),
-        ("!!omap [a: 1, b: 2]", {"a": 1, "b": 2}), ("!!pairs [a: 1, a: 2]", [("a", 1), ("a", 2)]),
-        ("!local x", Tagged("!local", "x")), ("!point [1, 2]", Tagged("!point", [1, 2])),
-        ("%TAG !e! tag:example.com,2000:app/\n--- !e!foo {a: 1}", Tagged("tag:example.com,2000:app/foo", {"a": 1})),
+        ("!!seq [a]", ["a"]),
+        ("!!map {a: 1}", {"a": 1}),
+        ("!!set {a, b}", {"a", "b"}),
+        ("!!omap [a: 1, b: 2]", {"a": 1, "b": 2}),
+        ("!!pairs [a: 1, a: 2]", [("a", 1), ("a", 2)]),
+        ("!local x", Tagged("!local", "x")),
+        ("!point [1, 2]", Tagged("!point", [1, 2])),
+        (
+            "%TAG !e! tag:example.com,2000:app/\n--- !e!foo {a: 1}",
+            Tagged("tag:example.com,2000:app/foo", {"a": 1}),
+        ),
         ("!!python/tuple [1]", Tagged("tag:yaml.org,2002:python/tuple", [1])),
     ],
 )
@@ -80,11 +145,15 @@ def test_explicit_tags_give_their_types(text, expected):
 @pytest.mark.parametrize(
     ("text", "problem"),
     [
-        ("!!int x", "cannot read this scalar as !!int"), ("!!bool 1", "as !!bool"),
-        ("!!binary '*'", "as !!binary"), ("!!timestamp now", "as !!timestamp"),
+        ("!!int x", "cannot read this scalar as !!int"),
+        ("!!bool 1", "as !!bool"),
+        ("!!binary '*'", "as !!binary"),
+        ("!!timestamp now", "as !!timestamp"),
         ("!!timestamp 2001-02-30", "as !!timestamp"),
-        ("!!seq {a: 1}", "a mapping cannot be !!seq"), ("!!str [a]", "a sequence cannot be !!str"),
-        ("!!omap [a]", "one pair"), ("a: b\n<<: x\n", "merge key takes a mapping"),
+        ("!!seq {a: 1}", "a mapping cannot be !!seq"),
+        ("!!str [a]", "a sequence cannot be !!str"),
+        ("!!omap [a]", "one pair"),
+        ("a: b\n<<: x\n", "merge key takes a mapping"),
         ("? &a [*a]\n: x\n", "recursive structure"),
         ("&a {*a : x}\n", "recursive structure"),
         ("&a {k: {*a : x}}\n", "recursive structure"),
@@ -161,9 +230,12 @@ def test_allowed_duplicate_keys_keep_the_last_value_and_unequal_keys_are_no_dupl
 @pytest.mark.parametrize(
     "data",
     [
-        "k: é\n".encode("utf-16"), "k: é\n".encode("utf-16-be").join([b"\xfe\xff", b""]),
-        "k: é\n".encode("utf-32"), "\ufeffk: é\n".encode("utf-8"), "k: é\n".encode("utf-8"),
-        bytearray("k: é\n".encode("utf-8")),
+        "k: é\n".encode("utf-16"),
+        "k: é\n".encode("utf-16-be").join([b"\xfe\xff", b""]),
+        "k: é\n".encode("utf-32"),
+        "\ufeffk: é\n".encode("utf-8"),
+        "k: é\n".encode(),
+        bytearray("k: é\n".encode()),
     ],
 )
 def test_bytes_are_decoded_by_their_byte_order_mark(data):
@@ -176,7 +248,10 @@ def test_streams_documents_and_names(tmp_path):
     with path.open("rb") as stream:
         assert brackle.load_all(stream) == [{"a": [1]}, "b"]
     path.write_text("a: 1\na: 1\n", encoding="utf-8")
-    with path.open(encoding="utf-8") as stream, pytest.raises(brackle.DuplicateKeyError, match="on-disk.yaml"):
+    with (
+        path.open(encoding="utf-8") as stream,
+        pytest.raises(brackle.DuplicateKeyError, match="on-disk.yaml"),
+    ):
         brackle.load(stream)
     assert brackle.load("") is None and brackle.load_all("") == []
     assert brackle.load_all("--- 1\n--- \n...\n--- [a]\n") == [1, None, ["a"]]

@@ -88,9 +88,16 @@ def test_package_exports_the_public_surface():
     assert brackle.parse is _brackle.parse and brackle.emit is _brackle.emit
     for name in brackle.__all__:
         assert hasattr(brackle, name), name
-    assert {"parse", "emit", "EmitOptions", "Doc", "Node", "Trivia", "EmitterError", "YAMLError"} <= set(
-        brackle.__all__
-    )
+    assert {
+        "parse",
+        "emit",
+        "EmitOptions",
+        "Doc",
+        "Node",
+        "Trivia",
+        "EmitterError",
+        "YAMLError",
+    } <= set(brackle.__all__)
 
 
 def test_package_docstring_example_runs():
@@ -104,8 +111,15 @@ def test_package_docstring_example_runs():
 def test_emit_options_defaults():
     opts = EmitOptions()
     assert (
-        opts.line_break, opts.map_indent, opts.seq_indent, opts.seq_offset, opts.width,
-        opts.explicit_start, opts.explicit_end, opts.default_flow_style, opts.preserve_quotes,
+        opts.line_break,
+        opts.map_indent,
+        opts.seq_indent,
+        opts.seq_offset,
+        opts.width,
+        opts.explicit_start,
+        opts.explicit_end,
+        opts.default_flow_style,
+        opts.preserve_quotes,
     ) == ("\n", 2, 2, 0, 80, False, False, False, False)
     assert EmitOptions(width=10) == EmitOptions(width=10) != EmitOptions()
     assert repr(EmitOptions(width=10)).startswith("EmitOptions(line_break='\\n', map_indent=2")
@@ -124,7 +138,8 @@ def _inputs() -> list[str]:
     texts = [p.read_bytes().decode("utf-8") for p in sorted(EXAMPLES.glob("*.y*ml"))]
     # A larger stream, so that the threads' core work overlaps.
     big = "".join(
-        f"item{i}:  # entry {i}\n  name: 'n{i}'\n  list: [a, b, {{c: {i}}}]\n  text: |\n    line {i}\n\n"
+        f"item{i}:  # entry {i}\n  name: 'n{i}'\n  list: [a, b, {{c: {i}}}]\n"
+        f"  text: |\n    line {i}\n\n"
         for i in range(3000)
     )
     return texts + [big, "- a\n- [b\n", "a: 1\n---\nb:\tc \n"]

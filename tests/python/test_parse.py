@@ -91,10 +91,7 @@ def test_parse_error_carries_message_and_position():
     assert (mark.name, mark.line, mark.column, mark.index) == ("<unicode string>", 2, 3, 12)
     assert mark.buffer == BAD
     assert str(error) == (
-        f"{BAD_MESSAGE}\n"
-        '  in "<unicode string>", line 3, column 4:\n'
-        "    b:\tc \n"
-        "       ^"
+        f'{BAD_MESSAGE}\n  in "<unicode string>", line 3, column 4:\n    b:\tc \n       ^'
     )
 
 

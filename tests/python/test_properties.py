@@ -38,9 +38,37 @@ def _at_least(n: int) -> int:
 # are often valid and often not.
 _PIECES = st.sampled_from(
     [
-        "", " ", "  ", "\t", "- ", "? ", ": ", "a", "b: ", "key: value", "'q'", '"d\\n"', "|", ">-",
-        "[", "]", "{", "}", ", ", "&x ", "*x", "!t ", "!!str ", "# c", "---", "...", "%YAML 1.2",
-        "<<: ", "\ufeff", "é", "\r",
+        "",
+        " ",
+        "  ",
+        "\t",
+        "- ",
+        "? ",
+        ": ",
+        "a",
+        "b: ",
+        "key: value",
+        "'q'",
+        '"d\\n"',
+        "|",
+        ">-",
+        "[",
+        "]",
+        "{",
+        "}",
+        ", ",
+        "&x ",
+        "*x",
+        "!t ",
+        "!!str ",
+        "# c",
+        "---",
+        "...",
+        "%YAML 1.2",
+        "<<: ",
+        "\ufeff",
+        "é",
+        "\r",
     ]
 )
 _TEXTS = st.lists(st.lists(_PIECES, max_size=6).map("".join), max_size=8).map("\n".join)
@@ -77,7 +105,9 @@ _VALUES = st.text(
 )
 
 
-@given(st.lists(st.tuples(_VALUES, _VALUES, st.integers(0, 4)), min_size=1, max_size=5), st.booleans())
+@given(
+    st.lists(st.tuples(_VALUES, _VALUES, st.integers(0, 4)), min_size=1, max_size=5), st.booleans()
+)
 def test_values_written_from_records_read_back_unchanged(pairs, flow):
     # A mapping of distinct keys, each value in a preferred style that the
     # emitter may overrule when the style cannot carry it.
@@ -97,15 +127,53 @@ def test_values_written_from_records_read_back_unchanged(pairs, flow):
 
 _WORD = st.sampled_from(
     [
-        "a", "b", "key", "x y", "1", "-1", "0x1F", "null", "~", "true", "é", "日本", "🙂",
-        "a\u2028b", "\u2028", "\ufeff", "\x85", "\x00", "\x1b", "\x7f", "a:b", "a#b", "a,b",
-        "-x", "?x", ":x", "http://x", "a\tb", "@", "`", "%",
+        "a",
+        "b",
+        "key",
+        "x y",
+        "1",
+        "-1",
+        "0x1F",
+        "null",
+        "~",
+        "true",
+        "é",
+        "日本",
+        "🙂",
+        "a\u2028b",
+        "\u2028",
+        "\ufeff",
+        "\x85",
+        "\x00",
+        "\x1b",
+        "\x7f",
+        "a:b",
+        "a#b",
+        "a,b",
+        "-x",
+        "?x",
+        ":x",
+        "http://x",
+        "a\tb",
+        "@",
+        "`",
+        "%",
     ]
 )
 _QUOTED = st.sampled_from(
     [
-        "'q'", "''", "'it''s'", "'é #'", '""', '"d"', '"a\\nb"', '"\\u00e9\\t"', '"a\\"b"',
-        '"\\x41"', "'a\u2028b'", '"a\tb"',
+        "'q'",
+        "''",
+        "'it''s'",
+        "'é #'",
+        '""',
+        '"d"',
+        '"a\\nb"',
+        '"\\u00e9\\t"',
+        '"a\\"b"',
+        '"\\x41"',
+        "'a\u2028b'",
+        '"a\tb"',
     ]
 )
 # Pieces that make a text ill-formed wherever they stand.
@@ -120,16 +188,56 @@ _FLOW = st.sampled_from(
 )
 _INDICATOR = st.sampled_from(
     [
-        "- ", "-", "? ", "?", ": ", ":", ", ", ",", "[", "]", "{", "}", "#", "&", "*", "!", "|",
-        ">", "|-", ">+", "|2", "'", '"', "%", "@", "`", "---", "...", "--- ", "... ", " ", "\t",
+        "- ",
+        "-",
+        "? ",
+        "?",
+        ": ",
+        ":",
+        ", ",
+        ",",
+        "[",
+        "]",
+        "{",
+        "}",
+        "#",
+        "&",
+        "*",
+        "!",
+        "|",
+        ">",
+        "|-",
+        ">+",
+        "|2",
+        "'",
+        '"',
+        "%",
+        "@",
+        "`",
+        "---",
+        "...",
+        "--- ",
+        "... ",
+        " ",
+        "\t",
     ]
 )
 _COMMENT = st.sampled_from(["", "", "", "", " # c", " #", " # é 🙂", "\t# t"])
 # Values over several lines: "\n@" is a line break and the indentation of
 # a line one level deeper than the value's own.
 _MULTI_LINE = st.sampled_from(
-    ["a\n@b", "a\n\n@b # c", "'a\n@b'", '"a\\\n@ b"', '"a\n\n@b"', "[a,\n@b]", "{a: 1,\n@b}",
-     "[\n@a, # c\n@b\n@]", "&a\n@b", "!t\n@- b"]
+    [
+        "a\n@b",
+        "a\n\n@b # c",
+        "'a\n@b'",
+        '"a\\\n@ b"',
+        '"a\n\n@b"',
+        "[a,\n@b]",
+        "{a: 1,\n@b}",
+        "[\n@a, # c\n@b\n@]",
+        "&a\n@b",
+        "!t\n@- b",
+    ]
 )
 _VALUE = st.one_of(
     _WORD,
@@ -290,11 +398,65 @@ def test_yaml_like_texts_round_trip_byte_for_byte_or_raise_a_yaml_error(text):
 
 _SCALAR_PIECES = st.sampled_from(
     [
-        "a", "b c", " ", "  ", "\t", "\n", "\n\n", "\r", "\r\n", "#", " #", "# ", "- ", "-", "? ",
-        ":", ": ", ",", "[", "]", "{", "}", "&a", "*a", "!t", "|", ">", "'", '"', "\\", "%", "@",
-        "`", "---", "...", "é", "日本", "🙂", "\u2028", "\u2029", "\x85", "\ufeff", "\x00", "\x01",
-        "\x1b", "\x7f", "\x9f", "null", "~", "1", "-1.5", "0o7", ".inf", "true", "yes", "<<", "=",
-        "2001-12-14", "1:20",
+        "a",
+        "b c",
+        " ",
+        "  ",
+        "\t",
+        "\n",
+        "\n\n",
+        "\r",
+        "\r\n",
+        "#",
+        " #",
+        "# ",
+        "- ",
+        "-",
+        "? ",
+        ":",
+        ": ",
+        ",",
+        "[",
+        "]",
+        "{",
+        "}",
+        "&a",
+        "*a",
+        "!t",
+        "|",
+        ">",
+        "'",
+        '"',
+        "\\",
+        "%",
+        "@",
+        "`",
+        "---",
+        "...",
+        "é",
+        "日本",
+        "🙂",
+        "\u2028",
+        "\u2029",
+        "\x85",
+        "\ufeff",
+        "\x00",
+        "\x01",
+        "\x1b",
+        "\x7f",
+        "\x9f",
+        "null",
+        "~",
+        "1",
+        "-1.5",
+        "0o7",
+        ".inf",
+        "true",
+        "yes",
+        "<<",
+        "=",
+        "2001-12-14",
+        "1:20",
     ]
 )
 _SCALAR_VALUE = st.one_of(
@@ -326,7 +488,9 @@ _ANCHOR = st.one_of(st.none(), st.none(), _ANCHOR_NAME)
 # Comments and blank lines around a node: they must never change what is read.
 # The last three are texts that are no comments, which emit must refuse.
 _TRIVIA = st.sampled_from(
-    [None] * 6 + ["eol", "before", "blank"] * 2 + ["eol with data", "before without #", "eol with CR"]
+    [None] * 6
+    + ["eol", "before", "blank"] * 2
+    + ["eol with data", "before without #", "eol with CR"]
 )
 _BAD_TRIVIA = {
     "eol with data": ("eol", "# x\nextra: injected"),
@@ -336,14 +500,22 @@ _BAD_TRIVIA = {
 
 _SCALAR_LEAF = st.tuples(st.just("scalar"), _SCALAR_STYLE, _SCALAR_VALUE, _TAG, _ANCHOR, _TRIVIA)
 # An alias names an anchor given before it, or (when dangling) any name.
-_ALIAS_LEAF = st.tuples(st.just("alias"), _ANCHOR_NAME, _TRIVIA, st.sampled_from([False] * 5 + [True]))
+_ALIAS_LEAF = st.tuples(
+    st.just("alias"), _ANCHOR_NAME, _TRIVIA, st.sampled_from([False] * 5 + [True])
+)
 _TREE = st.recursive(
     st.one_of(_SCALAR_LEAF, _SCALAR_LEAF, _SCALAR_LEAF, _ALIAS_LEAF),
     lambda kids: st.one_of(
-        st.tuples(st.just("seq"), _COLLECTION_STYLE, st.lists(kids, max_size=4), _TAG, _ANCHOR, _TRIVIA),
         st.tuples(
-            st.just("map"), _COLLECTION_STYLE, st.lists(st.tuples(kids, kids), max_size=3), _TAG,
-            _ANCHOR, _TRIVIA,
+            st.just("seq"), _COLLECTION_STYLE, st.lists(kids, max_size=4), _TAG, _ANCHOR, _TRIVIA
+        ),
+        st.tuples(
+            st.just("map"),
+            _COLLECTION_STYLE,
+            st.lists(st.tuples(kids, kids), max_size=3),
+            _TAG,
+            _ANCHOR,
+            _TRIVIA,
         ),
     ),
     max_leaves=10,
@@ -405,7 +577,9 @@ def _doc_of(tree, explicit_start: bool, explicit_end: bool, share: bool) -> Doc:
         if kind == "scalar":
             node = Node(Node.SCALAR, style, anchor=anchor, tag=tag, value=content)
         else:
-            node = Node(Node.SEQUENCE if kind == "seq" else Node.MAPPING, style, anchor=anchor, tag=tag)
+            node = Node(
+                Node.SEQUENCE if kind == "seq" else Node.MAPPING, style, anchor=anchor, tag=tag
+            )
             items = content if kind == "seq" else [child for pair in content for child in pair]
             node.children = [add(item) for item in items]
         nodes[index] = trivia(node, where)
@@ -418,8 +592,14 @@ def _doc_of(tree, explicit_start: bool, explicit_end: bool, share: bool) -> Doc:
                 node.children[1] = node.children[0]
                 break
     declared = [("!e!", "tag:e,1:")] if any(n.tag and n.tag[0] == "!e!" for n in nodes) else []
-    return Doc(root=root, nodes=nodes, explicit_start=explicit_start, explicit_end=explicit_end,
-               final_line_break=True, tag_directives=declared)
+    return Doc(
+        root=root,
+        nodes=nodes,
+        explicit_start=explicit_start,
+        explicit_end=explicit_end,
+        final_line_break=True,
+        tag_directives=declared,
+    )
 
 
 def _unstyled_events(docs) -> list[str]:
@@ -429,8 +609,14 @@ def _unstyled_events(docs) -> list[str]:
         Doc(
             root=d.root,
             nodes=[
-                Node(n.kind, Node.PLAIN if n.kind == Node.SCALAR else Node.BLOCK, n.anchor, n.tag,
-                     n.value, children=n.children)
+                Node(
+                    n.kind,
+                    Node.PLAIN if n.kind == Node.SCALAR else Node.BLOCK,
+                    n.anchor,
+                    n.tag,
+                    n.value,
+                    children=n.children,
+                )
                 for n in d.nodes
             ],
         )
@@ -483,7 +669,12 @@ def test_generated_records_emit_text_that_reads_back_as_the_same_events(trees, o
                 # A block style only where it was asked for; double quotes kept
                 # when quotes are preserved; and a string written without
                 # quotes only where it still reads as a string.
-                assert got.style in {node.style, Node.PLAIN, Node.SINGLE_QUOTED, Node.DOUBLE_QUOTED}, shown
+                assert got.style in {
+                    node.style,
+                    Node.PLAIN,
+                    Node.SINGLE_QUOTED,
+                    Node.DOUBLE_QUOTED,
+                }, shown
                 if opts.preserve_quotes and node.style == Node.DOUBLE_QUOTED:
                     assert got.style == Node.DOUBLE_QUOTED, shown
                 if node.style in _QUOTED_OR_BLOCK and node.tag is None and got.style == Node.PLAIN:
@@ -491,5 +682,10 @@ def test_generated_records_emit_text_that_reads_back_as_the_same_events(trees, o
             elif node.kind != Node.ALIAS:
                 # A collection keeps its style unless flow is forced on it, or
                 # it is empty (a block collection needs an item).
-                flow = node.style == Node.FLOW or in_flow or opts.default_flow_style or not node.children
+                flow = (
+                    node.style == Node.FLOW
+                    or in_flow
+                    or opts.default_flow_style
+                    or not node.children
+                )
                 assert got.style == (Node.FLOW if flow else Node.BLOCK), shown

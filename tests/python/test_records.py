@@ -70,7 +70,9 @@ def test_default_lists_are_fresh_for_every_record():
 
 
 def test_keyword_calls_build_a_document_by_hand():
-    doc = Doc(root=0, nodes=[Node(kind=2, style=5, children=[1, 2]), Node(value="a"), Node(value="b")])
+    doc = Doc(
+        root=0, nodes=[Node(kind=2, style=5, children=[1, 2]), Node(value="a"), Node(value="b")]
+    )
     assert doc.nodes[0].kind == Node.MAPPING and doc.nodes[0].style == Node.BLOCK
     assert doc.nodes[1].raw is None and doc.nodes[1].eol is None
 
@@ -91,11 +93,25 @@ def test_mapping_records_merge_keys_colons_aliases_and_anchors():
         final_line_break=True,
         line_break="\n",
         nodes=[
-            Node(2, 5, children=[1, 2, 5, 6, 7, 8, 9, 10], merge=[2, 6],
-                 colon=[(0, 4), (1, 2), (2, 1), (3, 2)]),
+            Node(
+                2,
+                5,
+                children=[1, 2, 5, 6, 7, 8, 9, 10],
+                merge=[2, 6],
+                colon=[(0, 4), (1, 2), (2, 1), (3, 2)],
+            ),
             scalar("base", 0, 0),
-            Node(2, 6, anchor="b", line=0, col=9, children=[3, 4], flow_seps=["", ": ", ""],
-                 anchor_at=(0, 6), colon=[(0, 11)]),
+            Node(
+                2,
+                6,
+                anchor="b",
+                line=0,
+                col=9,
+                children=[3, 4],
+                flow_seps=["", ": ", ""],
+                anchor_at=(0, 6),
+                colon=[(0, 11)],
+            ),
             scalar("x", 0, 10),
             scalar("1", 0, 13),
             scalar("<<", 1, 0),
@@ -163,7 +179,9 @@ def test_a_document_without_content_has_no_root(text):
 
 def test_a_comment_only_source_keeps_the_comment_in_trailing():
     [doc] = brackle.parse("# only\n")
-    assert doc == Doc(trailing=[Trivia("# only", True, 0, 0)], final_line_break=True, line_break="\n")
+    assert doc == Doc(
+        trailing=[Trivia("# only", True, 0, 0)], final_line_break=True, line_break="\n"
+    )
 
 
 def test_directives_tags_and_property_order_are_recorded():
@@ -175,8 +193,19 @@ def test_directives_tags_and_property_order_are_recorded():
     assert doc.directives_raw == ("%YAML 1.2\n%TAG !e! tag:x,1:", 0)
     assert doc.explicit_start and doc.explicit_end
     assert doc.nodes == [
-        Node(0, 0, anchor="n", tag=("!e!", "y", "tag:x,1:y"), value="v", raw="v", line=2, col=12,
-             tag_first=True, anchor_at=(2, 9), tag_at=(2, 4))
+        Node(
+            0,
+            0,
+            anchor="n",
+            tag=("!e!", "y", "tag:x,1:y"),
+            value="v",
+            raw="v",
+            line=2,
+            col=12,
+            tag_first=True,
+            anchor_at=(2, 9),
+            tag_at=(2, 4),
+        )
     ]
     assert brackle.emit([doc], brackle.EmitOptions()) == text
 
@@ -222,7 +251,9 @@ def test_a_lone_cr_is_a_line_break_for_every_position():
 def test_a_doc_record_without_the_line_break_fields_emits_lf():
     # Records of other classes, written before the fields existed, lack them.
     [doc] = brackle.parse("a: 1\r\n")
-    fields = {n: getattr(doc, n) for n in DOC_FIELDS if n not in ("line_break", "other_line_breaks")}
+    fields = {
+        n: getattr(doc, n) for n in DOC_FIELDS if n not in ("line_break", "other_line_breaks")
+    }
     assert brackle.emit([types.SimpleNamespace(**fields)], brackle.EmitOptions()) == "a: 1\n"
 
 

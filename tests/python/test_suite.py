@@ -13,8 +13,6 @@ from __future__ import annotations
 
 import difflib
 
-import pytest
-
 import brackle
 from brackle._brackle import _roundtrip_in_rust
 from brackle.error import ScannerError
@@ -30,7 +28,8 @@ def _first_difference(expected: str, actual: str) -> str:
     at = next((i for i, (a, b) in enumerate(zip(expected, actual)) if a != b), None)
     if at is None:
         at = min(len(expected), len(actual))
-    return f"first difference at character {at}: expected {expected[at:at + 30]!r}, got {actual[at:at + 30]!r}"
+    want, got = expected[at : at + 30], actual[at : at + 30]
+    return f"first difference at character {at}: expected {want!r}, got {got!r}"
 
 
 def _identity(check: str, roundtrip) -> None:
