@@ -17,7 +17,7 @@ APT_INSTALL := $(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get install -y --n
 configure = cmake -S . -B $(1) $(if $(wildcard $(1)/CMakeCache.txt),,-G Ninja) $(2)
 
 .NOTPARALLEL:
-.PHONY: demo test test-cpp test-asan test-python bench fuzz clean venv toolchain gtest
+.PHONY: demo test test-cpp test-asan test-python lint bench fuzz clean venv toolchain gtest
 
 # The main job on the bundled examples: each file loaded and emitted
 # unchanged must come back byte for byte; then its head, emitted again with
@@ -72,6 +72,17 @@ test-asan: venv toolchain gtest
 test-python: venv toolchain
 	$(VENV)/bin/python -m pip install --quiet .
 	pytest tests/python
+
+# Style and types: ruff (lint and format) and mypy --strict over the
+# Python code, clang-format over the C++ code; nothing is rewritten.
+PYTHON_CODE := python tests/python bench tools
+lint: venv
+	@test -x $(VENV)/bin/ruff -a -x $(VENV)/bin/mypy || $(VENV)/bin/python -m pip install --quiet ruff mypy
+	@command -v clang-format > /dev/null || { $(SUDO) apt-get update && $(APT_INSTALL) clang-format; }
+	$(VENV)/bin/ruff check $(PYTHON_CODE)
+	$(VENV)/bin/ruff format --check $(PYTHON_CODE)
+	$(VENV)/bin/mypy
+	clang-format --dry-run -Werror $$(git ls-files '*.cpp' '*.hpp')
 
 bench: venv toolchain
 	@test -f bench/run || { echo "bench/run does not exist yet" >&2; exit 1; }

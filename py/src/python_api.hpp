@@ -51,16 +51,16 @@ private:
 
 // Attribute names, interned when the module is made.
 struct Names {
-#define BRACKLE_PY_NAMES(X)                                                                      \
-    X(kind)                                                                                      \
-    X(style) X(anchor) X(tag) X(value) X(raw) X(line) X(col) X(children) X(merge) X(explicit_)   \
-        X(before) X(eol) X(inner) X(after) X(tag_first) X(flow_seps) X(anchor_at) X(tag_at)      \
-            X(header_at) X(colon) X(version) X(tag_directives) X(explicit_start) X(explicit_end) \
-                X(root) X(nodes) X(leading) X(trailing) X(bom) X(final_line_break)               \
-                    X(tags_before_version) X(directives_raw) X(stream_tail) X(line_space)        \
-                        X(other_line_breaks) X(text) X(own_line) X(blank_lines) X(line_break)    \
-                            X(map_indent) X(seq_indent) X(seq_offset) X(width)                   \
-                                X(default_flow_style) X(preserve_quotes)
+// clang-format off
+#define BRACKLE_PY_NAMES(X)                                                                   \
+    X(kind) X(style) X(anchor) X(tag) X(value) X(raw) X(line) X(col) X(children) X(merge)     \
+    X(explicit_) X(before) X(eol) X(inner) X(after) X(tag_first) X(flow_seps) X(anchor_at)    \
+    X(tag_at) X(header_at) X(colon) X(version) X(tag_directives) X(explicit_start)            \
+    X(explicit_end) X(root) X(nodes) X(leading) X(trailing) X(bom) X(final_line_break)        \
+    X(tags_before_version) X(directives_raw) X(stream_tail) X(line_space)                     \
+    X(other_line_breaks) X(text) X(own_line) X(blank_lines) X(line_break) X(map_indent)       \
+    X(seq_indent) X(seq_offset) X(width) X(default_flow_style) X(preserve_quotes)
+// clang-format on
 #define BRACKLE_PY_FIELD(name) PyObject* name = nullptr;
     BRACKLE_PY_NAMES(BRACKLE_PY_FIELD)
 #undef BRACKLE_PY_FIELD
@@ -69,10 +69,11 @@ struct Names {
 // The package's classes and functions that the module calls, which the
 // package hands over once, at import, through `_register`; the keyword of
 // each is its name here.
-#define BRACKLE_PY_CLASSES(X)                                                               \
-    X(Node)                                                                                 \
-    X(Doc) X(Trivia) X(make_error) X(EmitterError) X(InternalError) X(Tagged) X(FrozenDict) \
-        X(HashedTuple) X(construct_error) X(timestamp) X(binary)
+// clang-format off
+#define BRACKLE_PY_CLASSES(X)                                                                 \
+    X(Node) X(Doc) X(Trivia) X(make_error) X(EmitterError) X(InternalError) X(Tagged)         \
+    X(FrozenDict) X(HashedTuple) X(construct_error) X(timestamp) X(binary)
+// clang-format on
 enum class Lookup {
 #define BRACKLE_PY_ENUM(name) name,
     BRACKLE_PY_CLASSES(BRACKLE_PY_ENUM)

@@ -30,13 +30,17 @@ class _Record:
     __slots__ = ()
 
     def __repr__(self) -> str:
-        fields = ", ".join(f"{name}={getattr(self, name)!r}" for name in self.__slots__)
+        fields = ", ".join(f"{n}={getattr(self, n)!r}" for n in self._fields())
         return f"{type(self).__name__}({fields})"
 
     def __eq__(self, other: object) -> bool:
         if type(other) is not type(self):
             return NotImplemented
-        return all(getattr(self, name) == getattr(other, name) for name in self.__slots__)
+        return all(getattr(self, n) == getattr(other, n) for n in self._fields())
+
+    def _fields(self) -> tuple[str, ...]:
+        slots: tuple[str, ...] = type(self).__slots__
+        return slots
 
     __hash__ = None  # type: ignore[assignment]
 

@@ -225,7 +225,7 @@ class Editor:
                 self.text[found : found + 1] == mark
                 and self.text[self.starts[line] : found].strip(" \t") == ""
             ):
-                return found
+                return int(found)
         return self.start(c) if pos == 0 else at
 
     def child_end(self, c: int, pos: int) -> int:
@@ -322,7 +322,7 @@ class Editor:
         options = self.s._options
         kwargs = {name: getattr(options, name) for name in EmitOptions.__slots__}
         kwargs["default_flow_style"] = flow
-        return dump(data, **kwargs)
+        return str(dump(data, **kwargs))
 
     def render_child(self, key: Any, value: Any, block: bool, in_flow: bool = False) -> list[str]:
         """The lines of a new entry (`key`) or item (`key` is `ITEM`) at
@@ -581,7 +581,7 @@ class Editor:
                     and start <= at < stop
                     and self.text.startswith(t.text, at)
                 ):
-                    return at
+                    return int(at)
         return None
 
     def set_eol(self, c: int, pos: int, text: str | None) -> str:

@@ -25,7 +25,7 @@ import base64
 import os
 import signal
 import sys
-from collections.abc import Callable, Mapping, Sequence, Set
+from collections.abc import Callable, Mapping, MutableMapping, MutableSequence, Sequence, Set
 from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass, field
 from typing import Any
@@ -516,7 +516,7 @@ def _edit_stream(name: str, text: str, allow_duplicate_keys: bool) -> Stream:
 
 def _apply(parent: Any, step: str | int, where: str, value: Any, delete: bool) -> str | None:
     """Sets or deletes ``step`` in ``parent``; the reason when it cannot."""
-    if isinstance(parent, Mapping):
+    if isinstance(parent, MutableMapping):
         found, key = find_key(parent, str(step))
         if delete:
             if not found:
@@ -525,7 +525,7 @@ def _apply(parent: Any, step: str | int, where: str, value: Any, delete: bool) -
         else:
             parent[key if found else step] = value
         return None
-    if isinstance(parent, Sequence) and not isinstance(parent, str):
+    if isinstance(parent, MutableSequence):
         if not isinstance(step, int):
             return f"{where} is a sequence: {step!r} is not an index"
         if delete or step != len(parent):
@@ -671,7 +671,9 @@ def build_parser() -> argparse.ArgumentParser:
             sub.add_argument("path", metavar="PATH", help=_PATH_HELP)
         return sub
 
-    def flag(sub: argparse.ArgumentParser, *names: str, about: str) -> None:
+    def flag(
+        sub: argparse.ArgumentParser | argparse._MutuallyExclusiveGroup, *names: str, about: str
+    ) -> None:
         sub.add_argument(*names, action="store_true", help=about)
 
     check = command(
@@ -781,7 +783,8 @@ def main(argv: Sequence[str] | None = None) -> int:
     for signum in (signal.SIGTERM, signal.SIGHUP):
         signal.signal(signum, _stop)
     try:
-        return args.run(args)
+        status: int = args.run(args)
+        return status
     except UsageError as e:
         args.parser.error(str(e))  # exits with status 2
     except KeyboardInterrupt:

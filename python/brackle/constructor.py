@@ -87,7 +87,7 @@ class Tagged:
         return f"Tagged({self.tag!r}, {self.value!r})"
 
 
-class HashedTuple(tuple):
+class HashedTuple(tuple[Any, ...]):
     """What a sequence used as a mapping key becomes: a tuple that works out
     its hash once. Aliases can make a key of nested tuples that share their
     parts, and a plain tuple hashes each part as often as it occurs.
@@ -98,14 +98,13 @@ class HashedTuple(tuple):
     """
 
     def __hash__(self) -> int:
-        try:
-            return self.__dict__["hash"]
-        except KeyError:
+        found: int | None = self.__dict__.get("hash")
+        if found is None:
             found = self.__dict__["hash"] = tuple.__hash__(self)
-            return found
+        return found
 
 
-class FrozenDict(Mapping):
+class FrozenDict(Mapping[Any, Any]):
     """A read-only, hashable mapping: what a mapping used as a mapping key
     becomes. It compares equal to a dict with the same pairs.
 

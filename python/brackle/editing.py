@@ -107,13 +107,13 @@ class _Loaded:
 
     __slots__ = ("doc", "data", "objects", "spans", "anchors", "lookups", "aliased")
 
-    def __init__(self, doc: Any, data: Any, objects: list, spans: list[int]) -> None:
+    def __init__(self, doc: Any, data: Any, objects: list[Any], spans: list[int]) -> None:
         self.doc = doc
         self.data = data
         self.objects = objects
         self.spans = spans
         self.anchors: dict[str, list[int]] | None = None  # name: the nodes that define it
-        self.lookups: dict[int, dict] = {}  # mapping node: its own keys' entries
+        self.lookups: dict[int, dict[Any, Any]] = {}  # mapping node: its own keys' entries
         self.aliased: set[int] | None = None  # the nodes an alias refers to
 
 
@@ -234,7 +234,8 @@ class Stream:
     # ---- what views use -------------------------------------------------------
 
     def _node(self, doc: int, index: int) -> Node:
-        return self._docs[doc].doc.nodes[index]
+        node: Node = self._docs[doc].doc.nodes[index]
+        return node
 
     def _deref(self, doc: int, index: int) -> int:
         """The node an alias refers to (the last node before it with that
@@ -262,7 +263,7 @@ class Stream:
         ch = node.children
         return [(j // 2, ch[j], ch[j + 1]) for j in range(0, len(ch), 2) if j not in merges]
 
-    def _table(self, doc: int, index: int) -> dict:
+    def _table(self, doc: int, index: int) -> dict[Any, Any]:
         """Mapping `index`'s own entries by key, `(is a bool, key)`: (entry
         position, value node); a bool matches no number. Made once per
         read of the text."""
@@ -307,7 +308,7 @@ class Stream:
                 seen.add(at)
                 order.append(at)
             node = self._node(doc, at)
-            found = []
+            found: list[int] = []
             for j in node.merge:
                 target = self._deref(doc, node.children[j + 1])
                 tnode = self._node(doc, target)
@@ -318,7 +319,7 @@ class Stream:
             stack.extend(reversed(found))
         return order
 
-    def _shared(self, doc: int, path: tuple) -> bool:
+    def _shared(self, doc: int, path: tuple[Any, ...]) -> bool:
         """Whether a node on `path` (the root included) is one that an alias
         refers to: a change below it shows wherever the alias stands."""
         loaded = self._docs[doc]
@@ -331,11 +332,11 @@ class Stream:
             return False
         return any(i in loaded.aliased for i in self._walk(doc, path))
 
-    def _resolve(self, doc: int, path: tuple) -> int:
+    def _resolve(self, doc: int, path: tuple[Any, ...]) -> int:
         """The node at `path` from document `doc`'s root, aliases followed."""
         return self._walk(doc, path)[-1]
 
-    def _walk(self, doc: int, path: tuple) -> list[int]:
+    def _walk(self, doc: int, path: tuple[Any, ...]) -> list[int]:
         """The nodes from the root to the node at `path`, aliases followed."""
         root = self._docs[doc].doc.root
         if root is None:
@@ -357,7 +358,7 @@ class Stream:
             visited.append(index)
         return visited
 
-    def _value(self, doc: int, path: tuple, index: int) -> Any:
+    def _value(self, doc: int, path: tuple[Any, ...], index: int) -> Any:
         index = self._deref(doc, index)
         node = self._node(doc, index)
         if node.kind == Node.MAPPING:
@@ -415,7 +416,7 @@ def _canonical(value: Any) -> Any:
     return load(dump(value, width=ONE_LINE))
 
 
-def _data_at(root: Any, path: tuple) -> Any:
+def _data_at(root: Any, path: tuple[Any, ...]) -> Any:
     for step in path:
         if isinstance(root, Tagged):
             root = root.value
@@ -424,7 +425,12 @@ def _data_at(root: Any, path: tuple) -> Any:
 
 
 def _commit(
-    stream: Stream, doc: int, candidates: list[str], change: Any, check: Any, path: tuple = ()
+    stream: Stream,
+    doc: int,
+    candidates: list[str],
+    change: Any,
+    check: Any,
+    path: tuple[Any, ...] = (),
 ) -> None:
     """Takes the first candidate text that reads back as it should, or
     leaves the text as it was and raises EditError.
@@ -468,7 +474,7 @@ def _commit(
         )
 
 
-def _copy_along(root: Any, path: tuple) -> Any:
+def _copy_along(root: Any, path: tuple[Any, ...]) -> Any:
     """`root` with the containers on `path` copied (one level each), so
     that a change at the path's end leaves `root` as it was; what is off
     the path stays shared."""
@@ -528,7 +534,7 @@ class _View:
 
     __slots__ = ("_stream", "_doc", "_path")
 
-    def __init__(self, stream: Stream, doc: int, path: tuple) -> None:
+    def __init__(self, stream: Stream, doc: int, path: tuple[Any, ...]) -> None:
         self._stream = stream
         self._doc = doc
         self._path = path
@@ -547,7 +553,7 @@ class _View:
         return _copy_data(value.value if isinstance(value, Tagged) else value)
 
     def __eq__(self, other: object) -> bool:
-        return self.data() == (other.data() if isinstance(other, _View) else other)
+        return bool(self.data() == (other.data() if isinstance(other, _View) else other))
 
     __hash__ = None  # type: ignore[assignment]
 
@@ -631,7 +637,7 @@ class _View:
         return stream._node(self._doc, parent).style == Node.BLOCK
 
 
-class YAMLMapping(_View, MutableMapping):
+class YAMLMapping(_View, MutableMapping[Any, Any]):
     """A mapping of an open stream; reads and writes like a dict.
 
     Keys merged in with ``<<`` can be read and set (setting one adds the key
@@ -641,7 +647,7 @@ class YAMLMapping(_View, MutableMapping):
 
     __slots__ = ()
 
-    def _lookup(self, c: int) -> dict:
+    def _lookup(self, c: int) -> dict[Any, Any]:
         return self._stream._table(self._doc, c)
 
     def _own(self, key: Any) -> tuple[int | None, int | None]:
@@ -777,7 +783,7 @@ class YAMLMapping(_View, MutableMapping):
         )
 
 
-class YAMLSequence(_View, MutableSequence):
+class YAMLSequence(_View, MutableSequence[Any]):
     """A sequence of an open stream; reads and writes like a list."""
 
     __slots__ = ()
@@ -903,7 +909,7 @@ class Comments:
     @_serialised
     def before(self, texts: list[str] | None) -> None:
         editor, c, pos = self._where()
-        lines = [_check_comment(t) for t in texts or []]
+        lines = [text for text in map(_check_comment, texts or []) if text is not None]
         _commit(
             self._view._stream,
             self._view._doc,

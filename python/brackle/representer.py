@@ -18,12 +18,18 @@ tags:
 from __future__ import annotations
 
 from collections.abc import Iterable
-from typing import Any, TextIO
+from typing import Any, TextIO, overload
 
 from brackle._brackle import _dump_all
 from brackle.options import EmitOptions
 
 __all__ = ["dump", "dump_all"]
+
+
+@overload
+def dump_all(documents: Iterable[Any], stream: None = None, **options: Any) -> str: ...
+@overload
+def dump_all(documents: Iterable[Any], stream: TextIO, **options: Any) -> None: ...
 
 
 def dump_all(documents: Iterable[Any], stream: TextIO | None = None, **options: Any) -> str | None:
@@ -41,11 +47,17 @@ def dump_all(documents: Iterable[Any], stream: TextIO | None = None, **options: 
     - 1.5
     - true
     """
-    text = _dump_all(list(documents), EmitOptions(**options))
+    text: str = _dump_all(list(documents), EmitOptions(**options))
     if stream is None:
         return text
     stream.write(text)
     return None
+
+
+@overload
+def dump(data: Any, stream: None = None, **options: Any) -> str: ...
+@overload
+def dump(data: Any, stream: TextIO, **options: Any) -> None: ...
 
 
 def dump(data: Any, stream: TextIO | None = None, **options: Any) -> str | None:
