@@ -10,7 +10,7 @@
 #include <map>
 #include <utility>
 
-#include "bench/generator.hpp"
+#include "tools/generator.hpp"
 
 namespace brackle_bench {
 

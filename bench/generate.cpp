@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "bench/generator.hpp"
+#include "tools/generator.hpp"
 
 int main(int argc, char** argv) {
     if (argc < 2 || argc > 3) {

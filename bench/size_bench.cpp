@@ -37,7 +37,7 @@
 #include <utility>
 #include <vector>
 
-#include "bench/generator.hpp"
+#include "tools/generator.hpp"
 #include "core/src/emitter/emitter.hpp"
 #include "core/src/loader.hpp"
 

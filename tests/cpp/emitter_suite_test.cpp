@@ -14,7 +14,7 @@
 #include <variant>
 #include <vector>
 
-#include "bench/generator.hpp"
+#include "tools/generator.hpp"
 #include "core/src/emitter/emitter.hpp"
 #include "core/src/loader.hpp"
 #include "tests/cpp/data_events.hpp"

@@ -9,7 +9,7 @@
 #include <variant>
 
 #include "core/src/loader.hpp"
-#include "py/src/python_api.hpp"
+#include "extension/python_api.hpp"
 
 namespace brackle_py {
 

@@ -10,7 +10,7 @@
 // - plain scalars never start with an indicator, never hold `: ` or ` #`,
 //   and inside flow collections hold no `,[]{}:` at all;
 // - directives follow a `...` line (or open the stream).
-#include "bench/generator.hpp"
+#include "tools/generator.hpp"
 
 #include <algorithm>
 #include <cstddef>

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "core/src/schema.hpp"
-#include "py/src/python_api.hpp"
+#include "extension/python_api.hpp"
 #include "scanner/src/parser.hpp"
 
 namespace brackle_py {

@@ -8,7 +8,7 @@
 #include <unordered_set>
 #include <utility>
 
-#include "py/src/python_api.hpp"
+#include "extension/python_api.hpp"
 #include "scanner/src/char_traits.hpp"
 
 namespace brackle_py {

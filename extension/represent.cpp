@@ -7,7 +7,7 @@
 // at an alias.
 // datetime.h needs Python.h, which python_api.hpp includes.
 // clang-format off
-#include "py/src/python_api.hpp"
+#include "extension/python_api.hpp"
 #include "scanner/src/parser.hpp"
 #include <datetime.h>
 // clang-format on
