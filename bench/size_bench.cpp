@@ -37,9 +37,9 @@
 #include <utility>
 #include <vector>
 
-#include "tools/generator.hpp"
 #include "core/src/emitter/emitter.hpp"
 #include "core/src/loader.hpp"
+#include "tools/generator.hpp"
 
 namespace {
 

@@ -14,9 +14,9 @@
 #include <unordered_set>
 #include <vector>
 
-#include "core/src/schema.hpp"
-#include "extension/python_api.hpp"
-#include "scanner/src/parser.hpp"
+#include "brackle/event.hpp"
+#include "brackle/schema.hpp"
+#include "python_api.hpp"
 
 namespace brackle_py {
 

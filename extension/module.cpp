@@ -8,8 +8,8 @@
 #include <utility>
 #include <variant>
 
-#include "core/src/loader.hpp"
-#include "extension/python_api.hpp"
+#include "brackle/load.hpp"
+#include "python_api.hpp"
 
 namespace brackle_py {
 

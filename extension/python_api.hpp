@@ -14,8 +14,8 @@
 #include <unordered_set>
 #include <vector>
 
-#include "core/src/emitter/emitter.hpp"
-#include "core/src/node.hpp"
+#include "brackle/document.hpp"
+#include "brackle/emit.hpp"
 
 namespace brackle_py {
 

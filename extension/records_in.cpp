@@ -8,8 +8,7 @@
 #include <unordered_set>
 #include <utility>
 
-#include "extension/python_api.hpp"
-#include "scanner/src/char_traits.hpp"
+#include "python_api.hpp"
 
 namespace brackle_py {
 
@@ -227,16 +226,6 @@ bool has_blank_or_break(std::string_view s) {
     return s.find_first_of(" \t\r\n") != std::string_view::npos;
 }
 
-// A tag handle as a reader takes one: `!`, `!!`, or `!word!`.
-bool tag_handle_ok(std::string_view handle) {
-    if (handle == "!" || handle == "!!") return true;
-    if (handle.size() < 3 || handle.front() != '!' || handle.back() != '!') return false;
-    for (const char c : handle.substr(1, handle.size() - 2)) {
-        if (!brackle_scanner::is_word_char(static_cast<unsigned char>(c))) return false;
-    }
-    return true;
-}
-
 // Text written verbatim between the documents or the flow items must stay
 // out of the data: only blanks, breaks and comments (`#` after a blank or
 // at a line's start) in a stream's tail; only blanks, breaks, the
@@ -413,7 +402,7 @@ public:
             }
             // The suffix and the full name are written with escapes; the
             // handle is written as it is.
-            if (!tag.handle.empty() && !tag_handle_ok(tag.handle)) {
+            if (!tag.handle.empty() && !brackle_core::is_tag_handle(tag.handle)) {
                 return value_error(where, "has a handle that is not !, !! or !word!");
             }
             out.extras.edit().tag = std::move(tag);
@@ -597,7 +586,8 @@ public:
                     !to_str(where, PyTuple_GET_ITEM(item, 1), t.prefix)) {
                     return false;
                 }
-                if (!tag_handle_ok(t.handle) || t.prefix.empty() || has_blank_or_break(t.prefix)) {
+                if (!brackle_core::is_tag_handle(t.handle) || t.prefix.empty() ||
+                    has_blank_or_break(t.prefix)) {
                     return value_error(where,
                                        "must pair a handle (!, !! or !word!) with a prefix "
                                        "that holds no blank or line break");

@@ -3,7 +3,7 @@
 // `Trivia` record, the package's classes called with positional arguments.
 #include <utility>
 
-#include "extension/python_api.hpp"
+#include "python_api.hpp"
 
 namespace brackle_py {
 

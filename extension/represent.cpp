@@ -7,8 +7,8 @@
 // at an alias.
 // datetime.h needs Python.h, which python_api.hpp includes.
 // clang-format off
-#include "extension/python_api.hpp"
-#include "scanner/src/parser.hpp"
+#include "python_api.hpp"
+#include "brackle/event.hpp"
 #include <datetime.h>
 // clang-format on
 

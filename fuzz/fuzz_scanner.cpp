@@ -6,10 +6,10 @@
 #include <cstdint>
 #include <string_view>
 
+#include "brackle/token.hpp"
 #include "fuzz/fuzz_input.hpp"
 #include "scanner/src/char_traits.hpp"
 #include "scanner/src/scanner.hpp"
-#include "scanner/src/token.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using brackle_scanner::Delivery;

@@ -20,24 +20,22 @@
 #include <string>
 #include <string_view>
 
-#include "core/src/emitter/emitter.hpp"
-#include "core/src/loader.hpp"
-#include "scanner/src/char_traits.hpp"
-#include "scanner/src/parser.hpp"
-#include "scanner/src/scanner.hpp"
-#include "scanner/src/token.hpp"
+#include "brackle/emit.hpp"
+#include "brackle/load.hpp"
+#include "brackle/read.hpp"
+#include "brackle/token.hpp"
 
 namespace {
 
 using brackle_scanner::Delivery;
 using brackle_scanner::Event;
+using brackle_scanner::EventReader;
 using brackle_scanner::EventType;
-using brackle_scanner::Parser;
 using brackle_scanner::ScalarStyle;
 using brackle_scanner::ScanError;
-using brackle_scanner::Scanner;
 using brackle_scanner::SourceMark;
 using brackle_scanner::Token;
+using brackle_scanner::TokenReader;
 using brackle_scanner::TokenType;
 
 constexpr const char* program = "brackle-dump";
@@ -150,7 +148,7 @@ bool read_input(const char* path, std::string& out) {
     if (!ok) std::fprintf(stderr, "%s: cannot read %s\n", program, path);
     if (!use_stdin) std::fclose(f);
     // The scanner takes UTF-8 text; other bytes are refused here.
-    if (ok && !brackle_scanner::is_valid_utf8(out)) {
+    if (ok && !brackle_scanner::is_utf8(out)) {
         std::fprintf(stderr, "%s: %s is not valid UTF-8\n", program, path);
         ok = false;
     }
@@ -230,14 +228,14 @@ int run_tokens(std::string_view, std::span<char* const> args) {
     std::string text;
     if (!read_input(args[0], text)) return 2;
 
-    Scanner scanner(without_bom(text));
+    TokenReader reader(without_bom(text));
     Writer out(stdout);
     Token tok;
     for (;;) {
-        switch (scanner.next_token(tok)) {
+        switch (reader.next(tok)) {
             case Delivery::Token: write_token(out, tok); break;
             case Delivery::End: return 0;
-            case Delivery::Error: write_error(out, scanner.error()); return 1;
+            case Delivery::Error: write_error(out, reader.error()); return 1;
         }
     }
 }
@@ -319,12 +317,12 @@ int run_events(std::string_view, std::span<char* const> args) {
     if (!read_input(args[0], input)) return 2;
 
     const std::string_view text = without_bom(input);
-    Parser parser(text);
+    EventReader reader(text);
     Writer out(stdout);
     Event ev;
     do {
-        if (!parser.next_event(ev)) {
-            write_error(out, parser.error());
+        if (!reader.next(ev)) {
+            write_error(out, reader.error());
             return 1;
         }
         write_event(out, ev, text);

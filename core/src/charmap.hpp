@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/src/node.hpp"
+#include "brackle/document.hpp"
 
 namespace brackle_core {
 

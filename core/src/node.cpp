@@ -1,6 +1,16 @@
-#include "core/src/node.hpp"
+#include "brackle/document.hpp"
+#include "scanner/src/char_traits.hpp"
 
 namespace brackle_core {
+
+bool is_tag_handle(std::string_view handle) {
+    if (handle == "!" || handle == "!!") return true;
+    if (handle.size() < 3 || handle.front() != '!' || handle.back() != '!') return false;
+    for (const char c : handle.substr(1, handle.size() - 2)) {
+        if (!brackle_scanner::is_word_char(static_cast<unsigned char>(c))) return false;
+    }
+    return true;
+}
 
 std::vector<NodeIndex> Node::children() const {
     if (const auto* seq = std::get_if<kind::Sequence>(&kind)) return seq->items;

@@ -1,4 +1,4 @@
-#include "core/src/schema.hpp"
+#include "brackle/schema.hpp"
 
 #include <charconv>
 #include <cmath>

@@ -15,51 +15,12 @@
 #include <utility>
 #include <vector>
 
+#include "brackle/event.hpp"
+#include "brackle/token.hpp"
 #include "scanner/src/scanner.hpp"
 #include "scanner/src/string_map.hpp"
-#include "scanner/src/token.hpp"
 
 namespace brackle_scanner {
-
-// A resolved tag: `handle` is the prefix the written handle stands for.
-struct Tag {
-    std::string handle;
-    std::string suffix;
-
-    friend bool operator==(const Tag&, const Tag&) = default;
-};
-
-// The event kinds.
-enum class EventType : std::uint8_t {
-    StreamStart,
-    StreamEnd,
-    DocumentStart,
-    DocumentEnd,
-    Alias,
-    Scalar,
-    SequenceStart,
-    SequenceEnd,
-    MappingStart,
-    MappingEnd,
-    Comment,
-};
-
-const char* event_type_name(EventType type);
-
-// An event: its kind, its span and the payload of its kind.
-struct Event {
-    EventType type = EventType::StreamStart;
-    ScalarStyle style = ScalarStyle::Plain;  // Scalar
-    bool explicit_start = false;             // DocumentStart: began with `---`
-    bool flow = false;                       // SequenceStart, MappingStart
-    // Alias: the name it refers to. Scalar, SequenceStart, MappingStart: the
-    // node's anchor, if any.
-    std::optional<std::string> anchor;
-    std::size_t anchor_id = 0;  // the anchor's number; 0 for none
-    std::optional<Tag> tag;     // Scalar, SequenceStart, MappingStart
-    std::string value;          // Scalar: the value. Comment: the text.
-    Span span;
-};
 
 // The parser's states, in their fixed order.
 enum class ParserState : std::uint8_t {
@@ -86,9 +47,6 @@ enum class ParserState : std::uint8_t {
     FlowMappingEmptyValue,
     End,
 };
-
-// The secondary handle `!!` stands for this prefix unless a `%TAG` says otherwise.
-inline constexpr std::string_view standard_tag_prefix = "tag:yaml.org,2002:";
 
 class Parser {
 public:

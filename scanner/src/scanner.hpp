@@ -13,18 +13,11 @@
 #include <string_view>
 #include <vector>
 
+#include "brackle/token.hpp"
 #include "scanner/src/input/str.hpp"
-#include "scanner/src/token.hpp"
 #include "scanner/src/token_queue.hpp"
 
 namespace brackle_scanner {
-
-// The answer to one token request.
-enum class Delivery : std::uint8_t {
-    Token,  // a token was handed over
-    End,    // StreamEnd was delivered earlier: nothing more
-    Error,  // `error()` holds the first error; every later request repeats it
-};
 
 // The error of a text that is not valid UTF-8.
 inline constexpr std::string_view not_utf8_message = "found bytes that are not valid UTF-8";

@@ -1,5 +1,5 @@
 // Debug names of token kinds and scalar styles.
-#include "scanner/src/token.hpp"
+#include "brackle/token.hpp"
 
 #include <array>
 

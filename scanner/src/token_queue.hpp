@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "scanner/src/token.hpp"
+#include "brackle/token.hpp"
 
 namespace brackle_scanner {
 

@@ -14,12 +14,12 @@
 #include <variant>
 #include <vector>
 
-#include "tools/generator.hpp"
 #include "core/src/emitter/emitter.hpp"
 #include "core/src/loader.hpp"
 #include "tests/cpp/data_events.hpp"
 #include "tests/cpp/emit_option_sets.hpp"
 #include "tests/cpp/suite_util.hpp"
+#include "tools/generator.hpp"
 
 namespace brackle_test {
 namespace {

@@ -21,8 +21,8 @@
 #include <variant>
 #include <vector>
 
+#include "brackle/document.hpp"
 #include "core/src/loader.hpp"
-#include "core/src/node.hpp"
 #include "tests/cpp/scanner_test_util.hpp"
 
 namespace brackle_test {

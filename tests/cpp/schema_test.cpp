@@ -1,6 +1,6 @@
 // What a plain scalar reads as under the YAML 1.2 core schema and YAML 1.1:
 // the rules that the data path and the emitter's read-back check share.
-#include "core/src/schema.hpp"
+#include "brackle/schema.hpp"
 
 #include <gtest/gtest.h>
 

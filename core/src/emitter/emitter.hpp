@@ -17,45 +17,14 @@
 #include <variant>
 #include <vector>
 
+#include "brackle/document.hpp"
+#include "brackle/emit.hpp"
 #include "core/src/emitter/layout.hpp"
 #include "core/src/emitter/walk.hpp"
-#include "core/src/node.hpp"
 
 namespace brackle_core {
 
-struct EmitOptions {
-    std::uint64_t map_indent = 2;  // above 32 bits: 2
-    std::uint64_t seq_indent = 2;  // above 32 bits: 2
-    std::uint64_t seq_offset = 0;  // above 32 bits: 0
-    std::uint64_t width = 80;      // fold width, and the limit of a one-line flow collection
-    // 0: the documents' own line break (`Document::line_break`), or for documents
-    // that know none LF, or CR LF when any scalar's raw text holds a CR;
-    // 1: LF; 2: CR LF; 3: CR.
-    std::uint8_t line_break = 0;
-    std::optional<bool> explicit_start;      // overrides each document's own
-    std::optional<bool> explicit_end;        // overrides each document's own
-    std::optional<bool> default_flow_style;  // every collection flow (true) or block (false)
-    bool preserve_quotes = false;
-    bool allow_unicode = true;
-};
-
-// Why an emission stopped: a scalar style that cannot hold its value where it
-// stands (`style` set), or a tree the emitter cannot walk.
-struct EmitError {
-    std::optional<NodeStyle> style;
-    std::string reason;
-
-    // The text the caller reports.
-    std::string message() const;
-    friend bool operator==(const EmitError&, const EmitError&) = default;
-};
-
-using EmitResult = std::variant<std::string, EmitError>;
-
 namespace emitter {
-
-// The stream text of `documents`, or the first error.
-EmitResult emit(std::span<const Document> documents, const EmitOptions& options);
 
 // How a node begins: the indicator before it, or none.
 enum class Lead : std::uint8_t {
@@ -90,9 +59,6 @@ enum class Eol : std::uint8_t { Open, Written, Failed };
 
 // What an echo of stored flow separators did.
 enum class Echo : std::uint8_t { NotEchoed, Echoed, EchoedWithTrailing };
-
-// The text of a tag as it is written.
-std::string render_tag(const NodeTag& tag);
 
 class Emitter {
 public:

@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "core/src/node.hpp"
+#include "brackle/document.hpp"
 
 namespace brackle_core::emitter {
 

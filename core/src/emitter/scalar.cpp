@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <array>
 
-#include "core/src/schema.hpp"
+#include "brackle/schema.hpp"
 #include "core/src/text.hpp"
 
 namespace brackle_core::emitter {

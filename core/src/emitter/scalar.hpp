@@ -11,7 +11,7 @@
 #include <string_view>
 #include <variant>
 
-#include "core/src/node.hpp"
+#include "brackle/document.hpp"
 
 namespace brackle_core::emitter {
 

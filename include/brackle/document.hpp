@@ -9,12 +9,13 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <variant>
 #include <vector>
 
-#include "core/src/trivia.hpp"
+#include "brackle/trivia.hpp"
 
 namespace brackle_core {
 
@@ -172,6 +173,9 @@ private:
         return scalar ? scalar->*text : none;
     }
 };
+
+// Whether `handle` is a tag handle a reader takes: `!`, `!!` or `!word!`.
+bool is_tag_handle(std::string_view handle);
 
 // A mapping key that occurs more than once in one mapping.
 struct DuplicateKey {

@@ -106,6 +106,13 @@ struct Token {
     std::string_view prefix() const { return suffix(); }
 };
 
+// The answer to one token request.
+enum class Delivery : std::uint8_t {
+    Token,  // a token was handed over
+    End,    // StreamEnd was delivered earlier: nothing more
+    Error,  // `error()` holds the first error; every later request repeats it
+};
+
 struct ScanError {
     std::string info;
     SourceMark mark;
