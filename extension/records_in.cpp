@@ -62,6 +62,20 @@ Ref attr(const Where& where, PyObject* record, PyObject* name) {
     return v;
 }
 
+// Reads one field of a record into `value`, naming it in `where` for the
+// messages of what follows: `get(names.kind, "kind")`.
+struct Field {
+    PyObject* record;
+    Where& where;
+    Ref& value;
+
+    bool operator()(PyObject* name, const char* field) const {
+        where.field = field;
+        value = attr(where, record, name);
+        return static_cast<bool>(value);
+    }
+};
+
 bool to_u64(const Where& where, PyObject* v, std::uint64_t max, std::uint64_t& out) {
     auto range = [&](PyObject* error) {
         PyErr_Format(error, "%s: %s must be an int from 0 to %llu", where.record.c_str(),
@@ -359,11 +373,7 @@ public:
         std::vector<std::uint64_t> merge;
         std::vector<std::uint64_t> explicit_keys;
         std::vector<std::optional<Position>> colons;
-        auto get = [&](PyObject* name, const char* field) {
-            where.field = field;
-            v = attr(where, record, name);
-            return static_cast<bool>(v);
-        };
+        const Field get{record, where, v};
         if (!get(n_.kind, "kind") || !to_uint(where, v.get(), kind)) return false;
         if (!get(n_.anchor, "anchor") || !to_optional_str(where, v.get(), anchor)) return false;
         if (!get(n_.children, "children") || !each_in_sequence(where, v.get(), [&](PyObject* item) {
@@ -532,11 +542,7 @@ public:
     bool document(PyObject* record, Document& out, Anchors& anchors) {
         Where where{"Doc"};
         Ref v;
-        auto get = [&](PyObject* name, const char* field) {
-            where.field = field;
-            v = attr(where, record, name);
-            return static_cast<bool>(v);
-        };
+        const Field get{record, where, v};
         if (!get(n_.nodes, "nodes") || !each_in_iterable(where, v.get(), [&](PyObject* item) {
                 if (out.nodes.size() >= std::numeric_limits<NodeIndex>::max()) {
                     PyErr_SetString(PyExc_ValueError, "a Doc cannot hold more than u32::MAX nodes");
@@ -752,11 +758,7 @@ public:
     bool options(PyObject* record, brackle_core::EmitOptions& out) {
         Where where{"EmitOptions"};
         Ref v;
-        auto get = [&](PyObject* name, const char* field) {
-            where.field = field;
-            v = attr(where, record, name);
-            return static_cast<bool>(v);
-        };
+        const Field get{record, where, v};
         std::string line_break;
         if (!get(n_.line_break, "line_break") || !to_str(where, v.get(), line_break)) return false;
         std::uint64_t* counts[] = {&out.map_indent, &out.seq_indent, &out.seq_offset, &out.width};
