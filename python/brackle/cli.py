@@ -25,7 +25,7 @@ import base64
 import os
 import signal
 import sys
-from collections.abc import Callable, Mapping, MutableMapping, MutableSequence, Sequence, Set
+from collections.abc import Callable, MutableSequence, Sequence
 from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass, field
 from typing import Any
@@ -41,7 +41,7 @@ from brackle.constructor import Tagged, load, load_all
 from brackle.editing import Flow, Stream, edit
 from brackle.error import EditError, InternalError, Mark, MarkedYAMLError, YAMLError
 from brackle.options import EmitOptions
-from brackle.paths import PathError, find_key, format_path, parse_path, scalar_text
+from brackle.paths import PathError, is_collection, locate, parse_path, resolve, scalar_text
 from brackle.representer import dump
 
 __all__ = ["main", "reformat"]
@@ -426,40 +426,6 @@ def _steps(path: str) -> list[str | int]:
         raise UsageError(str(e)) from None
 
 
-def _is_collection(value: Any) -> bool:
-    if isinstance(value, (str, bytes, bytearray)):
-        return False
-    return isinstance(value, (Mapping, Sequence, Set))
-
-
-def resolve(root: Any, steps: Sequence[str | int]) -> tuple[Any, str | None]:
-    """The value at ``steps`` under ``root`` and ``None``, or ``None`` and why
-    there is none.
-
-    >>> resolve({"a": [1, {"b": 2}]}, ["a", -1, "b"])
-    (2, None)
-    >>> resolve({"a": [1]}, ["a", 3])
-    (None, '.a has no index 3')
-    """
-    node = root
-    for i, step in enumerate(steps):
-        where = format_path(steps[:i])
-        if isinstance(node, Mapping):
-            found, key = find_key(node, str(step))
-            if not found:
-                return None, f"{where} has no key {str(step)!r}"
-            node = node[key]
-        elif _is_collection(node) and isinstance(node, Sequence):
-            if not isinstance(step, int):
-                return None, f"{where} is a sequence: {step!r} is not an index"
-            if not -len(node) <= step < len(node):
-                return None, f"{where} has no index {step}"
-            node = node[step]
-        else:
-            return None, f"{where} is a scalar, not a collection"
-    return node, None
-
-
 def show(value: Any, as_json: bool, steps: Sequence[str | int]) -> str:
     """How ``get`` prints a value: strict JSON with ``as_json``, else a
     scalar's plain text or a collection as YAML; always with a final line
@@ -468,7 +434,7 @@ def show(value: Any, as_json: bool, steps: Sequence[str | int]) -> str:
         return to_json(value, steps) + "\n"
     if isinstance(value, (bytes, bytearray)):
         return base64.b64encode(value).decode("ascii") + "\n"
-    if _is_collection(value) or isinstance(value, Tagged):
+    if is_collection(value) or isinstance(value, Tagged):
         return dump(value)
     return scalar_text(value) + "\n"
 
@@ -514,31 +480,24 @@ def _edit_stream(name: str, text: str, allow_duplicate_keys: bool) -> Stream:
         raise Failure(describe_error(name, e)) from None
 
 
-def _apply(parent: Any, step: str | int, where: str, value: Any, delete: bool) -> str | None:
+def _apply(
+    parent: Any, step: str | int, at: list[str | int], value: Any, delete: bool
+) -> str | None:
     """Sets or deletes ``step`` in ``parent``; the reason when it cannot."""
-    if isinstance(parent, MutableMapping):
-        found, key = find_key(parent, str(step))
-        if delete:
-            if not found:
-                return f"{where} has no key {str(step)!r}"
-            del parent[key]
-        else:
-            parent[key if found else step] = value
-        return None
-    if isinstance(parent, MutableSequence):
-        if not isinstance(step, int):
-            return f"{where} is a sequence: {step!r} is not an index"
-        if delete or step != len(parent):
-            if not -len(parent) <= step < len(parent):
-                return f"{where} has no index {step}"
-        if delete:
-            del parent[step]
-        elif step == len(parent):
-            parent.append(value)  # one past the end appends
-        else:
-            parent[step] = value
-        return None
-    return f"{where} is a scalar, not a collection"
+    key, why = locate(parent, step, at)
+    if key is None:
+        return why
+    if delete:
+        if why is not None:
+            return why
+        del parent[key]
+    elif isinstance(parent, MutableSequence) and key == len(parent):
+        parent.append(value)  # one past the end appends
+    elif isinstance(parent, MutableSequence) and why is not None:
+        return why
+    else:
+        parent[key] = value
+    return None
 
 
 def _edit_document(
@@ -552,7 +511,7 @@ def _edit_document(
     parent, why = resolve(stream[doc], steps[:-1])
     if why is not None:
         return why
-    return _apply(parent, steps[-1], format_path(steps[:-1]), value, delete)
+    return _apply(parent, steps[-1], steps[:-1], value, delete)
 
 
 def _edit(args: argparse.Namespace, value: Any, delete: bool) -> int:

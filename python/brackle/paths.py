@@ -25,10 +25,19 @@ from __future__ import annotations
 
 import datetime
 import math
-from collections.abc import Iterable, Mapping
+from collections.abc import Iterable, Mapping, Sequence, Set
 from typing import Any
 
-__all__ = ["PathError", "parse_path", "format_path", "find_key", "scalar_text"]
+__all__ = [
+    "PathError",
+    "parse_path",
+    "format_path",
+    "find_key",
+    "scalar_text",
+    "is_collection",
+    "locate",
+    "resolve",
+]
 
 Step = str | int
 
@@ -189,3 +198,57 @@ def find_key(mapping: Mapping[Any, Any], step: str) -> tuple[bool, Any]:
             if scalar_text(key) == step:
                 return True, key
     return False, None
+
+
+def is_collection(value: Any) -> bool:
+    """Whether a path can step into ``value``: a mapping, sequence or set,
+    but not a string or bytes."""
+    if isinstance(value, (str, bytes, bytearray)):
+        return False
+    return isinstance(value, (Mapping, Sequence, Set))
+
+
+def locate(parent: Any, step: Step, at: Sequence[Step]) -> tuple[Any, str | None]:
+    """The key or index that ``step`` names in ``parent`` (reached by the
+    steps ``at``), and ``None``; or, when it is not there, what a new entry
+    would be keyed by (``None`` where there can be none) and why not.
+
+    >>> locate({80: "http"}, "80", [])
+    (80, None)
+    >>> locate({"a": [1]}, "b", [])
+    ('b', ". has no key 'b'")
+    >>> locate([1], 1, ["a"])
+    (1, '.a has no index 1')
+    """
+    where = format_path(at)
+    if isinstance(parent, Mapping):
+        found, key = find_key(parent, str(step))
+        if found:
+            return key, None
+        return step, f"{where} has no key {str(step)!r}"
+    if is_collection(parent) and isinstance(parent, Sequence):
+        if not isinstance(step, int):
+            return None, f"{where} is a sequence: {step!r} is not an index"
+        if not -len(parent) <= step < len(parent):
+            return step, f"{where} has no index {step}"
+        return step, None
+    return None, f"{where} is a scalar, not a collection"
+
+
+def resolve(root: Any, steps: Sequence[Step]) -> tuple[Any, str | None]:
+    """The value at ``steps`` under ``root`` and ``None``, or ``None`` and why
+    there is none. Walks loaded data and the views of a document opened for
+    editing alike.
+
+    >>> resolve({"a": [1, {"b": 2}]}, ["a", -1, "b"])
+    (2, None)
+    >>> resolve({"a": [1]}, ["a", 3])
+    (None, '.a has no index 3')
+    """
+    node = root
+    for i, step in enumerate(steps):
+        key, why = locate(node, step, steps[:i])
+        if why is not None:
+            return None, why
+        node = node[key]
+    return node, None
