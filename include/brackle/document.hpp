@@ -47,6 +47,11 @@ enum class NodeStyle : std::uint8_t {
     Flow
 };
 
+// Whether a scalar style is one of the block scalar styles (`|`, `>`).
+constexpr bool is_block_scalar_style(NodeStyle style) {
+    return style == NodeStyle::Literal || style == NodeStyle::Folded;
+}
+
 // One key/value pair of a mapping.
 struct Entry {
     NodeIndex key = 0;

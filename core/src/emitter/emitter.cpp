@@ -35,10 +35,6 @@ bool has_cr(const std::optional<std::string>& raw) {
 // many characters of the key's start.
 constexpr std::size_t max_implicit_key_chars = 1024;
 
-bool is_block_style(NodeStyle style) {
-    return style == NodeStyle::Literal || style == NodeStyle::Folded;
-}
-
 bool has_position(const Node& n) { return n.line != 0 || n.col != 0; }
 
 // The source line of the first text a node writes: its properties or a block
@@ -262,20 +258,20 @@ void Emitter::document(const Document& doc, bool first_doc) {
         // comment ended the current one.
         const std::uint32_t line = w.break_due ? w.line + 1 : w.line;
         auto on_this_line = [&](const std::optional<Position>& p) { return p && p->line == line; };
-        if (marker_comment && (on_this_line(extras.anchor_at) || on_this_line(extras.tag_at))) {
-            head(root, 0, true, true, false, 0);
-            head_done_ = *doc.root;
-        }
-        // A block scalar's header on the marker line comes before the comment.
-        if (marker_comment && root.raw() && is_block_style(root.style) &&
-            on_this_line(extras.header_at) && !root.trivia.get().eol) {
-            header_comment_ = marker_comment;
-        } else if (marker_comment) {
-            write_comment(*marker_comment);
-        }
         NodeContext ctx;
         ctx.first = true;
         ctx.aligned = true;
+        if (marker_comment && (on_this_line(extras.anchor_at) || on_this_line(extras.tag_at))) {
+            head(root, 0, true, true, false, 0);
+            ctx.written.head = true;
+        }
+        // A block scalar's header on the marker line comes before the comment.
+        if (marker_comment && root.raw() && is_block_scalar_style(root.style) &&
+            on_this_line(extras.header_at) && !root.trivia.get().eol) {
+            ctx.header_comment = marker_comment;
+        } else if (marker_comment) {
+            write_comment(*marker_comment);
+        }
         if (node(*doc.root, ctx).run() == Eol::Failed) return;
     } else if (marker_comment) {
         write_comment(*marker_comment);
@@ -302,7 +298,7 @@ void Emitter::stream_end(const Document& last) {
         // that holds them gives them back.
         w.line_tail();
         // A `?` needs white space after it, which the end of the text is not.
-        if (w.out.size() == after_question_) w.end_line();
+        if (w.out.size() == w.after_question) w.end_line();
         return;
     }
     const std::size_t brk = tail.starts_with("\r\n") ? 2 : tail.starts_with('\n') ? 1 : 0;
@@ -336,11 +332,9 @@ Task<Eol> Emitter::node(NodeIndex index, const NodeContext& ctx) {
         fail(std::nullopt, "a raw text holds a CR: the stream is written again with CR LF");
         co_return Eol::Failed;
     }
-    bool head_done = head_done_ == index;
-    bool before_done = before_done_ == index;
+    bool head_done = ctx.written.head;
+    bool before_done = ctx.written.before;
     const bool head_by_caller = head_done;
-    head_done_.reset();
-    before_done_.reset();
     const Trivia4& trivia = n.trivia.get();
 
     // Flow or block: a collection whose style changes loses its alignment.
@@ -356,7 +350,7 @@ Task<Eol> Emitter::node(NodeIndex index, const NodeContext& ctx) {
     }
     const bool block_collection = written_as_block(n, ctx.in_flow);
     const bool from_raw = raw_usable(n, ctx, aligned);
-    const bool raw_block_scalar = from_raw && is_block_style(n.style);
+    const bool raw_block_scalar = from_raw && is_block_scalar_style(n.style);
 
     if (aligned && !collection && !from_raw && !has_position(n)) w.in_step = false;
 
@@ -449,14 +443,10 @@ Task<Eol> Emitter::node(NodeIndex index, const NodeContext& ctx) {
                 w.pad_to(ctx.indent);
             }
             w.push(ctx.lead == Lead::Dash ? "-" : ctx.lead == Lead::Question ? "?" : ":");
-            if (ctx.lead == Lead::Question) after_question_ = w.out.size();
+            if (ctx.lead == Lead::Question) w.after_question = w.out.size();
         }
     }
-    // The key whose text block_mapping measures begins here.
-    if (measure_key_ == index) {
-        key_start_ = w.out.size();
-        measure_key_.reset();
-    }
+    if (ctx.text_start) *ctx.text_start = w.out.size();
 
     if (block_collection && indicator) {
         if (!head_done) props_written = head(n, own_indent, true, aligned, true, ctx.min_col);
@@ -486,7 +476,7 @@ Task<Eol> Emitter::node(NodeIndex index, const NodeContext& ctx) {
         w.push("*");
         w.push(alias->name);
     } else if (!collection) {
-        result = scalar(n, ctx, own_indent, content_space, aligned, eol_written, from_raw);
+        result = scalar(n, ctx, {own_indent, content_space, aligned, eol_written, from_raw});
     } else if (block_collection) {
         if (std::holds_alternative<kind::Sequence>(n.kind)) {
             result = co_await block_sequence(n, ctx, aligned, props_written);
@@ -505,17 +495,16 @@ Task<Eol> Emitter::node(NodeIndex index, const NodeContext& ctx) {
     co_return eol_written ? Eol::Written : Eol::Open;
 }
 
-Eol Emitter::scalar(const Node& n, const NodeContext& ctx, std::uint32_t own_indent, bool space,
-                    bool aligned, bool eol_written, bool from_raw) {
+Eol Emitter::scalar(const Node& n, const NodeContext& ctx, const ScalarPlace& place) {
     Writer& w = writer_;
-    if (from_raw) {
+    if (place.from_raw) {
         const std::string& raw = *n.raw();
-        if (is_block_style(n.style)) {
-            block_scalar(n, raw, own_indent, aligned, eol_written, ctx.min_col);
+        if (is_block_scalar_style(n.style)) {
+            block_scalar(n, raw, place, ctx);
             return Eol::Written;
         }
         if (!raw.empty()) {
-            w.place(n.line, std::max(n.col, ctx.min_col), own_indent, space, aligned);
+            w.place(n.line, std::max(n.col, ctx.min_col), place.indent, place.space, place.aligned);
             w.push(raw);
         }
         return Eol::Open;
@@ -539,11 +528,13 @@ Eol Emitter::scalar(const Node& n, const NodeContext& ctx, std::uint32_t own_ind
     const std::string_view value = n.value() ? std::string_view(*n.value()) : std::string_view();
     const NodeStyle style = choose_style(n.style, value, sc, options_.preserve_quotes);
     const std::string text = write_chosen(value, style, sc);
-    if (is_block_style(style)) {
-        block_scalar(n, text, own_indent, false, eol_written, ctx.min_col);
+    if (is_block_scalar_style(style)) {
+        ScalarPlace laid_out = place;
+        laid_out.aligned = false;
+        block_scalar(n, text, laid_out, ctx);
         return Eol::Written;
     }
-    w.place(n.line, std::max(n.col, ctx.min_col), own_indent, space, aligned);
+    w.place(n.line, std::max(n.col, ctx.min_col), place.indent, place.space, place.aligned);
     w.push(text);
     return Eol::Open;
 }
@@ -581,7 +572,7 @@ bool Emitter::raw_usable(const Node& n, const NodeContext& ctx, bool aligned) co
     // Elsewhere it must still read back the same: no block scalar inside a
     // flow collection, no plain text that a flow collection would cut, and
     // continuation lines indented at least as far as the node's children.
-    if (ctx.in_flow && is_block_style(n.style)) return false;
+    if (ctx.in_flow && is_block_scalar_style(n.style)) return false;
     if (ctx.in_flow && n.style == NodeStyle::Plain && n.value() &&
         plain_syntax_reason(*n.value(), true)) {
         return false;
@@ -659,13 +650,13 @@ Task<Eol> Emitter::block_sequence(const Node& n, const NodeContext& ctx, bool al
     co_return Eol::Open;
 }
 
-// Whether the key just written (from `key_start_` on) may stand as an
+// Whether the key just written (from `key_start` on) may stand as an
 // implicit key: on one line, its `:` within the reader's 1024 characters of
 // its start, no comment after it.
-bool Emitter::implicit_key_fits() const {
+bool Emitter::implicit_key_fits(std::size_t key_start) const {
     const Writer& w = writer_;
     if (w.break_due) return false;
-    std::string_view written = std::string_view(w.out).substr(std::min(key_start_, w.out.size()));
+    std::string_view written = std::string_view(w.out).substr(std::min(key_start, w.out.size()));
     if (written.find_first_of("\r\n") != std::string_view::npos) return false;
     written.remove_prefix(std::min(written.find_first_not_of(" \t"), written.size()));
     // The colon, and the space an alias needs before it, count as well.
@@ -718,13 +709,12 @@ Task<Eol> Emitter::block_mapping(const Node& n, const NodeContext& ctx, bool ali
         if (!explicit_key) {
             const Writer::State saved = w.save();
             const bool saved_in_step = w.in_step;
-            const std::size_t saved_question = after_question_;
             k.lead = Lead::NewLine;
-            measure_key_ = e.key;
-            key_start_ = w.out.size();
+            std::size_t key_start = w.out.size();
+            k.text_start = &key_start;
             if (co_await node(e.key, k) == Eol::Failed) co_return Eol::Failed;
-            measure_key_.reset();
-            if (implicit_key_fits()) {
+            k.text_start = nullptr;
+            if (implicit_key_fits(key_start)) {
                 colon(key, e, aligned, key_col);
                 const bool adjacent = aligned && e.colon && e.colon->line == value.line &&
                                       value.col == e.colon->col + 1;
@@ -732,7 +722,6 @@ Task<Eol> Emitter::block_mapping(const Node& n, const NodeContext& ctx, bool ali
             } else {
                 w.restore(saved);
                 w.in_step = saved_in_step;
-                after_question_ = saved_question;
                 explicit_key = true;
             }
         }
@@ -864,21 +853,22 @@ void Emitter::colon(const Node& key, const Entry& entry, bool aligned, std::uint
     }
     if (tracked && entry.colon->line == w.line) w.pad_to(entry.colon->col);
     // Right after a `?`, which the layout may have moved, `?:` would be text.
-    if (after_question_ > 0 && w.out.size() == after_question_ && w.pending == 0) w.space();
+    if (w.after_question > 0 && w.out.size() == w.after_question && w.pending == 0) w.space();
     // After a key that writes nothing, the colon may begin a line: it stands
     // at the mapping's indentation, never left of it.
     if (!w.has_content) w.pad_to(indent);
     w.push(":");
 }
 
-void Emitter::block_scalar(const Node& n, std::string_view text, std::uint32_t indent, bool aligned,
-                           bool eol_written, std::uint32_t min_col) {
+void Emitter::block_scalar(const Node& n, std::string_view text, const ScalarPlace& place,
+                           const NodeContext& ctx) {
     Writer& w = writer_;
+    const std::uint32_t min_col = ctx.min_col;
     const std::size_t brk = std::min(text.find_first_of("\r\n"), text.size());
     const std::string_view header = text.substr(0, brk);
     const std::string_view body = text.substr(brk);
     const std::optional<Position>& at = n.extras.get().header_at;
-    const bool tracked = aligned && w.in_step && at;
+    const bool tracked = place.aligned && w.in_step && at;
     if (w.break_due || (tracked && at->line > w.line)) {
         w.end_line();
     } else if (w.has_content) {
@@ -889,16 +879,16 @@ void Emitter::block_scalar(const Node& n, std::string_view text, std::uint32_t i
     } else if (!w.has_content) {
         // A header on a line of its own is indented like the node's content,
         // never left of its collection.
-        w.pad_to(std::max(indent, min_col));
+        w.pad_to(std::max(place.indent, min_col));
     }
     w.push(header);
-    if (n.trivia.get().eol && !eol_written) write_comment(*n.trivia.get().eol);
-    if (header_comment_) write_comment(*std::exchange(header_comment_, nullptr));
+    if (n.trivia.get().eol && !place.eol_written) write_comment(*n.trivia.get().eol);
+    if (ctx.header_comment) write_comment(*ctx.header_comment);
     // The body begins with the header line's break: blanks that the source
     // had at the end of that line come first.
     if (!body.empty()) w.line_tail();
     w.push(body);
-    if (header.find('+') != std::string_view::npos) kept_scalar_end_ = w.out.size();
+    if (header.find('+') != std::string_view::npos) w.kept_scalar_end = w.out.size();
 }
 
 }  // namespace emitter

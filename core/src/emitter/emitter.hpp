@@ -52,6 +52,26 @@ struct NodeContext {
     // The source line of the indicator, when known (a sequence's first dash
     // stands at the sequence's own position).
     std::optional<std::uint32_t> lead_line;
+    // What the caller has already written for the node.
+    struct Written {
+        bool head = false;    // its properties (a root's, on the `---` line)
+        bool before = false;  // its `before` trivia (echoed in a flow gap)
+    } written;
+    // Set when the caller measures the node's text (an implicit key): the
+    // node records there the output size at which its text begins.
+    std::size_t* text_start = nullptr;
+    // The `---` line's comment, which a root block scalar writes after its
+    // header.
+    const Trivia* header_comment = nullptr;
+};
+
+// Where and how a scalar's text goes.
+struct ScalarPlace {
+    std::uint32_t indent = 0;  // the node's own indentation
+    bool space = false;        // set off from text before it
+    bool aligned = false;      // may stand at its source position
+    bool eol_written = false;  // its end-of-line comment is already out
+    bool from_raw = false;     // written from its raw text, not its value
 };
 
 // Whether a node's end-of-line comment is written, or the emission failed.
@@ -81,8 +101,7 @@ private:
     void stream_end(const Document& last);
 
     Task<Eol> node(NodeIndex index, const NodeContext& ctx);
-    Eol scalar(const Node& n, const NodeContext& ctx, std::uint32_t own_indent, bool space,
-               bool aligned, bool eol_written, bool from_raw);
+    Eol scalar(const Node& n, const NodeContext& ctx, const ScalarPlace& place);
     std::size_t trivia_above(std::span<const Trivia> list, std::uint32_t line) const;
     // Whether a scalar is written from its raw text rather than its value.
     bool raw_usable(const Node& n, const NodeContext& ctx, bool aligned) const;
@@ -92,7 +111,9 @@ private:
                                std::optional<std::uint32_t> first_line);
     // Whether a collection is written in block style (non-empty, not forced to flow).
     bool written_as_block(const Node& n, bool in_flow) const;
-    bool implicit_key_fits() const;
+    // Whether the key written from output size `key_start` on may stand as
+    // an implicit key.
+    bool implicit_key_fits(std::size_t key_start) const;
     Task<Eol> block_sequence(const Node& n, const NodeContext& ctx, bool aligned,
                              bool props_written);
     Task<Eol> block_mapping(const Node& n, const NodeContext& ctx, bool aligned,
@@ -102,8 +123,8 @@ private:
     bool handle_declared(std::string_view handle) const;
     std::optional<std::string> tag_text(const NodeTag& tag) const;
     void colon(const Node& key, const Entry& entry, bool aligned, std::uint32_t indent);
-    void block_scalar(const Node& n, std::string_view text, std::uint32_t indent, bool aligned,
-                      bool eol_written, std::uint32_t min_col);
+    void block_scalar(const Node& n, std::string_view text, const ScalarPlace& place,
+                      const NodeContext& ctx);
 
     // flow.cpp
     // `min_col`: no line of the collection may begin left of it.
@@ -125,19 +146,7 @@ private:
     std::uint32_t seq_indent_;
     std::uint32_t seq_offset_;
     const Document* doc_ = nullptr;
-    std::optional<NodeIndex> head_done_;
-    std::optional<NodeIndex> before_done_;
-    // The key block_mapping tries as an implicit key, and where its text begins.
-    std::optional<NodeIndex> measure_key_;
-    std::size_t key_start_ = 0;
-    // The `---` line's comment, held for the root block scalar's header.
-    const Trivia* header_comment_ = nullptr;
     bool previous_ended_ = true;  // the previous document ended with `...`
-    // The output's size just after the last `?` indicator.
-    std::size_t after_question_ = 0;
-    // The output's size right after a block scalar that keeps its final line
-    // breaks: blank lines written there would be read as its content.
-    std::size_t kept_scalar_end_ = std::string::npos;
     std::uint32_t depth_ = 0;
     Walk walk_;
     // The comments an echo of flow separators may place, gathered per gap.

@@ -58,7 +58,7 @@ void Emitter::run_trivia(std::span<const Trivia> list) {
             // lines would become its content: they are left out, unless in
             // step, where they come back as the source wrote them (with the
             // tab that made them no content).
-            if (w.out.size() == kept_scalar_end_ && !w.in_step) continue;
+            if (w.out.size() == w.kept_scalar_end && !w.in_step) continue;
             w.end_line();
             for (std::uint32_t i = 0; i < blank->blank_lines; ++i) w.blank_line();
             continue;
@@ -183,7 +183,7 @@ Task<Eol> Emitter::flow_items(const Node& n, std::uint32_t indent, std::uint32_t
             const Echo echo = owed ? Echo::NotEchoed
                                    : echo_gap(sep(i), broken, i == 0 ? &trivia.eol : &no_trailing);
             if (echo != Echo::NotEchoed) {
-                before_done_ = index;
+                ctx.written.before = true;
                 deferred = nullptr;
                 if (echo == Echo::EchoedWithTrailing) own_eol_used = true;
             } else if (i == 0) {
@@ -231,7 +231,7 @@ Task<Eol> Emitter::flow_items(const Node& n, std::uint32_t indent, std::uint32_t
             ctx.lead = Lead::None;
             ctx.after_colon = true;
             if (echo != Echo::NotEchoed) {
-                before_done_ = index;
+                ctx.written.before = true;
                 deferred = nullptr;
             } else {
                 write_deferred();

@@ -231,6 +231,7 @@ void Writer::restore(const State& s) {
     line_indent = s.line_indent;
     has_content = s.has_content;
     break_due = s.break_due;
+    after_question = s.after_question;
 }
 
 }  // namespace brackle_core::emitter

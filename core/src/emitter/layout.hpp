@@ -34,6 +34,7 @@ struct Writer {
         std::uint32_t line_indent = 0;
         bool has_content = false;
         bool break_due = false;
+        std::size_t after_question = 0;
     };
 
     // `line_break` ends every line, but, while in step, those of `others`.
@@ -64,7 +65,8 @@ struct Writer {
     }
 
     State save() const {
-        return {out.size(), line, column, pending, line_indent, has_content, break_due};
+        return {out.size(),  line,        column,    pending,
+                line_indent, has_content, break_due, after_question};
     }
     void restore(const State& s);
 
@@ -77,6 +79,12 @@ struct Writer {
     bool has_content = false;       // text was pushed since the last line break
     bool in_step = true;            // output lines still match source lines
     bool break_due = false;         // a comment ends the current line
+    // The output's size just after the last `?` indicator: a `:` right
+    // there would be text, not an indicator.
+    std::size_t after_question = 0;
+    // The output's size right after a block scalar that keeps its final line
+    // breaks: blank lines written there would be read as its content.
+    std::size_t kept_scalar_end = std::string::npos;
 
 private:
     // The stored source text of the current line, when whitespace may be
