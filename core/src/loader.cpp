@@ -13,10 +13,7 @@ namespace {
 
 using brackle_scanner::EventType;
 
-constexpr std::uint32_t clamp32(std::size_t v) {
-    return v > std::numeric_limits<std::uint32_t>::max() ? std::numeric_limits<std::uint32_t>::max()
-                                                         : static_cast<std::uint32_t>(v);
-}
+using text::clamp32;
 
 // A scanner line (from 1) as a 0-based line; one too large for 32 bits
 // gives the largest line that is not the clamp value itself.
@@ -29,8 +26,6 @@ ParseError error_from(const brackle_scanner::ScanError& e, bool internal) {
     return ParseError{e.info, e.mark.index, zero_based_line(e.mark.line), clamp32(e.mark.col),
                       internal};
 }
-
-bool is_block_scalar(NodeStyle s) { return s == NodeStyle::Literal || s == NodeStyle::Folded; }
 
 // Whether a `%TAG` prefix as written (`tag:e%2C:`) is the resolved prefix
 // `decoded` (`tag:e,:`), its %XX escapes read as bytes.
@@ -196,13 +191,13 @@ bool Loader::alias(Event& ev) {
 bool Loader::scalar(Event& ev) {
     const auto style = static_cast<NodeStyle>(ev.style);
     const At start = at(ev.span.start);
-    const At header = is_block_scalar(style) ? block_header(start) : start;
+    const At header = is_block_scalar_style(style) ? block_header(start) : start;
     const bool later = placed_at_later_token(ev);
     if (!later) blanks(header);
 
     // A block scalar without content lines stands at its header.
     Span node_span = ev.span;
-    if (is_block_scalar(style) && ev.span.start.index == ev.span.end.index &&
+    if (is_block_scalar_style(style) && ev.span.start.index == ev.span.end.index &&
         header.index < start.index) {
         node_span.start =
             SourceMark{header.index, std::size_t{header.pos.line} + 1, header.pos.col, header.byte};
@@ -221,7 +216,7 @@ bool Loader::scalar(Event& ev) {
             if (ev.tag) extras.tag = node_tag(std::move(*ev.tag));
             record_props(node, header);
         }
-        if (is_block_scalar(style)) node.extras.edit().header_at = header.pos;
+        if (is_block_scalar_style(style)) node.extras.edit().header_at = header.pos;
     });
     if (!added) return false;
     if (later) {
@@ -269,17 +264,9 @@ Loader::At Loader::last_token_end(At from, At to) const {
 // end-of-line comment, or else the comment that follows its `?` or its
 // properties on their line.
 void Loader::later_node_trivia(Node& node) {
-    if (!pending_eol_) {
-        const auto c = std::find_if(pending_.begin(), pending_.end(), [](const Trivia& t) {
-            return is_comment(t) && !is_own_line_comment(t);
-        });
-        if (c == pending_.end()) return;
-        node.trivia.edit().eol = std::move(*c);
-        pending_.erase(c);
-        return;
-    }
-    node.trivia.edit().eol = std::move(pending_eol_);
-    pending_eol_.reset();
+    std::optional<Trivia> eol =
+        pending_.has_eol() ? pending_.take_eol() : pending_.take_first_eol_comment();
+    if (eol) node.trivia.edit().eol = std::move(eol);
 }
 
 // Whether the scalar is an empty one that the parser placed at the token
@@ -640,10 +627,7 @@ bool Loader::collection_end(const Event& ev) {
         node.kind = kind::Mapping{std::vector<Entry>(frame.entries.begin(), frame.entries.end())};
     }
     if (after > 0) {
-        std::vector<Trivia>& slot = node.trivia.edit().after;
-        slot.insert(slot.end(), std::make_move_iterator(pending_.begin()),
-                    std::make_move_iterator(pending_.begin() + after));
-        pending_.erase(pending_.begin(), pending_.begin() + after);
+        pending_.move_first(after, node.trivia.edit().after);
     }
     place(frame.node);
     // A block collection ends where its last entry ends; its end token stands

@@ -3,9 +3,11 @@
 // that a document loaded and emitted unchanged comes back byte for byte.
 //
 // loader.cpp holds the tree (event dispatch, nodes, placing, keys, tags);
-// loader_trivia.cpp holds what makes the load lossless (blank lines and
-// comments, raw scalar text, property positions, flow separators, documents
-// and the stream's end).
+// what makes the load lossless is in loader_trivia.cpp (where blank lines
+// and comments go, with pending_trivia.*), loader_positions.cpp (what the
+// source shows around an event: property and header positions, raw scalar
+// text, flow separators) and loader_stream.cpp (directives, markers,
+// documents and the stream's end).
 #pragma once
 
 #include <algorithm>
@@ -21,10 +23,16 @@
 #include "brackle/document.hpp"
 #include "brackle/load.hpp"
 #include "core/src/charmap.hpp"
+#include "core/src/pending_trivia.hpp"
 #include "scanner/src/parser.hpp"
 #include "scanner/src/string_map.hpp"
 
 namespace brackle_core {
+
+template <class T>
+void append(std::vector<T>& to, std::vector<T>&& from) {
+    to.insert(to.end(), std::make_move_iterator(from.begin()), std::make_move_iterator(from.end()));
+}
 
 class Loader {
 public:
@@ -246,7 +254,6 @@ private:
     void attach_comment(Comment&& comment, std::uint32_t line, At where);
     void node_trivia(NodeIndex index);
     void split_trivia(NodeIndex index);
-    std::size_t pending_within(std::int64_t lines) const;
     std::optional<std::uint32_t> dash_line_above(const Node& node) const;
     std::size_t trivia_after_dash(NodeIndex index) const;
     // Whether the node's text ends on `line` (from 1).
@@ -256,6 +263,8 @@ private:
     bool ends_on_line(const NodeSpan& span, std::uint32_t line) const;
     std::size_t collection_after(const Frame& frame) const;
     bool line_is_blank(std::uint32_t line) const;
+
+    // loader_positions.cpp
     template <class Visit>
     At scan_token_starts(At from, At to, Visit&& visit) const;
     void record_props(Node& node, At to) const;
@@ -267,6 +276,8 @@ private:
                                           bool to_colon = false) const;
     At past_properties(At from, std::size_t n) const;
     void compute_flow_seps(const Frame& frame, Node& node);
+
+    // loader_stream.cpp
     void document_start(const Event& ev, const brackle_scanner::Parser& parser);
     void document_end(const Event& ev);
     void stream_end(const Event& ev);
@@ -295,12 +306,9 @@ private:
     std::vector<NodeIndex> hash_stack_;
     std::vector<Node> node_buffer_;  // the current document's nodes grow here
 
-    std::vector<Trivia> pending_;
-    std::vector<Trivia> held_scratch_;   // node_trivia: what waits for a later node
-    std::vector<Trivia> inner_scratch_;  // `node_trivia`'s buffer for a collection's inner part
+    PendingTrivia pending_;
+    std::vector<Trivia> inner_scratch_;  // `split_trivia`'s buffer for a collection's inner part
     std::vector<NodeIndex> flow_items_;  // `compute_flow_seps`' buffer for a mapping's children
-    std::optional<Trivia> pending_eol_;
-    std::uint32_t pending_eol_line_ = 0;  // its line, from 0
     At blank_cursor_;
     bool pending_was_empty_ = true;
     bool after_doc_start_ = false;

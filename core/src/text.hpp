@@ -8,6 +8,11 @@
 
 namespace brackle_core::text {
 
+// A size or position as 32 bits, the largest value standing for any larger.
+constexpr std::uint32_t clamp32(std::size_t v) {
+    return v > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(v);
+}
+
 // The character at byte `b` and its length in bytes (clamped to the text).
 struct Decoded {
     char32_t c;
