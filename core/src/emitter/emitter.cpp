@@ -272,7 +272,9 @@ void Emitter::document(const Document& doc, bool first_doc) {
         } else if (marker_comment) {
             write_comment(*marker_comment);
         }
-        if (node(*doc.root, ctx).run() == Eol::Failed) return;
+        const Eol written =
+            walked(*doc.root) ? collection(*doc.root, ctx).run() : leaf(*doc.root, ctx);
+        if (written == Eol::Failed) return;
     } else if (marker_comment) {
         write_comment(*marker_comment);
     }
@@ -309,28 +311,22 @@ void Emitter::stream_end(const Document& last) {
     w.push(tail);
 }
 
-Task<Eol> Emitter::node(NodeIndex index, const NodeContext& ctx) {
+std::optional<NodeStart> Emitter::node_start(NodeIndex index, const NodeContext& ctx) {
     if (doc_ == nullptr || index >= doc_->nodes.size()) {
         fail(std::nullopt, "brackle-core: node index outside the document");
-        co_return Eol::Failed;
+        return std::nullopt;
     }
     if (depth_ > max_depth) {
         fail(std::nullopt, "brackle-core: document nested more than " + std::to_string(max_depth) +
                                " levels deep to emit");
-        co_return Eol::Failed;
+        return std::nullopt;
     }
-    struct Depth {
-        std::uint32_t& d;
-        explicit Depth(std::uint32_t& depth) : d(++depth) {}
-        ~Depth() { --d; }
-    } depth_guard(depth_);
-
     Writer& w = writer_;
     const Node& n = at(index);
     if (watch_cr_ && has_cr(n.raw())) {
         met_cr_ = true;
         fail(std::nullopt, "a raw text holds a CR: the stream is written again with CR LF");
-        co_return Eol::Failed;
+        return std::nullopt;
     }
     bool head_done = ctx.written.head;
     bool before_done = ctx.written.before;
@@ -461,7 +457,7 @@ Task<Eol> Emitter::node(NodeIndex index, const NodeContext& ctx) {
         run_trivia(before_rest);
     }
 
-    if (failed_) co_return Eol::Failed;  // a tag with no form to write it in
+    if (failed_) return std::nullopt;  // a tag with no form to write it in
 
     // Content after properties written by this node always needs a space.
     // In step, content that the source set right after a property (`&a{`,
@@ -470,29 +466,66 @@ Task<Eol> Emitter::node(NodeIndex index, const NodeContext& ctx) {
                           n.col == w.column && n.col >= ctx.min_col &&
                           properties_end(n) == Position{n.line, n.col};
     const bool content_space = (space || (props_written && !head_by_caller)) && !adjacent;
-    Eol result = Eol::Open;
+    return NodeStart{&n,         aligned,     collection,    block_collection, from_raw,
+                     own_indent, eol_written, props_written, content_space};
+}
+
+Eol Emitter::node_end(const NodeStart& start, const NodeContext& ctx, Eol content) {
+    if (content == Eol::Failed) return Eol::Failed;
+    const Trivia4& trivia = start.n->trivia.get();
+    bool eol_written = start.eol_written || content == Eol::Written;
+    if (!eol_written && !ctx.defer_eol) {
+        if (trivia.eol) write_comment(*trivia.eol);
+        eol_written = true;
+    }
+    if (!start.collection) run_trivia(trivia.after);
+    return eol_written ? Eol::Written : Eol::Open;
+}
+
+Eol Emitter::leaf(NodeIndex index, const NodeContext& ctx) {
+    const std::optional<NodeStart> start = node_start(index, ctx);
+    if (!start) return Eol::Failed;
+    const Node& n = *start->n;
+    Eol content = Eol::Open;
     if (const auto* alias = std::get_if<kind::Alias>(&n.kind)) {
-        w.place(n.line, std::max(n.col, ctx.min_col), own_indent, content_space, aligned);
-        w.push("*");
-        w.push(alias->name);
-    } else if (!collection) {
-        result = scalar(n, ctx, {own_indent, content_space, aligned, eol_written, from_raw});
-    } else if (block_collection) {
+        writer_.place(n.line, std::max(n.col, ctx.min_col), start->own_indent, start->content_space,
+                      start->aligned);
+        writer_.push("*");
+        writer_.push(alias->name);
+    } else {
+        content = scalar(n, ctx,
+                         {start->own_indent, start->content_space, start->aligned,
+                          start->eol_written, start->from_raw});
+    }
+    return node_end(*start, ctx, content);
+}
+
+Task<Eol> Emitter::collection(NodeIndex index, const NodeContext& ctx) {
+    const std::optional<NodeStart> start = node_start(index, ctx);
+    if (!start) co_return Eol::Failed;
+    struct Depth {
+        std::uint32_t& d;
+        explicit Depth(std::uint32_t& depth) : d(++depth) {}
+        ~Depth() { --d; }
+    } depth_guard(depth_);
+    const Node& n = *start->n;
+    Eol content;
+    if (start->block_collection) {
         if (std::holds_alternative<kind::Sequence>(n.kind)) {
-            result = co_await block_sequence(n, ctx, aligned, props_written);
+            content = co_await block_sequence(n, ctx, start->aligned, start->props_written);
         } else {
-            result = co_await block_mapping(n, ctx, aligned, props_written);
+            content = co_await block_mapping(n, ctx, start->aligned, start->props_written);
         }
     } else {
-        w.place(n.line, std::max(n.col, ctx.min_col), own_indent, content_space, aligned);
-        result = co_await flow(n, ctx.child_indent, ctx.min_col, aligned);
+        writer_.place(n.line, std::max(n.col, ctx.min_col), start->own_indent, start->content_space,
+                      start->aligned);
+        content = co_await flow(n, ctx.child_indent, ctx.min_col, start->aligned);
     }
-    if (result == Eol::Failed) co_return Eol::Failed;
-    if (result == Eol::Written) eol_written = true;
+    co_return node_end(*start, ctx, content);
+}
 
-    if (!eol_written && !ctx.defer_eol) write_eol();
-    if (!collection) run_trivia(trivia.after);
-    co_return eol_written ? Eol::Written : Eol::Open;
+bool Emitter::walked(NodeIndex index) const {
+    return doc_ != nullptr && index < doc_->nodes.size() && is_collection(at(index));
 }
 
 Eol Emitter::scalar(const Node& n, const NodeContext& ctx, const ScalarPlace& place) {

@@ -77,6 +77,19 @@ struct ScalarPlace {
 // Whether a node's end-of-line comment is written, or the emission failed.
 enum class Eol : std::uint8_t { Open, Written, Failed };
 
+// What the start of a node decided, for its content and its end.
+struct NodeStart {
+    const Node* n = nullptr;
+    bool aligned = false;  // may stand at its source position
+    bool collection = false;
+    bool block_collection = false;
+    bool from_raw = false;  // a scalar written from its raw text
+    std::uint32_t own_indent = 0;
+    bool eol_written = false;    // its end-of-line comment is out
+    bool props_written = false;  // its properties are out
+    bool content_space = false;  // its content is set off from what precedes it
+};
+
 // What an echo of stored flow separators did.
 enum class Echo : std::uint8_t { NotEchoed, Echoed, EchoedWithTrailing };
 
@@ -100,7 +113,42 @@ private:
     bool start_marker_due(const Document& doc, bool first_doc) const;
     void stream_end(const Document& last);
 
-    Task<Eol> node(NodeIndex index, const NodeContext& ctx);
+    // A child node, awaited by its parent: a scalar or an alias is written at
+    // once (`leaf`); a collection's call (`collection`) runs as a frame of the
+    // walk, since only collections have children to wait for.
+    class Child {
+    public:
+        Child(Emitter& emitter, NodeIndex index, const NodeContext& ctx)
+            : emitter_(emitter), index_(index), ctx_(ctx) {}
+        bool await_ready() {
+            if (emitter_.walked(index_)) return false;
+            result_ = emitter_.leaf(index_, ctx_);
+            return true;
+        }
+        void await_suspend(std::coroutine_handle<> parent) {
+            call_.emplace(emitter_.collection(index_, ctx_));
+            call_->await_suspend(parent);
+        }
+        Eol await_resume() { return call_ ? call_->await_resume() : result_; }
+
+    private:
+        Emitter& emitter_;
+        NodeIndex index_;
+        const NodeContext& ctx_;
+        std::optional<Task<Eol>> call_;
+        Eol result_ = Eol::Open;
+    };
+    Child node(NodeIndex index, const NodeContext& ctx) { return Child(*this, index, ctx); }
+    // What comes before a node's content: trivia, properties, an indicator;
+    // nothing when the emission failed.
+    std::optional<NodeStart> node_start(NodeIndex index, const NodeContext& ctx);
+    // After the content: the node's end-of-line comment unless written or
+    // deferred, and a scalar's `after` trivia.
+    Eol node_end(const NodeStart& start, const NodeContext& ctx, Eol content);
+    Eol leaf(NodeIndex index, const NodeContext& ctx);
+    Task<Eol> collection(NodeIndex index, const NodeContext& ctx);
+    // Whether a node is written as a frame of the walk (a collection).
+    bool walked(NodeIndex index) const;
     Eol scalar(const Node& n, const NodeContext& ctx, const ScalarPlace& place);
     std::size_t trivia_above(std::span<const Trivia> list, std::uint32_t line) const;
     // Whether a scalar is written from its raw text rather than its value.
