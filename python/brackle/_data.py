@@ -6,10 +6,13 @@ formatter's check use.
 True
 >>> same_data([1], [True]), same_data(float("nan"), float("nan"))
 (False, True)
+>>> same_data({"a": 1, "b": 2}, {"b": 2, "a": 1}), same_data({1, 2}, {2, 1})
+(True, True)
 """
 
 from __future__ import annotations
 
+from collections.abc import Iterable, Mapping
 from typing import Any
 
 from brackle.constructor import Tagged
@@ -19,12 +22,16 @@ __all__ = ["same_data"]
 
 def same_data(a: Any, b: Any) -> bool:
     """Whether two loaded values are the same data: same types, equal
-    scalars (NaN equal to NaN), containers equal item by item. Walks with a
-    stack; a pair met again counts as equal."""
+    scalars (NaN equal to NaN), containers equal item by item, mappings and
+    sets in any order. Walks with a stack; a pair met again counts as equal,
+    so data that shares its parts (keys built from aliases) is compared once
+    per part, never once per path to it."""
     stack = [(a, b)]
     seen: set[tuple[int, int]] = set()
     while stack:
         x, y = stack.pop()
+        if x is y:
+            continue
         if type(x) is not type(y):
             return False
         if isinstance(x, Tagged):
@@ -32,18 +39,21 @@ def same_data(a: Any, b: Any) -> bool:
                 return False
             stack.append((x.value, y.value))
             continue
-        if isinstance(x, (list, tuple, dict)):
+        if isinstance(x, (list, tuple, Mapping, set, frozenset)):
             pair = (id(x), id(y))
             if pair in seen:
                 continue
             seen.add(pair)
             if len(x) != len(y):
                 return False
-            if isinstance(x, dict):
-                for k, v in x.items():
-                    if k not in y:
-                        return False
-                    stack.append((v, y[k]))
+            if isinstance(x, Mapping):
+                keys = _paired_keys(x, y)
+                if keys is None:
+                    return False
+                stack.extend((x[kx], y[ky]) for kx, ky in keys)
+            elif isinstance(x, (set, frozenset)):
+                if _matched(x, y) is None:
+                    return False
             else:
                 stack.extend(zip(x, y))
             continue
@@ -54,3 +64,36 @@ def same_data(a: Any, b: Any) -> bool:
         if x != y:
             return False
     return True
+
+
+def _same_key(x: Any, y: Any) -> bool:
+    if type(x) is str:
+        return type(y) is str and x == y
+    return same_data(x, y)
+
+
+def _paired_keys(x: Mapping[Any, Any], y: Mapping[Any, Any]) -> list[tuple[Any, Any]] | None:
+    """Each key of ``x`` with the key of ``y`` that is the same data, or
+    ``None`` when some key has none. Keys compared by their structure, not
+    by ``==``, which would walk a shared key once per path through it."""
+    pairs = list(zip(x, y))
+    if all(_same_key(kx, ky) for kx, ky in pairs):
+        return pairs
+    return _matched(x, y)
+
+
+def _matched(xs: Iterable[Any], ys: Iterable[Any]) -> list[tuple[Any, Any]] | None:
+    """Each member of ``xs`` with a distinct member of ``ys`` that is the
+    same data, looked for among those of the same hash; ``None`` when some
+    member has none."""
+    buckets: dict[int, list[Any]] = {}
+    for member in ys:
+        buckets.setdefault(hash(member), []).append(member)
+    pairs = []
+    for member in xs:
+        bucket = buckets.get(hash(member), [])
+        at = next((i for i, other in enumerate(bucket) if same_data(member, other)), None)
+        if at is None:
+            return None
+        pairs.append((member, bucket.pop(at)))
+    return pairs

@@ -18,10 +18,12 @@ import pytest
 import brackle
 
 # Alias bombs: each level a list of ten aliases of the one before.
+# A key of 10^9 scalars in nine levels of aliases: anything that walks it
+# once per path instead of once per part never ends.
 KEY_BOMB = (
     "a: &a [x, x, x, x, x, x, x, x, x, x]\n"
-    + "".join(f"b{i}: &b{i} [{', '.join([f'*b{i - 1}' if i else '*a'] * 10)}]\n" for i in range(7))
-    + "? *b6\n: x\n"
+    + "".join(f"b{i}: &b{i} [{', '.join([f'*b{i - 1}' if i else '*a'] * 10)}]\n" for i in range(8))
+    + "? *b7\n: x\n"
 )
 
 
