@@ -27,22 +27,30 @@ struct Where {
     const char* field = "";
 };
 
-// Prefixes the pending exception's message with the place, keeping its type.
+// Prefixes the pending exception's message with the place, keeping its type
+// and holding the original as its cause. An exception type that cannot be
+// made from a message alone (UnicodeEncodeError) stays as it was.
 bool failed_at(const Where& where) {
     PyObject* type = nullptr;
     PyObject* value = nullptr;
     PyObject* traceback = nullptr;
     PyErr_Fetch(&type, &value, &traceback);
     PyErr_NormalizeException(&type, &value, &traceback);
+    if (value && traceback) PyException_SetTraceback(value, traceback);
     Ref text(value ? PyObject_Str(value) : nullptr);
-    Py_XDECREF(value);
-    Py_XDECREF(traceback);
-    if (!text) {
+    Ref message(
+        text ? PyUnicode_FromFormat("%s: %s: %U", where.record.c_str(), where.field, text.get())
+             : nullptr);
+    Ref replaced(message ? PyObject_CallOneArg(type, message.get()) : nullptr);
+    if (!replaced || !PyExceptionInstance_Check(replaced.get())) {
         PyErr_Clear();
-        text = Ref(PyUnicode_FromString("?"));
+        PyErr_Restore(type, value, traceback);
+        return false;
     }
-    PyErr_Format(type, "%s: %s: %U", where.record.c_str(), where.field, text.get());
-    Py_XDECREF(type);
+    PyException_SetCause(replaced.get(), value);  // steals `value`
+    Py_XDECREF(traceback);
+    PyErr_SetObject(type, replaced.get());
+    Py_DECREF(type);
     return false;
 }
 

@@ -494,6 +494,12 @@ def _node(**fields) -> Node:
             AttributeError,
             "Node 0: 'types.SimpleNamespace' object has no attribute 'anchor'",
         ),
+        # An error that cannot be remade from a message stays as it was.
+        (
+            doc(_node(value="\ud800")),
+            UnicodeEncodeError,
+            "'utf-8' codec can't encode character '\\ud800' in position 0: surrogates not allowed",
+        ),
     ],
 )
 def test_a_wrongly_typed_or_missing_attribute_names_the_record_and_field(record, error, message):
