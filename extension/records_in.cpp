@@ -2,7 +2,6 @@
 // attribute access by name, in a fixed order; every value is converted and
 // checked here, so that the emitter only ever sees a well-formed tree.
 #include <algorithm>
-#include <cinttypes>
 #include <limits>
 #include <tuple>
 #include <unordered_set>
@@ -21,10 +20,28 @@ using brackle_core::Position;
 using brackle_core::Trivia;
 
 // The place of a failure, for messages: the record ("Node 3", "Doc",
-// "EmitOptions") and the field being read.
+// "EmitOptions", "Node 3 before[2]") and the field being read. Records are
+// read on every emit, so the parts stay parts until a message needs them.
 struct Where {
-    std::string record;
+    static constexpr std::size_t none = static_cast<std::size_t>(-1);
+    const char* record = "";   // "Node", "Doc", "EmitOptions"
+    std::size_t index = none;  // a node's number
+    const char* slot = "";     // a node's trivia slot ("before", "eol")
+    std::size_t item = none;   // the entry of a trivia list
     const char* field = "";
+
+    // The record's words: "Node 3 before[2]".
+    std::string label() const {
+        std::string out = record;
+        if (index != none) out += " " + std::to_string(index);
+        if (*slot) out += std::string(" ") + slot;
+        if (item != none) out += "[" + std::to_string(item) + "]";
+        return out;
+    }
+    // The same place, in a trivia slot of the node (and an entry of it).
+    Where in_slot(const char* name, std::size_t entry = none) const {
+        return Where{record, index, name, entry, ""};
+    }
 };
 
 // Prefixes the pending exception's message with the place, keeping its type
@@ -39,7 +56,7 @@ bool failed_at(const Where& where) {
     if (value && traceback) PyException_SetTraceback(value, traceback);
     Ref text(value ? PyObject_Str(value) : nullptr);
     Ref message(
-        text ? PyUnicode_FromFormat("%s: %s: %U", where.record.c_str(), where.field, text.get())
+        text ? PyUnicode_FromFormat("%s: %s: %U", where.label().c_str(), where.field, text.get())
              : nullptr);
     Ref replaced(message ? PyObject_CallOneArg(type, message.get()) : nullptr);
     if (!replaced || !PyExceptionInstance_Check(replaced.get())) {
@@ -55,7 +72,7 @@ bool failed_at(const Where& where) {
 }
 
 bool type_error(const Where& where, PyObject* value, const char* expected) {
-    PyErr_Format(PyExc_TypeError, "%s: %s must be %s, not '%.200s'", where.record.c_str(),
+    PyErr_Format(PyExc_TypeError, "%s: %s must be %s, not '%.200s'", where.label().c_str(),
                  where.field, expected, Py_TYPE(value)->tp_name);
     return false;
 }
@@ -65,7 +82,7 @@ Ref attr(const Where& where, PyObject* record, PyObject* name) {
     if (!v && PyErr_ExceptionMatches(PyExc_AttributeError)) {
         PyErr_Clear();
         PyErr_Format(PyExc_AttributeError, "%s: '%.200s' object has no attribute '%U'",
-                     where.record.c_str(), Py_TYPE(record)->tp_name, name);
+                     where.label().c_str(), Py_TYPE(record)->tp_name, name);
     }
     return v;
 }
@@ -86,13 +103,13 @@ struct Field {
 
 bool to_u64(const Where& where, PyObject* v, std::uint64_t max, std::uint64_t& out) {
     auto range = [&](PyObject* error) {
-        PyErr_Format(error, "%s: %s must be an int from 0 to %llu", where.record.c_str(),
+        PyErr_Format(error, "%s: %s must be an int from 0 to %llu", where.label().c_str(),
                      where.field, static_cast<unsigned long long>(max));
         return false;
     };
     if (!PyLong_Check(v)) {
         PyErr_Format(PyExc_TypeError, "%s: %s must be an int from 0 to %llu, not '%.200s'",
-                     where.record.c_str(), where.field, static_cast<unsigned long long>(max),
+                     where.label().c_str(), where.field, static_cast<unsigned long long>(max),
                      Py_TYPE(v)->tp_name);
         return false;
     }
@@ -178,7 +195,7 @@ bool optional_tuple(const Where& where, PyObject* v, Py_ssize_t n, bool& present
         const char* expected = n == 2 ? "None or a tuple of 2 items" : "None or a tuple of 3 items";
         if (PyTuple_Check(v)) {
             PyErr_Format(PyExc_ValueError, "%s: %s must be %s, not a tuple of %zd",
-                         where.record.c_str(), where.field, expected, PyTuple_GET_SIZE(v));
+                         where.label().c_str(), where.field, expected, PyTuple_GET_SIZE(v));
             return false;
         }
         return type_error(where, v, expected);
@@ -310,22 +327,24 @@ bool optional_attr(PyObject* record, PyObject* name, Ref& v) {
 }
 
 bool value_error(const Where& where, const char* problem) {
-    PyErr_Format(PyExc_ValueError, "%s: %s %s", where.record.c_str(), where.field, problem);
+    PyErr_Format(PyExc_ValueError, "%s: %s %s", where.label().c_str(), where.field, problem);
     return false;
+}
+
+// The line break a text names: "\n", "\r\n" or "\r".
+std::optional<brackle_core::LineBreak> line_break_named(std::string_view text) {
+    if (text == "\n") return brackle_core::LineBreak::Lf;
+    if (text == "\r\n") return brackle_core::LineBreak::CrLf;
+    if (text == "\r") return brackle_core::LineBreak::Cr;
+    return std::nullopt;
 }
 
 bool to_line_break(const Where& where, PyObject* v, brackle_core::LineBreak& out) {
     std::string text;
     if (!to_str(where, v, text)) return false;
-    if (text == "\n") {
-        out = brackle_core::LineBreak::Lf;
-    } else if (text == "\r\n") {
-        out = brackle_core::LineBreak::CrLf;
-    } else if (text == "\r") {
-        out = brackle_core::LineBreak::Cr;
-    } else {
-        return value_error(where, "must name a line break: '\\n', '\\r\\n' or '\\r'");
-    }
+    const std::optional<brackle_core::LineBreak> named = line_break_named(text);
+    if (!named) return value_error(where, "must name a line break: '\\n', '\\r\\n' or '\\r'");
+    out = *named;
     return true;
 }
 
@@ -365,10 +384,11 @@ public:
 
     bool trivia_list(const Where& owner, PyObject* record, PyObject* name, const char* field,
                      std::vector<Trivia>& out) {
-        Where where{owner.record, field};
+        Where where = owner;
+        where.field = field;
         Ref v = attr(where, record, name);
         return v && each_in_iterable(where, v.get(), [&](PyObject* item) {
-                   Where entry{owner.record + " " + field + "[" + std::to_string(out.size()) + "]"};
+                   const Where entry = owner.in_slot(field, out.size());
                    return trivia(item, out.emplace_back(), entry);
                });
     }
@@ -477,8 +497,7 @@ public:
 
         brackle_core::Trivia4 slots;
         if (!trivia_list(where, record, n_.before, "before", slots.before)) return false;
-        if (eol.get() != Py_None &&
-            !trivia(eol.get(), slots.eol.emplace(), {where.record + " eol"})) {
+        if (eol.get() != Py_None && !trivia(eol.get(), slots.eol.emplace(), where.in_slot("eol"))) {
             return false;
         }
         if (!trivia_list(where, record, n_.inner, "inner", slots.inner)) return false;
@@ -491,12 +510,6 @@ public:
                  std::vector<NodeIndex> children, const std::vector<std::uint64_t>& merge,
                  const std::vector<std::uint64_t>& explicit_keys,
                  const std::vector<std::optional<Position>>& colons, Node& out) {
-        auto mentions = [](const std::vector<std::uint64_t>& list, std::uint64_t n) {
-            for (const std::uint64_t x : list) {
-                if (x == n) return true;
-            }
-            return false;
-        };
         switch (kind) {
             case 0: out.kind = brackle_core::kind::Scalar{}; break;
             case 1: out.kind = brackle_core::kind::Sequence{std::move(children)}; break;
@@ -513,11 +526,18 @@ public:
                     brackle_core::Entry e;
                     e.key = children[2 * i];
                     e.value = children[2 * i + 1];
-                    e.merge = mentions(merge, 2 * i);
-                    e.explicit_key = mentions(explicit_keys, 2 * i);
                     if (i < colons.size()) e.colon = colons[i];
                     m.entries.push_back(e);
                 }
+                // The lists name keys by child position; other positions are ignored.
+                auto mark = [&](const std::vector<std::uint64_t>& list,
+                                bool brackle_core::Entry::*flag) {
+                    for (const std::uint64_t x : list) {
+                        if (x % 2 == 0 && x / 2 < m.entries.size()) m.entries[x / 2].*flag = true;
+                    }
+                };
+                mark(merge, &brackle_core::Entry::merge);
+                mark(explicit_keys, &brackle_core::Entry::explicit_key);
                 out.kind = std::move(m);
                 break;
             }
@@ -556,8 +576,7 @@ public:
                     PyErr_SetString(PyExc_ValueError, "a Doc cannot hold more than u32::MAX nodes");
                     return false;
                 }
-                Where at{"Node " + std::to_string(out.nodes.size())};
-                return node(item, out.nodes.emplace_back(), at);
+                return node(item, out.nodes.emplace_back(), Where{"Node", out.nodes.size()});
             })) {
             return false;
         }
@@ -778,18 +797,16 @@ public:
                 return false;
             }
         }
-        if (line_break == "\n") {
-            out.line_break = 0;
-        } else if (line_break == "\r\n") {
-            out.line_break = 2;
-        } else if (line_break == "\r") {
-            out.line_break = 3;
-        } else {
+        using brackle_core::LineBreak;
+        const std::optional<LineBreak> named = line_break_named(line_break);
+        if (!named) {
             PyErr_Format(PyExc_ValueError,
                          "EmitOptions.line_break must be one of '\\n', '\\r\\n', '\\r', not %s",
                          quoted(line_break).c_str());
             return false;
         }
+        // "\n", the default, is 0: the documents' own breaks.
+        out.line_break = *named == LineBreak::CrLf ? 2 : *named == LineBreak::Cr ? 3 : 0;
         std::tuple<PyObject*, const char*, std::optional<bool>*> flags[] = {
             {n_.explicit_start, "explicit_start", &out.explicit_start},
             {n_.explicit_end, "explicit_end", &out.explicit_end},
