@@ -6,8 +6,6 @@
 // object is made when the walk enters it, so that an alias inside it (a
 // recursive structure) gets the same object, and filled when the walk leaves
 // it, from its children's objects.
-#include <cmath>
-#include <cstring>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -45,7 +43,7 @@ struct Builder {
     PyObject* tagged_class = nullptr;
     PyObject* frozen_class = nullptr;
     PyObject* hashed_tuple_class = nullptr;
-    std::string buffer{};  // cleaned number text, reused
+    std::string buffer{};  // the text of a long integer, reused
     // The containers of the collections being built: one used as a key of
     // itself or of what it holds is a recursive structure.
     std::unordered_set<PyObject*> unfinished{};
@@ -123,7 +121,7 @@ struct Builder {
         return n.negative ? PyNumber_Negative(whole.get()) : whole.release();
     }
 
-    // An int or float in the schema's forms, or null without an exception.
+    // An int in the schema's forms, or null without an exception.
     PyObject* int_of(std::string_view s, bool v11) {
         const auto n = schema::integer_of(s, version_of(v11));
         return n ? integer(*n) : nullptr;
@@ -262,12 +260,12 @@ struct Builder {
                 PyObject* item = PyList_GET_ITEM(step.items.get(), step.next++);
                 // A dict's item: its key is hashable already, its value is frozen.
                 PyObject* child = PyDict_Check(step.object) ? PyTuple_GET_ITEM(item, 1) : item;
-                if (const auto it = frozen.find(child); it != frozen.end()) {
-                    if (PyList_Append(step.done.get(), it->second.second.get()) != 0)
-                        return nullptr;
-                    continue;
-                }
                 if (PyList_Check(child) || PyDict_Check(child) || PyAnySet_Check(child)) {
+                    if (const auto it = frozen.find(child); it != frozen.end()) {
+                        if (PyList_Append(step.done.get(), it->second.second.get()) != 0)
+                            return nullptr;
+                        continue;
+                    }
                     --step.next;  // comes back when the child is done
                     if (!enter(child)) return nullptr;
                     continue;

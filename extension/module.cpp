@@ -142,10 +142,14 @@ template <class Core>
 auto without_lock(Core&& core) -> decltype(core()) {
     decltype(core()) result{};
     std::exception_ptr failure;
-    Py_BEGIN_ALLOW_THREADS try { result = core(); } catch (...) {
+    Py_BEGIN_ALLOW_THREADS
+    try {
+        result = core();
+    } catch (...) {
         failure = std::current_exception();
     }
-    Py_END_ALLOW_THREADS if (failure) std::rethrow_exception(failure);
+    Py_END_ALLOW_THREADS
+    if (failure) std::rethrow_exception(failure);
     return result;
 }
 

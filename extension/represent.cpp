@@ -342,10 +342,12 @@ private:
         // A node has one tag: a Tagged value (the Tagged itself included)
         // would need a second one, or be written without it.
         if (PyObject_TypeCheck(value.get(), reinterpret_cast<PyTypeObject*>(tagged_type_))) {
+            Ref inner(PyObject_GetAttrString(value.get(), "tag"));
+            if (!inner) return false;
             PyErr_Format(PyExc_ValueError,
                          "a Tagged's value cannot be a Tagged: a node has one tag (the tags "
                          "%R and %R)",
-                         tag.get(), Ref(PyObject_GetAttrString(value.get(), "tag")).get());
+                         tag.get(), inner.get());
             return false;
         }
         // The Tagged stands for its value's node, unless that node is an
