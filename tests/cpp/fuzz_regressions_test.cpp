@@ -224,6 +224,12 @@ TEST(FuzzRegressions, AHeaderCommentReadBeforeTheDocumentStartIsNotTheDirectives
     expect_round_trips({"...\n| # c\n x\n", "...\n| #\n%x\n"});
 }
 
+TEST(FuzzRegressions, AValuesCommentEchoedWithItsGapIsWrittenOnce) {
+    // The comment after the colon stands in the gap; the value's properties
+    // on the next line must not write it again.
+    expect_round_trips({"{a: # c\n  &x\n  v}\n", "[a: # c\n  !t\n  v]\n"});
+}
+
 TEST(FuzzRegressions, AnEmptyVerbatimTagIsWrittenAsItWasRead) {
     expect_round_trips({"- !<> a\n", "!<>\n", "- {\n  !<>\n }\n"});
 }

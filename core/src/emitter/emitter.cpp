@@ -353,11 +353,11 @@ std::optional<NodeStart> Emitter::node_start(NodeIndex index, const NodeContext&
     const bool indicator = ctx.lead != Lead::None && ctx.lead != Lead::NewLine;
     const std::uint32_t own_indent = indicator ? ctx.indent + 2 : ctx.indent;
     const bool space = ctx.lead != Lead::None || ctx.first;
-    bool eol_written = false;
+    bool eol_written = ctx.written.eol;
     bool props_written = head_done;
 
     auto write_eol = [&] {
-        if (trivia.eol) write_comment(*trivia.eol);
+        if (trivia.eol && !eol_written) write_comment(*trivia.eol);
         eol_written = true;
     };
 

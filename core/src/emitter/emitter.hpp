@@ -56,6 +56,7 @@ struct NodeContext {
     struct Written {
         bool head = false;    // its properties (a root's, on the `---` line)
         bool before = false;  // its `before` trivia (echoed in a flow gap)
+        bool eol = false;     // its end-of-line comment (echoed in a flow gap)
     } written;
     // Set when the caller measures the node's text (an implicit key): the
     // node records there the output size at which its text begins.

@@ -252,7 +252,7 @@ Task<Eol> Emitter::flow_items(const Node& n, std::uint32_t indent, std::uint32_t
             deferred = own_eol;
             continue;
         }
-        if (is_value && value_eol_echoed) ctx.defer_eol = true;
+        ctx.written.eol = is_value && value_eol_echoed;
         const Eol r = co_await node(index, ctx);
         if (r == Eol::Failed) co_return Eol::Failed;
         deferred = ctx.defer_eol && r != Eol::Written ? own_eol : nullptr;

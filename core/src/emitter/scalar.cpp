@@ -72,8 +72,6 @@ constexpr bool is_indicator(char c) {
     }
 }
 
-constexpr bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
 // What one pass over a text finds out for all style rules.
 struct TextFacts {
     bool has_tab = false;
