@@ -5,14 +5,17 @@
 #include <initializer_list>
 #include <limits>
 
+#include "scanner/src/char_traits.hpp"
+
 namespace brackle_core::schema {
 
 namespace {
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-bool is_hex(char c) { return is_digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+using brackle_scanner::is_blank;
+using brackle_scanner::is_digit;
+using brackle_scanner::is_hex;
+
 bool is_octal(char c) { return c >= '0' && c <= '7'; }
-bool is_blank(char c) { return c == ' ' || c == '\t'; }
 
 bool one_of(std::string_view s, std::initializer_list<std::string_view> words) {
     for (const std::string_view w : words) {
@@ -150,9 +153,9 @@ std::optional<Integer> integer_of(std::string_view s, Version v) {
         };
         if (run(s, body, v11, ok) != s.size()) return std::nullopt;
     } else if (v11 && s[at] == '0' && s.size() - at > 1) {
+        // The leading 0 is a digit too: `0_` is zero.
         out.radix = 8;
-        body = at + 1;
-        if (run(s, body, true, is_octal) != s.size()) return std::nullopt;
+        if (run(s, at + 1, true, is_octal) != s.size()) return std::nullopt;
     } else {
         const std::size_t end = run(s, at, v11, is_digit);
         if (end == s.size()) {

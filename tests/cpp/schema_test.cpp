@@ -37,6 +37,8 @@ TEST(Schema, ResolvesEachPlainTextUnderBothVersions) {
         {"1", Kind::Int, Kind::Int},
         {"+1", Kind::Int, Kind::Int},
         {"0777", Kind::Int, Kind::Int},
+        {"0_", Kind::Str, Kind::Int},  // the leading 0 of a 1.1 octal is a digit
+        {"-0__", Kind::Str, Kind::Int},
         {"0o17", Kind::Int, Kind::Str},
         {"0b1_0", Kind::Str, Kind::Int},
         {"0xDeadBeef", Kind::Int, Kind::Int},
