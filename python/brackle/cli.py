@@ -35,7 +35,7 @@ from brackle._data import same_data
 from brackle._files import locked, remove_temporaries
 from brackle._json import BUDGET_PER_NODE, MIN_NODE_BUDGET, JSONError, to_json
 from brackle._record import Doc, Node, Trivia
-from brackle._source import Source, decode, read_source, refuse_nul
+from brackle._source import decode, refuse_nul
 from brackle._version import __version__
 from brackle.constructor import Tagged, load, load_all
 from brackle.editing import Flow, Stream, edit
@@ -83,47 +83,33 @@ class Outcome:
 # ---- reading files and reporting errors -------------------------------------
 
 
-def text_of(name: str, source: Source) -> str:
-    """The text of a source read from file ``name``; a NUL in it fails the
-    file, since whatever follows a NUL would be lost."""
-    try:
-        refuse_nul(source.text, name)
-    except MarkedYAMLError as e:
-        raise Failure(describe_error(name, e)) from None
-    return source.text
+def _text(name: str, data: bytes) -> tuple[str, str]:
+    """The text of file ``name``'s bytes and its codec, decoded as YAML text
+    is (UTF-8, UTF-16 or UTF-32). A leading byte-order mark stays in the
+    text: ``parse`` takes it off and writes it back. A NUL fails the file,
+    since whatever follows a NUL would be lost."""
+    text, codec = decode(data, name)
+    refuse_nul(text, name)
+    return text, codec
 
 
-def read_file(name: str) -> Source:
-    """The text of file ``name`` (``-`` is standard input), decoded as YAML
-    text is (UTF-8, UTF-16 or UTF-32). A leading byte-order mark stays in the
-    text: ``parse`` takes it off and writes it back."""
-    try:
-        if name == STDIN:
-            source = read_source(sys.stdin.buffer.read(), name)
-        else:
-            with open(name, "rb") as f:
-                source = read_source(f.read(), name)
-    except MarkedYAMLError as e:
-        raise Failure(describe_error(name, e)) from None
-    text_of(name, source)
-    return source
+def read_file(name: str) -> str:
+    """The text of file ``name`` (``-`` is standard input)."""
+    if name == STDIN:
+        return _text(name, sys.stdin.buffer.read())[0]
+    with open(name, "rb") as f:
+        return _text(name, f.read())[0]
 
 
-def rewrite(name: str, change: Callable[[str], str]) -> bool:
+def rewrite(name: str, change: Callable[[str], str]) -> None:
     """Replaces file ``name`` with ``change(text)`` when that differs, in
     the file's own encoding, holding the file's lock from the read to the
-    write; whether it changed."""
+    write."""
     with locked(name) as f:
-        try:
-            text, codec = decode(f.data, name)
-        except MarkedYAMLError as e:
-            raise Failure(describe_error(name, e)) from None
-        text = text_of(name, Source(text, name, codec))
+        text, codec = _text(name, f.data)
         out = change(text)
-        if out == text:
-            return False
-        f.replace(out.encode(codec))
-        return True
+        if out != text:
+            f.replace(out.encode(codec))
 
 
 def _place(name: str, mark: Mark, message: str) -> str:
@@ -174,26 +160,11 @@ def describe_failure(name: str, error: BaseException) -> str:
     return f"brackle: {name}: internal error, please report it: {detail}"
 
 
-def load_checked(name: str, text: str, allow_duplicate_keys: bool) -> list[Any]:
-    """Every document's data; a YAML error becomes a :class:`Failure` with
-    the report."""
-    try:
-        return load_all(text, name=name, allow_duplicate_keys=allow_duplicate_keys)
-    except MarkedYAMLError as e:
-        raise Failure(describe_error(name, e)) from None
-
-
-def parse_checked(name: str, text: str) -> list[Doc]:
-    try:
-        return parse(text, name=name)
-    except MarkedYAMLError as e:
-        raise Failure(describe_error(name, e)) from None
-
-
 def run_files(names: Sequence[str], work: Callable[[str], Outcome]) -> list[Outcome]:
     """``work`` on every file, on as many threads as there are cores; the
     outcomes come back in the order of ``names``. Any exception but an
-    interruption becomes a failed outcome with its report."""
+    interruption becomes a failed outcome with its report (a YAML error
+    shown at its place in the file)."""
 
     def guarded(name: str) -> Outcome:
         try:
@@ -227,7 +198,9 @@ def print_outcomes(outcomes: Sequence[Outcome]) -> int:
 
 def cmd_check(args: argparse.Namespace) -> int:
     def work(name: str) -> Outcome:
-        documents = load_checked(name, read_file(name).text, args.allow_duplicate_keys)
+        documents = load_all(
+            read_file(name), name=name, allow_duplicate_keys=args.allow_duplicate_keys
+        )
         return Outcome(extra={"documents": len(documents)})
 
     outcomes = run_files(args.files, work)
@@ -246,8 +219,8 @@ def cmd_roundtrip(args: argparse.Namespace) -> int:
     options = EmitOptions()
 
     def work(name: str) -> Outcome:
-        text = read_file(name).text
-        same = emit(parse_checked(name, text), options) == text
+        text = read_file(name)
+        same = emit(parse(text, name=name), options) == text
         return Outcome(out="" if same else f"{name}\n", failed=not same)
 
     return print_outcomes(run_files(args.files, work))
@@ -377,8 +350,8 @@ def cmd_fmt(args: argparse.Namespace) -> int:
         raise UsageError("fmt --in-place cannot rewrite standard input")
 
     def laid_out(name: str, text: str) -> str:
-        parse_checked(name, text)
-        before = load_checked(name, text, args.allow_duplicate_keys)
+        comments = _comments(parse(text, name=name))
+        before = load_all(text, name=name, allow_duplicate_keys=args.allow_duplicate_keys)
         options = EmitOptions(
             map_indent=args.indent,
             seq_indent=args.seq_indent,
@@ -388,16 +361,13 @@ def cmd_fmt(args: argparse.Namespace) -> int:
             line_break=_line_break(text, args.line_break),
             preserve_quotes=True,
         )
-        try:
-            out = reformat(text, options, name=name)
-        except MarkedYAMLError as e:
-            raise Failure(describe_error(name, e)) from None
+        out = reformat(text, options, name=name)
         # Never hand out a layout that reads as other data or lost a comment.
         try:
             after = load_all(out, allow_duplicate_keys=True)
         except MarkedYAMLError:
             after = None
-        if not same_data(after, before) or _comments(parse(out)) != _comments(parse(text)):
+        if not same_data(after, before) or _comments(parse(out)) != comments:
             raise Failure.of(name, "cannot be laid out anew without changing it; left as it is")
         return out
 
@@ -405,7 +375,7 @@ def cmd_fmt(args: argparse.Namespace) -> int:
         if args.in_place:
             rewrite(name, lambda text: laid_out(name, text))
             return Outcome()
-        text = read_file(name).text
+        text = read_file(name)
         out = laid_out(name, text)
         if args.check:
             changed = out != text
@@ -451,7 +421,9 @@ def cmd_get(args: argparse.Namespace) -> int:
     steps = _steps(args.path)
 
     def work(name: str) -> Outcome:
-        documents = load_checked(name, read_file(name).text, args.allow_duplicate_keys)
+        documents = load_all(
+            read_file(name), name=name, allow_duplicate_keys=args.allow_duplicate_keys
+        )
         shown: list[str] = []
         misses: list[str] = []
         for i in _documents(name, len(documents), args.doc):
@@ -471,21 +443,12 @@ def cmd_get(args: argparse.Namespace) -> int:
     return print_outcomes(run_files([args.file], work))
 
 
-def _edit_stream(name: str, text: str, allow_duplicate_keys: bool) -> Stream:
-    """The file's text opened for editing; a file that does not load is
-    refused with the error, so it is never written."""
-    try:
-        return edit(text, name=name, allow_duplicate_keys=allow_duplicate_keys)
-    except MarkedYAMLError as e:
-        raise Failure(describe_error(name, e)) from None
-
-
 def _apply(
     parent: Any, step: str | int, at: list[str | int], value: Any, delete: bool
 ) -> str | None:
     """Sets or deletes ``step`` in ``parent``; the reason when it cannot."""
     key, why = locate(parent, step, at)
-    if key is None:
+    if key is None and why is not None:  # not a collection, or no index of a sequence
         return why
     if delete:
         if why is not None:
@@ -523,7 +486,8 @@ def _edit(args: argparse.Namespace, value: Any, delete: bool) -> int:
     name = args.file
 
     def edited(text: str) -> str:
-        stream = _edit_stream(name, text, args.allow_duplicate_keys)
+        # A file that does not load is refused with the error: never written.
+        stream = edit(text, name=name, allow_duplicate_keys=args.allow_duplicate_keys)
         targets = _documents(name, len(stream), args.doc)
         misses: list[str] = []
         for i in targets:
@@ -543,7 +507,7 @@ def _edit(args: argparse.Namespace, value: Any, delete: bool) -> int:
         if args.in_place:
             rewrite(name, edited)
             return Outcome()
-        return Outcome(out=edited(read_file(name).text))
+        return Outcome(out=edited(read_file(name)))
 
     return print_outcomes(run_files([name], work))
 

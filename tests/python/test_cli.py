@@ -308,6 +308,20 @@ def test_set_adds_a_missing_key_or_appends_one_past_the_end(examples, args, adde
 
 
 @pytest.mark.parametrize(
+    "args, out",
+    [
+        (["set", ".null", "5"], "a: 1\n~: 5\n"),
+        (["delete", ".null"], "a: 1\n"),
+    ],
+)
+def test_a_null_key_is_found_by_its_plain_text(tmp_path, args, out):
+    path = write(tmp_path, "nulls.yaml", "a: 1\n~: x\n")
+    result = run(args[0], path, *args[1:])
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.decode() == out
+
+
+@pytest.mark.parametrize(
     "args",
     [
         ["set", ".a", "2", "--in-place"],
