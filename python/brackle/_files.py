@@ -64,8 +64,9 @@ class FileChangedError(FileWriteError):
 
 
 # Named temporary files being written, removed by remove_temporaries().
+# Reentrant: a signal handler may run it while its own thread holds the lock.
 _temporaries: set[str] = set()
-_temporaries_lock = threading.Lock()
+_temporaries_lock = threading.RLock()
 
 
 def remove_temporaries() -> None:
@@ -103,6 +104,7 @@ class LockedFile:
             ) from None
         if _identity(now) != _identity(self._status):
             raise FileChangedError(self.path, "the file changed on disk while it was being changed")
+        _check_replaceable(self.path, self._status)
         _replace(self.path, data, self._status)
 
 
@@ -122,7 +124,8 @@ def locked(path: str | os.PathLike[str]) -> Iterator[LockedFile]:
         fd = os.open(target, os.O_RDONLY | os.O_CLOEXEC | os.O_NONBLOCK)
         try:
             status = os.fstat(fd)
-            _check_replaceable(target, status)
+            if not stat.S_ISREG(status.st_mode):
+                raise FileWriteError(target, "not a regular file")
             fcntl.flock(fd, fcntl.LOCK_EX)
             try:
                 current = os.stat(target)
@@ -168,8 +171,7 @@ def _read_all(fd: int) -> bytes:
 
 
 def _check_replaceable(path: str, status: os.stat_result) -> None:
-    if not stat.S_ISREG(status.st_mode):
-        raise FileWriteError(path, "not a regular file")
+    """Refuses a file that a new file in its place would not stand for."""
     if status.st_nlink > 1:
         raise FileWriteError(
             path,
@@ -212,22 +214,21 @@ def _written(
     attributes, synced to disk: its temporary name, which
     :func:`remove_temporaries` knows until the rename."""
     name = None
+    # A new file takes the usual mode less the umask; a replacement stays
+    # private until it has the old file's mode.
+    mode = 0o666 if status is None else 0o600
     try:
         if unnamed:
-            fd = _unnamed_file(dir_fd)
+            fd = _unnamed_file(dir_fd, mode)
         else:
-            fd, name = _named_temporary(dir_fd, folder, base)
+            fd, name = _named_temporary(dir_fd, folder, base, mode)
     except PermissionError as e:
         raise FileWriteError(
             os.path.join(folder, base), f"no new file can be made in its folder ({e.strerror})"
         ) from None
     try:
         _write_all(fd, data)
-        if status is None:
-            umask = os.umask(0)
-            os.umask(umask)
-            os.fchmod(fd, 0o666 & ~umask)
-        else:
+        if status is not None:
             _keep_attributes(os.path.join(folder, base), fd, status)
         os.fsync(fd)
         if name is None:
@@ -273,23 +274,24 @@ def _copy_extended_attributes(path: str, fd: int) -> None:
             ) from None
 
 
-def _unnamed_file(dir_fd: int) -> int:
-    if not hasattr(os, "O_TMPFILE"):
+def _unnamed_file(dir_fd: int, mode: int) -> int:
+    # Without /proc an unnamed file could not be given a name afterwards.
+    if not hasattr(os, "O_TMPFILE") or not os.path.isdir("/proc/self/fd"):
         raise _NoUnnamedFiles
     try:
-        return os.open(".", os.O_WRONLY | os.O_CLOEXEC | os.O_TMPFILE, 0o600, dir_fd=dir_fd)
+        return os.open(".", os.O_WRONLY | os.O_CLOEXEC | os.O_TMPFILE, mode, dir_fd=dir_fd)
     except OSError as e:
         if e.errno in (errno.EOPNOTSUPP, errno.EISDIR, errno.EINVAL):
             raise _NoUnnamedFiles from None
         raise
 
 
-def _named_temporary(dir_fd: int, folder: str, base: str) -> tuple[int, str]:
+def _named_temporary(dir_fd: int, folder: str, base: str, mode: int) -> tuple[int, str]:
     while True:
         name = _temporary_name(base)
         try:
             fd = os.open(
-                name, os.O_WRONLY | os.O_CLOEXEC | os.O_CREAT | os.O_EXCL, 0o600, dir_fd=dir_fd
+                name, os.O_WRONLY | os.O_CLOEXEC | os.O_CREAT | os.O_EXCL, mode, dir_fd=dir_fd
             )
         except FileExistsError:
             continue

@@ -92,6 +92,22 @@ def test_files_that_cannot_be_replaced_safely_are_refused_untouched(tmp_path, wr
     assert not any(".brackle-" in name for name in folder_entries(tmp_path))
 
 
+@pytest.mark.parametrize(
+    "make",
+    [lambda p: os.link(p, p.with_name("other.yaml")), lambda p: os.chmod(p, 0o444)],
+    ids=["hard link", "read-only"],
+)
+def test_fmt_in_place_of_a_file_it_would_not_change_needs_no_write(tmp_path, make):
+    path = tmp_path / "f.yaml"
+    path.write_text("a: 1\n")
+    make(path)
+    result = subprocess.run(
+        [sys.executable, "-m", "brackle", "fmt", str(path), "-i"], capture_output=True
+    )
+    assert result.returncode == 0, result.stderr.decode()
+    assert path.read_text() == "a: 1\n"
+
+
 @pytest.mark.skipif(ROOT, reason="the superuser may write any folder")
 @pytest.mark.parametrize("writer", WRITERS)
 def test_a_file_in_a_folder_the_user_cannot_write_is_refused(tmp_path, writer):
