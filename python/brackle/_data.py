@@ -8,6 +8,8 @@ True
 (False, True)
 >>> same_data({"a": 1, "b": 2}, {"b": 2, "a": 1}), same_data({1, 2}, {2, 1})
 (True, True)
+>>> same_data({float("nan"), 1}, {1, float("nan")})
+True
 """
 
 from __future__ import annotations
@@ -91,9 +93,25 @@ def _matched(xs: Iterable[Any], ys: Iterable[Any]) -> list[tuple[Any, Any]] | No
         buckets.setdefault(hash(member), []).append(member)
     pairs = []
     for member in xs:
-        bucket = buckets.get(hash(member), [])
-        at = next((i for i, other in enumerate(bucket) if same_data(member, other)), None)
-        if at is None:
+        # A NaN hashes by its identity: it is looked for among all the rest.
+        found = _take_same(member, buckets.get(hash(member), []))
+        if found is _NONE:
+            found = next(
+                (f for b in buckets.values() if (f := _take_same(member, b)) is not _NONE), _NONE
+            )
+        if found is _NONE:
             return None
-        pairs.append((member, bucket.pop(at)))
+        pairs.append((member, found))
     return pairs
+
+
+_NONE = object()
+
+
+def _take_same(member: Any, bucket: list[Any]) -> Any:
+    """Takes out of ``bucket`` the first value that is the same data as
+    ``member``, and gives it; ``_NONE`` when there is none."""
+    for i, other in enumerate(bucket):
+        if same_data(member, other):
+            return bucket.pop(i)
+    return _NONE
