@@ -76,6 +76,11 @@ def edit(source: Any, *, name: str | None = None, allow_duplicate_keys: bool = F
     return stream
 
 
+def _marked(key: Any) -> tuple[bool, Any]:
+    """A key as the mapping tables hold it: a bool matches no number."""
+    return (type(key) is bool, key)
+
+
 def _same_file(a: str, b: str | None) -> bool:
     return b is not None and os.path.realpath(a) == os.path.realpath(b)
 
@@ -160,9 +165,9 @@ class Stream:
             starts.append(at + 1)
             at = find("\n", at + 1)
         self._line_starts = starts
-        self._lone_cr = "\r" in self._text and any(
-            d.doc.line_break == "\r" or "\r" in getattr(d.doc, "other_line_breaks", {}).values()
-            for d in self._docs[:1]
+        first = self._docs[0].doc if self._docs else None
+        self._lone_cr = first is not None and (
+            first.line_break == "\r" or "\r" in first.other_line_breaks.values()
         )
 
     @_serialised
@@ -274,14 +279,14 @@ class Stream:
             table = {}
             for pos, k, v in self._entries(doc, index):
                 key = objects[k]
-                table[(type(key) is bool, key)] = (pos, v)
+                table[_marked(key)] = (pos, v)
             loaded.lookups[index] = table
         return table
 
     def _find(self, doc: int, index: int, key: Any, own: bool) -> tuple[int | None, int | None]:
         """(entry position, value node) of `key` in mapping `index`; with
         `own` false, keys merged in with `<<` count too (position None)."""
-        marked = (type(key) is bool, key)
+        marked = _marked(key)
         try:
             found = self._table(doc, index).get(marked)
             if found is not None or own:
@@ -710,22 +715,28 @@ class YAMLMapping(_View, MutableMapping[Any, Any]):
                     f"the key {key!r} comes from a merge (<<) and cannot be deleted here"
                 )
             raise KeyError(key)
-        earlier = self._earlier_duplicates(c, pos)
+        earlier = self._earlier_duplicates(c, pos) if stream._allow_duplicate_keys else []
         if earlier:
             self._delete_with_duplicates(key, earlier)
             return
         editor = self._editor()
-        for node in editor.child_nodes(c, pos):
-            self._guard(node)
         if editor.child_count(c) == 1:
+            self._guard_entry(editor, c, pos)
             self._replace_self({})
             return
-        size = len(_data_at(stream._docs[self._doc].data, self._path))
-        self._apply(
-            editor.delete_child(c, pos),
-            lambda d: _data_at(d, self._path).__delitem__(key),
-            self._size_is(size - 1),
-        )
+        self._delete_entry(editor, c, pos, lambda d: _data_at(d, self._path).__delitem__(key), 1)
+
+    def _guard_entry(self, editor: Editor, c: int, pos: int) -> None:
+        for node in editor.child_nodes(c, pos):
+            self._guard(node)
+
+    def _delete_entry(self, editor: Editor, c: int, pos: int, change: Any, shrinks_by: int) -> None:
+        """Deletes entry `pos` of mapping `c` from the text; `change` makes
+        the same change to the expected data, whose size shrinks by
+        `shrinks_by`."""
+        self._guard_entry(editor, c, pos)
+        size = len(_data_at(self._stream._docs[self._doc].data, self._path))
+        self._apply(editor.delete_child(c, pos), change, self._size_is(size - shrinks_by))
 
     def _earlier_duplicates(self, c: int, pos: int) -> list[int]:
         """The positions of the entries before `pos` whose key equals its key:
@@ -733,10 +744,8 @@ class YAMLMapping(_View, MutableMapping[Any, Any]):
         stream = self._stream
         objects = stream._docs[self._doc].objects
         entries = stream._entries(self._doc, c)
-        key_of = {p: objects[k] for p, k, _ in entries}
-        mine = key_of[pos]
-        marked = (type(mine) is bool, mine)
-        return [p for p, k in key_of.items() if p < pos and (type(k) is bool, k) == marked]
+        mine = _marked(next(objects[k] for p, k, _ in entries if p == pos))
+        return [p for p, k, _ in entries if p < pos and _marked(objects[k]) == mine]
 
     def _delete_with_duplicates(self, key: Any, earlier: list[int]) -> None:
         """Deletes every entry of a key given more than once: the earlier
@@ -746,12 +755,7 @@ class YAMLMapping(_View, MutableMapping[Any, Any]):
         old_text = stream._text
         try:
             for pos in sorted(earlier, reverse=True):
-                c = self._index()
-                editor = self._editor()
-                for node in editor.child_nodes(c, pos):
-                    self._guard(node)
-                size = len(_data_at(stream._docs[self._doc].data, self._path))
-                self._apply(editor.delete_child(c, pos), lambda d: None, self._size_is(size))
+                self._delete_entry(self._editor(), self._index(), pos, lambda d: None, 0)
             del self[key]
         except BaseException:
             stream._text = old_text
