@@ -14,13 +14,7 @@ namespace {
 using brackle_scanner::EventType;
 
 using text::clamp32;
-
-// A scanner line (from 1) as a 0-based line; one too large for 32 bits
-// gives the largest line that is not the clamp value itself.
-constexpr std::uint32_t zero_based_line(std::size_t line) {
-    if (line == 0) return 0;
-    return line - 1 > 0xFFFFFFFEu ? 0xFFFFFFFEu : static_cast<std::uint32_t>(line - 1);
-}
+using text::zero_based_line;
 
 ParseError error_from(const brackle_scanner::ScanError& e, bool internal) {
     return ParseError{e.info, e.mark.index, zero_based_line(e.mark.line), clamp32(e.mark.col),
@@ -58,20 +52,20 @@ LineBreak break_at(std::string_view text, std::size_t at) {
 
 SourceBreaks line_breaks_of(std::string_view text) {
     SourceBreaks breaks;
-    std::size_t at = text.find_first_of("\r\n");
-    if (at == std::string_view::npos) return breaks;
+    std::size_t at = text::find_break(text);
+    if (at == text.size()) return breaks;
     breaks.first = break_at(text, at);
     // Without a CR, every line ends as the first does: no walk over the lines.
     if (breaks.first == LineBreak::Lf && text.find('\r', at) == std::string_view::npos) {
         return breaks;
     }
     std::uint32_t line = 0;
-    while (at != std::string_view::npos) {
+    while (at < text.size()) {
         const LineBreak here = break_at(text, at);
         if (here != breaks.first) breaks.others.emplace_back(line, here);
         breaks.lone_cr = breaks.lone_cr || here == LineBreak::Cr;
         ++line;
-        at = text.find_first_of("\r\n", at + (here == LineBreak::CrLf ? 2 : 1));
+        at = text::find_break(text, at + (here == LineBreak::CrLf ? 2 : 1));
     }
     return breaks;
 }

@@ -24,6 +24,7 @@
 #include "brackle/load.hpp"
 #include "core/src/charmap.hpp"
 #include "core/src/pending_trivia.hpp"
+#include "core/src/text.hpp"
 #include "scanner/src/parser.hpp"
 #include "scanner/src/string_map.hpp"
 
@@ -67,11 +68,7 @@ private:
     };
     // Called several times per event, so kept inline (GCC would not).
     [[gnu::always_inline]] At at(const SourceMark& m) const {
-        // Scanner lines count from 1; lines and columns beyond 32 bits clamp.
-        const std::size_t line = m.line > 0 ? m.line - 1 : 0;
-        return At{m.index, m.byte,
-                  Position{static_cast<std::uint32_t>(std::min<std::size_t>(line, 0xFFFFFFFEu)),
-                           static_cast<std::uint32_t>(std::min<std::size_t>(m.col, 0xFFFFFFFFu))}};
+        return At{m.index, m.byte, Position{text::zero_based_line(m.line), text::clamp32(m.col)}};
     }
     // Steps over the character at `a`.
     void step(At& a) const;

@@ -13,6 +13,13 @@ constexpr std::uint32_t clamp32(std::size_t v) {
     return v > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(v);
 }
 
+// A scanner line (from 1) as a 0-based line; one too large for 32 bits
+// gives the largest line that is not the clamp value itself.
+constexpr std::uint32_t zero_based_line(std::size_t line) {
+    if (line == 0) return 0;
+    return line - 1 > 0xFFFFFFFEu ? 0xFFFFFFFEu : static_cast<std::uint32_t>(line - 1);
+}
+
 // The character at byte `b` and its length in bytes (clamped to the text).
 struct Decoded {
     char32_t c;

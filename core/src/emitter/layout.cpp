@@ -39,10 +39,10 @@ bool all_blank(std::string_view s) {
 
 Writer::Writer(std::string_view line_break, const LineSpace* line_space, const OtherBreaks* others)
     : line_break(line_break), others_(others && !others->empty() ? others : nullptr) {
-    lf_may_be_cr_ = line_break == "\r";
-    for (const auto& [line, brk] : others_ ? *others_ : OtherBreaks()) {
-        lf_may_be_cr_ = lf_may_be_cr_ || brk == LineBreak::Cr;
-    }
+    lf_may_be_cr_ = line_break == "\r" ||
+                    (others_ && std::any_of(others_->begin(), others_->end(), [](const auto& o) {
+                         return o.second == LineBreak::Cr;
+                     }));
     if (line_space == nullptr) return;
     source_lines_.reserve(line_space->size());
     for (const auto& [number, text] : *line_space) source_lines_.emplace_back(number, &text);
