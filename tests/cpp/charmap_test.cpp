@@ -1,6 +1,5 @@
-// The character map: character index to byte offset, slices, 0-based
-// positions where only LF ends a line, line texts, lone CRs, and the size
-// limit of a source.
+// The character map: the number of characters, lines where only LF ends a
+// line, line texts, and the size limit of a source.
 #include "core/src/charmap.hpp"
 
 #include <gtest/gtest.h>
@@ -33,34 +32,10 @@ const std::string e_acute = "\xC3\xA9";
 const std::string euro = "\xE2\x82\xAC";
 const std::string clef = "\xF0\x9D\x84\x9E";
 
-TEST(CharMap, MapsCharacterIndicesToBytesAndPositions) {
-    const struct {
-        std::string text;
-        std::size_t index;
-        std::size_t byte;
-        std::string pos;
-    } points[] = {
-        {"", 0, 0, "0:0"},
-        {"", 5, 0, "0:0"},
-        {"a" + e_acute + "\nb", 2, 3, "0:2"},  // the line feed ends line 0
-        {"a" + e_acute + "\nb", 3, 4, "1:0"},
-        {"a" + e_acute + "\nb", 9, 5, "1:1"},  // past the end: the end
-        // A CR is a character of its line; only the LF ends it.
-        {"a\r\nb", 2, 2, "0:2"},
-        {"a\r\nb", 3, 3, "1:0"},
-        {"a\rb", 2, 2, "0:2"},
-    };
-    for (const auto& p : points) {
-        SCOPED_TRACE("text: " + escape(p.text) + ", index " + std::to_string(p.index));
-        const CharMap map = map_of(p.text);
-        EXPECT_EQ(map.byte_at(p.index), p.byte);
-        EXPECT_EQ(pos_str(map.position_at(p.index)), p.pos);
-    }
-}
-
-TEST(CharMap, AgreesWithCountingEveryCharacter) {
+TEST(CharMap, AgreesWithCountingEveryCharacterAndLine) {
     // Lines longer than a machine word, so that counting by words matters.
     const std::string texts[] = {
+        "",
         "a: 1\nb: 2\n",
         repeat(e_acute, 20) + "x\n" + repeat("\xC3\xBC", 9) + "z",
         repeat(e_acute + "ab" + euro, 7) + "\n\n" + clef + repeat("x", 13) + "\r\n" + e_acute,
@@ -72,33 +47,21 @@ TEST(CharMap, AgreesWithCountingEveryCharacter) {
     for (const std::string& text : texts) {
         SCOPED_TRACE("text: " + escape(text));
         const CharMap map = map_of(text);
-        const std::vector<std::size_t> offsets = char_offsets(text);
-        ASSERT_EQ(map.chars() + 1, offsets.size());
-        Position expected;
-        for (std::size_t i = 0; i < offsets.size(); ++i) {
-            ASSERT_EQ(map.byte_at(i), offsets[i]) << "index " << i;
-            ASSERT_EQ(map.position_at(i), expected) << "index " << i;
-            ASSERT_EQ(map.position_of(i, offsets[i]), expected) << "index " << i;
-            if (i + 1 < offsets.size() && text[offsets[i]] == '\n') {
-                expected = Position{expected.line + 1, 0};
-            } else {
-                ++expected.col;
-            }
+        ASSERT_EQ(map.chars() + 1, char_offsets(text).size());
+        std::size_t line = 0;
+        for (std::size_t b = 0; b < text.size(); ++b) {
+            ASSERT_EQ(map.line_of_byte(b), line) << "byte " << b;
+            if (text[b] == '\n') ++line;
         }
+        EXPECT_EQ(map.line_count(), line + 1);
     }
 }
 
-TEST(CharMap, CutsSlicesAndLinesAndNoticesLoneCarriageReturns) {
-    // The map borrows its text, which has to outlive it.
-    const std::string text = "a" + e_acute + "\nb";
-    const CharMap map = map_of(text);
-    EXPECT_EQ(map.slice(1, 2), e_acute);
-    EXPECT_EQ(map.slice(0, 99), "a" + e_acute + "\nb");
-    EXPECT_EQ(map.slice(2, 1), "");
-    EXPECT_EQ(map_of("").slice(0, 3), "");
-
-    // Only an LF ends a line; a CR stays in its line's text.
-    const CharMap lines = map_of("a\r\nb\n\nc\rd");
+TEST(CharMap, CutsLinesAtLineFeedsOnly) {
+    // The map borrows its text, which has to outlive it. A CR stays in its
+    // line's text.
+    const std::string text = "a\r\nb\n\nc\rd";
+    const CharMap lines = map_of(text);
     const std::string_view texts[] = {"a\r", "b", "", "c\rd", ""};
     for (std::size_t line = 0; line < std::size(texts); ++line)
         EXPECT_EQ(lines.line_text(line), texts[line]) << "line " << line;
