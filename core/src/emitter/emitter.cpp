@@ -488,14 +488,11 @@ Eol Emitter::leaf(NodeIndex index, const NodeContext& ctx) {
     const Node& n = *start->n;
     Eol content = Eol::Open;
     if (const auto* alias = std::get_if<kind::Alias>(&n.kind)) {
-        writer_.place(n.line, std::max(n.col, ctx.min_col), start->own_indent, start->content_space,
-                      start->aligned);
+        place_content(*start, ctx);
         writer_.push("*");
         writer_.push(alias->name);
     } else {
-        content = scalar(n, ctx,
-                         {start->own_indent, start->content_space, start->aligned,
-                          start->eol_written, start->from_raw});
+        content = scalar(*start, ctx);
     }
     return node_end(*start, ctx, content);
 }
@@ -517,8 +514,7 @@ Task<Eol> Emitter::collection(NodeIndex index, const NodeContext& ctx) {
             content = co_await block_mapping(n, ctx, start->aligned, start->props_written);
         }
     } else {
-        writer_.place(n.line, std::max(n.col, ctx.min_col), start->own_indent, start->content_space,
-                      start->aligned);
+        place_content(*start, ctx);
         content = co_await flow(n, ctx.child_indent, ctx.min_col, start->aligned);
     }
     co_return node_end(*start, ctx, content);
@@ -528,16 +524,23 @@ bool Emitter::walked(NodeIndex index) const {
     return doc_ != nullptr && index < doc_->nodes.size() && is_collection(at(index));
 }
 
-Eol Emitter::scalar(const Node& n, const NodeContext& ctx, const ScalarPlace& place) {
+void Emitter::place_content(const NodeStart& start, const NodeContext& ctx) {
+    const Node& n = *start.n;
+    writer_.place(n.line, std::max(n.col, ctx.min_col), start.own_indent, start.content_space,
+                  start.aligned);
+}
+
+Eol Emitter::scalar(const NodeStart& start, const NodeContext& ctx) {
     Writer& w = writer_;
-    if (place.from_raw) {
+    const Node& n = *start.n;
+    if (start.from_raw) {
         const std::string& raw = *n.raw();
         if (is_block_scalar_style(n.style)) {
-            block_scalar(n, raw, place, ctx);
+            block_scalar(start, raw, start.aligned, ctx);
             return Eol::Written;
         }
         if (!raw.empty()) {
-            w.place(n.line, std::max(n.col, ctx.min_col), place.indent, place.space, place.aligned);
+            place_content(start, ctx);
             w.push(raw);
         }
         return Eol::Open;
@@ -562,12 +565,10 @@ Eol Emitter::scalar(const Node& n, const NodeContext& ctx, const ScalarPlace& pl
     const NodeStyle style = choose_style(n.style, value, sc, options_.preserve_quotes);
     const std::string text = write_chosen(value, style, sc);
     if (is_block_scalar_style(style)) {
-        ScalarPlace laid_out = place;
-        laid_out.aligned = false;
-        block_scalar(n, text, laid_out, ctx);
+        block_scalar(start, text, false, ctx);
         return Eol::Written;
     }
-    w.place(n.line, std::max(n.col, ctx.min_col), place.indent, place.space, place.aligned);
+    place_content(start, ctx);
     w.push(text);
     return Eol::Open;
 }
@@ -893,15 +894,16 @@ void Emitter::colon(const Node& key, const Entry& entry, bool aligned, std::uint
     w.push(":");
 }
 
-void Emitter::block_scalar(const Node& n, std::string_view text, const ScalarPlace& place,
+void Emitter::block_scalar(const NodeStart& start, std::string_view text, bool aligned,
                            const NodeContext& ctx) {
+    const Node& n = *start.n;
     Writer& w = writer_;
     const std::uint32_t min_col = ctx.min_col;
     const std::size_t brk = std::min(text.find_first_of("\r\n"), text.size());
     const std::string_view header = text.substr(0, brk);
     const std::string_view body = text.substr(brk);
     const std::optional<Position>& at = n.extras.get().header_at;
-    const bool tracked = place.aligned && w.in_step && at;
+    const bool tracked = aligned && w.in_step && at;
     if (w.break_due || (tracked && at->line > w.line)) {
         w.end_line();
     } else if (w.has_content) {
@@ -912,10 +914,10 @@ void Emitter::block_scalar(const Node& n, std::string_view text, const ScalarPla
     } else if (!w.has_content) {
         // A header on a line of its own is indented like the node's content,
         // never left of its collection.
-        w.pad_to(std::max(place.indent, min_col));
+        w.pad_to(std::max(start.own_indent, min_col));
     }
     w.push(header);
-    if (n.trivia.get().eol && !place.eol_written) write_comment(*n.trivia.get().eol);
+    if (n.trivia.get().eol && !start.eol_written) write_comment(*n.trivia.get().eol);
     if (ctx.header_comment) write_comment(*ctx.header_comment);
     // The body begins with the header line's break: blanks that the source
     // had at the end of that line come first.

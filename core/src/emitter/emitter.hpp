@@ -66,15 +66,6 @@ struct NodeContext {
     const Trivia* header_comment = nullptr;
 };
 
-// Where and how a scalar's text goes.
-struct ScalarPlace {
-    std::uint32_t indent = 0;  // the node's own indentation
-    bool space = false;        // set off from text before it
-    bool aligned = false;      // may stand at its source position
-    bool eol_written = false;  // its end-of-line comment is already out
-    bool from_raw = false;     // written from its raw text, not its value
-};
-
 // Whether a node's end-of-line comment is written, or the emission failed.
 enum class Eol : std::uint8_t { Open, Written, Failed };
 
@@ -150,7 +141,9 @@ private:
     Task<Eol> collection(NodeIndex index, const NodeContext& ctx);
     // Whether a node is written as a frame of the walk (a collection).
     bool walked(NodeIndex index) const;
-    Eol scalar(const Node& n, const NodeContext& ctx, const ScalarPlace& place);
+    Eol scalar(const NodeStart& start, const NodeContext& ctx);
+    // Moves the writer to where the node's content goes.
+    void place_content(const NodeStart& start, const NodeContext& ctx);
     std::size_t trivia_above(std::span<const Trivia> list, std::uint32_t line) const;
     // Whether a scalar is written from its raw text rather than its value.
     bool raw_usable(const Node& n, const NodeContext& ctx, bool aligned) const;
@@ -172,7 +165,8 @@ private:
     bool handle_declared(std::string_view handle) const;
     std::optional<std::string> tag_text(const NodeTag& tag) const;
     void colon(const Node& key, const Entry& entry, bool aligned, std::uint32_t indent);
-    void block_scalar(const Node& n, std::string_view text, const ScalarPlace& place,
+    // `aligned`: the header may stand at its source position.
+    void block_scalar(const NodeStart& start, std::string_view text, bool aligned,
                       const NodeContext& ctx);
 
     // flow.cpp
