@@ -35,6 +35,21 @@ bool all_blank(std::string_view s) {
     return true;
 }
 
+// The entry for `line` in `sorted` (pairs by line number, rising), or
+// null. Lines are asked for in rising order but after a restore, so
+// `cursor` walks on from the entry found last, and jumps back by bisection.
+template <class Pair>
+const Pair* seek(const std::vector<Pair>& sorted, std::size_t& cursor, std::uint32_t line) {
+    if (cursor > 0 && sorted[cursor - 1].first >= line) {
+        const auto first =
+            std::lower_bound(sorted.begin(), sorted.end(), line,
+                             [](const Pair& p, std::uint32_t l) { return p.first < l; });
+        cursor = static_cast<std::size_t>(first - sorted.begin());
+    }
+    while (cursor < sorted.size() && sorted[cursor].first < line) ++cursor;
+    return cursor < sorted.size() && sorted[cursor].first == line ? &sorted[cursor] : nullptr;
+}
+
 }  // namespace
 
 Writer::Writer(std::string_view line_break, const LineSpace* line_space, const OtherBreaks* others)
@@ -51,17 +66,8 @@ Writer::Writer(std::string_view line_break, const LineSpace* line_space, const O
 
 const std::string* Writer::source_line() const {
     if (!in_step || source_lines_.empty()) return nullptr;
-    if (cursor_ > 0 && source_lines_[cursor_ - 1].first >= line) {
-        const auto first =
-            std::lower_bound(source_lines_.begin(), source_lines_.end(),
-                             std::pair<std::uint32_t, const std::string*>(line, nullptr));
-        cursor_ = static_cast<std::size_t>(first - source_lines_.begin());
-    }
-    while (cursor_ < source_lines_.size() && source_lines_[cursor_].first < line) ++cursor_;
-    if (cursor_ < source_lines_.size() && source_lines_[cursor_].first == line) {
-        return source_lines_[cursor_].second;
-    }
-    return nullptr;
+    const auto* found = seek(source_lines_, cursor_, line);
+    return found ? found->second : nullptr;
 }
 
 void Writer::push(std::string_view text) {
@@ -86,16 +92,9 @@ void Writer::push(std::string_view text) {
 
 std::string_view Writer::line_end() const {
     if (others_ == nullptr || !in_step) return line_break;
-    const OtherBreaks& others = *others_;
-    if (others_cursor_ > 0 && others[others_cursor_ - 1].first >= line) {
-        const auto first =
-            std::lower_bound(others.begin(), others.end(),
-                             std::pair<std::uint32_t, LineBreak>(line, LineBreak::Unknown));
-        others_cursor_ = static_cast<std::size_t>(first - others.begin());
-    }
-    while (others_cursor_ < others.size() && others[others_cursor_].first < line) ++others_cursor_;
-    if (others_cursor_ == others.size() || others[others_cursor_].first != line) return line_break;
-    switch (others[others_cursor_].second) {
+    const auto* found = seek(*others_, others_cursor_, line);
+    if (!found) return line_break;
+    switch (found->second) {
         case LineBreak::CrLf: return "\r\n";
         case LineBreak::Cr: return "\r";
         default: return "\n";
