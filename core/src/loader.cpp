@@ -41,7 +41,7 @@ bool names_prefix(std::string_view written, std::string_view decoded) {
 // The line breaks of a source: its first, and the lines that end in another.
 struct SourceBreaks {
     LineBreak first = LineBreak::Unknown;
-    std::vector<std::pair<std::uint32_t, LineBreak>> others;
+    OtherLineBreaks others;
     bool lone_cr = false;
 };
 
@@ -105,13 +105,17 @@ LoadResult parse(std::string_view source, NodeSpans* spans) {
     const std::optional<CharMap> map = CharMap::build(source);  // the size fits: checked above
 
     brackle_scanner::Parser parser(source);
-    Loader loader(*map, bom, spans, breaks.first, std::move(breaks.others));
+    Loader loader(*map, bom, spans);
     brackle_scanner::Event ev;
     for (;;) {
         if (!parser.next_event(ev)) return error_from(parser.error(), parser.internal_error());
         const bool end = ev.type == EventType::StreamEnd;
         if (!loader.handle(ev, parser)) return loader.error();
-        if (end) return loader.finish();
+        if (!end) continue;
+        std::vector<Document> documents = loader.finish();
+        for (Document& doc : documents) doc.line_break = breaks.first;
+        if (!documents.empty()) documents.front().other_line_breaks = std::move(breaks.others);
+        return documents;
     }
 }
 
@@ -159,11 +163,7 @@ bool Loader::handle(Event& ev, const brackle_scanner::Parser& parser) {
 }
 
 std::vector<Document> Loader::finish() {
-    if (!documents_.empty()) {
-        fill_line_space(documents_.front());
-        documents_.front().other_line_breaks = std::move(other_line_breaks_);
-    }
-    for (Document& doc : documents_) doc.line_break = line_break_;
+    if (!documents_.empty()) fill_line_space(documents_.front());
     // The stream's end may add a document without nodes.
     if (spans_out_) spans_out_->resize(documents_.size());
     return std::move(documents_);

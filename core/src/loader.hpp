@@ -37,15 +37,8 @@ void append(std::vector<T>& to, std::vector<T>&& from) {
 
 class Loader {
 public:
-    Loader(const CharMap& map, bool bom, NodeSpans* spans_out = nullptr,
-           LineBreak line_break = LineBreak::Unknown,
-           std::vector<std::pair<std::uint32_t, LineBreak>> other_line_breaks = {})
-        : map_(map),
-          text_(map.text()),
-          bom_(bom),
-          spans_out_(spans_out),
-          line_break_(line_break),
-          other_line_breaks_(std::move(other_line_breaks)) {}
+    Loader(const CharMap& map, bool bom, NodeSpans* spans_out = nullptr)
+        : map_(map), text_(map.text()), bom_(bom), spans_out_(spans_out) {}
 
     // Handles one event; false when the load has to stop (see `error`).
     bool handle(brackle_scanner::Event& ev, const brackle_scanner::Parser& parser);
@@ -285,8 +278,6 @@ private:
     std::string_view text_;
     bool bom_;
     NodeSpans* spans_out_;  // null unless the caller asked for node spans
-    LineBreak line_break_;  // the source's, put on every document
-    std::vector<std::pair<std::uint32_t, LineBreak>> other_line_breaks_;
     ParseError error_;
 
     std::vector<Document> documents_;

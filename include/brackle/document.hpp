@@ -195,6 +195,9 @@ struct DuplicateKey {
 // the end of every line it lays out anew. Unknown for a document that was
 // not loaded, or a source without a line break.
 enum class LineBreak : std::uint8_t { Unknown, Lf, CrLf, Cr };
+// The lines (by 0-based number, rising) that end in another break than the
+// first, and that break.
+using OtherLineBreaks = std::vector<std::pair<std::uint32_t, LineBreak>>;
 
 // One YAML document. A value-initialised `Document` is the empty document.
 struct Document {
@@ -220,7 +223,7 @@ struct Document {
     // every line; and, kept on the first document for the whole source, the
     // lines (by 0-based number) that end in another one, in rising order.
     LineBreak line_break = LineBreak::Unknown;
-    std::vector<std::pair<std::uint32_t, LineBreak>> other_line_breaks;
+    OtherLineBreaks other_line_breaks;
     std::vector<DuplicateKey> duplicate_keys;
 
     friend bool operator==(const Document&, const Document&) = default;

@@ -147,9 +147,9 @@ EmitResult emit(std::span<const Document> documents, const EmitOptions& options)
     const LineSpace* line_space = documents.empty() ? nullptr : &documents.front().line_space;
     // The lines that end in another break come back so only where the
     // options leave the choice to the source.
-    const OtherBreaks* others = documents.empty() || options.line_break != 0
-                                    ? nullptr
-                                    : &documents.front().other_line_breaks;
+    const OtherLineBreaks* others = documents.empty() || options.line_break != 0
+                                        ? nullptr
+                                        : &documents.front().other_line_breaks;
     for (bool watch_cr = code == 0;; watch_cr = false) {
         Emitter e(options, watch_cr || code != 0 ? line_break : "\r\n", line_space, others,
                   watch_cr);
@@ -160,7 +160,7 @@ EmitResult emit(std::span<const Document> documents, const EmitOptions& options)
 }
 
 Emitter::Emitter(const EmitOptions& options, std::string_view line_break,
-                 const LineSpace* line_space, const OtherBreaks* others, bool watch_cr)
+                 const LineSpace* line_space, const OtherLineBreaks* others, bool watch_cr)
     : writer_(line_break, line_space, others),
       options_(options),
       watch_cr_(watch_cr),

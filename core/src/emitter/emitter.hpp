@@ -90,7 +90,7 @@ public:
     // With `watch_cr`, the first raw text holding a CR stops the walk (see
     // `met_cr`): the stream is then written again with CR LF.
     Emitter(const EmitOptions& options, std::string_view line_break, const LineSpace* line_space,
-            const OtherBreaks* others, bool watch_cr);
+            const OtherLineBreaks* others, bool watch_cr);
 
     // Writes every document; the stream's text is then in `writer().out`.
     bool stream(std::span<const Document> documents);

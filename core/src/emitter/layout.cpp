@@ -52,7 +52,8 @@ const Pair* seek(const std::vector<Pair>& sorted, std::size_t& cursor, std::uint
 
 }  // namespace
 
-Writer::Writer(std::string_view line_break, const LineSpace* line_space, const OtherBreaks* others)
+Writer::Writer(std::string_view line_break, const LineSpace* line_space,
+               const OtherLineBreaks* others)
     : line_break(line_break), others_(others && !others->empty() ? others : nullptr) {
     lf_may_be_cr_ = line_break == "\r" ||
                     (others_ && std::any_of(others_->begin(), others_->end(), [](const auto& o) {

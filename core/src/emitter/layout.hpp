@@ -20,8 +20,6 @@ namespace brackle_core::emitter {
 
 // Source lines whose whitespace the writer repeats, by line number.
 using LineSpace = std::unordered_map<std::uint32_t, std::string>;
-// Source lines that end in another line break than the rest, in rising order.
-using OtherBreaks = std::vector<std::pair<std::uint32_t, LineBreak>>;
 
 struct Writer {
     // The positional part of the state; a flow collection's second layout
@@ -39,7 +37,7 @@ struct Writer {
 
     // `line_break` ends every line, but, while in step, those of `others`.
     Writer(std::string_view line_break, const LineSpace* line_space,
-           const OtherBreaks* others = nullptr);
+           const OtherLineBreaks* others = nullptr);
 
     // Writes `text` at the current position, pending spaces first.
     void push(std::string_view text);
@@ -100,7 +98,7 @@ private:
     // that CR again.
     std::string_view source_break(std::string_view written) const;
 
-    const OtherBreaks* others_;
+    const OtherLineBreaks* others_;
     mutable std::size_t others_cursor_ = 0;
     bool lf_may_be_cr_;  // some line ends in a lone CR: an LF of the text may stand for it
 
