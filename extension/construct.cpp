@@ -40,6 +40,7 @@ struct Builder {
     PyObject* source;  // for error messages
     PyObject* name;
     bool allow_duplicate_keys;
+    PyObject* tags = nullptr;  // the caller's functions by tag (a dict), or null
     PyObject* tagged_class = nullptr;
     PyObject* frozen_class = nullptr;
     PyObject* hashed_tuple_class = nullptr;
@@ -216,6 +217,22 @@ struct Builder {
         return PyObject_CallFunctionObjArgs(tagged_class, tag_text.get(), value.get(), nullptr);
     }
 
+    // The caller's function for `node`'s tag, or null (also with an
+    // exception set when the lookup failed). A function found is kept in
+    // `hooks`, so that it outlives a change of `tags` while it runs.
+    PyObject* hook_of(const Node& node) {
+        if (tags == nullptr) return nullptr;
+        const auto& tag = node.extras.get().tag;
+        if (!tag || tag->full == "!") return nullptr;
+        Ref key(str(tag->full));
+        if (!key) return nullptr;
+        PyObject* found = PyDict_GetItemWithError(tags, key.get());
+        if (found == nullptr) return nullptr;
+        hooks.emplace_back(Py_NewRef(found));
+        return found;
+    }
+    std::vector<Ref> hooks{};
+
     // ---- keys --------------------------------------------------------------
 
     // A hashable form of `value` for a key: a list becomes a tuple, a dict a
@@ -314,6 +331,7 @@ struct Builder {
         Shape shape;
         std::size_t next = 0;        // children visited
         PyObject* target = nullptr;  // the container to fill (borrowed), made on entry
+        PyObject* hook = nullptr;    // the caller's function for its tag (borrowed), or null
     };
 
     // The data of one document, or null with an exception set. With
@@ -358,8 +376,16 @@ struct Builder {
                 objects[index] = Py_NewRef(it->second);
                 return true;
             }
+            PyObject* hook = hook_of(node);
+            if (hook == nullptr && PyErr_Occurred()) return false;
             if (std::holds_alternative<kind::Scalar>(node.kind)) {
-                objects[index] = scalar(node, v11);
+                if (hook) {
+                    const auto& value = node.value();
+                    Ref text(str(value ? std::string_view(*value) : std::string_view()));
+                    objects[index] = text ? PyObject_CallOneArg(hook, text.get()) : nullptr;
+                } else {
+                    objects[index] = scalar(node, v11);
+                }
                 if (objects[index] == nullptr) return false;
                 anchor(node, objects[index]);
                 return true;
@@ -368,7 +394,7 @@ struct Builder {
             Shape shape = is_sequence ? Shape::List : Shape::Dict;
             bool wrap = false;
             std::string_view full;
-            if (const auto& tag = node.extras.get().tag; tag && tag->full != "!") {
+            if (const auto& tag = node.extras.get().tag; !hook && tag && tag->full != "!") {
                 full = tag->full;
                 const std::string_view name = full.starts_with(tag_prefix)
                                                   ? full.substr(tag_prefix.size())
@@ -402,7 +428,7 @@ struct Builder {
             Py_DECREF(target);  // the node's object holds it
             if (objects[index] == nullptr) return false;
             anchor(node, objects[index]);
-            stack.push_back(Frame{index, shape, 0, target});
+            stack.push_back(Frame{index, shape, 0, target, hook});
             unfinished.insert(target);
             return true;
         };
@@ -434,6 +460,14 @@ struct Builder {
             const bool filled = fill(nodes, done, objects);
             unfinished.erase(done.target);
             if (!filled) return nullptr;
+            if (done.hook) {
+                // The node's data is what the caller's function makes of the
+                // collection; aliases after it give that too.
+                PyObject* made = PyObject_CallOneArg(done.hook, done.target);
+                if (made == nullptr) return nullptr;
+                Py_SETREF(objects[done.node], made);
+                anchor(node, made);
+            }
         }
         if (objects_out && !(*objects_out = node_objects(doc, objects))) return nullptr;
         return Py_NewRef(objects[*doc.root]);
@@ -602,26 +636,17 @@ Ref build_node_data(State& state, const std::vector<Document>& documents, PyObje
     return out;
 }
 
-Ref build_data(State& state, std::vector<Document>& documents, PyObject* source, PyObject* name,
-               bool allow_duplicate_keys, int version) {
-    Builder builder{state, source, name, allow_duplicate_keys};
+bool holds_no_data(const Document& doc) {
+    return !doc.root && !doc.explicit_start && !doc.explicit_end && !doc.version &&
+           doc.tag_directives.empty();
+}
+
+Ref build_document_data(State& state, const Document& document, const DataOptions& options) {
+    Builder builder{state, options.source, options.name, options.allow_duplicate_keys,
+                    options.tags};
     if (!builder.ready()) return Ref();
     const CollectorPause pause(state);
-    // A stream of only comments or blank lines comes back as one empty
-    // document with no marker: that holds no data.
-    if (documents.size() == 1 && !documents[0].root && !documents[0].explicit_start &&
-        !documents[0].explicit_end && !documents[0].version && documents[0].tag_directives.empty())
-        documents.clear();
-    Ref out(PyList_New(static_cast<Py_ssize_t>(documents.size())));
-    if (!out) return out;
-    for (std::size_t i = 0; i < documents.size(); ++i) {
-        const Document& doc = documents[i];
-        Ref data(builder.document(doc, is_v11(doc, version)));
-        if (!data) return Ref();
-        PyList_SET_ITEM(out.get(), static_cast<Py_ssize_t>(i), data.release());
-        documents[i] = Document{};
-    }
-    return out;
+    return Ref(builder.document(document, is_v11(document, options.version)));
 }
 
 }  // namespace brackle_py

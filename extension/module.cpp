@@ -1,7 +1,9 @@
 // The extension module brackle._brackle: `parse`, `emit`, `_roundtrip_in_rust`,
-// and for the package's own modules `_load_all`, `_dump_all` and `_edit_load`. Each function reads
+// and for the package's own modules `_iter_load`, `_dump_all` and `_edit_load`. Each function reads
 // its arguments with the interpreter lock held, releases the lock for exactly the core call, and
 // turns the core's errors into the package's exceptions.
+#include <cstdint>
+#include <cstring>
 #include <exception>
 #include <new>
 #include <optional>
@@ -55,25 +57,60 @@ void raise_internal(State& state, std::string_view message) {
 
 namespace {
 
-using brackle_core::Document;
-using brackle_core::EmitOptions;
+// Whether `s` is well-formed UTF-8: no stray or missing continuation byte,
+// no overlong form, no surrogate, nothing past U+10FFFF. ASCII, the usual
+// text, is skipped eight bytes at a time.
+bool is_utf8(std::string_view s) {
+    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+    const unsigned char* const end = p + s.size();
+    while (p < end) {
+        if (end - p >= 8) {
+            std::uint64_t word;
+            std::memcpy(&word, p, 8);
+            if ((word & 0x8080808080808080ull) == 0) {
+                p += 8;
+                continue;
+            }
+        }
+        const unsigned char c = *p;
+        if (c < 0x80) {
+            ++p;
+            continue;
+        }
+        const std::ptrdiff_t width = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 0;
+        if (width == 0 || c > 0xF4 || c == 0xC0 || c == 0xC1 || end - p < width) return false;
+        for (std::ptrdiff_t k = 1; k < width; ++k) {
+            if ((p[k] & 0xC0) != 0x80) return false;
+        }
+        // The second byte's range for the leads whose shortest form or
+        // reach it limits.
+        if ((c == 0xE0 && p[1] < 0xA0) || (c == 0xED && p[1] > 0x9F) ||
+            (c == 0xF0 && p[1] < 0x90) || (c == 0xF4 && p[1] > 0x8F))
+            return false;
+        p += width;
+    }
+    return true;
+}
 
-constexpr std::string_view no_name = "<unicode string>";
+}  // namespace
 
-// The source's UTF-8 text as given (`whole`), and less one leading
-// byte-order mark (`text`). The loader takes the mark off and records it
-// itself; its error positions count in `text`. A second mark is text: taking
-// it off too would lose it, and a third would read back as a second.
-struct Source {
-    std::string_view whole;
-    std::string_view text;
-};
-
-bool source_of(PyObject* str, Source& out) {
-    Py_ssize_t size = 0;
-    const char* data = PyUnicode_AsUTF8AndSize(str, &size);
-    if (data == nullptr) return false;
-    out.whole = std::string_view(data, static_cast<std::size_t>(size));
+bool source_of(PyObject* source, Source& out) {
+    if (PyBytes_Check(source)) {
+        out.whole = std::string_view(PyBytes_AS_STRING(source),
+                                     static_cast<std::size_t>(PyBytes_GET_SIZE(source)));
+        // Not UTF-8: the decoder says where and why.
+        if (!is_utf8(out.whole)) {
+            Py_XDECREF(PyUnicode_DecodeUTF8(out.whole.data(),
+                                            static_cast<Py_ssize_t>(out.whole.size()), "strict"));
+            if (!PyErr_Occurred()) PyErr_SetString(PyExc_ValueError, "the source is not UTF-8");
+            return false;
+        }
+    } else {
+        Py_ssize_t size = 0;
+        const char* data = PyUnicode_AsUTF8AndSize(source, &size);
+        if (data == nullptr) return false;
+        out.whole = std::string_view(data, static_cast<std::size_t>(size));
+    }
     out.text = out.whole;
     if (out.text.starts_with("\xEF\xBB\xBF")) out.text.remove_prefix(3);
     return true;
@@ -97,6 +134,11 @@ void raise_parse_error(State& state, const brackle_core::ParseError& e, std::str
     raise_made(call(make_error, args).get());
 }
 
+namespace {
+
+using brackle_core::Document;
+using brackle_core::EmitOptions;
+
 void raise_emit_error(State& state, const brackle_core::EmitError& e) {
     PyObject* cls = state.get(Lookup::EmitterError);
     if (cls == nullptr) return;
@@ -117,41 +159,7 @@ PyObject* text_result(State& state, const brackle_core::EmitResult& result) {
     return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "strict");
 }
 
-// Runs `body` and turns what escapes the core as a C++ exception into the
-// package's internal failure (or MemoryError); nothing crosses the module
-// boundary.
-template <class Body>
-PyObject* guarded(State& state, Body&& body) {
-    try {
-        return body();
-    } catch (const std::bad_alloc&) {
-        return PyErr_NoMemory();
-    } catch (const std::exception& e) {
-        raise_internal(state, std::string("brackle: ") + e.what());
-    } catch (...) {
-        raise_internal(state, "brackle: unknown failure");
-    }
-    return nullptr;
-}
-
 State& state_of(PyObject* module) { return *static_cast<State*>(PyModule_GetState(module)); }
-
-// Runs `core` with the interpreter lock released. What it throws is caught
-// before the lock is taken back and thrown again after.
-template <class Core>
-auto without_lock(Core&& core) -> decltype(core()) {
-    decltype(core()) result{};
-    std::exception_ptr failure;
-    Py_BEGIN_ALLOW_THREADS
-    try {
-        result = core();
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    Py_END_ALLOW_THREADS
-    if (failure) std::rethrow_exception(failure);
-    return result;
-}
 
 // ---- arguments -------------------------------------------------------------
 
@@ -323,21 +331,24 @@ std::optional<std::vector<Document>> load_named(State& state, PyObject* str, PyO
     return std::move(std::get<std::vector<Document>>(loaded));
 }
 
-// The data of every document of `source` (see construct.cpp); not in
-// `__all__`: `brackle.load_all` is its public face.
-PyObject* load_all(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+// An iterator over the data of the documents of `source` (see
+// load_stream.cpp); not in `__all__`: `brackle.iter_load` is its public face.
+PyObject* iter_load(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     State& state = state_of(module);
     static constexpr const char* param_names[] = {"source", "name", "allow_duplicate_keys",
-                                                  "version"};
-    PyObject* a[4];
-    if (!take_args({"_load_all", param_names, 4, 1}, args, nargs, kwnames, a)) return nullptr;
-    if (!argument_type("_load_all", "source", a[0], PyUnicode_Check(a[0]), "str")) return nullptr;
+                                                  "version", "tags"};
+    PyObject* a[5];
+    if (!take_args({"_iter_load", param_names, 5, 1}, args, nargs, kwnames, a)) return nullptr;
+    if (!argument_type("_iter_load", "source", a[0], PyUnicode_Check(a[0]) || PyBytes_Check(a[0]),
+                       "str or bytes"))
+        return nullptr;
     PyObject* name = a[1] && a[1] != Py_None ? a[1] : nullptr;
-    if (name && !argument_type("_load_all", "name", name, PyUnicode_Check(name), "str"))
+    if (name && !argument_type("_iter_load", "name", name, PyUnicode_Check(name), "str"))
         return nullptr;
     const int allow = a[2] ? PyObject_IsTrue(a[2]) : 0;
     if (allow < 0) return nullptr;
-    int version = 0;
+    DataOptions options;
+    options.allow_duplicate_keys = allow != 0;
     if (a[3] && a[3] != Py_None) {
         int major = 0, minor = 0;
         if (!PyTuple_Check(a[3]) || !PyArg_ParseTuple(a[3], "ii", &major, &minor) || major != 1 ||
@@ -348,14 +359,13 @@ PyObject* load_all(PyObject* module, PyObject* const* args, Py_ssize_t nargs, Py
             }
             return nullptr;
         }
-        version = 10 + minor;
+        options.version = 10 + minor;
     }
-    return guarded(state, [&]() -> PyObject* {
-        Ref shown_name;
-        std::optional<std::vector<Document>> documents = load_named(state, a[0], name, shown_name);
-        if (!documents) return nullptr;
-        return build_data(state, *documents, a[0], shown_name.get(), allow != 0, version).release();
-    });
+    PyObject* tags = a[4] && a[4] != Py_None ? a[4] : nullptr;
+    if (tags && !argument_type("_iter_load", "tags", tags, PyDict_Check(tags), "a dict or None"))
+        return nullptr;
+    options.tags = tags;
+    return guarded(state, [&] { return new_document_stream(state, a[0], name, options); });
 }
 
 // What the edit API works from (python/brackle/editing.py): for each
@@ -407,9 +417,13 @@ PyObject* edit_load(PyObject* module, PyObject* const* args, Py_ssize_t nargs, P
 
 PyObject* dump_all(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     State& state = state_of(module);
-    static constexpr const char* param_names[] = {"documents", "opts"};
-    PyObject* a[2];
-    if (!take_args({"_dump_all", param_names, 2, 2}, args, nargs, kwnames, a)) return nullptr;
+    static constexpr const char* param_names[] = {"documents", "opts", "represent"};
+    PyObject* a[3];
+    if (!take_args({"_dump_all", param_names, 3, 2}, args, nargs, kwnames, a)) return nullptr;
+    PyObject* functions = a[2] && a[2] != Py_None ? a[2] : nullptr;
+    if (functions && !argument_type("_dump_all", "represent", functions, PyDict_Check(functions),
+                                    "a dict or None"))
+        return nullptr;
     return guarded(state, [&]() -> PyObject* {
         EmitOptions options;
         if (!read_options(state, a[1], options)) return nullptr;
@@ -417,7 +431,7 @@ PyObject* dump_all(PyObject* module, PyObject* const* args, Py_ssize_t nargs, Py
         Ref it(PyObject_GetIter(a[0]));
         if (!it) return nullptr;
         while (Ref data{PyIter_Next(it.get())}) {
-            if (!represent(state, data.get(), documents.emplace_back())) return nullptr;
+            if (!represent(state, data.get(), documents.emplace_back(), functions)) return nullptr;
         }
         if (PyErr_Occurred()) return nullptr;
         const brackle_core::EmitResult result =
@@ -508,14 +522,16 @@ PyMethodDef functions[] = {
 
 // Functions of the package's own modules, left out of `__all__`.
 PyMethodDef unlisted_functions[] = {
-    {"_load_all", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(load_all)),
+    {"_iter_load", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(iter_load)),
      METH_FASTCALL | METH_KEYWORDS,
-     "_load_all(source, name=None, allow_duplicate_keys=False, version=None)\n"
+     "_iter_load(source, name=None, allow_duplicate_keys=False, version=None, tags=None)\n"
      "--\n"
      "\n"
-     "The data of every document of `source`, in a list: what `brackle.load_all` returns.\n"
-     "`version` (None, (1, 1) or (1, 2)) sets the schema of every document; None lets each\n"
-     "document's `%YAML` directive decide, the core schema when there is none."},
+     "An iterator over the data of the documents of `source` (a str, or bytes in UTF-8), read\n"
+     "one at a time: what `brackle.iter_load` returns. `version` (None, (1, 1) or (1, 2)) sets\n"
+     "the schema of every document; None lets each document's `%YAML` directive decide, the\n"
+     "core schema when there is none. `tags` maps tags to functions that make the data of the\n"
+     "nodes with that tag from their value."},
     {"_edit_load", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(edit_load)),
      METH_FASTCALL | METH_KEYWORDS,
      "_edit_load(source, name=None, allow_duplicate_keys=False)\n"
@@ -527,15 +543,16 @@ PyMethodDef unlisted_functions[] = {
      "spans[2i] to spans[2i + 1], character indexes after a leading byte-order mark)."},
     {"_dump_all", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(dump_all)),
      METH_FASTCALL | METH_KEYWORDS,
-     "_dump_all(documents, opts)\n"
+     "_dump_all(documents, opts, represent=None)\n"
      "--\n"
      "\n"
      "Writes each item of `documents`, Python data, as one YAML document; the data path of\n"
      "`brackle.dump_all`.\n"
      "\n"
-     "`opts` is an `EmitOptions` record. A `Tagged` is written as its `value` with its `tag`.\n"
-     "Raises `TypeError` for an object it cannot represent and `brackle.error.EmitterError`\n"
-     "for data nested too deep to emit."},
+     "`opts` is an `EmitOptions` record. A `Tagged` is written as its `value` with its `tag`;\n"
+     "an object whose type (or a base class of it) is a key of the dict `represent` as what\n"
+     "that function returns for it. Raises `brackle.RepresenterError` for an object it\n"
+     "cannot represent and `brackle.error.EmitterError` for data nested too deep to emit."},
     {"_register", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(register_classes)),
      METH_FASTCALL | METH_KEYWORDS,
      "_register(*, Node, Doc, Trivia, make_error, EmitterError, InternalError, Tagged, "
@@ -568,6 +585,7 @@ int traverse_module(PyObject* module, visitproc visit, void* arg) {
     for (PyObject* o : state->registered) Py_VISIT(o);
     Py_VISIT(state->mapping_abc);
     Py_VISIT(state->sequence_abc);
+    Py_VISIT(state->document_stream_type);
     return 0;
 }
 
@@ -577,6 +595,7 @@ int clear_module(PyObject* module) {
     for (PyObject*& o : state->registered) Py_CLEAR(o);
     Py_CLEAR(state->mapping_abc);
     Py_CLEAR(state->sequence_abc);
+    Py_CLEAR(state->document_stream_type);
 #define BRACKLE_PY_CLEAR(name) Py_CLEAR(state->names.name);
     BRACKLE_PY_NAMES(BRACKLE_PY_CLEAR)
 #undef BRACKLE_PY_CLEAR
@@ -593,6 +612,7 @@ int exec_module(PyObject* module) {
     state->mapping_abc = PyObject_GetAttrString(abc.get(), "Mapping");
     state->sequence_abc = PyObject_GetAttrString(abc.get(), "Sequence");
     if (state->mapping_abc == nullptr || state->sequence_abc == nullptr) return -1;
+    if (!add_document_stream_type(module, *state)) return -1;
     Ref all(PyObject_GetAttrString(module, "__all__"));
     if (!all) {
         if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return -1;

@@ -7,6 +7,8 @@
 #include <Python.h>
 
 #include <cstddef>
+#include <exception>
+#include <new>
 #include <optional>
 #include <span>
 #include <string>
@@ -16,6 +18,7 @@
 
 #include "brackle/document.hpp"
 #include "brackle/emit.hpp"
+#include "brackle/load.hpp"
 
 namespace brackle_py {
 
@@ -72,7 +75,8 @@ struct Names {
 // clang-format off
 #define BRACKLE_PY_CLASSES(X)                                                                 \
     X(Node) X(Doc) X(Trivia) X(make_error) X(EmitterError) X(InternalError) X(Tagged)         \
-    X(FrozenDict) X(HashedTuple) X(construct_error) X(timestamp) X(binary)
+    X(FrozenDict) X(HashedTuple) X(construct_error) X(timestamp) X(binary)             \
+    X(RepresenterError)
 // clang-format on
 enum class Lookup {
 #define BRACKLE_PY_ENUM(name) name,
@@ -93,6 +97,8 @@ struct State {
     // collections.abc.Mapping and Sequence, for data of other classes.
     PyObject* mapping_abc = nullptr;
     PyObject* sequence_abc = nullptr;
+    // The type of `_iter_load`'s iterators (load_stream.cpp).
+    PyObject* document_stream_type = nullptr;
     // The collector pauses under way, and whether it ran before the first.
     int pauses = 0;
     bool collector_was_enabled = false;
@@ -138,6 +144,61 @@ void raise_made(PyObject* made);
 // Raises the package's internal-failure exception with `message`.
 void raise_internal(State& state, std::string_view message);
 
+// Runs `body` and turns what escapes the core as a C++ exception into the
+// package's internal failure (or MemoryError); nothing crosses the module
+// boundary.
+template <class Body>
+PyObject* guarded(State& state, Body&& body) {
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        return PyErr_NoMemory();
+    } catch (const std::exception& e) {
+        raise_internal(state, std::string("brackle: ") + e.what());
+    } catch (...) {
+        raise_internal(state, "brackle: unknown failure");
+    }
+    return nullptr;
+}
+
+// Runs `core` with the interpreter lock released. What it throws is caught
+// before the lock is taken back and thrown again after.
+template <class Core>
+auto without_lock(Core&& core) -> decltype(core()) {
+    decltype(core()) result{};
+    std::exception_ptr failure;
+    Py_BEGIN_ALLOW_THREADS
+    try {
+        result = core();
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    Py_END_ALLOW_THREADS
+    if (failure) std::rethrow_exception(failure);
+    return result;
+}
+
+// The source's UTF-8 text as given (`whole`), and less one leading
+// byte-order mark (`text`). The loader takes the mark off and records it
+// itself; its error positions count in `text`. A second mark is text: taking
+// it off too would lose it, and a third would read back as a second.
+struct Source {
+    std::string_view whole;
+    std::string_view text;
+};
+
+// The UTF-8 of `source`, a str or bytes (bytes must be UTF-8: others raise
+// UnicodeDecodeError); false with an exception set.
+bool source_of(PyObject* source, Source& out);
+
+// The name a source goes by in errors when the caller gives none.
+inline constexpr std::string_view no_name = "<unicode string>";
+
+// Raises the package's error for a load that failed; `source` is the text
+// its position counts in.
+void raise_parse_error(State& state, const brackle_core::ParseError& e, std::string_view source,
+                       std::string_view name);
+
 // records_out.cpp: a `Doc` record for each document, in a new list.
 Ref build_records(State& state, std::vector<brackle_core::Document>& documents);
 
@@ -150,17 +211,39 @@ using Anchors = std::unordered_set<std::string>;
 bool read_document(State& state, PyObject* record, brackle_core::Document& out, Anchors& anchors);
 bool read_options(State& state, PyObject* record, brackle_core::EmitOptions& out);
 
-// construct.cpp: each document's data, in a new list. `version` 11 or 12
-// sets the schema of every document, 0 lets each document's `%YAML` decide;
-// `source` and `name` are for error messages.
-Ref build_data(State& state, std::vector<brackle_core::Document>& documents, PyObject* source,
-               PyObject* name, bool allow_duplicate_keys, int version);
+// How a document's data is built: `source` and `name` for error messages,
+// `version` 11 or 12 for the schema of every document (0 lets each
+// document's `%YAML` decide), and `tags`, a dict of the caller's functions
+// by tag (or null).
+struct DataOptions {
+    PyObject* source = nullptr;
+    PyObject* name = nullptr;
+    bool allow_duplicate_keys = false;
+    int version = 0;
+    PyObject* tags = nullptr;
+};
+// construct.cpp: one document's data.
+Ref build_document_data(State& state, const brackle_core::Document& document,
+                        const DataOptions& options);
+// construct.cpp: whether a document is what a stream of only comments and
+// blank lines loads as: no node, no marker, no directive. As the only
+// document of a stream it holds no data.
+bool holds_no_data(const brackle_core::Document& document);
+// load_stream.cpp: makes the iterator type into `state`, once per module.
+bool add_document_stream_type(PyObject* module, State& state);
+// load_stream.cpp: an iterator over the data of the documents of `source`
+// (a str, or bytes in UTF-8), which it reads one at a time; `name` (or null
+// for the default) names the source in errors. Null with an exception set.
+PyObject* new_document_stream(State& state, PyObject* source, PyObject* name,
+                              const DataOptions& options);
 // construct.cpp: for each document, a pair of its data and a list of each
 // node's object (see `Builder::document`); no document is dropped.
 Ref build_node_data(State& state, const std::vector<brackle_core::Document>& documents,
                     PyObject* source, PyObject* name, bool allow_duplicate_keys);
 // represent.cpp: one document from Python data, `Tagged` objects written as
-// their `value` with their `tag`; false with an exception set on failure.
-bool represent(State& state, PyObject* data, brackle_core::Document& out);
+// their `value` with their `tag`, objects of the types in `functions` (a
+// dict, or null) as what its function makes of them; false with an
+// exception set on failure.
+bool represent(State& state, PyObject* data, brackle_core::Document& out, PyObject* functions);
 
 }  // namespace brackle_py

@@ -147,8 +147,13 @@ struct Pending {
 
 class Builder {
 public:
-    Builder(Document& doc, PyObject* tagged_type, PyObject* mapping_abc, PyObject* sequence_abc)
-        : doc_(doc), tagged_type_(tagged_type), abc_{mapping_abc, sequence_abc} {}
+    Builder(Document& doc, PyObject* tagged_type, PyObject* mapping_abc, PyObject* sequence_abc,
+            PyObject* represent, PyObject* unknown_type_error)
+        : doc_(doc),
+          tagged_type_(tagged_type),
+          abc_{mapping_abc, sequence_abc},
+          represent_(represent),
+          unknown_type_error_(unknown_type_error) {}
 
     bool build(PyObject* data) {
         doc_.final_line_break = true;
@@ -231,7 +236,52 @@ private:
         return true;
     }
 
+    // The caller's function for objects of `type` or, with `inherited`, of
+    // a class it derives from; null when there is none (also with an
+    // exception set when the lookup failed).
+    PyObject* represent_function(PyTypeObject* type, bool inherited) {
+        if (represent_ == nullptr) return nullptr;
+        if (!inherited)
+            return PyDict_GetItemWithError(represent_, reinterpret_cast<PyObject*>(type));
+        PyObject* mro = type->tp_mro;
+        const Py_ssize_t n = mro && PyTuple_Check(mro) ? PyTuple_GET_SIZE(mro) : 0;
+        for (Py_ssize_t i = 1; i < n; ++i) {
+            PyObject* found = PyDict_GetItemWithError(represent_, PyTuple_GET_ITEM(mro, i));
+            if (found != nullptr || PyErr_Occurred()) return found;
+        }
+        return nullptr;
+    }
+
+    // Places what the caller's `function` makes of `o`. One object gives one
+    // result however often it occurs, so that shared objects stay shared.
+    bool place_represented(PyObject* function, PyObject* o, NodeIndex parent, std::uint32_t slot,
+                           std::optional<NodeTag> tag) {
+        auto found = represented_.find(o);
+        if (found == represented_.end()) {
+            // A function whose results need the caller's functions again
+            // and again would never end.
+            if (++represent_chain_ > 100) {
+                PyErr_Format(unknown_type_error_,
+                             "the represent function for '%.200s' gave objects that needed "
+                             "representing 100 times in a row",
+                             Py_TYPE(o)->tp_name);
+                return false;
+            }
+            Ref made(PyObject_CallOneArg(function, o));
+            if (!made) return false;
+            keep_.emplace_back(Py_NewRef(o));
+            found = represented_.emplace(o, std::move(made)).first;
+        }
+        const bool placed = place(found->second.get(), parent, slot, std::move(tag));
+        represent_chain_ = 0;
+        return placed;
+    }
+
     bool place(PyObject* o, NodeIndex parent, std::uint32_t slot, std::optional<NodeTag> tag) {
+        if (PyObject* function = represent_function(Py_TYPE(o), false)) {
+            return place_represented(function, o, parent, slot, std::move(tag));
+        }
+        if (PyErr_Occurred()) return false;
         std::string text;
         NodeStyle style = NodeStyle::Plain;
         // Scalars: a string's style is left to the emitter (Block means no
@@ -370,7 +420,11 @@ private:
             is = PyObject_IsInstance(o, sequence_class);
             if (is < 0) return false;
             if (is == 0) {
-                PyErr_Format(PyExc_TypeError, "cannot represent an object of type '%.200s'",
+                if (PyObject* function = represent_function(Py_TYPE(o), true)) {
+                    return place_represented(function, o, parent, slot, std::move(tag));
+                }
+                if (PyErr_Occurred()) return false;
+                PyErr_Format(unknown_type_error_, "cannot represent an object of type '%.200s'",
                              Py_TYPE(o)->tp_name);
                 return false;
             }
@@ -402,7 +456,12 @@ private:
 
     Document& doc_;
     PyObject* tagged_type_;
-    PyObject* abc_[2];  // collections.abc.Mapping and Sequence
+    PyObject* abc_[2];              // collections.abc.Mapping and Sequence
+    PyObject* represent_;           // the caller's functions by type (a dict), or null
+    PyObject* unknown_type_error_;  // raised for an object of no known type
+    // What the caller's functions made of each object, by its address.
+    std::unordered_map<PyObject*, Ref> represented_;
+    int represent_chain_ = 0;  // results in a row that needed a function again
     std::vector<Pending> stack_;
     // Each container met, by address, and its node; `keep_` holds them
     // alive so that no address is reused by another object meanwhile.
@@ -413,7 +472,7 @@ private:
 
 }  // namespace
 
-bool represent(State& state, PyObject* data, Document& out) {
+bool represent(State& state, PyObject* data, Document& out, PyObject* functions) {
     if (PyDateTimeAPI == nullptr) {
         PyDateTime_IMPORT;
         if (PyDateTimeAPI == nullptr) return false;
@@ -424,7 +483,11 @@ bool represent(State& state, PyObject* data, Document& out) {
         PyErr_SetString(PyExc_TypeError, "the Tagged class must be a type");
         return false;
     }
-    return Builder(out, tagged_type, state.mapping_abc, state.sequence_abc).build(data);
+    PyObject* unknown_type_error = state.get(Lookup::RepresenterError);
+    if (unknown_type_error == nullptr) return false;
+    return Builder(out, tagged_type, state.mapping_abc, state.sequence_abc, functions,
+                   unknown_type_error)
+        .build(data);
 }
 
 }  // namespace brackle_py

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <limits>
+#include <memory>
+#include <optional>
 
 #include "core/src/text.hpp"
 
@@ -86,38 +88,96 @@ std::string lone_crs_as_lfs(std::string_view text) {
 
 namespace loader {
 
-LoadResult parse(std::string_view source, NodeSpans* spans) {
-    const bool bom = source.starts_with("\xEF\xBB\xBF");
-    if (bom) source.remove_prefix(3);
-    if (source.size() > max_source_bytes) {
-        return ParseError{std::string(source_too_large), 0, 0, 0, false};
-    }
-    // A NUL ends the stream wherever it stands: the scanner reads no
-    // further, so the loader's view of the text (the stream's tail, its
-    // last line break, the lines kept whole) ends there too.
-    source = source.substr(0, source.find('\0'));
-    SourceBreaks breaks = line_breaks_of(source);
+// One read of a source: the text as the scanner reads it, its parser and
+// its loader. `parse` runs it to the end; a `Reader` hands its documents
+// out as they are finished.
+struct Reader::Run {
     std::string translated;  // only for the rare source with a lone CR
-    if (breaks.lone_cr) {
-        translated = lone_crs_as_lfs(source);
-        source = translated;
-    }
-    const std::optional<CharMap> map = CharMap::build(source);  // the size fits: checked above
+    SourceBreaks breaks;
+    std::optional<ParseError> error;
+    std::optional<CharMap> map;
+    std::optional<brackle_scanner::Parser> parser;
+    std::optional<Loader> loader;
+    bool ended = false;
 
-    brackle_scanner::Parser parser(source);
-    Loader loader(*map, bom, spans);
-    brackle_scanner::Event ev;
-    for (;;) {
-        if (!parser.next_event(ev)) return error_from(parser.error(), parser.internal_error());
-        const bool end = ev.type == EventType::StreamEnd;
-        if (!loader.handle(ev, parser)) return loader.error();
-        if (!end) continue;
-        std::vector<Document> documents = loader.finish();
-        for (Document& doc : documents) doc.line_break = breaks.first;
-        if (!documents.empty()) documents.front().other_line_breaks = std::move(breaks.others);
-        return documents;
+    Run(std::string_view source, NodeSpans* spans) {
+        const bool bom = source.starts_with("\xEF\xBB\xBF");
+        if (bom) source.remove_prefix(3);
+        if (source.size() > max_source_bytes) {
+            error = ParseError{std::string(source_too_large), 0, 0, 0, false};
+            return;
+        }
+        // A NUL ends the stream wherever it stands: the scanner reads no
+        // further, so the loader's view of the text (the stream's tail, its
+        // last line break, the lines kept whole) ends there too.
+        source = source.substr(0, source.find('\0'));
+        breaks = line_breaks_of(source);
+        if (breaks.lone_cr) {
+            translated = lone_crs_as_lfs(source);
+            source = translated;
+        }
+        map = CharMap::build(source);  // the size fits: checked above
+        parser.emplace(source);
+        loader.emplace(*map, bom, spans);
     }
+
+    // Hands one event to the loader; false, with `error` set, when the load
+    // has to stop.
+    bool step() {
+        brackle_scanner::Event ev;
+        if (!parser->next_event(ev)) {
+            error = error_from(parser->error(), parser->internal_error());
+            return false;
+        }
+        ended = ev.type == EventType::StreamEnd;
+        if (!loader->handle(ev, *parser)) {
+            error = loader->error();
+            return false;
+        }
+        return true;
+    }
+};
+
+LoadResult parse(std::string_view source, NodeSpans* spans) {
+    Reader::Run run(source, spans);
+    while (!run.error && !run.ended) run.step();
+    if (run.error) return *run.error;
+    std::vector<Document> documents = run.loader->finish();
+    for (Document& doc : documents) doc.line_break = run.breaks.first;
+    if (!documents.empty()) documents.front().other_line_breaks = std::move(run.breaks.others);
+    return documents;
 }
+
+Reader::Reader(std::string_view source) : run_(std::make_unique<Run>(source, nullptr)) {}
+
+Reader::~Reader() = default;
+
+// A finished document is handed out once the next one has begun (or the
+// stream has ended): until then the loader may still give it the trivia
+// that follow it.
+bool Reader::read_ahead() {
+    Run& run = *run_;
+    while (!run.error && !run.ended && run.loader->finished() < 2) run.step();
+    return !run.error;
+}
+
+std::optional<Document> Reader::next() {
+    read_ahead();
+    Run& run = *run_;
+    if (!run.loader) return std::nullopt;
+    // The documents finished before an error are handed out first.
+    std::optional<Document> doc = run.loader->take_finished();
+    if (doc) {
+        doc->line_break = run.breaks.first;
+        if (first_) doc->other_line_breaks = std::move(run.breaks.others);
+        first_ = false;
+    }
+    return doc;
+}
+
+bool Reader::at_end() { return read_ahead() && run_->loader->finished() == 0; }
+
+const std::optional<ParseError>& Reader::error() const { return run_->error; }
 
 }  // namespace loader
 
@@ -167,6 +227,13 @@ std::vector<Document> Loader::finish() {
     // The stream's end may add a document without nodes.
     if (spans_out_) spans_out_->resize(documents_.size());
     return std::move(documents_);
+}
+
+std::optional<Document> Loader::take_finished() {
+    if (documents_.empty()) return std::nullopt;
+    std::optional<Document> first(std::move(documents_.front()));
+    documents_.erase(documents_.begin());
+    return first;
 }
 
 bool Loader::alias(Event& ev) {

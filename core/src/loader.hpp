@@ -44,6 +44,11 @@ public:
     bool handle(brackle_scanner::Event& ev, const brackle_scanner::Parser& parser);
     // Finishes the load after StreamEnd: the documents, in stream order.
     std::vector<Document> finish();
+    // The number of documents finished and not yet taken.
+    std::size_t finished() const { return documents_.size(); }
+    // The first document finished and not yet taken, if any; a reader takes
+    // each one before `finish`.
+    std::optional<Document> take_finished();
     const ParseError& error() const { return error_; }
 
 private:

@@ -3,6 +3,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -35,6 +37,35 @@ namespace loader {
 // Every document of `source`, in stream order, or the first error; with
 // `spans`, also where each node stands (one list per document returned).
 LoadResult parse(std::string_view source, NodeSpans* spans = nullptr);
+
+// The documents of `source` one at a time, in stream order, for a caller
+// that holds one document at a time however long the stream is. A document
+// from here has its nodes and its own trivia; the facts `parse` adds from
+// the whole stream (the byte-order mark, the lines whose whitespace is
+// kept) are left out. `source` must outlive the reader.
+class Reader {
+public:
+    explicit Reader(std::string_view source);
+    ~Reader();
+    Reader(const Reader&) = delete;
+    Reader& operator=(const Reader&) = delete;
+
+    // The next document; nothing at the stream's end or at an error (then
+    // `error` holds it). The documents finished before an error come first.
+    std::optional<Document> next();
+    // Whether every document has been handed out (false at an error).
+    bool at_end();
+    const std::optional<ParseError>& error() const;
+
+    // One read of the source; `parse` runs one to the end.
+    struct Run;
+
+private:
+    bool read_ahead();
+
+    std::unique_ptr<Run> run_;
+    bool first_ = true;
+};
 }  // namespace loader
 
 }  // namespace brackle_core

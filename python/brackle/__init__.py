@@ -27,6 +27,7 @@ from brackle.constructor import (
     _binary,
     _construct_error,
     _timestamp,
+    iter_load,
     load,
     load_all,
 )
@@ -38,6 +39,7 @@ from brackle.error import (
     Mark,
     MarkedYAMLError,
     ReaderError,
+    RepresenterError,
     ScannerError,
     YAMLError,
     make_error,
@@ -59,6 +61,7 @@ _brackle._register(
     construct_error=_construct_error,
     timestamp=_timestamp,
     binary=_binary,
+    RepresenterError=RepresenterError,
 )
 
 __all__ = [
@@ -76,10 +79,12 @@ __all__ = [
     "ReaderError",
     "ScannerError",
     "EmitterError",
+    "RepresenterError",
     "InternalError",
     "Mark",
     "load",
     "load_all",
+    "iter_load",
     "Tagged",
     "DuplicateKeyError",
     "edit",

@@ -1,6 +1,6 @@
 # Type stubs of the extension module brackle._brackle.
-from collections.abc import Callable, Iterable
-from typing import Protocol
+from collections.abc import Callable, Iterable, Iterator
+from typing import Any, Protocol
 
 from brackle._record import Doc
 
@@ -22,13 +22,18 @@ def parse(
 ) -> list[Doc]: ...
 def emit(docs: Iterable[Doc], opts: _Options) -> str: ...
 def _roundtrip_in_rust(source: str, opts: _Options) -> str: ...
-def _load_all(
-    source: str,
+def _iter_load(
+    source: str | bytes,
     name: str | None = None,
     allow_duplicate_keys: bool = False,
     version: tuple[int, int] | None = None,
-) -> list[object]: ...
-def _dump_all(documents: Iterable[object], opts: _Options) -> str: ...
+    tags: dict[str, Callable[[Any], Any]] | None = None,
+) -> Iterator[Any]: ...
+def _dump_all(
+    documents: Iterable[object],
+    opts: _Options,
+    represent: dict[type, Callable[[Any], Any]] | None = None,
+) -> str: ...
 def _edit_load(
     source: str, name: str | None = None, allow_duplicate_keys: bool = False
 ) -> list[tuple[Doc, object, list[object], list[int]]]: ...
@@ -46,4 +51,5 @@ def _register(
     construct_error: Callable[..., BaseException],
     timestamp: Callable[..., object],
     binary: Callable[[str], bytes],
+    RepresenterError: type[BaseException],
 ) -> None: ...

@@ -25,7 +25,7 @@ import base64
 import os
 import signal
 import sys
-from collections.abc import Callable, MutableSequence, Sequence
+from collections.abc import Callable, Iterator, MutableSequence, Sequence
 from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass, field
 from typing import Any
@@ -35,9 +35,9 @@ from brackle._data import same_data
 from brackle._files import locked, remove_temporaries
 from brackle._json import BUDGET_PER_NODE, MIN_NODE_BUDGET, JSONError, to_json
 from brackle._record import Doc, Node, Trivia
-from brackle._source import decode, refuse_nul
+from brackle._source import decode, detect_encoding, refuse_nul
 from brackle._version import __version__
-from brackle.constructor import Tagged, load, load_all
+from brackle.constructor import Tagged, iter_load, load, load_all
 from brackle.editing import Flow, Stream, edit
 from brackle.error import EditError, InternalError, Mark, MarkedYAMLError, YAMLError
 from brackle.options import EmitOptions
@@ -93,12 +93,27 @@ def _text(name: str, data: bytes) -> tuple[str, str]:
     return text, codec
 
 
+def read_bytes(name: str) -> bytes:
+    """The bytes of file ``name`` (``-`` is standard input)."""
+    if name == STDIN:
+        return sys.stdin.buffer.read()
+    with open(name, "rb") as f:
+        return f.read()
+
+
 def read_file(name: str) -> str:
     """The text of file ``name`` (``-`` is standard input)."""
-    if name == STDIN:
-        return _text(name, sys.stdin.buffer.read())[0]
-    with open(name, "rb") as f:
-        return _text(name, f.read())[0]
+    return _text(name, read_bytes(name))[0]
+
+
+def read_documents(name: str, allow_duplicate_keys: bool) -> Iterator[Any]:
+    """The data of the documents of file ``name``, one at a time. UTF-8
+    goes to the core undecoded, so that a file of any size takes the memory
+    of its bytes and one document."""
+    data = read_bytes(name)
+    if detect_encoding(data) != "utf-8" or b"\0" in data:
+        return iter_load(_text(name, data)[0], name=name, allow_duplicate_keys=allow_duplicate_keys)
+    return iter_load(data, name=name, allow_duplicate_keys=allow_duplicate_keys)
 
 
 def rewrite(name: str, change: Callable[[str], str]) -> None:
@@ -198,10 +213,8 @@ def print_outcomes(outcomes: Sequence[Outcome]) -> int:
 
 def cmd_check(args: argparse.Namespace) -> int:
     def work(name: str) -> Outcome:
-        documents = load_all(
-            read_file(name), name=name, allow_duplicate_keys=args.allow_duplicate_keys
-        )
-        return Outcome(extra={"documents": len(documents)})
+        count = sum(1 for _ in read_documents(name, args.allow_duplicate_keys))
+        return Outcome(extra={"documents": count})
 
     outcomes = run_files(args.files, work)
     status = print_outcomes(outcomes)

@@ -24,16 +24,17 @@ import base64
 import binascii
 import datetime
 import os
-from collections.abc import Iterator, Mapping
+from collections.abc import Callable, Iterator, Mapping
 from typing import IO, Any
 
-from brackle._brackle import _load_all
-from brackle._source import read_source
+from brackle._brackle import _iter_load
+from brackle._source import decode, detect_encoding, read_source
 from brackle.error import Mark, MarkedYAMLError
 
 __all__ = [
     "load",
     "load_all",
+    "iter_load",
     "Tagged",
     "FrozenDict",
     "HashedTuple",
@@ -137,12 +138,55 @@ class FrozenDict(Mapping[Any, Any]):
         return f"FrozenDict({self._items!r})"
 
 
+Tags = Mapping[str, Callable[[Any], Any]]
+
+
+def iter_load(
+    source: str | bytes | IO[Any] | os.PathLike[str],
+    *,
+    allow_duplicate_keys: bool = False,
+    name: str | None = None,
+    version: tuple[int, int] | None = None,
+    tags: Tags | None = None,
+) -> Iterator[Any]:
+    """The data of each document of ``source``, one document at a time.
+
+    Each document is read when the iteration reaches it and let go before
+    the next one is read, so a stream of any length takes the memory of its
+    text and one document. An error is raised when the iteration reaches it,
+    after the documents before it. The arguments are those of
+    :func:`load_all`.
+
+    >>> for data in iter_load("--- {id: 1}\\n--- {id: 2}\\n"):
+    ...     print(data["id"])
+    1
+    2
+    """
+    if tags is not None and not isinstance(tags, dict):
+        tags = dict(tags)
+    if isinstance(source, os.PathLike):
+        path = os.fspath(source)
+        with open(path, "rb") as f:
+            source = f.read()
+        name = path if name is None else name
+    # UTF-8 bytes go to the core as they are: no decoded copy of the text.
+    if isinstance(source, bytes) and detect_encoding(source) == "utf-8":
+        try:
+            return _iter_load(source, name, allow_duplicate_keys, version, tags)
+        except UnicodeDecodeError:
+            decode(source, name)  # raises the reader's error, at the first bad byte
+            raise
+    text, name, _ = read_source(source, name)
+    return _iter_load(text, name, allow_duplicate_keys, version, tags)
+
+
 def load_all(
     source: str | bytes | IO[Any] | os.PathLike[str],
     *,
     allow_duplicate_keys: bool = False,
     name: str | None = None,
     version: tuple[int, int] | None = None,
+    tags: Tags | None = None,
 ) -> list[Any]:
     """The data of every document of ``source``, in a list.
 
@@ -152,11 +196,26 @@ def load_all(
     1.1 rules, ``(1, 2)`` by the core schema; by default each document's
     ``%YAML`` directive decides.
 
+    ``tags`` maps a tag to a function that makes the data of each node with
+    that tag: it is called with what the node would give as a
+    :class:`Tagged` value (a str, list or dict) and returns the data in its
+    place. A tag is named as it resolves: ``!Ref`` for a local tag,
+    ``tag:yaml.org,2002:str`` for ``!!str``.
+
     >>> load_all("--- 1\\n--- [a]\\n")
     [1, ['a']]
+    >>> load_all("key: !Ref Bucket\\n", tags={"!Ref": lambda name: {"Ref": name}})
+    [{'key': {'Ref': 'Bucket'}}]
     """
-    text, name, _ = read_source(source, name)
-    return _load_all(text, name, allow_duplicate_keys, version)
+    return list(
+        iter_load(
+            source,
+            allow_duplicate_keys=allow_duplicate_keys,
+            name=name,
+            version=version,
+            tags=tags,
+        )
+    )
 
 
 def load(
@@ -165,6 +224,7 @@ def load(
     allow_duplicate_keys: bool = False,
     name: str | None = None,
     version: tuple[int, int] | None = None,
+    tags: Tags | None = None,
 ) -> Any:
     """The data of the first document of ``source``, ``None`` for an empty
     stream; the arguments are those of :func:`load_all`.
@@ -173,7 +233,11 @@ def load(
     [True, 511, 90]
     """
     documents = load_all(
-        source, allow_duplicate_keys=allow_duplicate_keys, name=name, version=version
+        source,
+        allow_duplicate_keys=allow_duplicate_keys,
+        name=name,
+        version=version,
+        tags=tags,
     )
     return documents[0] if documents else None
 
@@ -185,12 +249,14 @@ def _construct_error(
     message: str,
     line: int,
     col: int,
-    source: str,
+    source: str | bytes,
     name: str,
     key: Any,
     first_line: int | None,
     first_col: int | None,
 ) -> ConstructorError:
+    if isinstance(source, bytes):
+        source = source.decode("utf-8")
     text = source[1:] if source.startswith("\ufeff") else source
 
     def mark(line: int, col: int) -> Mark:

@@ -24,6 +24,7 @@ __all__ = [
     "ReaderError",
     "ScannerError",
     "EmitterError",
+    "RepresenterError",
     "InternalError",
     "EditError",
     "Mark",
@@ -194,6 +195,12 @@ class ScannerError(MarkedYAMLError):
 
 class EmitterError(MarkedYAMLError):
     """A document cannot be written as YAML: raised by ``emit``."""
+
+
+class RepresenterError(YAMLError, TypeError):
+    """An object that ``dump`` cannot write: its type is neither one YAML
+    holds nor one given in ``represent``. A ``TypeError`` too, as a wrong
+    type of argument is."""
 
 
 class InternalError(BaseException):

@@ -17,7 +17,7 @@ tags:
 
 from __future__ import annotations
 
-from collections.abc import Iterable
+from collections.abc import Callable, Iterable, Mapping
 from typing import Any, TextIO, overload
 
 from brackle._brackle import _dump_all
@@ -26,18 +26,68 @@ from brackle.options import EmitOptions
 __all__ = ["dump", "dump_all"]
 
 
-@overload
-def dump_all(documents: Iterable[Any], stream: None = None, **options: Any) -> str: ...
-@overload
-def dump_all(documents: Iterable[Any], stream: TextIO, **options: Any) -> None: ...
+Represent = Mapping[type, Callable[[Any], Any]]
 
 
-def dump_all(documents: Iterable[Any], stream: TextIO | None = None, **options: Any) -> str | None:
+@overload
+def dump_all(
+    documents: Iterable[Any],
+    stream: None = None,
+    *,
+    represent: Represent | None = None,
+    **options: Any,
+) -> str: ...
+@overload
+def dump_all(
+    documents: Iterable[Any],
+    stream: TextIO,
+    *,
+    represent: Represent | None = None,
+    **options: Any,
+) -> None: ...
+
+
+def dump_all(
+    documents: Iterable[Any],
+    stream: TextIO | None = None,
+    *,
+    represent: Represent | None = None,
+    **options: Any,
+) -> str | None:
     """Writes each item of ``documents`` as one YAML document.
 
     ``options`` are the fields of :class:`EmitOptions`; any other keyword
     raises ``TypeError``. Returns the text, or writes it to the text stream
     ``stream`` and returns ``None``.
+
+    ``represent`` maps a type to a function that returns what to write for
+    an object of that type (or of a class derived from it, when no built-in
+    rule takes the object): plain data, or a :class:`~brackle.Tagged` to
+    write it with a tag. An object of any other type that YAML does not hold
+    raises :class:`~brackle.RepresenterError`. Dataclasses and enums are
+    written this way:
+
+    >>> import brackle, dataclasses, enum
+    >>> from decimal import Decimal
+    >>> @dataclasses.dataclass
+    ... class Point:
+    ...     x: int
+    ...     y: int
+    >>> class Color(enum.Enum):
+    ...     RED = "red"
+    >>> print(brackle.dump(
+    ...     {"at": Point(1, 2), "color": Color.RED, "price": Decimal("9.90")},
+    ...     represent={
+    ...         Point: dataclasses.asdict,
+    ...         enum.Enum: lambda member: member.value,
+    ...         Decimal: lambda d: brackle.Tagged("!decimal", str(d)),
+    ...     },
+    ... ), end="")
+    at:
+      x: 1
+      y: 2
+    color: red
+    price: !decimal '9.90'
 
     >>> import brackle
     >>> print(brackle.dump_all([{"a": 1}, [1.5, True]], explicit_start=True), end="")
@@ -47,7 +97,8 @@ def dump_all(documents: Iterable[Any], stream: TextIO | None = None, **options: 
     - 1.5
     - true
     """
-    text: str = _dump_all(list(documents), EmitOptions(**options))
+    functions = None if represent is None else dict(represent)
+    text: str = _dump_all(list(documents), EmitOptions(**options), functions)
     if stream is None:
         return text
     stream.write(text)
@@ -55,12 +106,22 @@ def dump_all(documents: Iterable[Any], stream: TextIO | None = None, **options: 
 
 
 @overload
-def dump(data: Any, stream: None = None, **options: Any) -> str: ...
+def dump(
+    data: Any, stream: None = None, *, represent: Represent | None = None, **options: Any
+) -> str: ...
 @overload
-def dump(data: Any, stream: TextIO, **options: Any) -> None: ...
+def dump(
+    data: Any, stream: TextIO, *, represent: Represent | None = None, **options: Any
+) -> None: ...
 
 
-def dump(data: Any, stream: TextIO | None = None, **options: Any) -> str | None:
+def dump(
+    data: Any,
+    stream: TextIO | None = None,
+    *,
+    represent: Represent | None = None,
+    **options: Any,
+) -> str | None:
     """Writes ``data`` as one YAML document; see :func:`dump_all`.
 
     >>> import brackle
@@ -68,4 +129,4 @@ def dump(data: Any, stream: TextIO | None = None, **options: Any) -> str | None:
     'on': 'yes'
     when: '2001-12-14'
     """
-    return dump_all([data], stream, **options)
+    return dump_all([data], stream, represent=represent, **options)

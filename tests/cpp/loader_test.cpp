@@ -437,5 +437,45 @@ TEST(LoaderSuite, RejectedInputsFailAndAcceptedOnesLoadWhole) {
     EXPECT_GT(loaded, 200u) << "suite at " << suite_dir() << " looks incomplete";
 }
 
+// A reader hands out the documents `parse` gives, one at a time, with the
+// same trees; where `parse` fails it fails with the same error, after the
+// documents finished before it.
+TEST(LoaderSuite, AReaderGivesTheDocumentsOfParseOneAtATime) {
+    if (const std::string reason = suite_missing_reason(); !reason.empty()) GTEST_SKIP() << reason;
+    for (const auto& c : suite_cases()) {
+        SCOPED_TRACE(c.id);
+        const std::string text = read_file(c.dir / "in.yaml");
+        const auto whole = brackle_core::loader::parse(text);
+        brackle_core::loader::Reader reader(text);
+        std::vector<Document> read;
+        while (std::optional<Document> doc = reader.next()) read.push_back(std::move(*doc));
+        if (const ParseError* error = std::get_if<ParseError>(&whole)) {
+            ASSERT_TRUE(reader.error().has_value());
+            EXPECT_EQ(*reader.error(), *error);
+            continue;
+        }
+        EXPECT_FALSE(reader.error().has_value()) << reader.error()->message;
+        EXPECT_TRUE(reader.at_end());
+        const auto& docs = std::get<std::vector<Document>>(whole);
+        ASSERT_EQ(read.size(), docs.size());
+        for (std::size_t i = 0; i < docs.size(); ++i) {
+            EXPECT_EQ(read[i].root.has_value(), docs[i].root.has_value());
+            if (docs[i].root && read[i].root)
+                EXPECT_EQ(tree_from(read[i], *read[i].root), tree_from(docs[i], *docs[i].root));
+        }
+    }
+}
+
+TEST(LoaderReader, DocumentsBeforeAnErrorComeFirst) {
+    brackle_core::loader::Reader reader("--- a\n--- b\n--- [\n");
+    std::vector<std::string> trees;
+    while (std::optional<Document> doc = reader.next())
+        trees.push_back(tree_from(*doc, *doc->root));
+    EXPECT_EQ(trees, (std::vector<std::string>{"a", "b"}));
+    ASSERT_TRUE(reader.error().has_value());
+    EXPECT_EQ(reader.error()->line, 3u);
+    EXPECT_FALSE(reader.at_end());
+}
+
 }  // namespace
 }  // namespace brackle_test
