@@ -41,6 +41,7 @@ struct Builder {
     PyObject* name;
     bool allow_duplicate_keys;
     PyObject* tags = nullptr;  // the caller's functions by tag (a dict), or null
+    bool unknown_tags_fail = false;
     PyObject* tagged_class = nullptr;
     PyObject* frozen_class = nullptr;
     PyObject* hashed_tuple_class = nullptr;
@@ -174,7 +175,7 @@ struct Builder {
         if (!tag) return node.style == NodeStyle::Plain ? plain(s, v11) : str(s);
         const std::string_view full = tag->full;
         if (full == "!") return str(s);
-        if (!full.starts_with(tag_prefix)) return tagged(full, Ref(str(s)));
+        if (!full.starts_with(tag_prefix)) return tagged(node, full, Ref(str(s)));
         const std::string_view name = full.substr(tag_prefix.size());
         PyObject* out = nullptr;
         if (name == "str") return str(s);
@@ -203,15 +204,21 @@ struct Builder {
             out = PyObject_CallOneArg(decode, text.get());
             if (out == nullptr && PyErr_ExceptionMatches(PyExc_ValueError)) PyErr_Clear();
         } else {
-            return tagged(full, Ref(str(s)));
+            return tagged(node, full, Ref(str(s)));
         }
         if (out != nullptr || PyErr_Occurred()) return out;
         fail("cannot read this scalar as !!" + std::string(name), node);
         return nullptr;
     }
 
-    PyObject* tagged(std::string_view tag, Ref value) {
+    // A `Tagged` of a node whose tag the loader has no rule for; an error
+    // when unknown tags are refused.
+    PyObject* tagged(const Node& node, std::string_view tag, Ref value) {
         if (!value) return nullptr;
+        if (unknown_tags_fail) {
+            fail("could not determine a constructor for the tag '" + std::string(tag) + "'", node);
+            return nullptr;
+        }
         Ref tag_text(str(tag));
         if (!tag_text) return nullptr;
         return PyObject_CallFunctionObjArgs(tagged_class, tag_text.get(), value.get(), nullptr);
@@ -424,7 +431,7 @@ struct Builder {
                                : shape == Shape::Set                         ? PySet_New(nullptr)
                                                                              : PyDict_New();
             if (target == nullptr) return false;
-            objects[index] = wrap ? tagged(full, Ref(Py_NewRef(target))) : Py_NewRef(target);
+            objects[index] = wrap ? tagged(node, full, Ref(Py_NewRef(target))) : Py_NewRef(target);
             Py_DECREF(target);  // the node's object holds it
             if (objects[index] == nullptr) return false;
             anchor(node, objects[index]);
@@ -642,8 +649,9 @@ bool holds_no_data(const Document& doc) {
 }
 
 Ref build_document_data(State& state, const Document& document, const DataOptions& options) {
-    Builder builder{state, options.source, options.name, options.allow_duplicate_keys,
-                    options.tags};
+    Builder builder{state,        options.source,
+                    options.name, options.allow_duplicate_keys,
+                    options.tags, options.unknown_tags_fail};
     if (!builder.ready()) return Ref();
     const CollectorPause pause(state);
     return Ref(builder.document(document, is_v11(document, options.version)));

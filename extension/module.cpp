@@ -335,10 +335,10 @@ std::optional<std::vector<Document>> load_named(State& state, PyObject* str, PyO
 // load_stream.cpp); not in `__all__`: `brackle.iter_load` is its public face.
 PyObject* iter_load(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     State& state = state_of(module);
-    static constexpr const char* param_names[] = {"source", "name", "allow_duplicate_keys",
-                                                  "version", "tags"};
-    PyObject* a[5];
-    if (!take_args({"_iter_load", param_names, 5, 1}, args, nargs, kwnames, a)) return nullptr;
+    static constexpr const char* param_names[] = {"source",  "name", "allow_duplicate_keys",
+                                                  "version", "tags", "unknown_tags_fail"};
+    PyObject* a[6];
+    if (!take_args({"_iter_load", param_names, 6, 1}, args, nargs, kwnames, a)) return nullptr;
     if (!argument_type("_iter_load", "source", a[0], PyUnicode_Check(a[0]) || PyBytes_Check(a[0]),
                        "str or bytes"))
         return nullptr;
@@ -365,6 +365,9 @@ PyObject* iter_load(PyObject* module, PyObject* const* args, Py_ssize_t nargs, P
     if (tags && !argument_type("_iter_load", "tags", tags, PyDict_Check(tags), "a dict or None"))
         return nullptr;
     options.tags = tags;
+    const int unknown_tags_fail = a[5] ? PyObject_IsTrue(a[5]) : 0;
+    if (unknown_tags_fail < 0) return nullptr;
+    options.unknown_tags_fail = unknown_tags_fail != 0;
     return guarded(state, [&] { return new_document_stream(state, a[0], name, options); });
 }
 
@@ -417,13 +420,17 @@ PyObject* edit_load(PyObject* module, PyObject* const* args, Py_ssize_t nargs, P
 
 PyObject* dump_all(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     State& state = state_of(module);
-    static constexpr const char* param_names[] = {"documents", "opts", "represent"};
-    PyObject* a[3];
-    if (!take_args({"_dump_all", param_names, 3, 2}, args, nargs, kwnames, a)) return nullptr;
-    PyObject* functions = a[2] && a[2] != Py_None ? a[2] : nullptr;
-    if (functions && !argument_type("_dump_all", "represent", functions, PyDict_Check(functions),
-                                    "a dict or None"))
+    static constexpr const char* param_names[] = {"documents", "opts", "represent", "sort_keys"};
+    PyObject* a[4];
+    if (!take_args({"_dump_all", param_names, 4, 2}, args, nargs, kwnames, a)) return nullptr;
+    RepresentOptions how;
+    how.functions = a[2] && a[2] != Py_None ? a[2] : nullptr;
+    if (how.functions && !argument_type("_dump_all", "represent", how.functions,
+                                        PyDict_Check(how.functions), "a dict or None"))
         return nullptr;
+    const int sort_keys = a[3] ? PyObject_IsTrue(a[3]) : 0;
+    if (sort_keys < 0) return nullptr;
+    how.sort_keys = sort_keys != 0;
     return guarded(state, [&]() -> PyObject* {
         EmitOptions options;
         if (!read_options(state, a[1], options)) return nullptr;
@@ -431,7 +438,7 @@ PyObject* dump_all(PyObject* module, PyObject* const* args, Py_ssize_t nargs, Py
         Ref it(PyObject_GetIter(a[0]));
         if (!it) return nullptr;
         while (Ref data{PyIter_Next(it.get())}) {
-            if (!represent(state, data.get(), documents.emplace_back(), functions)) return nullptr;
+            if (!represent(state, data.get(), documents.emplace_back(), how)) return nullptr;
         }
         if (PyErr_Occurred()) return nullptr;
         const brackle_core::EmitResult result =
@@ -524,14 +531,16 @@ PyMethodDef functions[] = {
 PyMethodDef unlisted_functions[] = {
     {"_iter_load", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(iter_load)),
      METH_FASTCALL | METH_KEYWORDS,
-     "_iter_load(source, name=None, allow_duplicate_keys=False, version=None, tags=None)\n"
+     "_iter_load(source, name=None, allow_duplicate_keys=False, version=None, tags=None,\n"
+     "           unknown_tags_fail=False)\n"
      "--\n"
      "\n"
      "An iterator over the data of the documents of `source` (a str, or bytes in UTF-8), read\n"
      "one at a time: what `brackle.iter_load` returns. `version` (None, (1, 1) or (1, 2)) sets\n"
      "the schema of every document; None lets each document's `%YAML` directive decide, the\n"
      "core schema when there is none. `tags` maps tags to functions that make the data of the\n"
-     "nodes with that tag from their value."},
+     "nodes with that tag from their value; with `unknown_tags_fail`, a tag that has neither a\n"
+     "rule nor a function raises a constructor error instead of giving a `Tagged`."},
     {"_edit_load", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(edit_load)),
      METH_FASTCALL | METH_KEYWORDS,
      "_edit_load(source, name=None, allow_duplicate_keys=False)\n"
@@ -543,7 +552,7 @@ PyMethodDef unlisted_functions[] = {
      "spans[2i] to spans[2i + 1], character indexes after a leading byte-order mark)."},
     {"_dump_all", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(dump_all)),
      METH_FASTCALL | METH_KEYWORDS,
-     "_dump_all(documents, opts, represent=None)\n"
+     "_dump_all(documents, opts, represent=None, sort_keys=False)\n"
      "--\n"
      "\n"
      "Writes each item of `documents`, Python data, as one YAML document; the data path of\n"
@@ -552,7 +561,8 @@ PyMethodDef unlisted_functions[] = {
      "`opts` is an `EmitOptions` record. A `Tagged` is written as its `value` with its `tag`;\n"
      "an object whose type (or a base class of it) is a key of the dict `represent` as what\n"
      "that function returns for it. Raises `brackle.RepresenterError` for an object it\n"
-     "cannot represent and `brackle.error.EmitterError` for data nested too deep to emit."},
+     "cannot represent and `brackle.error.EmitterError` for data nested too deep to emit.\n"
+     "With `sort_keys`, mappings are written in the order of their keys where they compare."},
     {"_register", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(register_classes)),
      METH_FASTCALL | METH_KEYWORDS,
      "_register(*, Node, Doc, Trivia, make_error, EmitterError, InternalError, Tagged, "

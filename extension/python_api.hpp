@@ -213,14 +213,16 @@ bool read_options(State& state, PyObject* record, brackle_core::EmitOptions& out
 
 // How a document's data is built: `source` and `name` for error messages,
 // `version` 11 or 12 for the schema of every document (0 lets each
-// document's `%YAML` decide), and `tags`, a dict of the caller's functions
-// by tag (or null).
+// document's `%YAML` decide), `tags`, a dict of the caller's functions
+// by tag (or null), and whether a tag with neither a rule nor a function is
+// an error instead of a `Tagged`.
 struct DataOptions {
     PyObject* source = nullptr;
     PyObject* name = nullptr;
     bool allow_duplicate_keys = false;
     int version = 0;
     PyObject* tags = nullptr;
+    bool unknown_tags_fail = false;
 };
 // construct.cpp: one document's data.
 Ref build_document_data(State& state, const brackle_core::Document& document,
@@ -240,10 +242,17 @@ PyObject* new_document_stream(State& state, PyObject* source, PyObject* name,
 // node's object (see `Builder::document`); no document is dropped.
 Ref build_node_data(State& state, const std::vector<brackle_core::Document>& documents,
                     PyObject* source, PyObject* name, bool allow_duplicate_keys);
+// How data becomes a document: `functions`, a dict of the caller's
+// functions by type (or null), and whether mappings are written with their
+// keys in order.
+struct RepresentOptions {
+    PyObject* functions = nullptr;
+    bool sort_keys = false;
+};
 // represent.cpp: one document from Python data, `Tagged` objects written as
-// their `value` with their `tag`, objects of the types in `functions` (a
-// dict, or null) as what its function makes of them; false with an
-// exception set on failure.
-bool represent(State& state, PyObject* data, brackle_core::Document& out, PyObject* functions);
+// their `value` with their `tag`, objects of the types in `functions` as
+// what their function makes of them; false with an exception set on failure.
+bool represent(State& state, PyObject* data, brackle_core::Document& out,
+               const RepresentOptions& options);
 
 }  // namespace brackle_py

@@ -148,11 +148,12 @@ struct Pending {
 class Builder {
 public:
     Builder(Document& doc, PyObject* tagged_type, PyObject* mapping_abc, PyObject* sequence_abc,
-            PyObject* represent, PyObject* unknown_type_error)
+            const RepresentOptions& options, PyObject* unknown_type_error)
         : doc_(doc),
           tagged_type_(tagged_type),
           abc_{mapping_abc, sequence_abc},
-          represent_(represent),
+          represent_(options.functions),
+          sort_keys_(options.sort_keys),
           unknown_type_error_(unknown_type_error) {}
 
     bool build(PyObject* data) {
@@ -333,7 +334,11 @@ private:
         if (!empty_tuple && seen_before(o, parent, slot)) return true;
         std::vector<Ref> children;
         bool mapping = false;
-        if (PyDict_Check(o)) {
+        if (PyDict_Check(o) && sort_keys_) {
+            mapping = true;
+            Ref items(PyDict_Items(o));
+            if (!items || !pairs_in_key_order(items.get(), children)) return false;
+        } else if (PyDict_Check(o)) {
             mapping = true;
             children.reserve(2 * static_cast<std::size_t>(PyDict_GET_SIZE(o)));
             PyObject* key = nullptr;
@@ -432,14 +437,33 @@ private:
         Ref items(mapping ? PyMapping_Items(o) : PySequence_List(o));
         if (!items) return false;
         std::vector<Ref> children;
-        const Py_ssize_t n = PyList_GET_SIZE(items.get());
-        children.reserve(static_cast<std::size_t>(n) * (mapping ? 2 : 1));
-        for (Py_ssize_t i = 0; i < n; ++i) {
-            PyObject* item = PyList_GET_ITEM(items.get(), i);
-            if (!mapping) {
-                children.emplace_back(Py_NewRef(item));
-                continue;
+        if (mapping) {
+            if (!pairs_in_key_order(items.get(), children)) return false;
+        } else {
+            const Py_ssize_t n = PyList_GET_SIZE(items.get());
+            children.reserve(static_cast<std::size_t>(n));
+            for (Py_ssize_t i = 0; i < n; ++i) {
+                children.emplace_back(Py_NewRef(PyList_GET_ITEM(items.get(), i)));
             }
+        }
+        const NodeIndex node = collection(mapping, children.size(), std::move(tag));
+        link(parent, slot, node);
+        push_children(node, children);
+        return true;
+    }
+
+    // The keys and values of `items`, a list of a mapping's (key, value)
+    // pairs, in key order when keys are sorted and they compare (as Python
+    // sorts them; keys that do not compare keep their order).
+    bool pairs_in_key_order(PyObject* items, std::vector<Ref>& children) {
+        if (sort_keys_ && PyList_Sort(items) != 0) {
+            if (!PyErr_ExceptionMatches(PyExc_TypeError)) return false;
+            PyErr_Clear();
+        }
+        const Py_ssize_t n = PyList_GET_SIZE(items);
+        children.reserve(2 * static_cast<std::size_t>(n));
+        for (Py_ssize_t i = 0; i < n; ++i) {
+            PyObject* item = PyList_GET_ITEM(items, i);
             if (!PyTuple_Check(item) || PyTuple_GET_SIZE(item) != 2) {
                 PyErr_SetString(PyExc_TypeError,
                                 "a mapping's items() must give (key, value) pairs");
@@ -448,16 +472,14 @@ private:
             children.emplace_back(Py_NewRef(PyTuple_GET_ITEM(item, 0)));
             children.emplace_back(Py_NewRef(PyTuple_GET_ITEM(item, 1)));
         }
-        const NodeIndex node = collection(mapping, children.size(), std::move(tag));
-        link(parent, slot, node);
-        push_children(node, children);
         return true;
     }
 
     Document& doc_;
     PyObject* tagged_type_;
-    PyObject* abc_[2];              // collections.abc.Mapping and Sequence
-    PyObject* represent_;           // the caller's functions by type (a dict), or null
+    PyObject* abc_[2];     // collections.abc.Mapping and Sequence
+    PyObject* represent_;  // the caller's functions by type (a dict), or null
+    bool sort_keys_;
     PyObject* unknown_type_error_;  // raised for an object of no known type
     // What the caller's functions made of each object, by its address.
     std::unordered_map<PyObject*, Ref> represented_;
@@ -472,7 +494,7 @@ private:
 
 }  // namespace
 
-bool represent(State& state, PyObject* data, Document& out, PyObject* functions) {
+bool represent(State& state, PyObject* data, Document& out, const RepresentOptions& options) {
     if (PyDateTimeAPI == nullptr) {
         PyDateTime_IMPORT;
         if (PyDateTimeAPI == nullptr) return false;
@@ -485,7 +507,7 @@ bool represent(State& state, PyObject* data, Document& out, PyObject* functions)
     }
     PyObject* unknown_type_error = state.get(Lookup::RepresenterError);
     if (unknown_type_error == nullptr) return false;
-    return Builder(out, tagged_type, state.mapping_abc, state.sequence_abc, functions,
+    return Builder(out, tagged_type, state.mapping_abc, state.sequence_abc, options,
                    unknown_type_error)
         .build(data);
 }

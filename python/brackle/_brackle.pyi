@@ -28,11 +28,13 @@ def _iter_load(
     allow_duplicate_keys: bool = False,
     version: tuple[int, int] | None = None,
     tags: dict[str, Callable[[Any], Any]] | None = None,
+    unknown_tags_fail: bool = False,
 ) -> Iterator[Any]: ...
 def _dump_all(
     documents: Iterable[object],
     opts: _Options,
     represent: dict[type, Callable[[Any], Any]] | None = None,
+    sort_keys: bool = False,
 ) -> str: ...
 def _edit_load(
     source: str, name: str | None = None, allow_duplicate_keys: bool = False

@@ -162,6 +162,20 @@ def iter_load(
     1
     2
     """
+    return _documents(source, allow_duplicate_keys, name, version, tags, False)
+
+
+def _documents(
+    source: str | bytes | IO[Any] | os.PathLike[str],
+    allow_duplicate_keys: bool,
+    name: str | None,
+    version: tuple[int, int] | None,
+    tags: Tags | None,
+    unknown_tags_fail: bool,
+) -> Iterator[Any]:
+    """:func:`iter_load`; with ``unknown_tags_fail``, a tag that has neither
+    a rule nor a function in ``tags`` raises :class:`ConstructorError`
+    instead of giving a :class:`Tagged`."""
     if tags is not None and not isinstance(tags, dict):
         tags = dict(tags)
     if isinstance(source, os.PathLike):
@@ -172,12 +186,12 @@ def iter_load(
     # UTF-8 bytes go to the core as they are: no decoded copy of the text.
     if isinstance(source, bytes) and detect_encoding(source) == "utf-8":
         try:
-            return _iter_load(source, name, allow_duplicate_keys, version, tags)
+            return _iter_load(source, name, allow_duplicate_keys, version, tags, unknown_tags_fail)
         except UnicodeDecodeError:
             decode(source, name)  # raises the reader's error, at the first bad byte
             raise
     text, name, _ = read_source(source, name)
-    return _iter_load(text, name, allow_duplicate_keys, version, tags)
+    return _iter_load(text, name, allow_duplicate_keys, version, tags, unknown_tags_fail)
 
 
 def load_all(

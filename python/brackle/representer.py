@@ -35,6 +35,7 @@ def dump_all(
     stream: None = None,
     *,
     represent: Represent | None = None,
+    sort_keys: bool = False,
     **options: Any,
 ) -> str: ...
 @overload
@@ -43,6 +44,7 @@ def dump_all(
     stream: TextIO,
     *,
     represent: Represent | None = None,
+    sort_keys: bool = False,
     **options: Any,
 ) -> None: ...
 
@@ -52,13 +54,15 @@ def dump_all(
     stream: TextIO | None = None,
     *,
     represent: Represent | None = None,
+    sort_keys: bool = False,
     **options: Any,
 ) -> str | None:
     """Writes each item of ``documents`` as one YAML document.
 
     ``options`` are the fields of :class:`EmitOptions`; any other keyword
     raises ``TypeError``. Returns the text, or writes it to the text stream
-    ``stream`` and returns ``None``.
+    ``stream`` and returns ``None``. With ``sort_keys``, mappings are written
+    in the order of their keys (where the keys compare).
 
     ``represent`` maps a type to a function that returns what to write for
     an object of that type (or of a class derived from it, when no built-in
@@ -98,7 +102,7 @@ def dump_all(
     - true
     """
     functions = None if represent is None else dict(represent)
-    text: str = _dump_all(list(documents), EmitOptions(**options), functions)
+    text: str = _dump_all(list(documents), EmitOptions(**options), functions, sort_keys)
     if stream is None:
         return text
     stream.write(text)
@@ -107,11 +111,21 @@ def dump_all(
 
 @overload
 def dump(
-    data: Any, stream: None = None, *, represent: Represent | None = None, **options: Any
+    data: Any,
+    stream: None = None,
+    *,
+    represent: Represent | None = None,
+    sort_keys: bool = False,
+    **options: Any,
 ) -> str: ...
 @overload
 def dump(
-    data: Any, stream: TextIO, *, represent: Represent | None = None, **options: Any
+    data: Any,
+    stream: TextIO,
+    *,
+    represent: Represent | None = None,
+    sort_keys: bool = False,
+    **options: Any,
 ) -> None: ...
 
 
@@ -120,6 +134,7 @@ def dump(
     stream: TextIO | None = None,
     *,
     represent: Represent | None = None,
+    sort_keys: bool = False,
     **options: Any,
 ) -> str | None:
     """Writes ``data`` as one YAML document; see :func:`dump_all`.
@@ -129,4 +144,4 @@ def dump(
     'on': 'yes'
     when: '2001-12-14'
     """
-    return dump_all([data], stream, represent=represent, **options)
+    return dump_all([data], stream, represent=represent, sort_keys=sort_keys, **options)
