@@ -12,14 +12,13 @@ from pathlib import Path
 from typing import Any
 
 import pytest
+import yaml
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 import brackle.compat as compat
 from brackle._data import same_data
 from suite_util import ROOT, suite_cases, suite_missing_reason
-
-yaml = pytest.importorskip("yaml")
 
 # Suite inputs on which PyYAML gives other data than the YAML test suite
 # says, and brackle gives the suite's.
