@@ -141,7 +141,10 @@ PyObject* new_document_stream(State& state, PyObject* source, PyObject* name,
     stream->options.source = source;
     stream->options.name = stream->name.get();
     stream->options.tags = stream->tags.get();
-    stream->reader = std::make_unique<brackle_core::loader::Reader>(text.whole);
+    // The reader's set-up reads the whole text once (its lines, its line
+    // breaks): without the lock, as every read of the core is.
+    stream->reader =
+        without_lock([&] { return std::make_unique<brackle_core::loader::Reader>(text.whole); });
     auto* type = reinterpret_cast<PyTypeObject*>(state.document_stream_type);
     auto* self = PyObject_GC_New(DocumentStream, type);
     if (self == nullptr) return nullptr;

@@ -171,7 +171,7 @@ def test_deep_data_is_written_or_refused_without_recursion(depth):
     [
         (lambda: brackle.dump(object()), TypeError, "cannot represent an object of type 'object'"),
         (lambda: brackle.dump({"a": [1j]}), TypeError, "type 'complex'"),
-        (lambda: brackle.dump(1, sort_keys=True), TypeError, "sort_keys"),
+        (lambda: brackle.dump(1, indent=2), TypeError, "indent"),
         (lambda: brackle.dump(1, line_break="\v"), ValueError, "line_break"),
         (lambda: dumped(Tagged(1, "v")), TypeError, "tag must be a str"),
         (lambda: brackle.dump("\ud800"), UnicodeEncodeError, "surrogate"),
@@ -180,6 +180,19 @@ def test_deep_data_is_written_or_refused_without_recursion(depth):
 def test_what_cannot_be_written_raises(call, error, message):
     with pytest.raises(error, match=message):
         call()
+
+
+@pytest.mark.parametrize(
+    "data, expected",
+    [
+        ({"b": 1, "a": {"d": 2, "c": 3}}, "a:\n  c: 3\n  d: 2\nb: 1\n"),
+        # keys that do not compare keep their order
+        ({"b": 1, 2: 2, "a": 3}, "b: 1\n2: 2\na: 3\n"),
+        ({3: "x", 1: "y"}, "1: y\n3: x\n"),
+    ],
+)
+def test_sort_keys_writes_mappings_in_key_order(data, expected):
+    assert brackle.dump(data, sort_keys=True) == expected
 
 
 def test_dump_all_writes_documents_and_a_stream_gets_the_text():
