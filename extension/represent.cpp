@@ -456,7 +456,13 @@ private:
     // pairs, in key order when keys are sorted and they compare (as Python
     // sorts them; keys that do not compare keep their order).
     bool pairs_in_key_order(PyObject* items, std::vector<Ref>& children) {
-        if (sort_keys_ && PyList_Sort(items) != 0) {
+        // A copy is sorted: a sort that fails part way leaves its list in
+        // neither order.
+        Ref sorted(sort_keys_ ? PyList_GetSlice(items, 0, PyList_GET_SIZE(items)) : nullptr);
+        if (sort_keys_ && !sorted) return false;
+        if (sorted && PyList_Sort(sorted.get()) == 0) {
+            items = sorted.get();
+        } else if (sorted) {
             if (!PyErr_ExceptionMatches(PyExc_TypeError)) return false;
             PyErr_Clear();
         }

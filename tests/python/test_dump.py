@@ -187,7 +187,7 @@ def test_what_cannot_be_written_raises(call, error, message):
     [
         ({"b": 1, "a": {"d": 2, "c": 3}}, "a:\n  c: 3\n  d: 2\nb: 1\n"),
         # keys that do not compare keep their order
-        ({"b": 1, 2: 2, "a": 3}, "b: 1\n2: 2\na: 3\n"),
+        ({"b": 1, 2: 2, "a": 3, 1: 0, "c": 5}, "b: 1\n2: 2\na: 3\n1: 0\nc: 5\n"),
         ({3: "x", 1: "y"}, "1: y\n3: x\n"),
     ],
 )
