@@ -75,7 +75,7 @@ struct Names {
 // clang-format off
 #define BRACKLE_PY_CLASSES(X)                                                                 \
     X(Node) X(Doc) X(Trivia) X(make_error) X(EmitterError) X(InternalError) X(Tagged)         \
-    X(FrozenDict) X(HashedTuple) X(construct_error) X(timestamp) X(binary)             \
+    X(FrozenDict) X(HashedTuple) X(construct_error) X(timestamp) X(binary)                  \
     X(RepresenterError)
 // clang-format on
 enum class Lookup {

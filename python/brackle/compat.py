@@ -35,6 +35,8 @@ import os
 from collections.abc import Callable, Iterable, Iterator
 from typing import IO, Any, ClassVar
 
+from brackle._brackle import parse
+from brackle._source import read_source
 from brackle._version import __version__
 from brackle.constructor import ConstructorError, Tagged, _documents
 from brackle.error import (
@@ -217,13 +219,31 @@ def load_all(stream: Source, Loader: type[SafeLoader] | None = None) -> Iterator
 def load(stream: Source, Loader: type[SafeLoader] | None = None) -> Any:
     """The data of the one document of ``stream``, ``None`` when it has
     none; a second document raises :class:`ComposerError`."""
-    documents = load_all(stream, _loader_class(Loader, "load"))
+    cls = _loader_class(Loader, "load")
+    text, name, _ = read_source(stream, None)
+    documents = load_all(text, cls)
     first = next(documents, None)
     for _ in documents:
-        raise ComposerError(
-            "expected a single document in the stream", None, "but found another document", None
-        )
+        raise _second_document(text, name or "<unicode string>")
     return first
+
+
+def _second_document(text: str, name: str) -> ComposerError:
+    """The error for a stream with a second document, marked where the
+    first and the second begin."""
+    marks = []
+    for doc in parse(text)[:2]:
+        if doc.root is None:  # a document with no node: marked at the stream's end
+            marks.append(Mark.at(name, text, len(text)))
+        else:
+            node = doc.nodes[doc.root]
+            marks.append(Mark.at_line(name, text, node.line, node.col))
+    return ComposerError(
+        "expected a single document in the stream",
+        marks[0],
+        "but found another document",
+        marks[-1],
+    )
 
 
 def safe_load_all(stream: Source) -> Iterator[Any]:

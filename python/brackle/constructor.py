@@ -269,18 +269,10 @@ def _construct_error(
     first_line: int | None,
     first_col: int | None,
 ) -> ConstructorError:
-    if isinstance(source, bytes):
-        source = source.decode("utf-8")
-    text = source[1:] if source.startswith("\ufeff") else source
+    text = source.decode("utf-8") if isinstance(source, bytes) else source
 
     def mark(line: int, col: int) -> Mark:
-        index = 0
-        for _ in range(line):
-            found = text.find("\n", index)
-            if found < 0:
-                break
-            index = found + 1
-        return Mark(name, index + col, line, col, text)
+        return Mark.at_line(name, text, line, col)
 
     if first_line is None and key is None:
         return ConstructorError(None, None, message, mark(line, col))

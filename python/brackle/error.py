@@ -71,6 +71,25 @@ class Mark:
         start = max(head.rfind("\n"), head.rfind("\r")) + 1
         return cls(name, index, line, index - start, text)
 
+    @classmethod
+    def at_line(cls, name: str, text: str, line: int, column: int) -> Mark:
+        """The mark of ``column`` on 0-based ``line`` of ``text``, as the
+        core counts them: lines end at LF, and a leading byte-order mark is
+        not in the text.
+
+        >>> Mark.at_line("f.yaml", "\\ufeffa: 1\\nb: x", 1, 3).index
+        8
+        """
+        if text.startswith("\ufeff"):
+            text = text[1:]
+        index = 0
+        for _ in range(line):
+            found = text.find("\n", index)
+            if found < 0:
+                break
+            index = found + 1
+        return cls(name, index + column, line, column, text)
+
     def get_snippet(self, indent: int = 4) -> str | None:
         """The source line of the mark and a caret under it, or ``None``."""
         if self.buffer is None:

@@ -143,8 +143,9 @@ def test_errors_read_as_pyyamls():
 def test_safe_load_takes_one_document_and_the_last_of_repeated_keys():
     assert compat.safe_load("") is None
     assert compat.safe_load("a: 1\na: 2\n") == yaml.safe_load("a: 1\na: 2\n") == {"a": 2}
-    with pytest.raises(compat.ComposerError):
+    with pytest.raises(compat.ComposerError) as caught:
         compat.safe_load("--- 1\n--- 2\n")
+    assert caught.value.problem_mark.line == 1  # as PyYAML marks it
 
     class Strict(compat.SafeLoader):
         allow_duplicate_keys = False
