@@ -54,10 +54,13 @@ def examples() -> list[str]:
     ]
 
 
+NAME_WIDTH = 38
+
+
 def row(name: str, size: int, ours: float, theirs: float, target: str) -> None:
     mb = size / 1e6
     print(
-        f"{name:<34} {mb:8.3f} {mb / ours:12.2f} {mb / theirs:12.2f} "
+        f"{name:<{NAME_WIDTH}} {mb:8.3f} {mb / ours:12.2f} {mb / theirs:12.2f} "
         f"{theirs / ours:8.2f}   {target}"
     )
 
@@ -109,7 +112,7 @@ def main() -> int:
         f"(round trip), best of {args.reps}"
     )
     print(
-        f"{'run':<34} {'size MB':>8} {'brackle MB/s':>12} {'base MB/s':>12} {'ratio':>8}   target"
+        f"{'run':<{NAME_WIDTH}} {'size MB':>8} {'brackle MB/s':>12} {'base MB/s':>12} {'ratio':>8}   target"
     )
     for name, texts in inputs.items():
         ours = best_of(args.reps, lambda: [brackle.parse(t) for t in texts])
@@ -187,7 +190,7 @@ def main() -> int:
         one = threads(1, work)
         two = threads(2, work)
         print(
-            f"{name + ', 2 threads vs 1':<34} {mb:8.3f} "
+            f"{name + ', 2 threads vs 1':<{NAME_WIDTH}} {mb:8.3f} "
             f"{mb / two:12.2f} {mb / one:12.2f} {one / two:8.2f}   "
             f">= 1.7x one thread ('base' is one thread)"
         )
