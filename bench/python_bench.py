@@ -112,7 +112,8 @@ def main() -> int:
         f"(round trip), best of {args.reps}"
     )
     print(
-        f"{'run':<{NAME_WIDTH}} {'size MB':>8} {'brackle MB/s':>12} {'base MB/s':>12} {'ratio':>8}   target"
+        f"{'run':<{NAME_WIDTH}} {'size MB':>8} {'brackle MB/s':>12} {'base MB/s':>12} "
+        f"{'ratio':>8}   target"
     )
     for name, texts in inputs.items():
         ours = best_of(args.reps, lambda: [brackle.parse(t) for t in texts])
