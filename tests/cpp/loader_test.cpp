@@ -460,8 +460,9 @@ TEST(LoaderSuite, AReaderGivesTheDocumentsOfParseOneAtATime) {
         ASSERT_EQ(read.size(), docs.size());
         for (std::size_t i = 0; i < docs.size(); ++i) {
             EXPECT_EQ(read[i].root.has_value(), docs[i].root.has_value());
-            if (docs[i].root && read[i].root)
+            if (docs[i].root && read[i].root) {
                 EXPECT_EQ(tree_from(read[i], *read[i].root), tree_from(docs[i], *docs[i].root));
+            }
         }
     }
 }
