@@ -44,6 +44,7 @@ from brackle.error import (
     YAMLError,
     make_error,
 )
+from brackle.formatter import FormatError, format
 from brackle.options import EmitOptions
 from brackle.representer import dump, dump_all
 
@@ -94,6 +95,8 @@ __all__ = [
     "Comments",
     "Flow",
     "EditError",
+    "format",
+    "FormatError",
     "FileWriteError",
     "FileChangedError",
 ]

@@ -22,6 +22,7 @@ from __future__ import annotations
 
 import argparse
 import base64
+import difflib
 import os
 import signal
 import sys
@@ -31,20 +32,20 @@ from dataclasses import dataclass, field
 from typing import Any
 
 from brackle._brackle import emit, parse
-from brackle._data import same_data
 from brackle._files import locked, remove_temporaries
 from brackle._json import BUDGET_PER_NODE, MIN_NODE_BUDGET, JSONError, to_json
-from brackle._record import Doc, Node, Trivia
+from brackle._record import Node
 from brackle._source import decode, detect_encoding, refuse_nul
 from brackle._version import __version__
 from brackle.constructor import Tagged, iter_load, load, load_all
 from brackle.editing import Flow, Stream, edit
 from brackle.error import EditError, InternalError, Mark, MarkedYAMLError, YAMLError
+from brackle.formatter import FormatError, format
 from brackle.options import EmitOptions
 from brackle.paths import PathError, is_collection, locate, parse_path, resolve, scalar_text
 from brackle.representer import dump
 
-__all__ = ["main", "reformat"]
+__all__ = ["main"]
 
 STDIN = "-"
 
@@ -241,115 +242,6 @@ def cmd_roundtrip(args: argparse.Namespace) -> int:
 
 # ---- fmt ---------------------------------------------------------------------
 
-_BLOCK_SCALARS = (Node.LITERAL, Node.FOLDED)
-
-
-def _trivia_lists(node: Node) -> tuple[list[Trivia], list[Trivia], list[Trivia]]:
-    return node.before, node.inner, node.after
-
-
-def _trivia_lines(items: list[Trivia]) -> int:
-    return sum(t.blank_lines if t.is_blank else 1 for t in items if t.own_line)
-
-
-def _first_line(node: Node) -> int:
-    """The line on which ``node`` begins, its properties and header included."""
-    marks = (node.header_at, node.tag_at, node.anchor_at)
-    return min([node.line] + [at[0] for at in marks if at is not None])
-
-
-def _blank_lines_after_block_scalars(doc: Doc) -> None:
-    """Blank lines below a block scalar belong to its source text, which
-    ``fmt`` writes anew: they become blank-line trivia of the next node, so
-    that the gap stays."""
-    nodes = doc.nodes
-    for node, nxt in zip(nodes, nodes[1:]):
-        if node.kind != Node.SCALAR or node.style not in _BLOCK_SCALARS:
-            continue
-        if node.raw is None or node.header_at is None:
-            continue
-        if node.raw.split("\n", 1)[0].endswith("+"):
-            continue  # kept final line breaks are content: written from the value
-        last = node.header_at[0] + node.raw.rstrip().count("\n")
-        if any(t.is_blank for t in nxt.before):
-            continue
-        gap = _first_line(nxt) - last - 1 - _trivia_lines(node.after) - _trivia_lines(nxt.before)
-        if gap > 0:
-            nxt.before.insert(0, Trivia.blank(gap))
-
-
-def _strip_layout(doc: Doc, flow: bool) -> None:
-    """Takes away what ties ``doc`` to its source layout, so that the
-    emitter lays every node out from the options. Own-line comments keep
-    their column for now; :func:`reformat` places them."""
-    _blank_lines_after_block_scalars(doc)
-    doc.line_space = {}
-    doc.directives_raw = None
-    for node in doc.nodes:
-        node.line = node.col = 0  # (0, 0): no source position
-        node.anchor_at = node.tag_at = node.header_at = None
-        node.colon = [None] * len(node.colon)
-        node.flow_seps = []
-        if node.kind == Node.SCALAR:
-            node.raw = None
-            # In flow style an empty plain scalar would be written '': the
-            # word keeps it a null.
-            if flow and node.style == Node.PLAIN and node.value == "" and node.tag is None:
-                node.value = "null"
-        if node.eol is not None:
-            node.eol.col = 0
-        for items in _trivia_lists(node):
-            for t in items:
-                if not t.own_line:
-                    t.col = 0
-
-
-def _comments(docs: list[Doc]) -> list[str]:
-    """The text of every comment in ``docs``, sorted."""
-    found: list[str] = []
-    for doc in docs:
-        lists = [doc.leading, doc.trailing]
-        for node in doc.nodes:
-            lists.extend(_trivia_lists(node))
-            if node.eol is not None:
-                lists.append([node.eol])
-        found.extend(t.text for items in lists for t in items if t.text is not None)
-    return sorted(found)
-
-
-def reformat(text: str, options: EmitOptions, name: str = "<unicode string>") -> str:
-    """``text`` laid out afresh from ``options``, with its comments.
-
-    Every node loses its source position, quoting is kept and scalars are
-    written from their values. An own-line comment keeps its place relative
-    to the node it belongs to: as far right of the node's new column as it
-    stood right of the old one (a comment at column 0 stays there).
-
-    >>> text = "a:   {b: 1,  c: [x,y]}   # note\\nd:\\n    - 1\\n"
-    >>> print(reformat(text, EmitOptions()), end="")
-    a: {b: 1, c: [x, y]} # note
-    d:
-    - 1
-    """
-    docs = parse(text, name=name)
-    source_cols = [[n.col for n in d.nodes] for d in docs]
-    for doc in docs:
-        _strip_layout(doc, options.default_flow_style)
-        # Every line is laid out anew: all end in the options' break.
-        doc.line_break = options.line_break
-        doc.other_line_breaks = {}
-    first = emit(docs, options)
-    placed = parse(first)
-    if len(placed) != len(docs) or any(len(p.nodes) != len(d.nodes) for p, d in zip(placed, docs)):
-        return first
-    for doc, new, cols in zip(docs, placed, source_cols):
-        for node, now, was in zip(doc.nodes, new.nodes, cols):
-            for items in _trivia_lists(node):
-                for t in items:
-                    if t.text is not None and t.own_line and t.col != 0:
-                        t.col = max(0, now.col + t.col - was)
-    return emit(docs, options)
-
 
 def _line_break(text: str, asked: str | None) -> str:
     if asked is not None:
@@ -363,26 +255,20 @@ def cmd_fmt(args: argparse.Namespace) -> int:
         raise UsageError("fmt --in-place cannot rewrite standard input")
 
     def laid_out(name: str, text: str) -> str:
-        comments = _comments(parse(text, name=name))
-        before = load_all(text, name=name, allow_duplicate_keys=args.allow_duplicate_keys)
-        options = EmitOptions(
-            map_indent=args.indent,
-            seq_indent=args.seq_indent,
-            seq_offset=args.seq_offset,
-            width=args.width,
-            default_flow_style=args.flow,
-            line_break=_line_break(text, args.line_break),
-            preserve_quotes=True,
-        )
-        out = reformat(text, options, name=name)
-        # Never hand out a layout that reads as other data or lost a comment.
         try:
-            after = load_all(out, allow_duplicate_keys=True)
-        except MarkedYAMLError:
-            after = None
-        if not same_data(after, before) or _comments(parse(out)) != comments:
-            raise Failure.of(name, "cannot be laid out anew without changing it; left as it is")
-        return out
+            return format(
+                text,
+                name=name,
+                allow_duplicate_keys=args.allow_duplicate_keys,
+                map_indent=args.indent,
+                seq_indent=args.seq_indent,
+                seq_offset=args.seq_offset,
+                width=args.width,
+                default_flow_style=args.flow,
+                line_break=_line_break(text, args.line_break),
+            )
+        except FormatError as e:
+            raise Failure.of(name, e.reason) from None
 
     def work(name: str) -> Outcome:
         if args.in_place:
@@ -393,6 +279,14 @@ def cmd_fmt(args: argparse.Namespace) -> int:
         if args.check:
             changed = out != text
             return Outcome(out=f"{name}\n" if changed else "", failed=changed)
+        if args.diff:
+            lines = difflib.unified_diff(
+                text.splitlines(keepends=True),
+                out.splitlines(keepends=True),
+                fromfile=name,
+                tofile=f"{name} (formatted)",
+            )
+            return Outcome(out="".join(lines))
         header = f"==> {name} <==\n" if len(args.files) > 1 else ""
         return Outcome(out=header + out)
 
@@ -662,6 +556,7 @@ def build_parser() -> argparse.ArgumentParser:
     )
     mode = fmt.add_mutually_exclusive_group()
     flag(mode, "--check", about="list the files that would change; exit 1 if any")
+    flag(mode, "--diff", about="print what would change as a unified diff")
     flag(mode, "-i", "--in-place", about="rewrite the files that change; " + _IN_PLACE_HELP)
     defaults = EmitOptions()
     for name, default, most, about in [
