@@ -161,7 +161,7 @@ venv:
 	@test -x $(VENV)/bin/python || python3 -m venv $(VENV) || { \
 	    rm -rf $(VENV); $(SUDO) apt-get update && $(APT_INSTALL) python3-venv && python3 -m venv $(VENV); }
 	@missing=""; \
-	for tool in cmake ninja pytest hypothesis; do test -x $(VENV)/bin/$$tool || missing="$$missing $$tool"; done; \
+	for tool in cmake ninja pytest hypothesis pre-commit; do test -x $(VENV)/bin/$$tool || missing="$$missing $$tool"; done; \
 	$(VENV)/bin/python -c "import yaml" 2> /dev/null || missing="$$missing pyyaml"; \
 	if [ -n "$$missing" ]; then $(VENV)/bin/python -m pip install --quiet $$missing; fi
 
