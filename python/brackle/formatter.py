@@ -103,7 +103,11 @@ def _strip_layout(doc: Doc, lines: list[str], flow: bool) -> None:
     """Takes away what ties ``doc`` to its source ``lines``, so that the
     emitter lays every node out from the options. Own-line comments keep
     their column for now; :func:`format` places them."""
-    if not flow:  # no blank line stands inside a flow collection
+    if flow:  # no blank line stands inside a flow collection
+        for node in doc.nodes:
+            for items in _trivia_lists(node):
+                items[:] = [t for t in items if not t.is_blank]
+    else:
         _blank_lines_after_block_scalars(doc, lines)
     _cap_blank_lines(doc)
     doc.line_space = {}

@@ -124,14 +124,14 @@ TEST(EmitLayout, EmptyCollectionsAndNullsStayOnTheKeyLine) {
     EXPECT_EQ(b.emit(), "a: {}\nb: []\nc:\n*x : 1\n");
 }
 
-TEST(EmitLayout, FlowSequenceFitsOnOneLineOrBreaksPerItemPastTheWidth) {
+TEST(EmitLayout, FlowSequenceFitsOnOneLineOrBreaksPerItemWithTheBracketAfterTheLast) {
     Built b;
     b.root(
         b.seq({b.scalar("aaaaaaaa"), b.scalar("bbbbbbbb"), b.scalar("cccccccc")}, NodeStyle::Flow));
     EXPECT_EQ(b.emit(), "[aaaaaaaa, bbbbbbbb, cccccccc]\n");
     EmitOptions narrow;
     narrow.width = 10;
-    EXPECT_EQ(b.emit(narrow), "[\n  aaaaaaaa,\n  bbbbbbbb,\n  cccccccc,\n]\n");
+    EXPECT_EQ(b.emit(narrow), "[\n  aaaaaaaa,\n  bbbbbbbb,\n  cccccccc]\n");
 }
 
 TEST(EmitLayout, ScalarsWithoutPositionFoldAtTheWidth) {

@@ -215,7 +215,7 @@ def test_dump_keywords_give_text_pyyaml_reads_back(keywords):
     text = compat.safe_dump(data, **keywords)
     assert yaml.safe_load(text) == data
     if keywords.get("sort_keys", True):
-        assert text.lstrip("-\n").startswith(("a:", "{a:"))
+        assert text.index("a:") < text.index("b:") < text.index("c:")
 
 
 def test_dump_writes_to_streams_and_encodes():

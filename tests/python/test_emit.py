@@ -202,7 +202,7 @@ def _without_markers(events: list[str]) -> list[str]:
         (
             [mapping(1, 3), Node(1, 6, children=[2]), sc("x", eol=_eol()), sc("a")],
             {},
-            "? [x # c\n ]\n: a\n",
+            "? [\n  x # c\n ]\n: a\n",
         ),
         (
             [
@@ -214,7 +214,7 @@ def _without_markers(events: list[str]) -> list[str]:
                 sc("v"),
             ],
             {"width": 10},
-            "? [\n  aaaa,\n  bbbb,\n  cccc,\n ]\n: v\n",
+            "? [\n  aaaa,\n  bbbb,\n  cccc]\n: v\n",
         ),
         ([mapping(1, 2), sc("k" * 1030), sc("v")], {}, "? " + "k" * 1030 + "\n: v\n"),
         # A value after a comment stands right of its key.
@@ -229,16 +229,20 @@ def _without_markers(events: list[str]) -> list[str]:
             "k:\n# c\n  |-\n  0\n",
         ),
         # Lines of a broken flow collection stand right of the enclosing block.
-        ([seq(1), seq(2), Node(1, 6, children=[3]), sc("x", eol=_eol())], {}, "- - [x # c\n   ]\n"),
+        (
+            [seq(1), seq(2), Node(1, 6, children=[3]), sc("x", eol=_eol())],
+            {},
+            "- - [\n    x # c\n   ]\n",
+        ),
         (
             [seq(1), mapping(2, 3), sc("k"), Node(1, 6, children=[4, 5]), sc("aaaa"), sc("bbbb")],
             {"width": 10},
-            "- k: [\n    aaaa,\n    bbbb,\n   ]\n",
+            "- k: [\n    aaaa,\n    bbbb]\n",
         ),
         (
             [seq(1), Node(2, 6, children=[2, 3]), sc("a"), sc("", before=[_comment()])],
             {},
-            "- {a:\n# c\n  ,\n }\n",
+            "- {\n  a:\n# c\n }\n",
         ),
         # Blank lines after a scalar that keeps its final breaks would be its content.
         (

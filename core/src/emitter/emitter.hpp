@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <span>
 #include <string>
@@ -194,6 +195,13 @@ private:
     Walk walk_;
     // The comments an echo of flow separators may place, gathered per gap.
     std::vector<const Comment*> echo_comments_;
+    // Per node of the document, the width of its flow collection written on
+    // one line, once a trial has measured it (`unmeasured`, or `too_wide`
+    // when that line would break): a collection laid out anew is tried on
+    // one line at most once, however often the collections around it are.
+    static constexpr std::uint32_t unmeasured = 0;
+    static constexpr std::uint32_t too_wide = std::numeric_limits<std::uint32_t>::max();
+    std::vector<std::uint32_t> flat_width_;
     EmitError error_;
     bool failed_ = false;
 };

@@ -78,13 +78,29 @@ void Emitter::run_trivia(std::span<const Trivia> list) {
 
 Task<Eol> Emitter::flow(const Node& n, std::uint32_t indent, std::uint32_t min_col, bool aligned) {
     Writer& w = writer_;
+    // Without the separators it was read with, a collection is laid out anew.
+    const bool anew = n.extras.get().flow_seps.empty();
+    if (anew && flat_width_.empty()) flat_width_.assign(doc_->nodes.size(), unmeasured);
+    std::uint32_t* known =
+        anew ? &flat_width_[static_cast<std::size_t>(&n - doc_->nodes.data())] : nullptr;
+    // Laid out anew, a collection goes on one line when that line fits, and
+    // otherwise one item a line; its one-line width, once measured, decides
+    // without another trial.
+    if (known && *known != unmeasured) {
+        const bool fits = *known != too_wide && w.column + *known <= options_.width;
+        co_return co_await flow_items(n, indent, min_col, aligned, !fits);
+    }
     const Writer::State saved = w.save();
     const Eol first = co_await flow_items(n, indent, min_col, aligned, false);
     if (first == Eol::Failed) co_return first;
     if (aligned && w.in_step) co_return first;
     const std::string_view written = std::string_view(w.out).substr(saved.out_size);
-    if (has_break(written)) co_return first;
-    if (saved.column + text::count_chars(written) <= options_.width) co_return first;
+    const bool broke = has_break(written);
+    const std::size_t width = text::count_chars(written);
+    if (known) *known = broke || width >= too_wide ? too_wide : static_cast<std::uint32_t>(width);
+    // A collection that echoes its source keeps the breaks it holds.
+    if (broke && !anew) co_return first;
+    if (!broke && saved.column + width <= options_.width) co_return first;
     w.restore(saved);
     co_return co_await flow_items(n, indent, min_col, aligned, true);
 }
@@ -263,16 +279,21 @@ Task<Eol> Emitter::flow_items(const Node& n, std::uint32_t indent, std::uint32_t
     // An echoed closing text already stands as it did before the bracket.
     const bool owed = map && count > 0 && comma_in_unwritten_gap(count - 1);
     const bool closing_echoed = !owed && echo_gap(closing, broken, &no_trailing) != Echo::NotEchoed;
+    // Laid out anew, the closing bracket follows the last item, on its line
+    // unless a comment ended that line.
+    const bool anew = seps.empty();
     if (!closing_echoed) {
-        const bool trailing_comma = owed || (closing ? closing->find(',') != std::string::npos
-                                                     : braces && count > 0 && w.line > open_line);
+        const bool trailing_comma =
+            owed || (closing ? closing->find(',') != std::string::npos
+                             : !anew && braces && count > 0 && w.line > open_line);
         if (trailing_comma) write_comma();
         write_deferred();
         run_trivia(trivia.after);
     }
 
     if (braces && !closing_echoed &&
-        (w.line > open_line || w.break_due || (!broken && closing && has_break(*closing)))) {
+        ((w.line > open_line && !anew) || w.break_due ||
+         (!broken && closing && has_break(*closing)))) {
         w.end_line();
         if (closing && has_break(*closing)) {
             const std::size_t last = closing->find_last_of("\r\n");
