@@ -249,13 +249,13 @@ TEST(ScalarWrite, RefusesAStyleWhoseCheckFails) {
     }
 }
 
-TEST(ScalarWrite, FoldsAtSingleSpacesOnceTheWidthIsReached) {
+TEST(ScalarWrite, FoldsAtTheLastSingleSpaceBeforeAWordWouldPassTheWidth) {
     ScalarContext ctx = block_value(2);
     ctx.width = 20;
-    // The running column starts at the indentation, so it has passed 20
-    // after "aaaa bbbb cccc dddd" (2 + 19 = 21 at the space).
+    // The running column starts at the indentation: " dddd" would end at
+    // 2 + 19 = 21, past 20.
     EXPECT_EQ(written("aaaa bbbb cccc dddd eeee ffff gggg hhhh", NodeStyle::Plain, ctx),
-              "aaaa bbbb cccc dddd\n  eeee ffff gggg hhhh");
+              "aaaa bbbb cccc\n  dddd eeee ffff\n  gggg hhhh");
     const struct {
         std::string value;
         NodeStyle style;
@@ -284,7 +284,7 @@ TEST(ScalarWrite, FoldsWithTheStreamBreakAndAtLeastOneSpace) {
     ScalarContext ctx;
     ctx.width = 3;
     ctx.line_break = "\r\n";
-    EXPECT_EQ(written("ab cd ef", NodeStyle::Plain, ctx), "ab cd\r\n ef");
+    EXPECT_EQ(written("ab cd ef", NodeStyle::Plain, ctx), "ab\r\n cd\r\n ef");
 }
 
 TEST(ScalarWrite, NeverFoldsAKeyOrAtWidthZero) {
@@ -319,7 +319,7 @@ TEST(ScalarWrite, GeneratesBlockScalars) {
         {"a\n\nb\n", NodeStyle::Folded, ctx, ">\n  a\n\n\n  b"},
         {"a b\n", NodeStyle::Folded, ctx, ">\n  a b"},
         {"one two three four\nfive six", NodeStyle::Folded, narrow,
-         ">-\n  one two\n  three four\n\n  five six"},
+         ">-\n  one\n  two\n  three\n  four\n\n  five\n  six"},
         {"aaaaaaaa \tc d", NodeStyle::Folded, narrow, ">-\n  aaaaaaaa \tc\n  d"},
         {"aaaaaaaa #c d", NodeStyle::Folded, narrow, ">-\n  aaaaaaaa #c\n  d"},
         {"aaaaaa bbbbbb", NodeStyle::Literal, narrow, "|-\n  aaaaaa bbbbbb"},

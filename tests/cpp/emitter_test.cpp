@@ -139,7 +139,7 @@ TEST(EmitLayout, ScalarsWithoutPositionFoldAtTheWidth) {
     b.root(b.map({{b.scalar("k"), b.scalar("one two three four five six")}}));
     EmitOptions options;
     options.width = 12;
-    EXPECT_EQ(b.emit(options), "k: one two three\n  four five six\n");
+    EXPECT_EQ(b.emit(options), "k: one two\n  three four\n  five six\n");
 }
 
 TEST(EmitLayout, LineBreakFollowsTheCodeAndCarriageReturnsInRawText) {

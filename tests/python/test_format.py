@@ -51,6 +51,20 @@ def test_format_reaches_its_fixed_point_in_one_pass(options):
     assert unsettled == (COMMENTS_MOVE_IN_FLOW_STYLE if flow else COMMENTS_MOVE)
 
 
+@pytest.mark.parametrize("flow", [False, True], ids=["block", "flow"])
+@pytest.mark.parametrize("path", sorted((ROOT / "examples").glob("*.y*ml")), ids=lambda p: p.name)
+def test_formatted_examples_keep_to_the_width(path: Path, flow: bool):
+    out = brackle.format(path.read_text(), width=80, default_flow_style=flow)
+    # A comment is never broken, and the closing brackets of a flow
+    # collection follow its last item.
+    over = [
+        line
+        for line in out.splitlines()
+        if len(line.split(" #")[0].rstrip("]},")) > 80 and not line.lstrip().startswith("#")
+    ]
+    assert over == []
+
+
 @pytest.mark.parametrize(
     "text, options, expected",
     [

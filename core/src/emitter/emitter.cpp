@@ -564,13 +564,13 @@ Eol Emitter::scalar(const NodeStart& start, const NodeContext& ctx) {
     sc.allow_unicode = options_.allow_unicode;
     const std::string_view value = n.value() ? std::string_view(*n.value()) : std::string_view();
     const NodeStyle style = choose_style(n.style, value, sc, options_.preserve_quotes);
-    const std::string text = write_chosen(value, style, sc);
     if (is_block_scalar_style(style)) {
-        block_scalar(start, text, false, ctx);
+        block_scalar(start, write_chosen(value, style, sc), false, ctx);
         return Eol::Written;
     }
     place_content(start, ctx);
-    w.push(text);
+    sc.column = w.column;  // the first line folds at the width from here
+    w.push(write_chosen(value, style, sc));
     return Eol::Open;
 }
 

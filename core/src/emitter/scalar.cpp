@@ -344,6 +344,33 @@ std::string block_text(std::string_view value, const ScalarContext& ctx, bool fo
     return out;
 }
 
+// Whether the line may fold at the space at byte `i` of `text`: a single
+// space between two atoms that are not blank, the next one not starting a
+// comment either. A TAB beside the break would be lost to the line folding,
+// or in a folded block scalar turn the next line into a more-indented one.
+bool foldable_space(std::string_view text, std::size_t i, AtomMapping mapping) {
+    const bool prev_blank =
+        text[i - 1] == ' ' || (text[i - 1] == '\t' && mapping != AtomMapping::DoubleQuoted);
+    return text[i] == ' ' && !prev_blank && i + 1 < text.size() &&
+           !atom_begins_blank_or_hash(text[i + 1], mapping);
+}
+
+// The width, as written, of the text from byte `i` of `text` to the next
+// space the line may fold at, or its end (with a closing quote): what a
+// fold before that space would carry to the next line.
+std::uint64_t word_chars(std::string_view text, std::size_t i, AtomMapping mapping,
+                         bool allow_unicode) {
+    std::uint64_t chars = 0;
+    AtomBuffer buf;
+    while (i < text.size() && !(i > 0 && foldable_space(text, i, mapping))) {
+        std::size_t width = 1;
+        chars += atom_at(text, i, mapping, allow_unicode, buf, width).chars;
+        i += width;
+    }
+    const bool quoted = mapping != AtomMapping::Verbatim;
+    return i == text.size() && quoted ? chars + 1 : chars;
+}
+
 }  // namespace
 
 std::optional<std::string_view> plain_syntax_reason(std::string_view text, bool in_flow) {
@@ -396,19 +423,17 @@ void write_atoms(std::string_view text, AtomMapping mapping, const ScalarContext
         return;
     }
     const std::uint64_t fold_indent = std::max<std::uint64_t>(ctx.indent, 1);
-    std::uint64_t column = ctx.indent;
-    bool prev_blank = false;  // the previous atom is a single space or TAB
+    std::uint64_t column = std::max(ctx.column, ctx.indent);
     AtomBuffer buf;
     for (std::size_t i = 0; i < text.size();) {
         std::size_t width = 1;
         const Atom atom = atom_at(text, i, mapping, ctx.allow_unicode, buf, width);
         const std::size_t next = i + width;
-        // A break replaces a single space between two atoms that are not
-        // blank, the next one not starting a comment either. A TAB beside
-        // the break would be lost to the line folding, or in a folded block
-        // scalar turn the next line into a more-indented one.
-        const bool fold = i > 0 && text[i] == ' ' && column >= ctx.width && !prev_blank &&
-                          next < text.size() && !atom_begins_blank_or_hash(text[next], mapping);
+        // A break replaces a space where the stretch after it would pass the
+        // width.
+        const bool fold =
+            i > 0 && column > fold_indent && foldable_space(text, i, mapping) &&
+            column + 1 + word_chars(text, next, mapping, ctx.allow_unicode) > ctx.width;
         if (fold) {
             out += ctx.line_break;
             out.append(fold_indent, ' ');
@@ -417,7 +442,6 @@ void write_atoms(std::string_view text, AtomMapping mapping, const ScalarContext
             out += atom.text;
             column += atom.chars;
         }
-        prev_blank = text[i] == ' ' || (text[i] == '\t' && mapping != AtomMapping::DoubleQuoted);
         i = next;
     }
 }

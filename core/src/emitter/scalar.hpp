@@ -19,6 +19,7 @@ namespace brackle_core::emitter {
 struct ScalarContext {
     std::string_view line_break = "\n";
     std::uint64_t indent = 0;  // continuation lines and block scalar bodies
+    std::uint64_t column = 0;  // where the first line begins, when right of `indent`
     std::uint64_t width = 0;   // 0: never fold
     bool in_flow = false;
     bool is_key = false;
