@@ -20,7 +20,7 @@ configure = cmake -S . -B $(1) $(if $(wildcard $(1)/CMakeCache.txt),,-G Ninja) $
 .PHONY: demo test test-cpp test-asan test-python lint dist bench fuzz clean venv toolchain gtest
 
 # The main job on the bundled examples: each file loaded and emitted
-# unchanged must come back byte for byte; then its head, emitted again with
+# unchanged must come back byte for byte; then its head, formatted with
 # every collection in flow style (comments kept); then the same through the
 # Python package, and one edited value shown as a diff; last, the same edit
 # made by the brackle command.
@@ -28,6 +28,7 @@ DEMO_OPTIONS := --flow --width 80
 demo: venv toolchain
 	$(call configure,build,-DCMAKE_BUILD_TYPE=Release)
 	cmake --build build --target brackle-dump -j $(JOBS)
+	$(VENV)/bin/python -m pip install --quiet .
 	@failed=0; \
 	for f in examples/*; do \
 	    case "$$f" in *.yaml|*.yml) ;; *) continue ;; esac; \
@@ -37,15 +38,14 @@ demo: venv toolchain
 	    else \
 	        echo "round trip: DIFFERS"; failed=1; \
 	    fi; \
-	    echo "---- emitted with $(DEMO_OPTIONS):"; \
-	    build/brackle-dump roundtrip "$$f" $(DEMO_OPTIONS) > build/demo.out || failed=1; \
+	    echo "---- formatted with brackle fmt $(DEMO_OPTIONS):"; \
+	    $(VENV)/bin/brackle fmt "$$f" $(DEMO_OPTIONS) > build/demo.out || failed=1; \
 	    head -n 15 build/demo.out; \
 	    total=$$(wc -l < build/demo.out); \
 	    [ "$$total" -le 15 ] || echo "... ($$((total - 15)) more lines)"; \
 	done; \
 	exit $$failed
 	@echo; echo "==== through the Python package: emit(parse(text)), one edit, then load"
-	$(VENV)/bin/python -m pip install --quiet .
 	$(VENV)/bin/python tools/demo.py
 	@echo; echo "==== the brackle command: one image changed in place, every other line as written"
 	cp examples/kubernetes-deployment.yaml build/demo-edit.yaml
