@@ -99,6 +99,32 @@ def _cap_blank_lines(doc: Doc) -> None:
         items[:] = kept
 
 
+def _comments_of_values_in_text_order(doc: Doc, lines: list[str]) -> None:
+    """Puts the comments of a mapping value where the emitter, laying the
+    value out anew, writes them in the order they stood. A value's comments
+    on lines of their own are written before it and its end-of-line comment
+    after it; but an empty or inline value's end-of-line comment can stand
+    before comments the loader gave the value (they follow the entry: they
+    go after it), and the end-of-line comment of a value on a later line can
+    stand at the end of the key's line (it goes above the value, first)."""
+    for node in doc.nodes:
+        if node.kind != Node.MAPPING:
+            continue
+        for k, v in zip(node.children[::2], node.children[1::2]):
+            key, value = doc.nodes[k], doc.nodes[v]
+            eol = value.eol
+            if eol is None or not any(t.text is not None for t in value.before):
+                continue
+            if value.line == key.line:
+                value.after[:0] = value.before
+                value.before.clear()
+            elif key.line < len(lines) and lines[key.line][eol.col :].startswith(eol.text or ""):
+                # in line with the comments below it
+                col = next(t.col for t in value.before if t.text is not None)
+                value.before.insert(0, Trivia(eol.text, True, col))
+                value.eol = None
+
+
 def _strip_layout(doc: Doc, lines: list[str], flow: bool) -> None:
     """Takes away what ties ``doc`` to its source ``lines``, so that the
     emitter lays every node out from the options. Own-line comments keep
@@ -109,6 +135,7 @@ def _strip_layout(doc: Doc, lines: list[str], flow: bool) -> None:
                 items[:] = [t for t in items if not t.is_blank]
     else:
         _blank_lines_after_block_scalars(doc, lines)
+    _comments_of_values_in_text_order(doc, lines)
     _cap_blank_lines(doc)
     doc.line_space = {}
     for node in doc.nodes:

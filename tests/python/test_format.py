@@ -23,8 +23,8 @@ OPTION_SETS = {
 # Comments that the emitter does not yet keep in their place when it lays a
 # text out anew, so that format refuses the text or its result: after the
 # opening bracket of a flow collection (6HB6, and the flow style's RZP5,
-# W42U and XW4D), and between a key and its value on the next line (P94K).
-COMMENTS_MOVE = {"6HB6", "P94K"}
+# W42U and XW4D).
+COMMENTS_MOVE = {"6HB6"}
 COMMENTS_MOVE_IN_FLOW_STYLE = COMMENTS_MOVE | {"RZP5", "W42U", "XW4D"}
 
 
@@ -87,6 +87,9 @@ def test_formatted_examples_keep_to_the_width(path: Path, flow: bool):
         ("a:   {b: 1,  c: [x,y]}   # note\n", {}, "a: {b: 1, c: [x, y]} # note\n"),
         ("a: 'x'\nb: \"y\"\n", {}, "a: 'x'\nb: \"y\"\n"),
         ("a: 'x'\n", {"preserve_quotes": False}, "a: x\n"),
+        # a value's comments stay in the order they stood
+        ("k: # c\n# next\nj: x\n", {}, "k: # c\n# next\nj: x\n"),
+        ("key:    # one\n    # two\n  value\n", {}, "key:\n    # one\n    # two\n  value\n"),
         ("a: 1\r\nb:   2\r\n", {}, "a: 1\r\nb: 2\r\n"),
     ],
 )
@@ -99,7 +102,6 @@ def test_format_lays_out_and_keeps_gaps_quotes_and_line_breaks(text, options, ex
     "text",
     [
         "x: [    # after the bracket\n  a,    # after a\n  b]\n",
-        "key:    # Comment\n        # lines\n  value\n",
     ],
 )
 def test_format_refuses_a_layout_that_would_move_a_comment(text):
