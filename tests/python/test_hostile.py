@@ -134,6 +134,16 @@ BLOW_UPS = [
         100,
     ),
     (
+        "thirty thousand nested lists dump in flow style",
+        "data = x = []\n"
+        "for _ in range(30_000):\n"
+        "    x.append([]); x = x[0]\n"
+        "text = brackle.dump(data, default_flow_style=True)\n"
+        "assert len(text) < 200_000, len(text)\n",
+        3.0,
+        100,
+    ),
+    (
         "a hundred thousand nested sequences load and emit",
         "text = '- ' * 100_000 + 'x\\n'\n"
         "assert brackle._brackle._roundtrip_in_rust(text, brackle.EmitOptions()) == text\n",

@@ -202,6 +202,7 @@ private:
     static constexpr std::uint32_t unmeasured = 0;
     static constexpr std::uint32_t too_wide = std::numeric_limits<std::uint32_t>::max();
     std::vector<std::uint32_t> flat_width_;
+    bool in_trial_ = false;  // a collection laid out anew is being tried on one line
     EmitError error_;
     bool failed_ = false;
 };

@@ -85,13 +85,23 @@ Task<Eol> Emitter::flow(const Node& n, std::uint32_t indent, std::uint32_t min_c
         anew ? &flat_width_[static_cast<std::size_t>(&n - doc_->nodes.data())] : nullptr;
     // Laid out anew, a collection goes on one line when that line fits, and
     // otherwise one item a line; its one-line width, once measured, decides
-    // without another trial.
+    // without another trial. Items that would stand at the width or right of
+    // it gain nothing from lines of their own: deep nesting stays on one
+    // line, so that the text grows with the data, not with its depth.
+    // Inside the one-line trial of a collection around it, a collection
+    // goes on that line too: the outer one measures the whole.
+    const std::uint32_t item_indent = std::max({indent, w.line_indent + map_indent_, min_col});
+    if (anew && (in_trial_ || item_indent >= options_.width)) {
+        co_return co_await flow_items(n, indent, min_col, aligned, false);
+    }
     if (known && *known != unmeasured) {
         const bool fits = *known != too_wide && w.column + *known <= options_.width;
         co_return co_await flow_items(n, indent, min_col, aligned, !fits);
     }
     const Writer::State saved = w.save();
+    in_trial_ = anew;
     const Eol first = co_await flow_items(n, indent, min_col, aligned, false);
+    in_trial_ = false;
     if (first == Eol::Failed) co_return first;
     if (aligned && w.in_step) co_return first;
     const std::string_view written = std::string_view(w.out).substr(saved.out_size);
