@@ -125,6 +125,20 @@ def _comments_of_values_in_text_order(doc: Doc, lines: list[str]) -> None:
                 value.eol = None
 
 
+def _comments_after_opening_brackets(doc: Doc, lines: list[str]) -> None:
+    """A flow collection's end-of-line comment that stood on the line where
+    it begins, after its opening bracket (the collection went on below),
+    stays there: it goes first among what the collection holds inside."""
+    for node in doc.nodes:
+        eol = node.eol
+        if node.style != Node.FLOW or eol is None or node.line >= len(lines):
+            continue
+        goes_on = any(doc.nodes[c].line > node.line for c in node.children)
+        if goes_on and lines[node.line][eol.col :].startswith(eol.text or ""):
+            node.inner.insert(0, eol)
+            node.eol = None
+
+
 def _strip_layout(doc: Doc, lines: list[str], flow: bool) -> None:
     """Takes away what ties ``doc`` to its source ``lines``, so that the
     emitter lays every node out from the options. Own-line comments keep
@@ -136,6 +150,7 @@ def _strip_layout(doc: Doc, lines: list[str], flow: bool) -> None:
     else:
         _blank_lines_after_block_scalars(doc, lines)
     _comments_of_values_in_text_order(doc, lines)
+    _comments_after_opening_brackets(doc, lines)
     _cap_blank_lines(doc)
     doc.line_space = {}
     for node in doc.nodes:

@@ -21,8 +21,8 @@ OPTION_SETS = {
 }
 
 # Texts whose comments the emitter does not yet place as they stood when it
-# lays them out anew in flow style: an end-of-line comment after `key:`
-# whose value is a sequence below it takes a second pass to settle.
+# lays them out anew in flow style, so that format refuses them: an
+# end-of-line comment after `key:` whose value is a sequence below it.
 COMMENTS_MOVE = set()
 COMMENTS_MOVE_IN_FLOW_STYLE = {"RZP5", "XW4D"}
 

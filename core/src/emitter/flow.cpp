@@ -138,14 +138,6 @@ Task<Eol> Emitter::flow_items(const Node& n, std::uint32_t indent, std::uint32_t
     const bool braces = !(single_pair && aligned);
 
     if (braces) w.push(map ? "{" : "[");
-    // Laid out anew over several lines, the collection's own end-of-line
-    // comment goes after its opening bracket, before the items it stood
-    // above.
-    bool own_eol_used = false;
-    if (seps.empty() && broken && braces && trivia.eol) {
-        write_comment(*trivia.eol);
-        own_eol_used = true;
-    }
     const std::uint32_t item_indent = std::max({indent, w.line_indent + map_indent_, min_col});
     const std::uint32_t open_line = w.line;
     // A closing bracket on a line of its own lines up with the opening line,
@@ -162,6 +154,7 @@ Task<Eol> Emitter::flow_items(const Node& n, std::uint32_t indent, std::uint32_t
         if (!w.has_content) w.pad_to(item_indent);
         w.push(",");
     };
+    bool own_eol_used = false;
     const std::optional<Trivia>* deferred = nullptr;  // the previous child's unwritten eol
     const std::optional<Trivia> no_trailing;
     bool comma = false;
