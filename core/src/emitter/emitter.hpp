@@ -9,6 +9,7 @@
 // choice and writing of scalar styles.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <optional>
@@ -176,6 +177,11 @@ private:
     Task<Eol> flow_items(const Node& n, std::uint32_t indent, std::uint32_t min_col, bool aligned,
                          bool broken);
     Echo echo_gap(const std::string* gap, bool broken, const std::optional<Trivia>* trailing);
+    // Where the items of a flow collection broken over lines stand: a step
+    // in from the line it opens on, never left of `indent` or `min_col`.
+    std::uint32_t flow_item_indent(std::uint32_t indent, std::uint32_t min_col) const {
+        return std::max({indent, writer_.line_indent + map_indent_, min_col});
+    }
     void run_trivia(std::span<const Trivia> list);
     void write_comment(const Trivia& entry) { run_trivia(std::span<const Trivia>(&entry, 1)); }
 

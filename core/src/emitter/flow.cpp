@@ -90,7 +90,7 @@ Task<Eol> Emitter::flow(const Node& n, std::uint32_t indent, std::uint32_t min_c
     // line, so that the text grows with the data, not with its depth.
     // Inside the one-line trial of a collection around it, a collection
     // goes on that line too: the outer one measures the whole.
-    const std::uint32_t item_indent = std::max({indent, w.line_indent + map_indent_, min_col});
+    const std::uint32_t item_indent = flow_item_indent(indent, min_col);
     if (anew && (in_trial_ || item_indent >= options_.width)) {
         co_return co_await flow_items(n, indent, min_col, aligned, false);
     }
@@ -138,7 +138,7 @@ Task<Eol> Emitter::flow_items(const Node& n, std::uint32_t indent, std::uint32_t
     const bool braces = !(single_pair && aligned);
 
     if (braces) w.push(map ? "{" : "[");
-    const std::uint32_t item_indent = std::max({indent, w.line_indent + map_indent_, min_col});
+    const std::uint32_t item_indent = flow_item_indent(indent, min_col);
     const std::uint32_t open_line = w.line;
     // A closing bracket on a line of its own lines up with the opening line,
     // one column further in when the bracket did not begin that line (after a
