@@ -356,6 +356,7 @@ std::optional<NodeStart> Emitter::node_start(NodeIndex index, const NodeContext&
     const bool space = ctx.lead != Lead::None || ctx.first;
     bool eol_written = ctx.written.eol;
     bool props_written = head_done;
+    bool below_key = false;
 
     auto write_eol = [&] {
         if (trivia.eol && !eol_written) write_comment(*trivia.eol);
@@ -389,6 +390,7 @@ std::optional<NodeStart> Emitter::node_start(NodeIndex index, const NodeContext&
             const std::uint32_t props_indent =
                 ctx.after_colon ? std::max(ctx.indent, ctx.min_col + 1) : ctx.indent;
             if (!head_done) {
+                value_below_key(n, ctx, props_indent, true);
                 props_written = head(n, props_indent, ctx.first, ctx.aligned, true, ctx.min_col);
             }
             write_eol();
@@ -450,6 +452,7 @@ std::optional<NodeStart> Emitter::node_start(NodeIndex index, const NodeContext&
         run_trivia(before_rest);
         write_eol();
     } else {
+        below_key = value_below_key(n, ctx, own_indent, !head_done);
         if (!head_done && !(block_collection && ctx.lead == Lead::None)) {
             const bool keep_line = raw_block_scalar || (from_raw && n.raw()->empty());
             props_written =
@@ -468,7 +471,7 @@ std::optional<NodeStart> Emitter::node_start(NodeIndex index, const NodeContext&
                           properties_end(n) == Position{n.line, n.col};
     const bool content_space = (space || (props_written && !head_by_caller)) && !adjacent;
     return NodeStart{&n,         aligned,     collection,    block_collection, from_raw,
-                     own_indent, eol_written, props_written, content_space};
+                     own_indent, eol_written, props_written, content_space,    below_key};
 }
 
 Eol Emitter::node_end(const NodeStart& start, const NodeContext& ctx, Eol content) {
@@ -555,13 +558,7 @@ Eol Emitter::scalar(const NodeStart& start, const NodeContext& ctx) {
     if (writes_nothing(n) && !(ctx.in_flow && !ctx.is_key && !ctx.after_colon && !has_props)) {
         return Eol::Open;
     }
-    ScalarContext sc;
-    sc.line_break = w.line_break;
-    sc.indent = ctx.child_indent;
-    sc.width = has_position(n) ? 0 : options_.width;
-    sc.in_flow = ctx.in_flow;
-    sc.is_key = ctx.is_key;
-    sc.allow_unicode = options_.allow_unicode;
+    ScalarContext sc = scalar_context(n, ctx);
     const std::string_view value = n.value() ? std::string_view(*n.value()) : std::string_view();
     const NodeStyle style = choose_style(n.style, value, sc, options_.preserve_quotes);
     if (is_block_scalar_style(style)) {
@@ -570,8 +567,72 @@ Eol Emitter::scalar(const NodeStart& start, const NodeContext& ctx) {
     }
     place_content(start, ctx);
     sc.column = w.column;  // the first line folds at the width from here
+    // A value moved below its key folds back to where it begins.
+    if (start.below_key) sc.indent = std::max<std::uint64_t>(sc.indent, w.column);
     w.push(write_chosen(value, style, sc));
     return Eol::Open;
+}
+
+ScalarContext Emitter::scalar_context(const Node& n, const NodeContext& ctx) const {
+    ScalarContext sc;
+    sc.line_break = writer_.line_break;
+    sc.indent = ctx.child_indent;
+    sc.width = has_position(n) ? 0 : options_.width;
+    sc.in_flow = ctx.in_flow;
+    sc.tail = ctx.in_flow ? 1 : 0;
+    sc.is_key = ctx.is_key;
+    sc.allow_unicode = options_.allow_unicode;
+    return sc;
+}
+
+// A mapping value laid out anew whose properties and first word (or
+// opening bracket) would pass the width after its key begins the line below
+// instead, at `indent` (in a flow mapping, further in than its key), where
+// they fit; so do a block collection's properties. A value too long for
+// any line stays after its key.
+bool Emitter::value_below_key(const Node& n, const NodeContext& ctx, std::uint32_t indent,
+                              bool props_pending) {
+    Writer& w = writer_;
+    const std::uint64_t width = options_.width;
+    if (width == 0 || !ctx.after_colon || ctx.is_key || ctx.lead != Lead::None || has_position(n) ||
+        !w.has_content || w.break_due) {
+        return false;
+    }
+    // What stands before the first word: the properties, each with a space.
+    std::uint64_t first = 0;
+    if (props_pending) {
+        const NodeExtras& extras = n.extras.get();
+        if (extras.anchor) first += 2 + text::count_chars(*extras.anchor);
+        if (extras.tag) {
+            const std::optional<std::string> tag = tag_text(*extras.tag);
+            if (tag) first += 1 + text::count_chars(*tag);
+        }
+    }
+    if (written_as_block(n, ctx.in_flow)) {
+        if (first == 0) return false;  // its entries begin the next line anyway
+    } else if (is_collection(n)) {
+        first += 1;  // the opening bracket
+    } else if (const auto* alias = std::get_if<kind::Alias>(&n.kind)) {
+        first += 1 + text::count_chars(alias->name);
+    } else {
+        if (writes_nothing(n)) return false;
+        const std::string_view value =
+            n.value() ? std::string_view(*n.value()) : std::string_view();
+        // No atom is written wider than four characters a byte: a value
+        // this short fits whatever its style, with its quotes and a comma.
+        if (w.column + 1 + first + 4 * value.size() + 3 <= width) return false;
+        const ScalarContext sc = scalar_context(n, ctx);
+        const NodeStyle style = choose_style(n.style, value, sc, options_.preserve_quotes);
+        if (is_block_scalar_style(style)) return false;
+        first += first_word_chars(value, style, sc);
+    }
+    const std::uint32_t target = ctx.in_flow ? indent + map_indent_ : indent;
+    if (w.column + 1 + first <= width || target + first > width || target > w.column) {
+        return false;
+    }
+    w.end_line();
+    w.pad_to(target);
+    return true;
 }
 
 // How many of the leading blank-line runs and own-line comments of `list`

@@ -22,6 +22,7 @@
 #include "brackle/document.hpp"
 #include "brackle/emit.hpp"
 #include "core/src/emitter/layout.hpp"
+#include "core/src/emitter/scalar.hpp"
 #include "core/src/emitter/walk.hpp"
 
 namespace brackle_core {
@@ -82,6 +83,7 @@ struct NodeStart {
     bool eol_written = false;    // its end-of-line comment is out
     bool props_written = false;  // its properties are out
     bool content_space = false;  // its content is set off from what precedes it
+    bool below_key = false;      // a value moved to the line below its key
 };
 
 // What an echo of stored flow separators did.
@@ -146,6 +148,9 @@ private:
     Eol scalar(const NodeStart& start, const NodeContext& ctx);
     // Moves the writer to where the node's content goes.
     void place_content(const NodeStart& start, const NodeContext& ctx);
+    bool value_below_key(const Node& n, const NodeContext& ctx, std::uint32_t indent,
+                         bool props_pending);
+    ScalarContext scalar_context(const Node& n, const NodeContext& ctx) const;
     std::size_t trivia_above(std::span<const Trivia> list, std::uint32_t line) const;
     // Whether a scalar is written from its raw text rather than its value.
     bool raw_usable(const Node& n, const NodeContext& ctx, bool aligned) const;

@@ -356,19 +356,20 @@ bool foldable_space(std::string_view text, std::size_t i, AtomMapping mapping) {
 }
 
 // The width, as written, of the text from byte `i` of `text` to the next
-// space the line may fold at, or its end (with a closing quote): what a
-// fold before that space would carry to the next line.
+// space the line may fold at, or its end (with a closing quote and what
+// follows the scalar on its line): what a fold before that space would
+// carry to the next line.
 std::uint64_t word_chars(std::string_view text, std::size_t i, AtomMapping mapping,
-                         bool allow_unicode) {
+                         const ScalarContext& ctx) {
     std::uint64_t chars = 0;
     AtomBuffer buf;
     while (i < text.size() && !(i > 0 && foldable_space(text, i, mapping))) {
         std::size_t width = 1;
-        chars += atom_at(text, i, mapping, allow_unicode, buf, width).chars;
+        chars += atom_at(text, i, mapping, ctx.allow_unicode, buf, width).chars;
         i += width;
     }
-    const bool quoted = mapping != AtomMapping::Verbatim;
-    return i == text.size() && quoted ? chars + 1 : chars;
+    if (i < text.size()) return chars;
+    return chars + (mapping != AtomMapping::Verbatim ? 1 : 0) + ctx.tail;
 }
 
 }  // namespace
@@ -416,6 +417,13 @@ NodeStyle choose_style(NodeStyle stored, std::string_view value, const ScalarCon
     return NodeStyle::DoubleQuoted;
 }
 
+std::uint64_t first_word_chars(std::string_view value, NodeStyle style, const ScalarContext& ctx) {
+    if (style == NodeStyle::Plain) return word_chars(value, 0, AtomMapping::Verbatim, ctx);
+    const AtomMapping mapping =
+        style == NodeStyle::SingleQuoted ? AtomMapping::SingleQuoted : AtomMapping::DoubleQuoted;
+    return 1 + word_chars(value, 0, mapping, ctx);
+}
+
 void write_atoms(std::string_view text, AtomMapping mapping, const ScalarContext& ctx,
                  std::string& out) {
     if (ctx.width == 0 || ctx.is_key) {
@@ -431,9 +439,8 @@ void write_atoms(std::string_view text, AtomMapping mapping, const ScalarContext
         const std::size_t next = i + width;
         // A break replaces a space where the stretch after it would pass the
         // width.
-        const bool fold =
-            i > 0 && column > fold_indent && foldable_space(text, i, mapping) &&
-            column + 1 + word_chars(text, next, mapping, ctx.allow_unicode) > ctx.width;
+        const bool fold = i > 0 && column > fold_indent && foldable_space(text, i, mapping) &&
+                          column + 1 + word_chars(text, next, mapping, ctx) > ctx.width;
         if (fold) {
             out += ctx.line_break;
             out.append(fold_indent, ' ');
@@ -448,27 +455,22 @@ void write_atoms(std::string_view text, AtomMapping mapping, const ScalarContext
 
 std::string write_chosen(std::string_view value, NodeStyle style, const ScalarContext& ctx) {
     std::string out;
-    switch (style) {
-        case NodeStyle::Plain:
-            out.reserve(value.size());
-            write_atoms(value, AtomMapping::Verbatim, ctx, out);
-            return out;
-        case NodeStyle::SingleQuoted:
-            out.reserve(value.size() + 2);
-            out += '\'';
-            write_atoms(value, AtomMapping::SingleQuoted, ctx, out);
-            out += '\'';
-            return out;
-        case NodeStyle::Literal:
-        case NodeStyle::Folded: return block_text(value, ctx, style == NodeStyle::Folded);
-        case NodeStyle::DoubleQuoted:
-        case NodeStyle::Block:
-        case NodeStyle::Flow: break;
+    if (style == NodeStyle::Plain) {
+        out.reserve(value.size());
+        write_atoms(value, AtomMapping::Verbatim, ctx, out);
+        return out;
     }
+    if (is_block_scalar_style(style)) return block_text(value, ctx, style == NodeStyle::Folded);
+    // Single quotes where they hold the text; double quotes for anything
+    // else. The text folds from the column after the opening quote.
+    const bool single = style == NodeStyle::SingleQuoted;
+    const char quote = single ? '\'' : '"';
+    ScalarContext inside = ctx;
+    inside.column = std::max(ctx.column, ctx.indent) + 1;
     out.reserve(value.size() + 2);
-    out += '"';
-    write_atoms(value, AtomMapping::DoubleQuoted, ctx, out);
-    out += '"';
+    out += quote;
+    write_atoms(value, single ? AtomMapping::SingleQuoted : AtomMapping::DoubleQuoted, inside, out);
+    out += quote;
     return out;
 }
 

@@ -21,6 +21,7 @@ struct ScalarContext {
     std::uint64_t indent = 0;  // continuation lines and block scalar bodies
     std::uint64_t column = 0;  // where the first line begins, when right of `indent`
     std::uint64_t width = 0;   // 0: never fold
+    std::uint64_t tail = 0;    // what follows on the last line (a flow item's comma or bracket)
     bool in_flow = false;
     bool is_key = false;
     bool allow_unicode = true;  // printable non-ASCII stays unescaped in double quotes
@@ -62,6 +63,11 @@ enum class AtomMapping : std::uint8_t {
 // atom is ever split.
 void write_atoms(std::string_view text, AtomMapping mapping, const ScalarContext& ctx,
                  std::string& out);
+
+// The width of `value` written in `style` (a quoted or the plain style)
+// up to the first space it may fold at, its quotes included: what must
+// stand on the line where it begins.
+std::uint64_t first_word_chars(std::string_view value, NodeStyle style, const ScalarContext& ctx);
 
 // A style refused at write time, with the reason.
 struct ScalarError {
