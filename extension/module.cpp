@@ -7,10 +7,13 @@
 #include <exception>
 #include <new>
 #include <optional>
+#include <string>
 #include <utility>
 #include <variant>
+#include <vector>
 
 #include "brackle/load.hpp"
+#include "brackle/read.hpp"
 #include "python_api.hpp"
 
 namespace brackle_py {
@@ -468,6 +471,52 @@ PyObject* register_classes(PyObject* module, PyObject* const* args, Py_ssize_t n
 
 // ---- the module --------------------------------------------------------------
 
+PyObject* relayout(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    State& state = state_of(module);
+    static constexpr const char* param_names[] = {"source", "opts", "name"};
+    PyObject* a[3];
+    if (!take_args({"_relayout", param_names, 2, 2}, args, nargs, kwnames, a)) return nullptr;
+    if (!argument_type("_relayout", "source", a[0], PyUnicode_Check(a[0]), "str")) return nullptr;
+    if (a[2] && !argument_type("_relayout", "name", a[2], PyUnicode_Check(a[2]), "str"))
+        return nullptr;
+    return guarded(state, [&]() -> PyObject* {
+        EmitOptions options;
+        if (!read_options(state, a[1], options)) return nullptr;
+        Ref shown_name;
+        std::optional<std::vector<Document>> documents = load_named(state, a[0], a[2], shown_name);
+        if (!documents) return nullptr;
+        Source source;
+        if (!source_of(a[0], source)) return nullptr;
+        const brackle_core::EmitResult result = without_lock([&] {
+            return brackle_core::emitter::relayout(std::move(*documents), source.whole, options);
+        });
+        return text_result(state, result);
+    });
+}
+
+PyObject* comments(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    State& state = state_of(module);
+    static constexpr const char* param_names[] = {"source"};
+    PyObject* a[1];
+    if (!take_args({"_comments", param_names, 1, 1}, args, nargs, kwnames, a)) return nullptr;
+    if (!argument_type("_comments", "source", a[0], PyUnicode_Check(a[0]), "str")) return nullptr;
+    return guarded(state, [&]() -> PyObject* {
+        Source source;
+        if (!source_of(a[0], source)) return nullptr;
+        const std::vector<std::string> found =
+            without_lock([&] { return brackle_scanner::comments(source.whole); });
+        Ref out(PyList_New(static_cast<Py_ssize_t>(found.size())));
+        if (!out) return nullptr;
+        for (std::size_t i = 0; i < found.size(); ++i) {
+            PyObject* text = PyUnicode_FromStringAndSize(found[i].data(),
+                                                         static_cast<Py_ssize_t>(found[i].size()));
+            if (text == nullptr) return nullptr;
+            PyList_SET_ITEM(out.get(), static_cast<Py_ssize_t>(i), text);
+        }
+        return out.release();
+    });
+}
+
 PyMethodDef functions[] = {
     {"parse", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(parse)),
      METH_FASTCALL | METH_KEYWORDS,
@@ -529,6 +578,23 @@ PyMethodDef functions[] = {
 
 // Functions of the package's own modules, left out of `__all__`.
 PyMethodDef unlisted_functions[] = {
+    {"_relayout", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(relayout)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "_relayout(source, opts, name=None)\n"
+     "--\n"
+     "\n"
+     "The documents of `source` (a str) laid out anew from `opts`, an `EmitOptions` record:\n"
+     "every node written from its value, the comments in their order, the blank lines between\n"
+     "entries kept up to two in a row; what `brackle.format` checks and returns. Raises the\n"
+     "same exceptions as `parse` (with `name` in the message) and `emit`."},
+    {"_comments", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(comments)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "_comments(source)\n"
+     "--\n"
+     "\n"
+     "The comments of `source` (a str) in the order they stand, each from its `#` to the end\n"
+     "of its line without the blanks there; those before the first error of a text that is\n"
+     "not YAML."},
     {"_iter_load", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(iter_load)),
      METH_FASTCALL | METH_KEYWORDS,
      "_iter_load(source, name=None, allow_duplicate_keys=False, version=None, tags=None,\n"

@@ -7,7 +7,9 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <variant>
+#include <vector>
 
 #include "brackle/document.hpp"
 
@@ -46,6 +48,18 @@ namespace emitter {
 
 // The stream text of `documents`, or the first error.
 EmitResult emit(std::span<const Document> documents, const EmitOptions& options);
+
+// The longest run of blank lines a text laid out anew keeps.
+inline constexpr std::uint32_t max_blank_lines = 2;
+
+// The documents loaded from `source` laid out anew from `options`: every
+// node written from its value, quoting and scalar styles kept where the
+// options allow; each comment kept in its order, an end-of-line comment on
+// its node's line and one on a line of its own placed relative to its node;
+// the blank lines between entries kept, each run cut to `max_blank_lines`.
+// Every line ends in the options' line break, LF for the documents' own.
+EmitResult relayout(std::vector<Document> documents, std::string_view source,
+                    const EmitOptions& options);
 
 // The text of a tag as it is written.
 std::string render_tag(const NodeTag& tag);

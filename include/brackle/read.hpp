@@ -4,7 +4,9 @@
 #pragma once
 
 #include <memory>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "brackle/event.hpp"
 #include "brackle/token.hpp"
@@ -44,6 +46,11 @@ public:
 private:
     std::unique_ptr<Parser> parser_;
 };
+
+// The comments of `text` in the order they stand, each from its `#` to the
+// end of its line without the blanks there; those before the first error
+// of a text that is not well-formed.
+std::vector<std::string> comments(std::string_view text);
 
 // Whether `text` is well-formed UTF-8.
 bool is_utf8(std::string_view text);

@@ -243,16 +243,13 @@ def cmd_roundtrip(args: argparse.Namespace) -> int:
 # ---- fmt ---------------------------------------------------------------------
 
 
-def _line_break(text: str, asked: str | None) -> str:
-    if asked is not None:
-        return {"lf": "\n", "crlf": "\r\n"}[asked]
-    end = text.find("\n")
-    return "\r\n" if end > 0 and text[end - 1] == "\r" else "\n"
-
-
 def cmd_fmt(args: argparse.Namespace) -> int:
     if args.in_place and STDIN in args.files:
         raise UsageError("fmt --in-place cannot rewrite standard input")
+
+    # Each file keeps its own first line break unless one is asked for.
+    asked = {"lf": "\n", "crlf": "\r\n"}.get(args.line_break or "")
+    line_break = {"line_break": asked} if asked else {}
 
     def laid_out(name: str, text: str) -> str:
         try:
@@ -265,7 +262,7 @@ def cmd_fmt(args: argparse.Namespace) -> int:
                 seq_offset=args.seq_offset,
                 width=args.width,
                 default_flow_style=args.flow,
-                line_break=_line_break(text, args.line_break),
+                **line_break,
             )
         except FormatError as e:
             raise Failure.of(name, e.reason) from None

@@ -15,6 +15,19 @@ EventReader::~EventReader() = default;
 bool EventReader::next(Event& out) { return parser_->next_event(out); }
 const ScanError& EventReader::error() const { return parser_->error(); }
 
+std::vector<std::string> comments(std::string_view text) {
+    std::vector<std::string> found;
+    Scanner scanner(text);
+    Token token;
+    while (scanner.next_token(token) == Delivery::Token) {
+        if (token.type != TokenType::Comment) continue;
+        const std::size_t end = token.value.find_last_not_of(" \t\r");
+        token.value.resize(end == std::string::npos ? 0 : end + 1);
+        found.push_back(std::move(token.value));
+    }
+    return found;
+}
+
 bool is_utf8(std::string_view text) { return is_valid_utf8(text); }
 
 }  // namespace brackle_scanner

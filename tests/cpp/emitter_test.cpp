@@ -142,6 +142,29 @@ TEST(EmitLayout, ScalarsWithoutPositionFoldAtTheWidth) {
     EXPECT_EQ(b.emit(options), "k: one two\n  three four\n  five six\n");
 }
 
+TEST(EmitLayout, AValuePastTheWidthBeginsTheLineBelowItsKeyWhereItFits) {
+    Built b;
+    b.root(b.map(
+        {{b.scalar("key"), b.scalar("value-ten")},
+         {b.scalar("k"), b.scalar("a-value-longer-than-any-line")},
+         {b.scalar("flow"), b.map({{b.scalar("a"), b.scalar("bbbbbbbb")}}, NodeStyle::Flow)}}));
+    EmitOptions options;
+    options.width = 13;
+    // A value too long for any line stays after its key; in a flow mapping
+    // the value stands further in than its key.
+    EXPECT_EQ(b.emit(options),
+              "key:\n  value-ten\nk: a-value-longer-than-any-line\nflow: {\n  a:\n    bbbbbbbb}\n");
+}
+
+TEST(EmitLayout, QuotedTextFoldsCountingItsOpeningQuote) {
+    Built b;
+    b.root(b.map({{b.scalar("q"), b.scalar("aa bb cc dd", NodeStyle::DoubleQuoted)}}));
+    EmitOptions options;
+    options.width = 15;
+    options.preserve_quotes = true;
+    EXPECT_EQ(b.emit(options), "q: \"aa bb cc\n  dd\"\n");
+}
+
 TEST(EmitLayout, LineBreakFollowsTheCodeAndCarriageReturnsInRawText) {
     Built b;
     const NodeIndex raw = b.scalar("x y");
@@ -154,6 +177,31 @@ TEST(EmitLayout, LineBreakFollowsTheCodeAndCarriageReturnsInRawText) {
     EmitOptions cr;
     cr.line_break = 3;
     EXPECT_EQ(b.emit(cr), "a: 'x\r\n  y'\rb: 1\r");
+}
+
+std::string relaid(const std::string& text, const EmitOptions& options) {
+    auto loaded = loader::parse(text);
+    if (const auto* e = std::get_if<ParseError>(&loaded)) return "load error: " + e->message;
+    EmitResult r = relayout(std::move(std::get<std::vector<Document>>(loaded)), text, options);
+    if (const auto* e = std::get_if<EmitError>(&r)) return "error: " + e->message();
+    return std::get<std::string>(r);
+}
+
+TEST(Relayout, WritesEveryNodeAnewWithItsCommentsInOrderAndAtMostTwoBlankLines) {
+    const std::string text =
+        "a:   {b: 1,  c: [x,y]}   # note\n\n\n\n\nd:\n    - 1   # one\n      # two\n    - 'q'\n"
+        "k: # after the colon\n- a # in the value\n";
+    EmitOptions options;
+    options.preserve_quotes = true;
+    EXPECT_EQ(relaid(text, options),
+              "a: {b: 1, c: [x, y]} # note\n\n\nd:\n- 1 # one\n  # two\n- 'q'\n"
+              "k: # after the colon\n- a # in the value\n");
+    // In flow style no blank line stands inside the brackets, and the
+    // comment after the colon stays ahead of those inside the value.
+    options.default_flow_style = true;
+    options.line_break = 2;
+    EXPECT_EQ(relaid("k: # c\n\n- a # d\n- b\n", options),
+              "{\r\n  k: # c\r\n  [\r\n    a, # d\r\n    b]}\r\n");
 }
 
 TEST(EmitStream, MarkersFollowTheOptionsAndTheDocuments) {

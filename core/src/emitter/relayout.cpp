@@ -1,0 +1,309 @@
+// Laying documents out anew: every node is written from its value and the
+// options; nothing of the source layout is kept but the comments, in their
+// order, and the blank lines between entries. The trivia the loader gave
+// the nodes is first moved to where the emitter, writing anew, puts each
+// comment in the order it stood.
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "brackle/emit.hpp"
+#include "brackle/load.hpp"
+#include "core/src/text.hpp"
+
+namespace brackle_core::emitter {
+namespace {
+
+// The source's lines by 0-based number, each without its LF (a CR stays);
+// a leading byte-order mark is left out, as node columns leave it out.
+std::vector<std::string_view> lines_of(std::string_view source) {
+    if (source.starts_with("\xEF\xBB\xBF")) source.remove_prefix(3);
+    std::vector<std::string_view> lines;
+    for (;;) {
+        const std::size_t brk = source.find('\n');
+        lines.push_back(source.substr(0, brk));
+        if (brk == std::string_view::npos) return lines;
+        source.remove_prefix(brk + 1);
+    }
+}
+
+bool is_blank_line(std::string_view line) {
+    return line.find_first_not_of(" \t\r") == std::string_view::npos;
+}
+
+// Whether `comment` stands on line `line` of `lines` at its column.
+bool stands_at(const std::vector<std::string_view>& lines, std::uint32_t line,
+               const Comment& comment) {
+    if (line >= lines.size()) return false;
+    const std::string_view text = lines[line];
+    const std::size_t at = text::byte_of_char(text, comment.col);
+    return at <= text.size() && text.substr(at).starts_with(comment.text);
+}
+
+std::size_t comment_count(const std::vector<Trivia>& items) {
+    return static_cast<std::size_t>(std::count_if(items.begin(), items.end(), is_comment));
+}
+
+// Whether a comment stands inside the collection `n`: in its own inner
+// trivia or anywhere on its descendants.
+bool holds_comments(const Document& doc, const Node& n) {
+    if (comment_count(n.trivia.get().inner) > 0) return true;
+    std::vector<NodeIndex> stack = n.children();
+    while (!stack.empty()) {
+        const NodeIndex i = stack.back();
+        stack.pop_back();
+        if (i >= doc.nodes.size()) continue;
+        const Node& inner = doc.nodes[i];
+        const Trivia4& t = inner.trivia.get();
+        if (t.eol ||
+            comment_count(t.before) + comment_count(t.inner) + comment_count(t.after) > 0) {
+            return true;
+        }
+        const std::vector<NodeIndex> children = inner.children();
+        stack.insert(stack.end(), children.begin(), children.end());
+    }
+    return false;
+}
+
+// Blank lines below a clipped or stripped block scalar belong to its source
+// text (some to its raw text, some only to the lines between it and what
+// follows), which is written anew from its value: they are counted in the
+// source lines and become blank lines right after it, so that the gap stays.
+void blank_lines_after_block_scalars(Document& doc, const std::vector<std::string_view>& lines) {
+    const std::size_t end =
+        !lines.empty() && lines.back().empty() ? lines.size() - 1 : lines.size();
+    for (Node& n : doc.nodes) {
+        const std::optional<std::string>& raw = n.raw();
+        const std::optional<Position>& header = n.extras.get().header_at;
+        if (!is_block_scalar_style(n.style) || !raw || !header) continue;
+        std::vector<std::string_view> raw_lines;
+        for (std::string_view rest = *raw;;) {
+            const std::size_t brk = rest.find('\n');
+            raw_lines.push_back(rest.substr(0, brk));
+            if (brk == std::string_view::npos) break;
+            rest.remove_prefix(brk + 1);
+        }
+        if (raw_lines.front().ends_with('+')) continue;  // kept final breaks are content
+        // A line of only spaces is content where it has more of them than
+        // the block's indentation.
+        std::size_t indent = std::string_view::npos;
+        for (std::size_t k = 1; k < raw_lines.size(); ++k) {
+            if (is_blank_line(raw_lines[k])) continue;
+            indent = std::min(indent, raw_lines[k].find_first_not_of(' '));
+        }
+        if (indent == std::string_view::npos) indent = 0;
+        std::size_t last = 0;
+        for (std::size_t k = 1; k < raw_lines.size(); ++k) {
+            std::string_view line = raw_lines[k];
+            if (line.ends_with('\r')) line.remove_suffix(1);
+            if (!is_blank_line(line) || line.size() > indent) last = k;
+        }
+        const std::size_t at = std::size_t{header->line} + last + 1;
+        std::uint32_t gap = 0;
+        while (at + gap < end && is_blank_line(lines[at + gap])) ++gap;
+        if (gap > 0) {
+            auto& after = n.trivia.edit().after;
+            after.insert(after.begin(), Blank{gap});
+        }
+    }
+}
+
+// Cuts each run of blank lines to `max_blank_lines`.
+void cap_blank_lines(std::vector<Trivia>& items) {
+    std::uint32_t run = 0;
+    std::erase_if(items, [&](Trivia& t) {
+        Blank* blank = std::get_if<Blank>(&t);
+        if (!blank) {
+            run = 0;
+            return false;
+        }
+        if (run >= max_blank_lines) return true;
+        blank->blank_lines = std::min(blank->blank_lines, max_blank_lines - run);
+        run += blank->blank_lines;
+        return false;
+    });
+}
+
+// Puts the comments of a mapping value where the emitter, laying the value
+// out anew, writes them in the order they stood. A value's comments on lines
+// of their own are written before it and its end-of-line comment after it;
+// but an empty or inline value's end-of-line comment can stand before
+// comments the loader gave the value (they follow the entry: they go after
+// it), and the end-of-line comment of a value on a later line can stand at
+// the end of the key's line (it goes above the value, first; after the
+// colon when the value is a collection holding comments). A comment after
+// the colon of a flow collection value holding none goes after it, as a
+// later reading takes it.
+void comments_of_values_in_text_order(Document& doc, const std::vector<std::string_view>& lines,
+                                      bool flow) {
+    for (std::size_t m = 0; m < doc.nodes.size(); ++m) {
+        const auto* map = std::get_if<kind::Mapping>(&doc.nodes[m].kind);
+        if (!map) continue;
+        for (const Entry& e : map->entries) {
+            if (e.key >= doc.nodes.size() || e.value >= doc.nodes.size()) continue;
+            const std::uint32_t key_line = doc.nodes[e.key].line;
+            Node& value = doc.nodes[e.value];
+            if (!value.trivia.present()) continue;
+            Trivia4& t = value.trivia.edit();
+            const std::size_t before_comments = comment_count(t.before);
+            if (!t.eol) {
+                const bool in_flow = flow || value.style == NodeStyle::Flow;
+                const auto first = std::find_if(t.before.begin(), t.before.end(), is_comment);
+                if (in_flow && !std::holds_alternative<kind::Scalar>(value.kind) &&
+                    !std::holds_alternative<kind::Alias>(value.kind) && before_comments == 1 &&
+                    !is_own_line_comment(*first) && !holds_comments(doc, value)) {
+                    t.eol = std::move(*first);
+                    t.before.erase(first);
+                }
+                continue;
+            }
+            const Comment* eol = std::get_if<Comment>(&*t.eol);
+            if (!eol) continue;
+            const bool on_key_line = value.line > key_line && stands_at(lines, key_line, *eol);
+            if (before_comments > 0 && value.line == key_line) {
+                t.after.insert(t.after.begin(), t.before.begin(), t.before.end());
+                t.before.clear();
+            } else if (before_comments > 0 && on_key_line) {
+                // in line with the comments below it
+                const auto first = std::find_if(t.before.begin(), t.before.end(), is_comment);
+                const std::uint32_t col = std::get<Comment>(*first).col;
+                t.before.insert(t.before.begin(), Comment{eol->text, col, true});
+                t.eol.reset();
+            } else if (on_key_line && holds_comments(doc, value)) {
+                t.before.insert(t.before.begin(), Comment{eol->text, 0, false});
+                t.eol.reset();
+            }
+        }
+    }
+}
+
+// A flow collection's end-of-line comment that stood on the line where it
+// begins, after its opening bracket (the collection went on below), stays
+// there: it goes first among what the collection holds inside.
+void comments_after_opening_brackets(Document& doc, const std::vector<std::string_view>& lines) {
+    for (Node& n : doc.nodes) {
+        if (n.style != NodeStyle::Flow || !n.trivia.present() || !n.trivia.get().eol) continue;
+        const Comment* eol = std::get_if<Comment>(&*n.trivia.get().eol);
+        if (!eol || !stands_at(lines, n.line, *eol)) continue;
+        const std::vector<NodeIndex> children = n.children();
+        const bool goes_on = std::any_of(children.begin(), children.end(), [&](NodeIndex c) {
+            return c < doc.nodes.size() && doc.nodes[c].line > n.line;
+        });
+        if (!goes_on) continue;
+        Trivia4& t = n.trivia.edit();
+        t.inner.insert(t.inner.begin(), std::move(*t.eol));
+        t.eol.reset();
+    }
+}
+
+// Takes away what ties `doc` to its source lines, so that the emitter lays
+// every node out from the options. Own-line comments keep their column for
+// now; `relayout` places them.
+void strip_layout(Document& doc, const std::vector<std::string_view>& lines, bool flow) {
+    if (flow) {  // no blank line stands inside a flow collection
+        for (Node& n : doc.nodes) {
+            if (!n.trivia.present()) continue;
+            Trivia4& t = n.trivia.edit();
+            for (auto* items : {&t.before, &t.inner, &t.after}) {
+                std::erase_if(*items, [](const Trivia& x) { return !is_comment(x); });
+            }
+        }
+    } else {
+        blank_lines_after_block_scalars(doc, lines);
+    }
+    comments_of_values_in_text_order(doc, lines, flow);
+    comments_after_opening_brackets(doc, lines);
+    cap_blank_lines(doc.leading);
+    cap_blank_lines(doc.trailing);
+    doc.line_space.clear();
+    doc.other_line_breaks.clear();
+    for (Node& n : doc.nodes) {
+        n.line = n.col = 0;  // (0, 0): no source position
+        if (n.extras.present()) {
+            NodeExtras& x = n.extras.edit();
+            x.anchor_at.reset();
+            x.tag_at.reset();
+            x.header_at.reset();
+            x.flow_seps.clear();
+        }
+        if (auto* map = std::get_if<kind::Mapping>(&n.kind)) {
+            for (Entry& e : map->entries) e.colon.reset();
+        }
+        if (auto* scalar = std::get_if<kind::Scalar>(&n.kind)) {
+            scalar->raw.reset();
+            // In flow style an empty plain scalar would be written '': the
+            // word keeps it a null.
+            if (flow && n.style == NodeStyle::Plain && scalar->value && scalar->value->empty() &&
+                !n.extras.get().tag) {
+                scalar->value = "null";
+            }
+        }
+        if (!n.trivia.present()) continue;
+        Trivia4& t = n.trivia.edit();
+        if (t.eol) {
+            if (auto* c = std::get_if<Comment>(&*t.eol)) c->col = 0;
+        }
+        for (auto* items : {&t.before, &t.inner, &t.after}) {
+            cap_blank_lines(*items);
+            for (Trivia& x : *items) {
+                if (auto* c = std::get_if<Comment>(&x); c && !c->own_line) c->col = 0;
+            }
+        }
+    }
+}
+
+}  // namespace
+
+EmitResult relayout(std::vector<Document> documents, std::string_view source,
+                    const EmitOptions& options) {
+    const std::vector<std::string_view> lines = lines_of(source);
+    const bool flow = options.default_flow_style.value_or(false);
+    // Every line is laid out anew: all end in the options' break.
+    const LineBreak line_break = options.line_break == 2   ? LineBreak::CrLf
+                                 : options.line_break == 3 ? LineBreak::Cr
+                                                           : LineBreak::Lf;
+    std::vector<std::vector<std::uint32_t>> source_cols;
+    source_cols.reserve(documents.size());
+    for (Document& doc : documents) {
+        auto& cols = source_cols.emplace_back();
+        cols.reserve(doc.nodes.size());
+        for (const Node& n : doc.nodes) cols.push_back(n.col);
+        strip_layout(doc, lines, flow);
+        doc.line_break = line_break;
+    }
+    EmitResult first = emit(documents, options);
+    const std::string* text = std::get_if<std::string>(&first);
+    if (!text) return first;
+    // An own-line comment keeps its place relative to the node it belongs
+    // to: as far right of the node's new column as it stood right of the
+    // old one (a comment at column 0 stays there). The new columns are read
+    // back from the first layout.
+    LoadResult placed = loader::parse(*text);
+    auto* placed_docs = std::get_if<std::vector<Document>>(&placed);
+    if (!placed_docs || placed_docs->size() != documents.size()) return first;
+    for (std::size_t d = 0; d < documents.size(); ++d) {
+        Document& doc = documents[d];
+        const Document& now = (*placed_docs)[d];
+        if (now.nodes.size() != doc.nodes.size()) return first;
+        for (std::size_t i = 0; i < doc.nodes.size(); ++i) {
+            Node& n = doc.nodes[i];
+            if (!n.trivia.present()) continue;
+            Trivia4& t = n.trivia.edit();
+            const std::int64_t shift = std::int64_t{now.nodes[i].col} - source_cols[d][i];
+            for (auto* items : {&t.before, &t.inner, &t.after}) {
+                for (Trivia& x : *items) {
+                    auto* c = std::get_if<Comment>(&x);
+                    if (!c || !c->own_line || c->col == 0) continue;
+                    c->col = static_cast<std::uint32_t>(std::max<std::int64_t>(0, c->col + shift));
+                }
+            }
+        }
+    }
+    return emit(documents, options);
+}
+
+}  // namespace brackle_core::emitter
