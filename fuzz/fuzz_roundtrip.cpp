@@ -1,8 +1,8 @@
 // Fuzz target: an input that loads comes back byte for byte when emitted
 // unchanged (within the limits said below), and emitted with each set of
 // options that breaks the alignment with the source, it gives a text that
-// loads again. A tree nested deeper than the emitter walks is refused with
-// an error, not written, and passes.
+// loads again, as does the text laid out anew. A tree nested deeper than
+// the emitter walks is refused with an error, not written, and passes.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -90,6 +90,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (const auto* e = std::get_if<ParseError>(&reloaded)) {
             std::fprintf(stderr, "options: %s\n", set.name);
             fail("emitted text does not load again: ", e->message);
+        }
+        // Laid out anew, the text loads again too.
+        const auto relaid = brackle_core::emitter::relayout(documents, input, set.options);
+        if (const auto* e = std::get_if<EmitError>(&relaid)) {
+            if (too_deep(*e)) continue;
+            std::fprintf(stderr, "options: %s\n", set.name);
+            fail("not laid out anew: ", e->message());
+        }
+        const auto relaid_loaded = brackle_core::loader::parse(std::get<std::string>(relaid));
+        if (const auto* e = std::get_if<ParseError>(&relaid_loaded)) {
+            std::fprintf(stderr, "options: %s\n", set.name);
+            fail("text laid out anew does not load again: ", e->message);
         }
     }
     return 0;

@@ -202,7 +202,7 @@ def _without_markers(events: list[str]) -> list[str]:
         (
             [mapping(1, 3), Node(1, 6, children=[2]), sc("x", eol=_eol()), sc("a")],
             {},
-            "? [\n  x # c\n ]\n: a\n",
+            "? [x] # c\n: a\n",
         ),
         (
             [
@@ -230,9 +230,9 @@ def _without_markers(events: list[str]) -> list[str]:
         ),
         # Lines of a broken flow collection stand right of the enclosing block.
         (
-            [seq(1), seq(2), Node(1, 6, children=[3]), sc("x", eol=_eol())],
-            {},
-            "- - [\n    x # c\n   ]\n",
+            [seq(1), seq(2), Node(1, 6, children=[3, 4]), sc("aaaa"), sc("bbbb", eol=_eol())],
+            {"width": 8},
+            "- - [\n    aaaa,\n    bbbb] # c\n",
         ),
         (
             [seq(1), mapping(2, 3), sc("k"), Node(1, 6, children=[4, 5]), sc("aaaa"), sc("bbbb")],

@@ -200,7 +200,14 @@ def test_the_width_check_excuses_only_what_cannot_be_broken(out, width, over):
             {"default_flow_style": True},
             "{\n  k: # c\n  [\n    a, # d\n    b]}\n",
         ),
-        ("k:\n  &x # c\n  - a\n", {"default_flow_style": True}, "{\n  k: &x [a] # c\n}\n"),
+        ("k:\n  &x # c\n  - a\n", {"default_flow_style": True}, "{k: &x [a]} # c\n"),
+        # the comment of a flow collection's last item follows its closing
+        # brackets: no bracket stands alone on a line
+        (
+            "on:\n  push: {a: 1}\n  manual: {} # allow manual runs\nnext: 1\n",
+            {"default_flow_style": True, "width": 30},
+            "{\n  on: {\n    push: {a: 1},\n    manual: {}}, # allow manual runs\n  next: 1}\n",
+        ),
     ],
 )
 def test_format_lays_out_and_keeps_gaps_quotes_and_line_breaks(text, options, expected):

@@ -478,9 +478,14 @@ Eol Emitter::node_end(const NodeStart& start, const NodeContext& ctx, Eol conten
     if (content == Eol::Failed) return Eol::Failed;
     const Trivia4& trivia = start.n->trivia.get();
     bool eol_written = start.eol_written || content == Eol::Written;
+    // A flow collection's last item's comment, handed up as its own.
+    const std::optional<Trivia>* carried = std::exchange(carried_eol_, nullptr);
     if (!eol_written && !ctx.defer_eol) {
-        if (trivia.eol) write_comment(*trivia.eol);
+        const std::optional<Trivia>& eol = carried ? *carried : trivia.eol;
+        if (eol) write_comment(*eol);
         eol_written = true;
+    } else if (ctx.defer_eol) {
+        carried_eol_ = carried;  // the caller writes it
     }
     if (!start.collection) run_trivia(trivia.after);
     return eol_written ? Eol::Written : Eol::Open;

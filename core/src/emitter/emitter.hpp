@@ -214,6 +214,9 @@ private:
     static constexpr std::uint32_t too_wide = std::numeric_limits<std::uint32_t>::max();
     std::vector<std::uint32_t> flat_width_;
     bool in_trial_ = false;  // a collection laid out anew is being tried on one line
+    // The comment of a flow collection's last item that the collection just
+    // closed hands up, to be written after it as its own.
+    const std::optional<Trivia>* carried_eol_ = nullptr;
     EmitError error_;
     bool failed_ = false;
 };

@@ -3,6 +3,7 @@
 // echoing their stored separators while the output is in step with the
 // source.
 #include <algorithm>
+#include <utility>
 
 #include "core/src/emitter/emitter.hpp"
 #include "core/src/text.hpp"
@@ -112,6 +113,7 @@ Task<Eol> Emitter::flow(const Node& n, std::uint32_t indent, std::uint32_t min_c
     if (broke && !anew) co_return first;
     if (!broke && saved.column + width <= options_.width) co_return first;
     w.restore(saved);
+    carried_eol_ = nullptr;
     co_return co_await flow_items(n, indent, min_col, aligned, true);
 }
 
@@ -281,7 +283,9 @@ Task<Eol> Emitter::flow_items(const Node& n, std::uint32_t indent, std::uint32_t
         ctx.written.eol = is_value && value_eol_echoed;
         const Eol r = co_await node(index, ctx);
         if (r == Eol::Failed) co_return Eol::Failed;
-        deferred = ctx.defer_eol && r != Eol::Written ? own_eol : nullptr;
+        // A collection item may hand up its own last item's comment.
+        const std::optional<Trivia>* carried = std::exchange(carried_eol_, nullptr);
+        deferred = ctx.defer_eol && r != Eol::Written ? (carried ? carried : own_eol) : nullptr;
     }
 
     gather({});
@@ -292,6 +296,14 @@ Task<Eol> Emitter::flow_items(const Node& n, std::uint32_t indent, std::uint32_t
     // Laid out anew, the closing bracket follows the last item, on its line
     // unless a comment ended that line.
     const bool anew = seps.empty();
+    // There the last item's comment goes after the bracket (and after the
+    // comma that may follow it) when nothing else stands between them: the
+    // collection hands it up as its own, which it has none of.
+    const std::optional<Trivia>* carry = nullptr;
+    if (anew && braces && !closing_echoed && !own_eol_used && !trivia.eol && trivia.after.empty() &&
+        deferred && *deferred && is_comment(**deferred)) {
+        carry = std::exchange(deferred, nullptr);
+    }
     if (!closing_echoed) {
         const bool trailing_comma =
             owed || (closing ? closing->find(',') != std::string::npos
@@ -314,6 +326,7 @@ Task<Eol> Emitter::flow_items(const Node& n, std::uint32_t indent, std::uint32_t
         }
     }
     if (braces) w.push(map ? "}" : "]");
+    carried_eol_ = carry;
     co_return own_eol_used ? Eol::Written : Eol::Open;
 }
 

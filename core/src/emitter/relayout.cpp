@@ -200,6 +200,29 @@ void comments_after_opening_brackets(Document& doc, const std::vector<std::strin
     }
 }
 
+// A flow collection's end-of-line comment that stood on the line of its last
+// item, after its closing bracket, goes to that item (when the item has
+// none), and on down to the innermost last item on that line: the emitter
+// hands such a comment back up past the brackets, so that it stands where
+// it stood whichever node the loader gave it to.
+void comments_on_last_items(Document& doc, const std::vector<std::string_view>& lines) {
+    // Parents come before their children: a comment moved down is seen
+    // again at the child.
+    for (Node& n : doc.nodes) {
+        if (n.style != NodeStyle::Flow || !n.trivia.present()) continue;
+        const Trivia4& t = n.trivia.get();
+        const Comment* eol = t.eol ? std::get_if<Comment>(&*t.eol) : nullptr;
+        const std::vector<NodeIndex> children = n.children();
+        if (!eol || !t.after.empty() || children.empty() || children.back() >= doc.nodes.size()) {
+            continue;
+        }
+        Node& last = doc.nodes[children.back()];
+        if (last.trivia.get().eol || !stands_at(lines, last.line, *eol)) continue;
+        last.trivia.edit().eol = std::move(n.trivia.edit().eol);
+        n.trivia.edit().eol.reset();
+    }
+}
+
 // Takes away what ties `doc` to its source lines, so that the emitter lays
 // every node out from the options. Own-line comments keep their column for
 // now; `relayout` places them.
@@ -217,6 +240,7 @@ void strip_layout(Document& doc, const std::vector<std::string_view>& lines, boo
     }
     comments_of_values_in_text_order(doc, lines, flow);
     comments_after_opening_brackets(doc, lines);
+    comments_on_last_items(doc, lines);
     cap_blank_lines(doc.leading);
     cap_blank_lines(doc.trailing);
     doc.line_space.clear();
