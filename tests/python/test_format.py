@@ -75,8 +75,7 @@ def lines_over_the_width(out: str, width: int, step: int) -> list[str]:
     fit: a space between two words, outside any key and between no property
     and its content, where the line's head fits and the next word fits on
     a line of its own ``step`` further in. Comments, directives, literal
-    block scalars, indicators and the closing brackets of enclosing
-    collections are never broken."""
+    block scalars and indicators are never broken."""
     docs = brackle.parse(out)
     spans, literal_lines, comments = _unbreakable(docs)
     over = []
@@ -87,10 +86,6 @@ def lines_over_the_width(out: str, width: int, step: int) -> list[str]:
         for comment in comments:
             if text.endswith(" " + comment):
                 text = text[: -len(comment)].rstrip()
-        # The brackets that close enclosing collections after an item's own
-        # comma or bracket follow it wherever it stands.
-        closed = len(text.rstrip("]},"))
-        text = text[: closed + 1]
         if len(text) <= width:
             continue
         begin = len(text) - len(text.lstrip())
@@ -191,6 +186,8 @@ def test_the_width_check_excuses_only_what_cannot_be_broken(out, width, over):
         ("key: &anchor value\n", {"width": 14}, "key: &anchor value\n"),
         ("xy: &anchor\n  a: 1\n", {"width": 10}, "xy:\n  &anchor\n  a: 1\n"),
         ("k: {a: bbbbbbbb}\n", {"width": 13}, "k: {\n  a:\n    bbbbbbbb}\n"),
+        # the closing brackets after a flow collection's last item count
+        ("x: {a: [bb, c]}\n", {"width": 12}, "x: {\n  a: [\n    bb,\n    c]}\n"),
         # a quoted scalar folds counting its opening quote
         ('k: "aa bb"\n', {"width": 9}, 'k: "aa\n  bb"\n'),
         # a comment after the colon of a flow value stays ahead of the

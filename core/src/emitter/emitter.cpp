@@ -524,7 +524,7 @@ Task<Eol> Emitter::collection(NodeIndex index, const NodeContext& ctx) {
         }
     } else {
         place_content(*start, ctx);
-        content = co_await flow(n, ctx.child_indent, ctx.min_col, start->aligned);
+        content = co_await flow(n, ctx.child_indent, ctx.min_col, start->aligned, ctx.tail);
     }
     co_return node_end(*start, ctx, content);
 }
@@ -584,7 +584,7 @@ ScalarContext Emitter::scalar_context(const Node& n, const NodeContext& ctx) con
     sc.indent = ctx.child_indent;
     sc.width = has_position(n) ? 0 : options_.width;
     sc.in_flow = ctx.in_flow;
-    sc.tail = ctx.in_flow ? 1 : 0;
+    sc.tail = ctx.tail;
     sc.is_key = ctx.is_key;
     sc.allow_unicode = options_.allow_unicode;
     return sc;
@@ -624,8 +624,8 @@ bool Emitter::value_below_key(const Node& n, const NodeContext& ctx, std::uint32
         const std::string_view value =
             n.value() ? std::string_view(*n.value()) : std::string_view();
         // No atom is written wider than four characters a byte: a value
-        // this short fits whatever its style, with its quotes and a comma.
-        if (w.column + 1 + first + 4 * value.size() + 3 <= width) return false;
+        // this short fits whatever its style, with its quotes and its tail.
+        if (w.column + 1 + first + 4 * value.size() + 2 + ctx.tail <= width) return false;
         const ScalarContext sc = scalar_context(n, ctx);
         const NodeStyle style = choose_style(n.style, value, sc, options_.preserve_quotes);
         if (is_block_scalar_style(style)) return false;

@@ -49,6 +49,9 @@ struct NodeContext {
     bool in_flow = false;
     bool is_key = false;
     bool defer_eol = false;  // the caller writes the node's end-of-line comment
+    // In a flow collection, what follows the node on its last line: its
+    // comma, or the closing brackets of the collections it ends.
+    std::uint32_t tail = 0;
     // The leftmost column at which the node may stand when it begins a line:
     // left of it, block content would leave the collection it belongs to.
     std::uint32_t min_col = 0;
@@ -148,6 +151,7 @@ private:
     Eol scalar(const NodeStart& start, const NodeContext& ctx);
     // Moves the writer to where the node's content goes.
     void place_content(const NodeStart& start, const NodeContext& ctx);
+    const Comment* last_comment(const Node& n) const;
     bool value_below_key(const Node& n, const NodeContext& ctx, std::uint32_t indent,
                          bool props_pending);
     ScalarContext scalar_context(const Node& n, const NodeContext& ctx) const;
@@ -177,10 +181,12 @@ private:
                       const NodeContext& ctx);
 
     // flow.cpp
-    // `min_col`: no line of the collection may begin left of it.
-    Task<Eol> flow(const Node& n, std::uint32_t indent, std::uint32_t min_col, bool aligned);
+    // `min_col`: no line of the collection may begin left of it; `tail`:
+    // the characters that follow it on its last line.
+    Task<Eol> flow(const Node& n, std::uint32_t indent, std::uint32_t min_col, bool aligned,
+                   std::uint32_t tail);
     Task<Eol> flow_items(const Node& n, std::uint32_t indent, std::uint32_t min_col, bool aligned,
-                         bool broken);
+                         bool broken, std::uint32_t tail);
     Echo echo_gap(const std::string* gap, bool broken, const std::optional<Trivia>* trailing);
     // Where the items of a flow collection broken over lines stand: a step
     // in from the line it opens on, never left of `indent` or `min_col`.

@@ -77,7 +77,27 @@ void Emitter::run_trivia(std::span<const Trivia> list) {
     }
 }
 
-Task<Eol> Emitter::flow(const Node& n, std::uint32_t indent, std::uint32_t min_col, bool aligned) {
+// The end-of-line comment written after a flow collection: its own, or
+// else the one its last item hands up, from however deep.
+const Comment* Emitter::last_comment(const Node& n) const {
+    const Node* at_end = &n;
+    for (std::uint32_t depth = 0; depth <= max_depth; ++depth) {
+        const Trivia4& t = at_end->trivia.get();
+        if (t.eol) return std::get_if<Comment>(&*t.eol);
+        if (!t.after.empty()) return nullptr;
+        const auto* seq = std::get_if<kind::Sequence>(&at_end->kind);
+        const auto* map = std::get_if<kind::Mapping>(&at_end->kind);
+        const NodeIndex last = seq && !seq->items.empty()     ? seq->items.back()
+                               : map && !map->entries.empty() ? map->entries.back().value
+                                                              : doc_->nodes.size();
+        if (last >= doc_->nodes.size()) return nullptr;
+        at_end = &at(last);
+    }
+    return nullptr;
+}
+
+Task<Eol> Emitter::flow(const Node& n, std::uint32_t indent, std::uint32_t min_col, bool aligned,
+                        std::uint32_t tail) {
     Writer& w = writer_;
     // Without the separators it was read with, a collection is laid out anew.
     const bool anew = n.extras.get().flow_seps.empty();
@@ -93,15 +113,24 @@ Task<Eol> Emitter::flow(const Node& n, std::uint32_t indent, std::uint32_t min_c
     // goes on that line too: the outer one measures the whole.
     const std::uint32_t item_indent = flow_item_indent(indent, min_col);
     if (anew && (in_trial_ || item_indent >= options_.width)) {
-        co_return co_await flow_items(n, indent, min_col, aligned, false);
+        co_return co_await flow_items(n, indent, min_col, aligned, false, tail);
+    }
+    // The comment that will follow it on its last line (its own, or its last
+    // item's, handed up), after its tail and a space: a collection on one
+    // line leaves room for it where breaking would not.
+    std::uint64_t comment_room = 0;
+    if (anew) {
+        const Comment* c = last_comment(n);
+        if (c) comment_room = 1 + text::count_chars(c->text);
     }
     if (known && *known != unmeasured) {
-        const bool fits = *known != too_wide && w.column + *known <= options_.width;
-        co_return co_await flow_items(n, indent, min_col, aligned, !fits);
+        const bool fits =
+            *known != too_wide && w.column + *known + tail + comment_room <= options_.width;
+        co_return co_await flow_items(n, indent, min_col, aligned, !fits, tail);
     }
     const Writer::State saved = w.save();
     in_trial_ = anew;
-    const Eol first = co_await flow_items(n, indent, min_col, aligned, false);
+    const Eol first = co_await flow_items(n, indent, min_col, aligned, false, tail);
     in_trial_ = false;
     if (first == Eol::Failed) co_return first;
     if (aligned && w.in_step) co_return first;
@@ -111,14 +140,14 @@ Task<Eol> Emitter::flow(const Node& n, std::uint32_t indent, std::uint32_t min_c
     if (known) *known = broke || width >= too_wide ? too_wide : static_cast<std::uint32_t>(width);
     // A collection that echoes its source keeps the breaks it holds.
     if (broke && !anew) co_return first;
-    if (!broke && saved.column + width <= options_.width) co_return first;
+    if (!broke && saved.column + width + tail + comment_room <= options_.width) co_return first;
     w.restore(saved);
     carried_eol_ = nullptr;
-    co_return co_await flow_items(n, indent, min_col, aligned, true);
+    co_return co_await flow_items(n, indent, min_col, aligned, true, tail);
 }
 
 Task<Eol> Emitter::flow_items(const Node& n, std::uint32_t indent, std::uint32_t min_col,
-                              bool aligned, bool broken) {
+                              bool aligned, bool broken, std::uint32_t tail) {
     Writer& w = writer_;
     const auto* seq = std::get_if<kind::Sequence>(&n.kind);
     const auto* map = std::get_if<kind::Mapping>(&n.kind);
@@ -198,6 +227,9 @@ Task<Eol> Emitter::flow_items(const Node& n, std::uint32_t indent, std::uint32_t
         ctx.in_flow = true;
         ctx.defer_eol = true;
         ctx.min_col = min_col;
+        // The last item is followed by the closing brackets, every other by
+        // its comma.
+        ctx.tail = i + 1 == count ? tail + (braces ? 1 : 0) : 1;
 
         if (!is_value) {
             comma = false;

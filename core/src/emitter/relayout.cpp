@@ -200,11 +200,24 @@ void comments_after_opening_brackets(Document& doc, const std::vector<std::strin
     }
 }
 
-// A flow collection's end-of-line comment that stood on the line of its last
-// item, after its closing bracket, goes to that item (when the item has
-// none), and on down to the innermost last item on that line: the emitter
-// hands such a comment back up past the brackets, so that it stands where
-// it stood whichever node the loader gave it to.
+// The line on which the text of `n` ends: its last descendant's last line.
+std::uint32_t end_line(const Document& doc, const Node& n) {
+    const Node* at_end = &n;
+    for (std::uint32_t depth = 0; depth <= max_depth; ++depth) {
+        const std::vector<NodeIndex> children = at_end->children();
+        if (children.empty() || children.back() >= doc.nodes.size()) break;
+        at_end = &doc.nodes[children.back()];
+    }
+    const std::optional<std::string>& raw = at_end->raw();
+    const auto breaks = raw ? std::count(raw->begin(), raw->end(), '\n') : 0;
+    return at_end->line + static_cast<std::uint32_t>(breaks);
+}
+
+// A flow collection's end-of-line comment that stood on the line where its
+// last item ends, after its closing bracket, goes to that item (when the
+// item has none), and on down to the innermost last item: the emitter hands
+// such a comment back up past the brackets, so that it stands where it
+// stood whichever node the loader gave it to.
 void comments_on_last_items(Document& doc, const std::vector<std::string_view>& lines) {
     // Parents come before their children: a comment moved down is seen
     // again at the child.
@@ -217,7 +230,7 @@ void comments_on_last_items(Document& doc, const std::vector<std::string_view>& 
             continue;
         }
         Node& last = doc.nodes[children.back()];
-        if (last.trivia.get().eol || !stands_at(lines, last.line, *eol)) continue;
+        if (last.trivia.get().eol || !stands_at(lines, end_line(doc, last), *eol)) continue;
         last.trivia.edit().eol = std::move(n.trivia.edit().eol);
         n.trivia.edit().eol.reset();
     }
