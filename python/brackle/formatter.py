@@ -63,9 +63,12 @@ def format(
     before = load_all(text, name=name, allow_duplicate_keys=allow_duplicate_keys)
     out = _relayout(text, emit_options, name=name)
     try:
-        after: list[Any] | None = load_all(out, allow_duplicate_keys=True)
-    except YAMLError:
-        after = None
+        after = load_all(out, allow_duplicate_keys=True)
+    except YAMLError as e:
+        why = getattr(e, "problem", None) or str(e).partition("\n")[0]
+        raise FormatError(
+            name, f"cannot be laid out anew: the new text would not load ({why}); left as it is"
+        ) from None
     if not same_data(after, before):
         raise FormatError(name, "cannot be laid out anew without changing its data; left as it is")
     if _comments(out) != _comments(text):

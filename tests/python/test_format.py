@@ -218,6 +218,7 @@ def test_format_lays_out_and_keeps_gaps_quotes_and_line_breaks(text, options, ex
         ("a: 1 # two\n# one\n", "moving a comment"),
         ("a: 1\n# one\n", "moving a comment"),
         ("# one\na: 1 # two\nb: 3\n", "changing its data"),
+        ("a: [1 # two\n", "would not load"),
     ],
 )
 def test_format_refuses_a_layout_that_moves_a_comment_or_changes_the_data(
@@ -228,6 +229,28 @@ def test_format_refuses_a_layout_that_moves_a_comment_or_changes_the_data(
     monkeypatch.setattr(brackle.formatter, "_relayout", lambda text, options, name: relaid)
     with pytest.raises(FormatError, match=message):
         brackle.format("# one\na: 1 # two\n")
+
+
+NESTED = {
+    "flow collections": "[" * 200 + "x # c\n" + "]" * 200 + "\n",
+    "flow collections with comments": "".join(f"[ # c{i}\n" for i in range(200)) + "]" * 200,
+    "block mappings with comments": "".join(" " * i + "k: # c\n" for i in range(200))
+    + " " * 200
+    + "v\n",
+}
+
+
+@pytest.mark.parametrize("text", NESTED.values(), ids=NESTED.keys())
+@pytest.mark.parametrize("options", OPTION_SETS.values(), ids=OPTION_SETS.keys())
+def test_deeply_nested_commented_texts_settle_in_one_pass(text, options):
+    once = brackle.format(text, **options)
+    assert brackle.format(once, **options) == once
+
+
+def test_format_refuses_a_layout_deeper_than_flow_collections_may_nest():
+    deep = "".join(" " * i + "k:\n" for i in range(300)) + " " * 300 + "v\n"
+    with pytest.raises(FormatError, match="would not load"):
+        brackle.format(deep, default_flow_style=True)
 
 
 def test_format_takes_only_emit_options():

@@ -199,6 +199,7 @@ bool Emitter::start_marker_due(const Document& doc, bool first_doc) const {
 void Emitter::document(const Document& doc, bool first_doc) {
     doc_ = &doc;
     flat_width_.clear();
+    last_comment_.clear();
     Writer& w = writer_;
     // Directives after a document that did not end with `...` would read
     // as its content: the marker is written first.

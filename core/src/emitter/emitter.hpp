@@ -151,7 +151,7 @@ private:
     Eol scalar(const NodeStart& start, const NodeContext& ctx);
     // Moves the writer to where the node's content goes.
     void place_content(const NodeStart& start, const NodeContext& ctx);
-    const Comment* last_comment(const Node& n) const;
+    const Comment* last_comment(const Node& n);
     bool value_below_key(const Node& n, const NodeContext& ctx, std::uint32_t indent,
                          bool props_pending);
     ScalarContext scalar_context(const Node& n, const NodeContext& ctx) const;
@@ -219,6 +219,10 @@ private:
     static constexpr std::uint32_t unmeasured = 0;
     static constexpr std::uint32_t too_wide = std::numeric_limits<std::uint32_t>::max();
     std::vector<std::uint32_t> flat_width_;
+    // Per node, the node whose end-of-line comment it writes or hands up
+    // last (see `last_comment`), and the chain being walked.
+    std::vector<std::uint32_t> last_comment_;
+    std::vector<NodeIndex> chain_;
     bool in_trial_ = false;  // a collection laid out anew is being tried on one line
     // The comment of a flow collection's last item that the collection just
     // closed hands up, to be written after it as its own.

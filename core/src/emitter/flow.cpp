@@ -78,22 +78,35 @@ void Emitter::run_trivia(std::span<const Trivia> list) {
 }
 
 // The end-of-line comment written after a flow collection: its own, or
-// else the one its last item hands up, from however deep.
-const Comment* Emitter::last_comment(const Node& n) const {
-    const Node* at_end = &n;
-    for (std::uint32_t depth = 0; depth <= max_depth; ++depth) {
-        const Trivia4& t = at_end->trivia.get();
-        if (t.eol) return std::get_if<Comment>(&*t.eol);
-        if (!t.after.empty()) return nullptr;
-        const auto* seq = std::get_if<kind::Sequence>(&at_end->kind);
-        const auto* map = std::get_if<kind::Mapping>(&at_end->kind);
-        const NodeIndex last = seq && !seq->items.empty()     ? seq->items.back()
-                               : map && !map->entries.empty() ? map->entries.back().value
-                                                              : doc_->nodes.size();
-        if (last >= doc_->nodes.size()) return nullptr;
-        at_end = &at(last);
+// else the one its last item hands up, from however deep. What each node of
+// a chain of last items hands up is kept, so that the chain is walked once.
+const Comment* Emitter::last_comment(const Node& n) {
+    constexpr std::uint32_t unknown = 0xFFFFFFFF;
+    constexpr std::uint32_t none = 0xFFFFFFFE;
+    if (last_comment_.empty()) last_comment_.assign(doc_->nodes.size(), unknown);
+    chain_.clear();
+    auto i = static_cast<NodeIndex>(&n - doc_->nodes.data());
+    std::uint32_t found = none;
+    while (i < doc_->nodes.size()) {
+        if (last_comment_[i] != unknown) {
+            found = last_comment_[i];
+            break;
+        }
+        chain_.push_back(i);
+        last_comment_[i] = none;  // seen: a cycle in a hostile tree ends here
+        const Node& at_end = at(i);
+        const Trivia4& t = at_end.trivia.get();
+        if (t.eol) {
+            if (is_comment(*t.eol)) found = i;
+            break;
+        }
+        const auto* seq = std::get_if<kind::Sequence>(&at_end.kind);
+        const auto* map = std::get_if<kind::Mapping>(&at_end.kind);
+        if (!t.after.empty() || !(seq ? !seq->items.empty() : map && !map->entries.empty())) break;
+        i = seq ? seq->items.back() : map->entries.back().value;
     }
-    return nullptr;
+    for (const NodeIndex v : chain_) last_comment_[v] = found;
+    return found == none ? nullptr : std::get_if<Comment>(&*at(found).trivia.get().eol);
 }
 
 Task<Eol> Emitter::flow(const Node& n, std::uint32_t indent, std::uint32_t min_col, bool aligned,

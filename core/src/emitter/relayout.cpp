@@ -48,26 +48,58 @@ std::size_t comment_count(const std::vector<Trivia>& items) {
     return static_cast<std::size_t>(std::count_if(items.begin(), items.end(), is_comment));
 }
 
-// Whether a comment stands inside the collection `n`: in its own inner
-// trivia or anywhere on its descendants.
-bool holds_comments(const Document& doc, const Node& n) {
-    if (comment_count(n.trivia.get().inner) > 0) return true;
-    std::vector<NodeIndex> stack = n.children();
-    while (!stack.empty()) {
-        const NodeIndex i = stack.back();
-        stack.pop_back();
-        if (i >= doc.nodes.size()) continue;
-        const Node& inner = doc.nodes[i];
-        const Trivia4& t = inner.trivia.get();
-        if (t.eol ||
-            comment_count(t.before) + comment_count(t.inner) + comment_count(t.after) > 0) {
-            return true;
+// Calls `visit` with each child index of `n`.
+template <class Visit>
+void for_each_child(const Node& n, Visit&& visit) {
+    if (const auto* seq = std::get_if<kind::Sequence>(&n.kind)) {
+        for (const NodeIndex i : seq->items) visit(i);
+    } else if (const auto* map = std::get_if<kind::Mapping>(&n.kind)) {
+        for (const Entry& e : map->entries) {
+            visit(e.key);
+            visit(e.value);
         }
-        const std::vector<NodeIndex> children = inner.children();
-        stack.insert(stack.end(), children.begin(), children.end());
     }
-    return false;
 }
+
+// The last child of `n`, if it has one.
+std::optional<NodeIndex> last_child(const Node& n) {
+    if (const auto* seq = std::get_if<kind::Sequence>(&n.kind); seq && !seq->items.empty()) {
+        return seq->items.back();
+    }
+    if (const auto* map = std::get_if<kind::Mapping>(&n.kind); map && !map->entries.empty()) {
+        return map->entries.back().value;
+    }
+    return std::nullopt;
+}
+
+// Facts about each node's subtree, gathered in one pass from the last node
+// back (a loaded document numbers every child after its parent).
+struct Subtrees {
+    std::vector<char> holds_comments;     // a comment stands inside the collection
+    std::vector<std::uint32_t> end_line;  // the line on which its text ends
+
+    explicit Subtrees(const Document& doc)
+        : holds_comments(doc.nodes.size(), 0), end_line(doc.nodes.size(), 0) {
+        std::vector<char> any(doc.nodes.size(), 0);  // in its own trivia or inside
+        for (std::size_t i = doc.nodes.size(); i-- > 0;) {
+            const Node& n = doc.nodes[i];
+            const Trivia4& t = n.trivia.get();
+            bool inside = comment_count(t.inner) > 0;
+            for_each_child(
+                n, [&](NodeIndex c) { inside = inside || (c > i && c < any.size() && any[c]); });
+            holds_comments[i] = inside;
+            any[i] = inside || t.eol || comment_count(t.before) + comment_count(t.after) > 0;
+            const std::optional<NodeIndex> last = last_child(n);
+            if (last && *last > i && *last < doc.nodes.size()) {
+                end_line[i] = end_line[*last];
+            } else {
+                const std::optional<std::string>& raw = n.raw();
+                const auto breaks = raw ? std::count(raw->begin(), raw->end(), '\n') : 0;
+                end_line[i] = n.line + static_cast<std::uint32_t>(breaks);
+            }
+        }
+    }
+};
 
 // Blank lines below a clipped or stripped block scalar belong to its source
 // text (some to its raw text, some only to the lines between it and what
@@ -135,11 +167,12 @@ void cap_blank_lines(std::vector<Trivia>& items) {
 // comments the loader gave the value (they follow the entry: they go after
 // it), and the end-of-line comment of a value on a later line can stand at
 // the end of the key's line (it goes above the value, first; after the
-// colon when the value is a collection holding comments). A comment after
-// the colon of a flow collection value holding none goes after it, as a
-// later reading takes it.
+// colon when the value is a collection, whose own comment would follow its
+// closing bracket). A comment after the colon of a flow collection value
+// holding none on the value's line goes after it, as a later reading takes
+// it.
 void comments_of_values_in_text_order(Document& doc, const std::vector<std::string_view>& lines,
-                                      bool flow) {
+                                      const Subtrees& subtrees, bool flow) {
     for (std::size_t m = 0; m < doc.nodes.size(); ++m) {
         const auto* map = std::get_if<kind::Mapping>(&doc.nodes[m].kind);
         if (!map) continue;
@@ -155,7 +188,7 @@ void comments_of_values_in_text_order(Document& doc, const std::vector<std::stri
                 const auto first = std::find_if(t.before.begin(), t.before.end(), is_comment);
                 if (in_flow && !std::holds_alternative<kind::Scalar>(value.kind) &&
                     !std::holds_alternative<kind::Alias>(value.kind) && before_comments == 1 &&
-                    !is_own_line_comment(*first) && !holds_comments(doc, value)) {
+                    !is_own_line_comment(*first) && !subtrees.holds_comments[e.value]) {
                     t.eol = std::move(*first);
                     t.before.erase(first);
                 }
@@ -173,7 +206,8 @@ void comments_of_values_in_text_order(Document& doc, const std::vector<std::stri
                 const std::uint32_t col = std::get<Comment>(*first).col;
                 t.before.insert(t.before.begin(), Comment{eol->text, col, true});
                 t.eol.reset();
-            } else if (on_key_line && holds_comments(doc, value)) {
+            } else if (on_key_line && !std::holds_alternative<kind::Scalar>(value.kind) &&
+                       !std::holds_alternative<kind::Alias>(value.kind)) {
                 t.before.insert(t.before.begin(), Comment{eol->text, 0, false});
                 t.eol.reset();
             }
@@ -189,9 +223,9 @@ void comments_after_opening_brackets(Document& doc, const std::vector<std::strin
         if (n.style != NodeStyle::Flow || !n.trivia.present() || !n.trivia.get().eol) continue;
         const Comment* eol = std::get_if<Comment>(&*n.trivia.get().eol);
         if (!eol || !stands_at(lines, n.line, *eol)) continue;
-        const std::vector<NodeIndex> children = n.children();
-        const bool goes_on = std::any_of(children.begin(), children.end(), [&](NodeIndex c) {
-            return c < doc.nodes.size() && doc.nodes[c].line > n.line;
+        bool goes_on = false;
+        for_each_child(n, [&](NodeIndex c) {
+            goes_on = goes_on || (c < doc.nodes.size() && doc.nodes[c].line > n.line);
         });
         if (!goes_on) continue;
         Trivia4& t = n.trivia.edit();
@@ -200,37 +234,23 @@ void comments_after_opening_brackets(Document& doc, const std::vector<std::strin
     }
 }
 
-// The line on which the text of `n` ends: its last descendant's last line.
-std::uint32_t end_line(const Document& doc, const Node& n) {
-    const Node* at_end = &n;
-    for (std::uint32_t depth = 0; depth <= max_depth; ++depth) {
-        const std::vector<NodeIndex> children = at_end->children();
-        if (children.empty() || children.back() >= doc.nodes.size()) break;
-        at_end = &doc.nodes[children.back()];
-    }
-    const std::optional<std::string>& raw = at_end->raw();
-    const auto breaks = raw ? std::count(raw->begin(), raw->end(), '\n') : 0;
-    return at_end->line + static_cast<std::uint32_t>(breaks);
-}
-
 // A flow collection's end-of-line comment that stood on the line where its
 // last item ends, after its closing bracket, goes to that item (when the
 // item has none), and on down to the innermost last item: the emitter hands
 // such a comment back up past the brackets, so that it stands where it
 // stood whichever node the loader gave it to.
-void comments_on_last_items(Document& doc, const std::vector<std::string_view>& lines) {
+void comments_on_last_items(Document& doc, const std::vector<std::string_view>& lines,
+                            const Subtrees& subtrees) {
     // Parents come before their children: a comment moved down is seen
     // again at the child.
     for (Node& n : doc.nodes) {
         if (n.style != NodeStyle::Flow || !n.trivia.present()) continue;
         const Trivia4& t = n.trivia.get();
         const Comment* eol = t.eol ? std::get_if<Comment>(&*t.eol) : nullptr;
-        const std::vector<NodeIndex> children = n.children();
-        if (!eol || !t.after.empty() || children.empty() || children.back() >= doc.nodes.size()) {
-            continue;
-        }
-        Node& last = doc.nodes[children.back()];
-        if (last.trivia.get().eol || !stands_at(lines, end_line(doc, last), *eol)) continue;
+        const std::optional<NodeIndex> at = last_child(n);
+        if (!eol || !t.after.empty() || !at || *at >= doc.nodes.size()) continue;
+        Node& last = doc.nodes[*at];
+        if (last.trivia.get().eol || !stands_at(lines, subtrees.end_line[*at], *eol)) continue;
         last.trivia.edit().eol = std::move(n.trivia.edit().eol);
         n.trivia.edit().eol.reset();
     }
@@ -251,9 +271,10 @@ void strip_layout(Document& doc, const std::vector<std::string_view>& lines, boo
     } else {
         blank_lines_after_block_scalars(doc, lines);
     }
-    comments_of_values_in_text_order(doc, lines, flow);
+    const Subtrees subtrees(doc);
+    comments_of_values_in_text_order(doc, lines, subtrees, flow);
     comments_after_opening_brackets(doc, lines);
-    comments_on_last_items(doc, lines);
+    comments_on_last_items(doc, lines, subtrees);
     cap_blank_lines(doc.leading);
     cap_blank_lines(doc.trailing);
     doc.line_space.clear();
