@@ -566,7 +566,10 @@ Eol Emitter::scalar(const NodeStart& start, const NodeContext& ctx) {
     }
     ScalarContext sc = scalar_context(n, ctx);
     const std::string_view value = n.value() ? std::string_view(*n.value()) : std::string_view();
-    const NodeStyle style = choose_style(n.style, value, sc, options_.preserve_quotes);
+    const NodeStyle style = styled_.first == &n
+                                ? styled_.second
+                                : choose_style(n.style, value, sc, options_.preserve_quotes);
+    styled_.first = nullptr;
     if (is_block_scalar_style(style)) {
         block_scalar(start, write_chosen(value, style, sc), false, ctx);
         return Eol::Written;
@@ -598,6 +601,7 @@ ScalarContext Emitter::scalar_context(const Node& n, const NodeContext& ctx) con
 // any line stays after its key.
 bool Emitter::value_below_key(const Node& n, const NodeContext& ctx, std::uint32_t indent,
                               bool props_pending) {
+    styled_.first = nullptr;
     Writer& w = writer_;
     const std::uint64_t width = options_.width;
     if (width == 0 || !ctx.after_colon || ctx.is_key || ctx.lead != Lead::None || has_position(n) ||
@@ -629,6 +633,7 @@ bool Emitter::value_below_key(const Node& n, const NodeContext& ctx, std::uint32
         if (w.column + 1 + first + 4 * value.size() + 2 + ctx.tail <= width) return false;
         const ScalarContext sc = scalar_context(n, ctx);
         const NodeStyle style = choose_style(n.style, value, sc, options_.preserve_quotes);
+        styled_ = {&n, style};  // the scalar is written in it: not chosen twice
         if (is_block_scalar_style(style)) return false;
         first += first_word_chars(value, style, sc);
     }

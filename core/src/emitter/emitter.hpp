@@ -16,6 +16,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -223,6 +224,8 @@ private:
     // last (see `last_comment`), and the chain being walked.
     std::vector<std::uint32_t> last_comment_;
     std::vector<NodeIndex> chain_;
+    // The style `value_below_key` chose for the scalar it measured.
+    std::pair<const Node*, NodeStyle> styled_{nullptr, NodeStyle::Plain};
     bool in_trial_ = false;  // a collection laid out anew is being tried on one line
     // The comment of a flow collection's last item that the collection just
     // closed hands up, to be written after it as its own.
