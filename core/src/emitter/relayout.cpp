@@ -5,6 +5,7 @@
 // comment in the order it stood.
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -18,17 +19,22 @@
 namespace brackle_core::emitter {
 namespace {
 
-// The source's lines by 0-based number, each without its LF (a CR stays);
-// a leading byte-order mark is left out, as node columns leave it out.
-std::vector<std::string_view> lines_of(std::string_view source) {
-    if (source.starts_with("\xEF\xBB\xBF")) source.remove_prefix(3);
+// The lines of `text`, each without its LF (a CR stays).
+std::vector<std::string_view> split_lines(std::string_view text) {
     std::vector<std::string_view> lines;
     for (;;) {
-        const std::size_t brk = source.find('\n');
-        lines.push_back(source.substr(0, brk));
+        const std::size_t brk = text.find('\n');
+        lines.push_back(text.substr(0, brk));
         if (brk == std::string_view::npos) return lines;
-        source.remove_prefix(brk + 1);
+        text.remove_prefix(brk + 1);
     }
+}
+
+// The source's lines by 0-based number; a leading byte-order mark is left
+// out, as node columns leave it out.
+std::vector<std::string_view> lines_of(std::string_view source) {
+    if (source.starts_with("\xEF\xBB\xBF")) source.remove_prefix(3);
+    return split_lines(source);
 }
 
 bool is_blank_line(std::string_view line) {
@@ -112,13 +118,7 @@ void blank_lines_after_block_scalars(Document& doc, const std::vector<std::strin
         const std::optional<std::string>& raw = n.raw();
         const std::optional<Position>& header = n.extras.get().header_at;
         if (!is_block_scalar_style(n.style) || !raw || !header) continue;
-        std::vector<std::string_view> raw_lines;
-        for (std::string_view rest = *raw;;) {
-            const std::size_t brk = rest.find('\n');
-            raw_lines.push_back(rest.substr(0, brk));
-            if (brk == std::string_view::npos) break;
-            rest.remove_prefix(brk + 1);
-        }
+        const std::vector<std::string_view> raw_lines = split_lines(*raw);
         if (raw_lines.front().ends_with('+')) continue;  // kept final breaks are content
         // A line of only spaces is content where it has more of them than
         // the block's indentation.
