@@ -244,6 +244,12 @@ def _without_markers(events: list[str]) -> list[str]:
             {},
             "- {\n  a:\n# c\n }\n",
         ),
+        # After blank lines, a closing bracket stands right of the block too.
+        (
+            [seq(1), Node(1, 6, children=[2], after=[Trivia.blank(1)]), sc("a")],
+            {},
+            "- [\n  a\n\n ]\n",
+        ),
         # Blank lines after a scalar that keeps its final breaks would be its content.
         (
             [seq(1, 2), Node(0, 3, value="a\n\n"), sc("b", before=[Trivia.blank(1)])],

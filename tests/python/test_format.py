@@ -186,6 +186,10 @@ def test_the_width_check_excuses_only_what_cannot_be_broken(out, width, over):
         ("key: &anchor value\n", {"width": 14}, "key: &anchor value\n"),
         ("xy: &anchor\n  a: 1\n", {"width": 10}, "xy:\n  &anchor\n  a: 1\n"),
         ("k: {a: bbbbbbbb}\n", {"width": 13}, "k: {\n  a:\n    bbbbbbbb}\n"),
+        # no blank line stands inside a flow collection, in block style too
+        ("- [\n  x,\n\n  y\n\n ]\n", {}, "- [x, y]\n"),
+        # an explicit key's value written as nothing stays so
+        ("? key\n# comment\n", {}, "? key\n# comment\n"),
         # the closing brackets after a flow collection's last item count
         ("x: {a: [bb, c]}\n", {"width": 12}, "x: {\n  a: [\n    bb,\n    c]}\n"),
         # a quoted scalar folds counting its opening quote

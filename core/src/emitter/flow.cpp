@@ -358,8 +358,9 @@ Task<Eol> Emitter::flow_items(const Node& n, std::uint32_t indent, std::uint32_t
         run_trivia(trivia.after);
     }
 
+    // After blank lines the bracket begins a line too.
     if (braces && !closing_echoed &&
-        ((w.line > open_line && !anew) || w.break_due ||
+        ((w.line > open_line && !anew) || w.break_due || !w.has_content ||
          (!broken && closing && has_break(*closing)))) {
         w.end_line();
         if (closing && has_break(*closing)) {

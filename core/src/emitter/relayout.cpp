@@ -256,21 +256,36 @@ void comments_on_last_items(Document& doc, const std::vector<std::string_view>& 
     }
 }
 
+// No blank line stands inside a flow collection: none around the nodes in
+// one (every node, when all collections are written in flow style), nor
+// inside or at the end of one.
+void blank_lines_out_of_flow_collections(Document& doc, bool all_flow) {
+    std::vector<char> in_flow(doc.nodes.size(), all_flow ? 1 : 0);
+    for (std::size_t i = 0; i < doc.nodes.size(); ++i) {
+        Node& n = doc.nodes[i];
+        const bool flow_collection =
+            n.style == NodeStyle::Flow && !std::holds_alternative<kind::Scalar>(n.kind);
+        if (flow_collection || in_flow[i]) {
+            // Children come after their parent in a loaded document.
+            for_each_child(n, [&](NodeIndex c) {
+                if (c > i && c < in_flow.size()) in_flow[c] = 1;
+            });
+        }
+        if (!n.trivia.present() || !(flow_collection || in_flow[i])) continue;
+        Trivia4& t = n.trivia.edit();
+        const auto blank = [](const Trivia& x) { return !is_comment(x); };
+        if (in_flow[i]) std::erase_if(t.before, blank);
+        std::erase_if(t.inner, blank);
+        std::erase_if(t.after, blank);
+    }
+}
+
 // Takes away what ties `doc` to its source lines, so that the emitter lays
 // every node out from the options. Own-line comments keep their column for
 // now; `relayout` places them.
 void strip_layout(Document& doc, const std::vector<std::string_view>& lines, bool flow) {
-    if (flow) {  // no blank line stands inside a flow collection
-        for (Node& n : doc.nodes) {
-            if (!n.trivia.present()) continue;
-            Trivia4& t = n.trivia.edit();
-            for (auto* items : {&t.before, &t.inner, &t.after}) {
-                std::erase_if(*items, [](const Trivia& x) { return !is_comment(x); });
-            }
-        }
-    } else {
-        blank_lines_after_block_scalars(doc, lines);
-    }
+    if (!flow) blank_lines_after_block_scalars(doc, lines);
+    blank_lines_out_of_flow_collections(doc, flow);
     const Subtrees subtrees(doc);
     comments_of_values_in_text_order(doc, lines, subtrees, flow);
     comments_after_opening_brackets(doc, lines);
@@ -292,9 +307,11 @@ void strip_layout(Document& doc, const std::vector<std::string_view>& lines, boo
             for (Entry& e : map->entries) e.colon.reset();
         }
         if (auto* scalar = std::get_if<kind::Scalar>(&n.kind)) {
-            scalar->raw.reset();
-            // In flow style an empty plain scalar would be written '': the
-            // word keeps it a null.
+            // A null written as nothing stays nothing (an explicit key's
+            // value gains no `:`), except in flow style, where an empty
+            // plain scalar would be written '': the word keeps it a null.
+            const bool nothing = scalar->raw && scalar->raw->empty();
+            if (!(nothing && !flow)) scalar->raw.reset();
             if (flow && n.style == NodeStyle::Plain && scalar->value && scalar->value->empty() &&
                 !n.extras.get().tag) {
                 scalar->value = "null";
