@@ -3,6 +3,7 @@ in their order, and formatting the result again gives it back."""
 
 from __future__ import annotations
 
+import random
 from pathlib import Path
 
 import pytest
@@ -10,6 +11,7 @@ import pytest
 import brackle
 from brackle import FormatError, Node
 from suite_util import ROOT, suite_cases, suite_missing_reason
+from test_byte_for_byte import MUTATION_CASES, MUTATION_SEED, mutated, seeds
 
 OPTION_SETS = {
     "defaults": {},
@@ -249,6 +251,31 @@ NESTED = {
 def test_deeply_nested_commented_texts_settle_in_one_pass(text, options):
     once = brackle.format(text, **options)
     assert brackle.format(once, **options) == once
+
+
+@pytest.mark.skipif(suite_missing_reason() is not None, reason=str(suite_missing_reason()))
+def test_mutated_inputs_that_load_are_laid_out_as_text_that_loads():
+    # A refusal because the new text would not load is a fault of the
+    # layout, not of the input: it never happens.
+    rng = random.Random(MUTATION_SEED)
+    texts = seeds()
+    option_sets = list(OPTION_SETS.values())
+    kept = 0
+    unloadable = []
+    while kept < MUTATION_CASES:
+        text = mutated(rng, rng.choice(texts))
+        try:
+            brackle.load_all(text, allow_duplicate_keys=True)
+        except brackle.YAMLError:
+            continue
+        options = option_sets[kept % len(option_sets)]
+        kept += 1
+        try:
+            brackle.format(text, allow_duplicate_keys=True, **options)
+        except FormatError as e:
+            if "would not load" in e.reason:
+                unloadable.append((text, options))
+    assert unloadable == []
 
 
 def test_format_refuses_a_layout_deeper_than_flow_collections_may_nest():
