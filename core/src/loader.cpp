@@ -264,6 +264,7 @@ bool Loader::scalar(Event& ev) {
             SourceMark{header.index, std::size_t{header.pos.line} + 1, header.pos.col, header.byte};
     }
     bool has_raw = false;
+    const bool has_props = ev.anchor || ev.tag;
     NodeIndex index = 0;
     const bool added = new_node(node_span, index, !later, [&](Node& node) {
         node.style = style;
@@ -298,7 +299,8 @@ bool Loader::scalar(Event& ev) {
         return true;
     }
     place(index);
-    advance(ev.span, has_raw);
+    // Properties are content too, even of a scalar written as nothing.
+    advance(ev.span, has_raw || has_props);
     return true;
 }
 

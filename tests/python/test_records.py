@@ -170,6 +170,12 @@ def test_explicit_keys_are_listed_by_their_position_in_children():
     assert mapping.colon == [(1, 0), (2, 2)]
 
 
+def test_an_explicit_key_after_a_tagged_empty_value_is_listed():
+    # The tag is the value's text: the `?` after it is not the value's.
+    [doc] = brackle.parse("{? a: !t, ? c: d}\n")
+    assert doc.nodes[doc.root].explicit == [0, 2]
+
+
 @pytest.mark.parametrize("text", ["", "# only a comment\n"])
 def test_a_document_without_content_has_no_root(text):
     [doc] = brackle.parse(text)
