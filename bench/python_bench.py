@@ -169,6 +169,13 @@ def main() -> int:
         ours = best_of(args.reps, lambda: [brackle.emit(brackle.parse(t), opts) for t in texts])
         theirs = best_of(1, lambda: [ruamel_round_trip(t) for t in texts])
         row(f"emit(parse()), {name}", size(texts), ours, theirs, ">= 50x ruamel round trip")
+        # The formatter lays every node out anew and checks data and comments;
+        # its cost is shown against a plain load of the same text.
+        ours = best_of(
+            args.reps, lambda: [brackle.format(t, allow_duplicate_keys=True) for t in texts]
+        )
+        theirs = best_of(args.reps, lambda: [brackle.load_all(t) for t in texts])
+        row(f"format, {name}", size(texts), ours, theirs, "report (base: brackle.load_all)")
 
     text = inputs["generated 10 MB"][0]
     mb = size([text]) / 1e6
