@@ -357,9 +357,26 @@ EmitResult relayout(std::vector<Document> documents, std::string_view source,
     // to: as far right of the node's new column as it stood right of the
     // old one (a comment at column 0 stays there). The new columns are read
     // back from the first layout.
+    // Without such a comment (or when none moves) the first layout is the
+    // last.
+    const auto placed_comment = [](const Trivia& x) {
+        const Comment* c = std::get_if<Comment>(&x);
+        return c && c->own_line && c->col != 0;
+    };
+    const bool any_placed =
+        std::any_of(documents.begin(), documents.end(), [&](const Document& doc) {
+            return std::any_of(doc.nodes.begin(), doc.nodes.end(), [&](const Node& n) {
+                const Trivia4& t = n.trivia.get();
+                return std::any_of(t.before.begin(), t.before.end(), placed_comment) ||
+                       std::any_of(t.inner.begin(), t.inner.end(), placed_comment) ||
+                       std::any_of(t.after.begin(), t.after.end(), placed_comment);
+            });
+        });
+    if (!any_placed) return first;
     LoadResult placed = loader::parse(*text);
     auto* placed_docs = std::get_if<std::vector<Document>>(&placed);
     if (!placed_docs || placed_docs->size() != documents.size()) return first;
+    bool moved = false;
     for (std::size_t d = 0; d < documents.size(); ++d) {
         Document& doc = documents[d];
         const Document& now = (*placed_docs)[d];
@@ -373,12 +390,15 @@ EmitResult relayout(std::vector<Document> documents, std::string_view source,
                 for (Trivia& x : *items) {
                     auto* c = std::get_if<Comment>(&x);
                     if (!c || !c->own_line || c->col == 0) continue;
-                    c->col = static_cast<std::uint32_t>(std::max<std::int64_t>(0, c->col + shift));
+                    const auto col =
+                        static_cast<std::uint32_t>(std::max<std::int64_t>(0, c->col + shift));
+                    moved = moved || col != c->col;
+                    c->col = col;
                 }
             }
         }
     }
-    return emit(documents, options);
+    return moved ? emit(documents, options) : first;
 }
 
 }  // namespace brackle_core::emitter
