@@ -495,17 +495,9 @@ const Loader::TextHash& Loader::key_hash(NodeIndex index) {
         hash_stack_.pop_back();
         hash_order_.push_back(n);
         const Node& node = document_.nodes[n];
-        const auto visit = [&](NodeIndex child) {
+        for_each_child(node, [&](NodeIndex child) {
             if (!spans_[child].hashed) hash_stack_.push_back(child);
-        };
-        if (const auto* seq = std::get_if<kind::Sequence>(&node.kind)) {
-            for (const NodeIndex item : seq->items) visit(item);
-        } else if (const auto* map = std::get_if<kind::Mapping>(&node.kind)) {
-            for (const Entry& e : map->entries) {
-                visit(e.key);
-                visit(e.value);
-            }
-        }
+        });
     }
     for (auto n = hash_order_.rbegin(); n != hash_order_.rend(); ++n) hash_node(*n);
     return spans_[index].key;

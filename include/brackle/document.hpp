@@ -179,6 +179,20 @@ private:
     }
 };
 
+// Calls `visit` with each child index of `n` in the order `children()`
+// lists them, without building the list.
+template <class Visit>
+void for_each_child(const Node& n, Visit&& visit) {
+    if (const auto* seq = std::get_if<kind::Sequence>(&n.kind)) {
+        for (const NodeIndex i : seq->items) visit(i);
+    } else if (const auto* map = std::get_if<kind::Mapping>(&n.kind)) {
+        for (const Entry& e : map->entries) {
+            visit(e.key);
+            visit(e.value);
+        }
+    }
+}
+
 // Whether `handle` is a tag handle a reader takes: `!`, `!!` or `!word!`.
 bool is_tag_handle(std::string_view handle);
 

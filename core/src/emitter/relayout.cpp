@@ -54,19 +54,6 @@ std::size_t comment_count(const std::vector<Trivia>& items) {
     return static_cast<std::size_t>(std::count_if(items.begin(), items.end(), is_comment));
 }
 
-// Calls `visit` with each child index of `n`.
-template <class Visit>
-void for_each_child(const Node& n, Visit&& visit) {
-    if (const auto* seq = std::get_if<kind::Sequence>(&n.kind)) {
-        for (const NodeIndex i : seq->items) visit(i);
-    } else if (const auto* map = std::get_if<kind::Mapping>(&n.kind)) {
-        for (const Entry& e : map->entries) {
-            visit(e.key);
-            visit(e.value);
-        }
-    }
-}
-
 // The last child of `n`, if it has one.
 std::optional<NodeIndex> last_child(const Node& n) {
     if (const auto* seq = std::get_if<kind::Sequence>(&n.kind); seq && !seq->items.empty()) {
