@@ -161,6 +161,9 @@ def test_the_width_check_excuses_only_what_cannot_be_broken(out, width, over):
         ),
         ("a: |\n  x\n\n\nb: 1\n", {}, "a: |\n  x\n\n\nb: 1\n"),
         ("a: |-\n  x\n  \n\nb: 1\n", {}, "a: |-\n  x\n\n\nb: 1\n"),
+        # a line with a tab after the block is a blank line of its own,
+        # counted once
+        ("a: |\n  x\n\n\t\nb: 1\n", {}, "a: |\n  x\n\n\nb: 1\n"),
         # a line of spaces deeper than the block is content, not a gap
         ("foo: |\n  x\n   \n", {}, "foo: |\n  x\n   \n"),
         ("a: |-\n  x\n   \n\nb: 1\n", {}, "a: |-\n  x\n   \n\nb: 1\n"),

@@ -123,7 +123,12 @@ void blank_lines_after_block_scalars(Document& doc, const std::vector<std::strin
         }
         const std::size_t at = std::size_t{header->line} + last + 1;
         std::uint32_t gap = 0;
-        while (at + gap < end && is_blank_line(lines[at + gap])) ++gap;
+        // Only lines of spaces: a line with a tab is not the scalar's, and
+        // the loader kept it as a blank line of its own.
+        while (at + gap < end &&
+               lines[at + gap].find_first_not_of(" \r") == std::string_view::npos) {
+            ++gap;
+        }
         if (gap > 0) {
             auto& after = n.trivia.edit().after;
             after.insert(after.begin(), Blank{gap});
