@@ -169,6 +169,9 @@ def test_the_width_check_excuses_only_what_cannot_be_broken(out, width, over):
         ("a: |-\n  x\n   \n\nb: 1\n", {}, "a: |-\n  x\n   \n\nb: 1\n"),
         # a directive line stays as written, with its comment
         ("%FOO  bar # ignored\n--- 'x'\n", {}, "%FOO  bar # ignored\n--- 'x'\n"),
+        # blanks at the end of the stream are dropped, a line break kept
+        ("[1]  \n  ", {}, "[1]\n"),
+        ("a: 1\r\n  ", {}, "a: 1\r\n"),
         # runs of blank lines are cut to two
         ("a: 1\n\n\n\n\nb: 2\n", {}, "a: 1\n\n\nb: 2\n"),
         ("a:   {b: 1,  c: [x,y]}   # note\n", {}, "a: {b: 1, c: [x, y]} # note\n"),

@@ -341,6 +341,14 @@ EmitResult relayout(std::vector<Document> documents, std::string_view source,
         for (const Node& n : doc.nodes) cols.push_back(n.col);
         strip_layout(doc, lines, flow);
         doc.line_break = line_break;
+        // Blanks at the end of the stream are layout too: a line break
+        // among them becomes the final one.
+        if (doc.stream_tail.find_first_not_of(" \t\r\n") == std::string::npos) {
+            if (doc.stream_tail.find_first_of("\r\n") != std::string::npos) {
+                doc.final_line_break = true;
+            }
+            doc.stream_tail.clear();
+        }
     }
     EmitResult first = emit(documents, options);
     const std::string* text = std::get_if<std::string>(&first);
