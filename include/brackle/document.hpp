@@ -179,6 +179,23 @@ private:
     }
 };
 
+// Whether `n` is a sequence or a mapping.
+inline bool is_collection(const Node& n) {
+    return std::holds_alternative<kind::Sequence>(n.kind) ||
+           std::holds_alternative<kind::Mapping>(n.kind);
+}
+
+// The last child of `n` (a mapping's last value), if it has one.
+inline std::optional<NodeIndex> last_child(const Node& n) {
+    if (const auto* seq = std::get_if<kind::Sequence>(&n.kind); seq && !seq->items.empty()) {
+        return seq->items.back();
+    }
+    if (const auto* map = std::get_if<kind::Mapping>(&n.kind); map && !map->entries.empty()) {
+        return map->entries.back().value;
+    }
+    return std::nullopt;
+}
+
 // Calls `visit` with each child index of `n` in the order `children()`
 // lists them, without building the list.
 template <class Visit>

@@ -72,11 +72,6 @@ bool writes_nothing(const Node& n) {
     return s->raw ? s->raw->empty() : !s->value || s->value->empty();
 }
 
-bool is_collection(const Node& n) {
-    return std::holds_alternative<kind::Sequence>(n.kind) ||
-           std::holds_alternative<kind::Mapping>(n.kind);
-}
-
 bool is_empty_collection(const Node& n) {
     if (const auto* s = std::get_if<kind::Sequence>(&n.kind)) return s->items.empty();
     if (const auto* m = std::get_if<kind::Mapping>(&n.kind)) return m->entries.empty();

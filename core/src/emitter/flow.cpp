@@ -100,10 +100,9 @@ const Comment* Emitter::last_comment(const Node& n) {
             if (is_comment(*t.eol)) found = i;
             break;
         }
-        const auto* seq = std::get_if<kind::Sequence>(&at_end.kind);
-        const auto* map = std::get_if<kind::Mapping>(&at_end.kind);
-        if (!t.after.empty() || !(seq ? !seq->items.empty() : map && !map->entries.empty())) break;
-        i = seq ? seq->items.back() : map->entries.back().value;
+        const std::optional<NodeIndex> last = last_child(at_end);
+        if (!t.after.empty() || !last) break;
+        i = *last;
     }
     for (const NodeIndex v : chain_) last_comment_[v] = found;
     return found == none ? nullptr : std::get_if<Comment>(&*at(found).trivia.get().eol);

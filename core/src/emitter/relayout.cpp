@@ -54,17 +54,6 @@ std::size_t comment_count(const std::vector<Trivia>& items) {
     return static_cast<std::size_t>(std::count_if(items.begin(), items.end(), is_comment));
 }
 
-// The last child of `n`, if it has one.
-std::optional<NodeIndex> last_child(const Node& n) {
-    if (const auto* seq = std::get_if<kind::Sequence>(&n.kind); seq && !seq->items.empty()) {
-        return seq->items.back();
-    }
-    if (const auto* map = std::get_if<kind::Mapping>(&n.kind); map && !map->entries.empty()) {
-        return map->entries.back().value;
-    }
-    return std::nullopt;
-}
-
 // Facts about each node's subtree, gathered in one pass from the last node
 // back (a loaded document numbers every child after its parent).
 struct Subtrees {
@@ -178,8 +167,7 @@ void comments_of_values_in_text_order(Document& doc, const std::vector<std::stri
             if (!t.eol) {
                 const bool in_flow = flow || value.style == NodeStyle::Flow;
                 const auto first = std::find_if(t.before.begin(), t.before.end(), is_comment);
-                if (in_flow && !std::holds_alternative<kind::Scalar>(value.kind) &&
-                    !std::holds_alternative<kind::Alias>(value.kind) && before_comments == 1 &&
+                if (in_flow && is_collection(value) && before_comments == 1 &&
                     !is_own_line_comment(*first) && !subtrees.holds_comments[e.value]) {
                     t.eol = std::move(*first);
                     t.before.erase(first);
@@ -198,8 +186,7 @@ void comments_of_values_in_text_order(Document& doc, const std::vector<std::stri
                 const std::uint32_t col = std::get<Comment>(*first).col;
                 t.before.insert(t.before.begin(), Comment{eol->text, col, true});
                 t.eol.reset();
-            } else if (on_key_line && !std::holds_alternative<kind::Scalar>(value.kind) &&
-                       !std::holds_alternative<kind::Alias>(value.kind)) {
+            } else if (on_key_line && is_collection(value)) {
                 t.before.insert(t.before.begin(), Comment{eol->text, 0, false});
                 t.eol.reset();
             }
@@ -255,8 +242,7 @@ void blank_lines_out_of_flow_collections(Document& doc, bool all_flow) {
     std::vector<char> in_flow(doc.nodes.size(), all_flow ? 1 : 0);
     for (std::size_t i = 0; i < doc.nodes.size(); ++i) {
         Node& n = doc.nodes[i];
-        const bool flow_collection =
-            n.style == NodeStyle::Flow && !std::holds_alternative<kind::Scalar>(n.kind);
+        const bool flow_collection = n.style == NodeStyle::Flow && is_collection(n);
         if (flow_collection || in_flow[i]) {
             // Children come after their parent in a loaded document.
             for_each_child(n, [&](NodeIndex c) {
