@@ -1,7 +1,7 @@
 // The extension module brackle._brackle: `parse`, `emit`, `_roundtrip_in_rust`,
-// and for the package's own modules `_iter_load`, `_dump_all` and `_edit_load`. Each function reads
-// its arguments with the interpreter lock held, releases the lock for exactly the core call, and
-// turns the core's errors into the package's exceptions.
+// and for the package's own modules `_iter_load`, `_dump_all`, `_edit_open` and `_edit_load`. Each
+// function reads its arguments with the interpreter lock held, releases the lock for exactly the
+// core call, and turns the core's errors into the package's exceptions.
 #include <cstdint>
 #include <cstring>
 #include <exception>
@@ -308,13 +308,13 @@ PyObject* roundtrip(PyObject* module, PyObject* const* args, Py_ssize_t nargs, P
     });
 }
 
-// Loads the text `str` for a data path, with its node spans when `spans`
-// is given; `shown_name` becomes `name`, or the default name when `name` is
-// null, for error positions. Nothing, with the parse error raised, when the
-// text is not well-formed.
+// Loads the text `str` for a data path, with where its documents (and
+// nodes) stand when `spans` is given; `shown_name` becomes `name`, or the default name when `name`
+// is null, for error positions. Nothing, with the parse error raised, when the text is not
+// well-formed.
 std::optional<std::vector<Document>> load_named(State& state, PyObject* str, PyObject* name,
                                                 Ref& shown_name,
-                                                brackle_core::NodeSpans* spans = nullptr) {
+                                                brackle_core::SourceSpans* spans = nullptr) {
     Source source;
     if (!source_of(str, source)) return std::nullopt;
     shown_name = Ref(name ? Py_NewRef(name)
@@ -374,42 +374,94 @@ PyObject* iter_load(PyObject* module, PyObject* const* args, Py_ssize_t nargs, P
     return guarded(state, [&] { return new_document_stream(state, a[0], name, options); });
 }
 
-// What the edit API works from (python/brackle/editing.py): for each
-// document of `source`, a tuple of its `Doc` record, its data, each node's
-// object and where each node's text starts and ends.
-PyObject* edit_load(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    State& state = state_of(module);
+// Reads the arguments of the edit API's loads: `source` (a str), `name`
+// and `allow_duplicate_keys`.
+bool edit_args(const char* function, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+               PyObject*& source, PyObject*& name, bool& allow) {
     static constexpr const char* param_names[] = {"source", "name", "allow_duplicate_keys"};
     PyObject* a[3];
-    if (!take_args({"_edit_load", param_names, 3, 1}, args, nargs, kwnames, a)) return nullptr;
-    if (!argument_type("_edit_load", "source", a[0], PyUnicode_Check(a[0]), "str")) return nullptr;
-    PyObject* name = a[1] && a[1] != Py_None ? a[1] : nullptr;
-    if (name && !argument_type("_edit_load", "name", name, PyUnicode_Check(name), "str"))
-        return nullptr;
-    const int allow = a[2] ? PyObject_IsTrue(a[2]) : 0;
-    if (allow < 0) return nullptr;
+    if (!take_args({function, param_names, 3, 1}, args, nargs, kwnames, a)) return false;
+    if (!argument_type(function, "source", a[0], PyUnicode_Check(a[0]), "str")) return false;
+    name = a[1] && a[1] != Py_None ? a[1] : nullptr;
+    if (name && !argument_type(function, "name", name, PyUnicode_Check(name), "str")) return false;
+    const int allowed = a[2] ? PyObject_IsTrue(a[2]) : 0;
+    if (allowed < 0) return false;
+    source = a[0];
+    allow = allowed != 0;
+    return true;
+}
+
+// A new list of the numbers in `values`.
+Ref index_list(const std::vector<std::size_t>& values) {
+    Ref out(PyList_New(static_cast<Py_ssize_t>(values.size())));
+    if (!out) return out;
+    for (std::size_t j = 0; j < values.size(); ++j) {
+        PyObject* at = PyLong_FromSize_t(values[j]);
+        if (at == nullptr) return Ref();
+        PyList_SET_ITEM(out.get(), static_cast<Py_ssize_t>(j), at);
+    }
+    return out;
+}
+
+// What the edit API opens a stream with (python/brackle/editing.py): for
+// each document of `source`, its data and where its text begins.
+PyObject* edit_open(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    State& state = state_of(module);
+    PyObject* source = nullptr;
+    PyObject* name = nullptr;
+    bool allow = false;
+    if (!edit_args("_edit_open", args, nargs, kwnames, source, name, allow)) return nullptr;
     return guarded(state, [&]() -> PyObject* {
         Ref shown_name;
-        brackle_core::NodeSpans spans;
+        brackle_core::SourceSpans spans;
+        spans.with_nodes = false;
         std::optional<std::vector<Document>> loaded =
-            load_named(state, a[0], name, shown_name, &spans);
+            load_named(state, source, name, shown_name, &spans);
+        if (!loaded) return nullptr;
+        const std::vector<Document>& documents = *loaded;
+        DataOptions options;
+        options.source = source;
+        options.name = shown_name.get();
+        options.allow_duplicate_keys = allow;
+        Ref data(PyList_New(static_cast<Py_ssize_t>(documents.size())));
+        if (!data) return nullptr;
+        for (std::size_t i = 0; i < documents.size(); ++i) {
+            Ref one = build_document_data(state, documents[i], options);
+            if (!one) return nullptr;
+            PyList_SET_ITEM(data.get(), static_cast<Py_ssize_t>(i), one.release());
+        }
+        Ref starts = index_list(spans.document_starts);
+        if (!starts) return nullptr;
+        return PyTuple_Pack(2, data.get(), starts.get());
+    });
+}
+
+// What the edit API edits a document with: for each document of `source`
+// (the text of one document), a tuple of its `Doc` record, its data, each
+// node's object and where each node's text starts and ends.
+PyObject* edit_load(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    State& state = state_of(module);
+    PyObject* source = nullptr;
+    PyObject* name = nullptr;
+    bool allow = false;
+    if (!edit_args("_edit_load", args, nargs, kwnames, source, name, allow)) return nullptr;
+    return guarded(state, [&]() -> PyObject* {
+        Ref shown_name;
+        brackle_core::SourceSpans spans;
+        std::optional<std::vector<Document>> loaded =
+            load_named(state, source, name, shown_name, &spans);
         if (!loaded) return nullptr;
         std::vector<Document>& documents = *loaded;
-        Ref data = build_node_data(state, documents, a[0], shown_name.get(), allow != 0);
+        Ref data = build_node_data(state, documents, source, shown_name.get(), allow);
         if (!data) return nullptr;
         Ref records = build_records(state, documents);
         if (!records) return nullptr;
-        const std::size_t n = spans.size();
+        const std::size_t n = spans.nodes.size();
         Ref out(PyList_New(static_cast<Py_ssize_t>(n)));
         if (!out) return nullptr;
         for (std::size_t i = 0; i < n; ++i) {
-            Ref where(PyList_New(static_cast<Py_ssize_t>(spans[i].size())));
+            Ref where = index_list(spans.nodes[i]);
             if (!where) return nullptr;
-            for (std::size_t j = 0; j < spans[i].size(); ++j) {
-                PyObject* at = PyLong_FromSize_t(spans[i][j]);
-                if (at == nullptr) return nullptr;
-                PyList_SET_ITEM(where.get(), static_cast<Py_ssize_t>(j), at);
-            }
             PyObject* pair = PyList_GET_ITEM(data.get(), static_cast<Py_ssize_t>(i));
             PyObject* item =
                 PyTuple_Pack(4, PyList_GET_ITEM(records.get(), static_cast<Py_ssize_t>(i)),
@@ -607,6 +659,14 @@ PyMethodDef unlisted_functions[] = {
      "core schema when there is none. `tags` maps tags to functions that make the data of the\n"
      "nodes with that tag from their value; with `unknown_tags_fail`, a tag that has neither a\n"
      "rule nor a function raises a constructor error instead of giving a `Tagged`."},
+    {"_edit_open", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(edit_open)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "_edit_open(source, name=None, allow_duplicate_keys=False)\n"
+     "--\n"
+     "\n"
+     "A tuple (data, starts): each document's data as `brackle.load_all` gives it (no document\n"
+     "dropped), and the character index (after a leading byte-order mark) where each document's\n"
+     "text begins. The text from one start to the next loads on its own as that document."},
     {"_edit_load", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(edit_load)),
      METH_FASTCALL | METH_KEYWORDS,
      "_edit_load(source, name=None, allow_duplicate_keys=False)\n"

@@ -100,7 +100,7 @@ struct Reader::Run {
     std::optional<Loader> loader;
     bool ended = false;
 
-    Run(std::string_view source, NodeSpans* spans) {
+    Run(std::string_view source, SourceSpans* spans) {
         const bool bom = source.starts_with("\xEF\xBB\xBF");
         if (bom) source.remove_prefix(3);
         if (source.size() > max_source_bytes) {
@@ -138,7 +138,7 @@ struct Reader::Run {
     }
 };
 
-LoadResult parse(std::string_view source, NodeSpans* spans) {
+LoadResult parse(std::string_view source, SourceSpans* spans) {
     Reader::Run run(source, spans);
     while (!run.error && !run.ended) run.step();
     if (run.error) return *run.error;
@@ -225,7 +225,7 @@ bool Loader::handle(Event& ev, const brackle_scanner::Parser& parser) {
 std::vector<Document> Loader::finish() {
     if (!documents_.empty()) fill_line_space(documents_.front());
     // The stream's end may add a document without nodes.
-    if (spans_out_) spans_out_->resize(documents_.size());
+    if (spans_out_ && spans_out_->with_nodes) spans_out_->nodes.resize(documents_.size());
     return std::move(documents_);
 }
 

@@ -37,7 +37,7 @@ void append(std::vector<T>& to, std::vector<T>&& from) {
 
 class Loader {
 public:
-    Loader(const CharMap& map, bool bom, NodeSpans* spans_out = nullptr)
+    Loader(const CharMap& map, bool bom, SourceSpans* spans_out = nullptr)
         : map_(map), text_(map.text()), bom_(bom), spans_out_(spans_out) {}
 
     // Handles one event; false when the load has to stop (see `error`).
@@ -274,6 +274,7 @@ private:
 
     // loader_stream.cpp
     void document_start(const Event& ev, const brackle_scanner::Parser& parser);
+    std::size_t document_text_start() const;
     void document_end(const Event& ev);
     void stream_end(const Event& ev);
     std::optional<std::string> region(At from, At to) const;
@@ -282,7 +283,7 @@ private:
     const CharMap& map_;
     std::string_view text_;
     bool bom_;
-    NodeSpans* spans_out_;  // null unless the caller asked for node spans
+    SourceSpans* spans_out_;  // null unless the caller asked for spans
     ParseError error_;
 
     std::vector<Document> documents_;

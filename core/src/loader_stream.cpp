@@ -37,7 +37,18 @@ TagDirective tag_directive_of(std::string_view line) {
 
 }  // namespace
 
+// See `SourceSpans::document_starts`.
+std::size_t Loader::document_text_start() const {
+    if (!spans_out_ || spans_out_->document_starts.empty()) return 0;
+    const std::size_t lf = text_.find('\n', content_end_.byte);
+    if (content_end_.byte == 0 || text_[content_end_.byte - 1] == '\n' || lf == text_.npos) {
+        return content_end_.index;
+    }
+    return content_end_.index + text::count_chars(between(content_end_, At{0, lf + 1, {}}));
+}
+
 void Loader::document_start(const Event& ev, const brackle_scanner::Parser& parser) {
+    if (spans_out_) spans_out_->document_starts.push_back(document_text_start());
     const At start = at(ev.span.start);
     At doc_start = start;  // where the document's own text begins
     Document next;
@@ -129,8 +140,8 @@ void Loader::document_end(const Event& ev) {
     document_.nodes = std::move(nodes);
     documents_.push_back(std::move(document_));
     document_ = Document{};
-    if (spans_out_) {
-        std::vector<std::size_t>& out = spans_out_->emplace_back();
+    if (spans_out_ && spans_out_->with_nodes) {
+        std::vector<std::size_t>& out = spans_out_->nodes.emplace_back();
         out.reserve(2 * spans_.size());
         for (const NodeSpan& span : spans_) {
             out.push_back(span.start.index);
@@ -145,7 +156,10 @@ void Loader::stream_end(const Event& ev) {
     std::vector<Trivia> taken = pending_.take_all();
     const At text_end{map_.chars(), text_.size(), {}};
     const std::optional<std::string> tail_region = region(content_end_, text_end);
-    if (documents_.empty() || tail_region) documents_.emplace_back();
+    if (documents_.empty() || tail_region) {
+        if (spans_out_) spans_out_->document_starts.push_back(document_text_start());
+        documents_.emplace_back();
+    }
     Document& last = documents_.back();
 
     // The stream's tail: what stands after the last document's content.

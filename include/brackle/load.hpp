@@ -33,10 +33,25 @@ using LoadResult = std::variant<std::vector<Document>, ParseError>;
 // at 2i and 2i + 1. An editor cuts and splices the source with them.
 using NodeSpans = std::vector<std::vector<std::size_t>>;
 
+// Where the documents of a source stand, and on request their nodes: what an
+// editor that reloads one document at a time cuts the source with.
+struct SourceSpans {
+    // The character index (counted after a leading byte-order mark) where
+    // each document's text begins: 0 for the first; for a later one, the
+    // line after the previous document's content or `...`. The directive
+    // lines, comments and blank lines between two documents go with the
+    // later one, as the load attaches them, so each document's text loads
+    // on its own as that one document.
+    std::vector<std::size_t> document_starts;
+    bool with_nodes = true;  // whether `nodes` is filled
+    NodeSpans nodes;
+};
+
 namespace loader {
 // Every document of `source`, in stream order, or the first error; with
-// `spans`, also where each node stands (one list per document returned).
-LoadResult parse(std::string_view source, NodeSpans* spans = nullptr);
+// `spans`, also where each document (and each node) stands, one entry per
+// document returned.
+LoadResult parse(std::string_view source, SourceSpans* spans = nullptr);
 
 // The documents of `source` one at a time, in stream order, for a caller
 // that holds one document at a time however long the stream is. A document

@@ -38,6 +38,9 @@ def _dump_all(
     represent: dict[type, Callable[[Any], Any]] | None = None,
     sort_keys: bool = False,
 ) -> str: ...
+def _edit_open(
+    source: str, name: str | None = None, allow_duplicate_keys: bool = False
+) -> tuple[list[object], list[int]]: ...
 def _edit_load(
     source: str, name: str | None = None, allow_duplicate_keys: bool = False
 ) -> list[tuple[Doc, object, list[object], list[int]]]: ...

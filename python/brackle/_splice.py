@@ -2,7 +2,7 @@
 stream, and the new text of a change spliced in.
 
 An `Editor` works on one document of a `brackle.editing.Stream` as it was
-last read. Each edit method returns candidate texts for the whole stream,
+last read. Each edit method returns candidate texts for that document,
 best first; the stream reads each back and keeps the first that loads to
 the changed data.
 """
@@ -22,7 +22,7 @@ from brackle.representer import dump
 if TYPE_CHECKING:
     from brackle.editing import Stream
 
-__all__ = ["Editor", "Flow", "ITEM", "ONE_LINE", "detect_options", "unwrap"]
+__all__ = ["Editor", "Flow", "ITEM", "ONE_LINE", "unwrap"]
 
 # Scalars written anew stay on one line however long they are.
 ONE_LINE = 2**31 - 1
@@ -46,28 +46,24 @@ def unwrap(value: Any) -> tuple[Any, bool]:
     return (value.value, True) if isinstance(value, Flow) else (value, False)
 
 
-def detect_options(stream: Stream) -> EmitOptions:
-    """Emit options for new text that follow the indentation the stream
+def detect_options(nodes: list[Node]) -> EmitOptions:
+    """Emit options for new text that follow the indentation a document
     already uses: the step of its first nested block mapping, and where its
     first block sequence under a key puts the `-`."""
     map_indent, seq_offset = None, None
-    for loaded in stream._docs:
-        nodes = loaded.doc.nodes
-        for node in nodes:
-            if node.kind != Node.MAPPING or node.style != Node.BLOCK:
+    for node in nodes:
+        if node.kind != Node.MAPPING or node.style != Node.BLOCK:
+            continue
+        ch = node.children
+        for j in range(0, len(ch), 2):
+            key, value = nodes[ch[j]], nodes[ch[j + 1]]
+            if value.style != Node.BLOCK or value.line <= key.line:
                 continue
-            ch = node.children
-            for j in range(0, len(ch), 2):
-                key, value = nodes[ch[j]], nodes[ch[j + 1]]
-                if value.style != Node.BLOCK or value.line <= key.line:
-                    continue
-                step = value.col - key.col
-                if value.kind == Node.MAPPING and map_indent is None and 0 < step <= 8:
-                    map_indent = step
-                elif value.kind == Node.SEQUENCE and seq_offset is None and 0 <= step <= 8:
-                    seq_offset = step
-            if map_indent is not None and seq_offset is not None:
-                break
+            step = value.col - key.col
+            if value.kind == Node.MAPPING and map_indent is None and 0 < step <= 8:
+                map_indent = step
+            elif value.kind == Node.SEQUENCE and seq_offset is None and 0 <= step <= 8:
+                seq_offset = step
         if map_indent is not None and seq_offset is not None:
             break
     map_indent = map_indent or 2
@@ -87,7 +83,7 @@ _BLOCK_SCALARS = (Node.LITERAL, Node.FOLDED)
 class Editor:
     """Finds the text of one document's nodes and splices new text in.
 
-    Offsets are indexes into the stream's text. A node's text runs from its
+    Offsets are indexes into the document's own text. A node's text runs from its
     properties (``props_start``) to the end of its content (``end``); a
     block scalar's ends after its last line break.
     """
@@ -97,10 +93,13 @@ class Editor:
             raise EditError("text whose lines end in a lone CR cannot be edited in place")
         self.s = stream
         self.doc = doc
-        self.loaded = stream._docs[doc]
-        self.nodes = self.loaded.doc.nodes
-        self.text = stream._text
-        self.starts = stream._line_starts
+        self.loaded = loaded = stream._docs[doc]
+        if loaded.options is None:
+            loaded.options = detect_options(loaded.doc.nodes)
+        self.options = loaded.options
+        self.nodes = loaded.doc.nodes
+        self.text = loaded.text
+        self.starts = loaded.line_starts
         self.nl = "\r\n" if "\r\n" in self.text[: self.text.find("\n") + 1 or None] else "\n"
 
     # ---- where things are ----------------------------------------------------------
@@ -109,7 +108,7 @@ class Editor:
         return self.starts[pos[0]] + pos[1]
 
     def start(self, i: int) -> int:
-        return self.loaded.spans[2 * i] + self.s._base
+        return self.loaded.spans[2 * i] + self.loaded.base
 
     def end(self, i: int) -> int:
         """Where node `i`'s content ends: a block collection ends with its
@@ -133,7 +132,7 @@ class Editor:
                 return self.line_start(node.header_at[0] + 1) + len(raw) - cut - 1
             if node.kind == Node.SCALAR and not node.raw and (node.anchor_at or node.tag_at):
                 return self.props_end(i)
-            return max(self.start(i), self.loaded.spans[2 * i + 1] + self.s._base)
+            return max(self.start(i), self.loaded.spans[2 * i + 1] + self.loaded.base)
 
     def props_end(self, i: int) -> int:
         """Where the anchor and tag before node `i`'s content end."""
@@ -302,7 +301,7 @@ class Editor:
                     [top, Node(kind=Node.SCALAR, value="k", raw="k")] if context == "map" else [top]
                 )
                 doc = Doc(root=0, nodes=nodes + [scalar])
-            text = emit([doc], self.s._options)
+            text = emit([doc], self.options)
         else:
             data = {"k": value} if context == "map" else value if context == "root" else [value]
             text = self.dump(data, flow)
@@ -319,7 +318,7 @@ class Editor:
     def dump(self, data: Any, flow: bool) -> str:
         """`data` as a document in the stream's indentation, its
         collections in flow style or block style."""
-        options = self.s._options
+        options = self.options
         kwargs = {name: getattr(options, name) for name in EmitOptions.__slots__}
         kwargs["default_flow_style"] = flow
         return str(dump(data, **kwargs))

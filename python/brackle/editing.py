@@ -33,21 +33,26 @@ import bisect
 import functools
 import hashlib
 import os
+import re
 import threading
 from collections.abc import Iterator, MutableMapping, MutableSequence
 from typing import Any
 
-from brackle._brackle import _edit_load
+from brackle._brackle import _edit_load, _edit_open
 from brackle._data import same_data
 from brackle._files import FileChangedError, locked, write_file
 from brackle._record import Node
 from brackle._source import read_source, refuse_nul
-from brackle._splice import ITEM, ONE_LINE, Editor, Flow, detect_options, unwrap
+from brackle._splice import ITEM, ONE_LINE, Editor, Flow, unwrap
 from brackle.constructor import Tagged
 from brackle.error import EditError, YAMLError
+from brackle.options import EmitOptions
 from brackle.representer import dump
 
 __all__ = ["edit", "Stream", "YAMLMapping", "YAMLSequence", "Comments", "Flow"]
+
+# A CR that is not part of a CR LF: lines that end in one are not edited.
+_LONE_CR = re.compile("\r(?!\n)")
 
 
 def edit(source: Any, *, name: str | None = None, allow_duplicate_keys: bool = False) -> Stream:
@@ -108,11 +113,35 @@ def _stream_of(owner: Any) -> Stream:
 
 
 class _Loaded:
-    """One document as read from the current text."""
+    """One document as read from its own text (the stream's text from where
+    the document begins to where the next one does)."""
 
-    __slots__ = ("doc", "data", "objects", "spans", "anchors", "lookups", "aliased")
+    __slots__ = (
+        "text",
+        "base",
+        "line_starts",
+        "doc",
+        "data",
+        "objects",
+        "spans",
+        "anchors",
+        "lookups",
+        "aliased",
+        "options",
+    )
 
-    def __init__(self, doc: Any, data: Any, objects: list[Any], spans: list[int]) -> None:
+    def __init__(
+        self, text: str, doc: Any, data: Any, objects: list[Any], spans: list[int]
+    ) -> None:
+        self.text = text
+        self.base = 1 if text.startswith("\ufeff") else 0  # spans count after a byte-order mark
+        starts = [self.base]
+        find = text.find
+        at = find("\n", self.base)
+        while at != -1:
+            starts.append(at + 1)
+            at = find("\n", at + 1)
+        self.line_starts = starts
         self.doc = doc
         self.data = data
         self.objects = objects
@@ -120,6 +149,38 @@ class _Loaded:
         self.anchors: dict[str, list[int]] | None = None  # name: the nodes that define it
         self.lookups: dict[int, dict[Any, Any]] = {}  # mapping node: its own keys' entries
         self.aliased: set[int] | None = None  # the nodes an alias refers to
+        # New text follows the indentation the document had when first read.
+        self.options: EmitOptions | None = None
+
+
+class _Documents:
+    """A stream's documents, each read from its own text the first time an
+    edit or a view needs its nodes: opening a long stream reads its data
+    once, and an edit reads again only the document it changes."""
+
+    __slots__ = ("_stream", "_read")
+
+    def __init__(self, stream: Stream, count: int) -> None:
+        self._stream = stream
+        self._read: list[_Loaded | None] = [None] * count
+
+    def __len__(self) -> int:
+        return len(self._read)
+
+    def __getitem__(self, index: int) -> _Loaded:
+        loaded = self._read[index]
+        if loaded is None:
+            stream = self._stream
+            loaded = stream._read(stream._document_text(index % len(self._read)))
+            if loaded is None:
+                raise EditError(
+                    f"document {index} does not load on its own, so it cannot be edited"
+                )
+            self._read[index] = loaded
+        return loaded
+
+    def __setitem__(self, index: int, loaded: _Loaded) -> None:
+        self._read[index] = loaded
 
 
 class Stream:
@@ -148,45 +209,59 @@ class Stream:
         self._encoding = "utf-8"
         self._digest: bytes | None = None  # of the file's bytes as last read or written
         self._lock = threading.RLock()
-        self._load()
-        # New text follows the indentation the stream had when opened.
-        self._options = detect_options(self)
+        data, starts = _edit_open(text, name, allow_duplicate_keys)
+        base = 1 if text.startswith("\ufeff") else 0
+        self._data: list[Any] = data
+        self._starts: list[int] = [0] + [start + base for start in starts[1:]]
+        self._docs = _Documents(self, len(data))
+        self._lone_cr = _LONE_CR.search(text) is not None
 
     # ---- reading ------------------------------------------------------------
 
-    def _load(self) -> None:
-        loaded = _edit_load(self._text, self._name, self._allow_duplicate_keys)
-        self._docs = [_Loaded(*item) for item in loaded]
-        self._base = 1 if self._text.startswith("\ufeff") else 0
-        starts = [self._base]
-        find = self._text.find
-        at = find("\n", self._base)
-        while at != -1:
-            starts.append(at + 1)
-            at = find("\n", at + 1)
-        self._line_starts = starts
-        first = self._docs[0].doc if self._docs else None
-        self._lone_cr = first is not None and (
-            first.line_break == "\r" or "\r" in first.other_line_breaks.values()
-        )
+    def _document_text(self, index: int) -> str:
+        """The text of document `index`: from where it begins to where the
+        next one does."""
+        starts = self._starts
+        end = starts[index + 1] if index + 1 < len(starts) else len(self._text)
+        return self._text[starts[index] : end]
+
+    def _read(self, text: str) -> _Loaded | None:
+        """The one document `text` holds; None when it holds another number
+        of documents. Raises the package's errors when it does not load."""
+        loaded = _edit_load(text, self._name, self._allow_duplicate_keys)
+        return _Loaded(text, *loaded[0]) if len(loaded) == 1 else None
+
+    def _replace_document(self, index: int, text: str, loaded: _Loaded) -> None:
+        """Puts `text`, read as `loaded`, in place of document `index`'s text."""
+        loaded.options = self._docs[index].options
+        old = self._document_text(index)
+        start = self._starts[index]
+        self._text = self._text[:start] + text + self._text[start + len(old) :]
+        shift = len(text) - len(old)
+        if shift:
+            starts = self._starts
+            starts[index + 1 :] = [at + shift for at in starts[index + 1 :]]
+        self._docs[index] = loaded
+        self._data[index] = loaded.data
 
     @_serialised
     def __len__(self) -> int:
-        return len(self._docs)
+        return len(self._data)
 
     @_serialised
     def __getitem__(self, index: int) -> Any:
+        index = range(len(self._data))[index]
         loaded = self._docs[index]
         if loaded.doc.root is None:
             return None
-        return self._value(index % len(self._docs), (), loaded.doc.root)
+        return self._value(index, (), loaded.doc.root)
 
     def __iter__(self) -> Iterator[Any]:
         return (self[i] for i in range(len(self)))
 
     @_serialised
     def __setitem__(self, index: int, value: Any) -> None:
-        index = range(len(self._docs))[index]
+        index = range(len(self._data))[index]
         canon = _canonical(value)
         editor = Editor(self, index)
         _commit(self, index, editor.replace_root(value), lambda d: canon, None)
@@ -203,7 +278,7 @@ class Stream:
     @_serialised
     def data(self) -> list[Any]:
         """Each document's data, as ``brackle.load_all`` gives it."""
-        return [_copy_data(d.data) for d in self._docs]
+        return [_copy_data(d) for d in self._data]
 
     @_serialised
     def write(self, path: str | os.PathLike[str] | None = None) -> None:
@@ -440,43 +515,53 @@ def _commit(
     """Takes the first candidate text that reads back as it should, or
     leaves the text as it was and raises EditError.
 
-    The stream must keep its number of documents (the text changes only
-    inside document `doc`). `change(data)` makes the expected data from a
+    A candidate is the new text of document `doc`, which must load on its
+    own as one document; the other documents' text stays as it is, so only
+    this one is read again. `change(data)` makes the expected data from a
     copy of the document's data (mutating it at `path`, or returning a
     replacement); the document must load to that. Where the change cannot
     be applied to a copy, because an alias shares what changes (the text
     changes every place the alias stands, a copy only one), `check(stream)`
     looks at the changed place instead.
     """
-    old_text = stream._text
+    old = stream._docs[doc]
     expected = None
     if change is not None:
         try:
-            data = _copy_along(stream._docs[doc].data, path)
+            data = _copy_along(old.data, path)
             replaced = change(data)
             expected = data if replaced is None else replaced
         except (TypeError, KeyError, IndexError, AttributeError):
             expected = None
-    count = len(stream._docs)
     for text in dict.fromkeys(candidates):
-        stream._text = text
-        try:
-            stream._load()
-        except YAMLError:
+        loaded = _read_in_place(stream, doc, text)
+        if loaded is None:
             continue
-        if len(stream._docs) != count:
-            continue
-        if expected is not None:
-            if same_data(stream._docs[doc].data, expected):
-                break
-        elif _passes(check, stream):
-            break
-    else:
-        stream._text = old_text
-        stream._load()
-        raise EditError(
-            "the change cannot be written so that the text reads back as the changed data"
-        )
+        stream._docs[doc] = loaded
+        if same_data(loaded.data, expected) if expected is not None else _passes(check, stream):
+            stream._docs[doc] = old
+            stream._replace_document(doc, text, loaded)
+            return
+    stream._docs[doc] = old
+    raise EditError("the change cannot be written so that the text reads back as the changed data")
+
+
+def _read_in_place(stream: Stream, doc: int, text: str) -> _Loaded | None:
+    """`text` read as the new text of document `doc`: None when it does not
+    load as one document that leaves the documents after it as they were
+    (the next one begins on a line of its own, after a `...` where there
+    was one)."""
+    if doc + 1 < len(stream) and not text.endswith("\n"):
+        return None
+    if _LONE_CR.search(text):
+        return None
+    try:
+        loaded = stream._read(text)
+    except YAMLError:
+        return None
+    if loaded is None or loaded.doc.explicit_end != stream._docs[doc].doc.explicit_end:
+        return None
+    return loaded
 
 
 def _copy_along(root: Any, path: tuple[Any, ...]) -> Any:
@@ -752,14 +837,13 @@ class YAMLMapping(_View, MutableMapping[Any, Any]):
         ones first (the data keeps the last value meanwhile), then the last.
         All of them go, or none."""
         stream = self._stream
-        old_text = stream._text
+        old_text, old = stream._document_text(self._doc), stream._docs[self._doc]
         try:
             for pos in sorted(earlier, reverse=True):
                 self._delete_entry(self._editor(), self._index(), pos, lambda d: None, 0)
             del self[key]
         except BaseException:
-            stream._text = old_text
-            stream._load()
+            stream._replace_document(self._doc, old_text, old)
             raise
 
     @_serialised

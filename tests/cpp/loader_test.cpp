@@ -159,8 +159,9 @@ TEST(LoaderTree, DeeplyNestedKeysLoadInLinearTime) {
 // Each node's text as the spans handed out on request cut it, a document's
 // nodes in arena order and documents apart.
 std::string spans_of(std::string_view text) {
-    brackle_core::NodeSpans spans;
-    auto result = brackle_core::loader::parse(text, &spans);
+    brackle_core::SourceSpans where;
+    auto result = brackle_core::loader::parse(text, &where);
+    const brackle_core::NodeSpans& spans = where.nodes;
     if (std::holds_alternative<ParseError>(result)) return "<error>";
     const auto& docs = std::get<std::vector<Document>>(result);
     if (docs.size() != spans.size()) return "<one list per document expected>";
@@ -184,6 +185,38 @@ TEST(LoaderTree, NodeSpansCutEachNodesTextPerDocument) {
             {"a\n---\n# only\n", " [a] | []"},
         },
         spans_of);
+}
+
+// Each document's text as the document starts cut the source.
+std::string documents_of(std::string_view text) {
+    brackle_core::SourceSpans where;
+    where.with_nodes = false;
+    auto result = brackle_core::loader::parse(text, &where);
+    if (std::holds_alternative<ParseError>(result)) return "<error>";
+    const std::vector<std::size_t>& starts = where.document_starts;
+    if (std::get<std::vector<Document>>(result).size() != starts.size() || !where.nodes.empty())
+        return "<one start per document and no node spans expected>";
+    std::string out;
+    for (std::size_t d = 0; d < starts.size(); ++d) {
+        const std::size_t end = d + 1 < starts.size() ? starts[d + 1] : text.size();
+        out += "[" + std::string(text.substr(starts[d], end - starts[d])) + "]";
+    }
+    return out;
+}
+
+TEST(LoaderTree, DocumentStartsCutTheTextBetweenDocumentsWithTheLaterOne) {
+    expect_rendered(
+        {
+            {"a\n---\nb\n", "[a\n][---\nb\n]"},
+            {"a: 1 # c\n# between\n\n--- b", "[a: 1 # c\n][# between\n\n--- b]"},
+            {"a\n...\n# c\n%YAML 1.2\n---\nb\n", "[a\n...\n][# c\n%YAML 1.2\n---\nb\n]"},
+            {"--- |\n  t\n--- x\n", "[--- |\n  t\n][--- x\n]"},
+            {"a\n...\nb\n", "[a\n...\n][b\n]"},
+            {"a\n---\n# only\n", "[a\n][---\n# only\n]"},
+            {"a\n...\n# tail\n", "[a\n...\n# tail\n]"},
+            {"# only\n", "[# only\n]"},
+        },
+        documents_of);
 }
 
 TEST(LoaderTree, AliasNodesKeepOnlyTheName) {

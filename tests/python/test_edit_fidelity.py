@@ -94,9 +94,11 @@ def one_edit(text: str, doc: int, path: tuple, key, op: str) -> str:
     stream = brackle.edit(text)
     view = stream._value(doc, path, stream._resolve(doc, path))
     editor = Editor(stream, doc)
+    # The editor counts lines in the document's own text.
+    shift = stream.text.count("\n", 0, stream._starts[doc])
     c, pos = view._index(), view._position(key)
     start = editor.child_start(c, pos)
-    lo, hi = editor.line_of(start), editor.child_last_line(c, pos) + 1
+    lo, hi = editor.line_of(start) + shift, editor.child_last_line(c, pos) + 1 + shift
     alone = editor.child_count(c) == 1
     # Where an alias shares what changes, the change shows at the alias too.
     shared = stream._shared(doc, path + (key,))
@@ -116,13 +118,13 @@ def one_edit(text: str, doc: int, path: tuple, key, op: str) -> str:
             else:
                 view.insert(key, "new item")
                 at(expected[doc], path).insert(key, "new item")
-            first, _ = editor.comment_lines(c, pos)
+            first = editor.comment_lines(c, pos)[0] + shift
             lo = hi = first if editor.first_on_line(start) else lo
             hi += 0 if editor.first_on_line(start) else 1
         else:
             del view[key]
             del at(expected[doc], path)[key]
-            lo = editor.comment_lines(c, pos)[0]
+            lo = editor.comment_lines(c, pos)[0] + shift
     except EditError:
         assert str(stream) == text, "a refused edit changed the text"
         return "refused"
@@ -140,7 +142,8 @@ def one_edit(text: str, doc: int, path: tuple, key, op: str) -> str:
             parent = stream._resolve(doc, path[:-1])
             owner = stream._value(doc, path[:-1], parent)
             mark = editor.line_of(editor.value_mark_end(parent, owner._position(path[-1])) - 1)
-        return "emptied" if keeps(text, after, mark, max(hi, editor.last_line(c) + 1)) else "relaid"
+        last = editor.last_line(c) + 1
+        return "emptied" if keeps(text, after, mark + shift, max(hi, last + shift)) else "relaid"
     if op == "delete" and not editor.first_on_line(start) and keeps(text, after, lo, hi + 1):
         return "pulled"
     return "relaid"

@@ -9,6 +9,8 @@ import pytest
 
 import brackle
 from brackle import EditError, Tagged
+from brackle._data import same_data
+from suite_util import require_suite
 
 
 def edited(text: str, change) -> str:
@@ -180,6 +182,33 @@ def test_documents_of_a_stream_are_edited_apart():
     stream[0] = ["replaced"]
     assert str(stream) == "- replaced\n---\n- x\n- y\n...\n"
     assert stream.data() == [["replaced"], ["x", "y"]]
+
+
+def test_an_edit_reads_again_only_the_document_it_changes():
+    stream = brackle.edit("a: 1\n---\nb: 2\n---\n- x\n...\nbare: 3\n")
+    stream[1]["b"] = 20
+    stream[3]["more"] = [1, 2]
+    assert str(stream) == "a: 1\n---\nb: 20\n---\n- x\n...\nbare: 3\nmore:\n- 1\n- 2\n"
+    assert [loaded is not None for loaded in stream._docs._read] == [False, True, False, True]
+    assert stream.data() == [{"a": 1}, {"b": 20}, ["x"], {"bare": 3, "more": [1, 2]}]
+    assert stream.data() == brackle.load_all(str(stream))
+
+
+def test_each_document_of_a_suite_stream_loads_on_its_own_as_itself():
+    checked = 0
+    for case in require_suite():
+        if case.must_fail or "\r" in case.text.replace("\r\n", "") or "\0" in case.text:
+            continue
+        try:
+            stream = brackle.edit(case.text)
+        except brackle.YAMLError:
+            continue
+        for i in range(len(stream)):
+            loaded = stream._read(stream._document_text(i))
+            assert loaded is not None, f"{case.id}: document {i} is not one document on its own"
+            assert same_data(loaded.data, stream._data[i]), case.id
+            checked += 1
+    assert checked > 300
 
 
 @pytest.mark.parametrize(
