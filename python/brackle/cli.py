@@ -1,13 +1,14 @@
 """The ``brackle`` command: check, query, edit and lay out YAML files.
 
 ``brackle check FILE...`` reports the first error of every file that does
-not load; ``get`` prints the value at a path; ``set`` and ``delete`` edit one
-value and keep the rest of the text as it was; ``fmt`` lays files out afresh
-from the emit options, keeping their comments; ``roundtrip`` lists the files
-that do not come back byte for byte. Exit status: 0 when all is well, 1 when
-a file fails, 2 for a usage error, 130 when interrupted. Files are
-processed on all cores, and their output is printed in the order of the
-arguments.
+not load; ``get`` prints the value at a path; ``set`` and ``delete`` edit the
+value at a path in each document that has it (``set`` adds a missing path to
+a file's only document, or to the one ``--doc`` names) and keep the rest of
+the text as it was; ``fmt`` lays files out afresh from the emit options,
+keeping their comments; ``roundtrip`` lists the files that do not come back
+byte for byte. Exit status: 0 when all is well, 1 when a file fails, 2 for a
+usage error, 130 when interrupted. Files are processed on all cores, and
+their output is printed in the order of the arguments.
 
 Every failure is reported without a traceback: ``FILE:LINE:COL: message``
 with the source line and a caret where the failure has a place in the text,
@@ -42,7 +43,16 @@ from brackle.editing import Flow, Stream, edit
 from brackle.error import EditError, InternalError, Mark, MarkedYAMLError, YAMLError
 from brackle.formatter import FormatError, format
 from brackle.options import EmitOptions
-from brackle.paths import PathError, is_collection, locate, parse_path, resolve, scalar_text
+from brackle.paths import (
+    PathError,
+    Step,
+    format_path,
+    is_collection,
+    locate,
+    parse_path,
+    resolve,
+    scalar_text,
+)
 from brackle.representer import dump
 
 __all__ = ["main"]
@@ -293,14 +303,14 @@ def cmd_fmt(args: argparse.Namespace) -> int:
 # ---- get, set, delete --------------------------------------------------------
 
 
-def _steps(path: str) -> list[str | int]:
+def _steps(path: str) -> list[Step]:
     try:
         return parse_path(path)
     except PathError as e:
         raise UsageError(str(e)) from None
 
 
-def show(value: Any, as_json: bool, steps: Sequence[str | int]) -> str:
+def show(value: Any, as_json: bool, steps: Sequence[Step]) -> str:
     """How ``get`` prints a value: strict JSON with ``as_json``, else a
     scalar's plain text or a collection as YAML; always with a final line
     break."""
@@ -319,6 +329,12 @@ def _documents(name: str, total: int, doc: int | None) -> range:
     if not -total <= doc < total:
         raise Failure.of(name, f"no document {doc} (the file has {total})")
     return range(doc % total, doc % total + 1)
+
+
+def _not_found(name: str, path: str, misses: Sequence[str]) -> Failure:
+    """The failure of a path that no document holds, with each one's reason."""
+    detail = "; ".join(misses) or "the file is empty"
+    return Failure.of(name, f"{path} not found ({detail})")
 
 
 def cmd_get(args: argparse.Namespace) -> int:
@@ -340,45 +356,109 @@ def cmd_get(args: argparse.Namespace) -> int:
             except JSONError as e:
                 raise Failure.of(name, f"cannot be written as JSON: {e}") from None
         if not shown:
-            detail = misses[0] if len(misses) == 1 else "; ".join(misses) or "the file is empty"
-            raise Failure.of(name, f"{args.path} not found ({detail})")
+            raise _not_found(name, args.path, misses)
         return Outcome(out="---\n".join(shown))
 
     return print_outcomes(run_files([args.file], work))
 
 
-def _apply(
-    parent: Any, step: str | int, at: list[str | int], value: Any, delete: bool
-) -> str | None:
-    """Sets or deletes ``step`` in ``parent``; the reason when it cannot."""
-    key, why = locate(parent, step, at)
-    if key is None and why is not None:  # not a collection, or no index of a sequence
-        return why
+# `set` adds the missing keys of a path as mappings; an index names an item
+# of a sequence that is there (or the one just past its end), since a new
+# sequence would need its earlier items too.
+_NO_NEW_SEQUENCES = "set adds missing keys as mappings, not sequences"
+
+
+def _holding(stream: Stream, docs: range, steps: list[Step]) -> tuple[list[int], list[str]]:
+    """Which of the documents ``docs`` hold the whole path, and why each of
+    the others does not."""
+    holding: list[int] = []
+    misses: list[str] = []
+    for i in docs:
+        why = resolve(stream[i], steps)[1]
+        if why is None:
+            holding.append(i)
+        else:
+            misses.append(f"document {i}: {why}")
+    return holding, misses
+
+
+def _targets(
+    stream: Stream, name: str, path: str, steps: list[Step], doc: int | None, delete: bool
+) -> list[int]:
+    """The documents to change. ``set`` changes document ``doc``, or the
+    file's only document, adding the path there when it is missing; in a
+    file of several it changes each document that holds the whole path, and
+    fails when none does. ``delete`` changes each of the chosen documents
+    (all, or ``doc``) that holds the path, and fails when none does."""
+    docs = _documents(name, len(stream), doc)
+    if not delete and (doc is not None or len(stream) == 1):
+        return list(docs)
+    holding, misses = _holding(stream, docs, steps)
+    if holding:
+        return holding
     if delete:
-        if why is not None:
-            return why
-        del parent[key]
-    elif isinstance(parent, MutableSequence) and key == len(parent):
-        parent.append(value)  # one past the end appends
-    elif isinstance(parent, MutableSequence) and why is not None:
-        return why
-    else:
+        raise _not_found(name, path, misses)
+    raise Failure.of(
+        name,
+        f"{path} is in none of the {len(stream)} documents; "
+        "give --doc N to say which one to add it to",
+    )
+
+
+def _depth(root: Any, steps: list[Step]) -> int:
+    """How many of the leading ``steps`` lead somewhere under ``root``."""
+    return next(k for k in range(len(steps), -1, -1) if resolve(root, steps[:k])[1] is None)
+
+
+def _first_index(steps: list[Step], start: int) -> int | None:
+    """The number of the first index among ``steps`` from ``start`` on."""
+    return next((j for j in range(start, len(steps)) if isinstance(steps[j], int)), None)
+
+
+def _nested(keys: list[Step], value: Any) -> Any:
+    """``value`` in a new mapping for each of ``keys``, the first outermost."""
+    for key in reversed(keys):
+        value = {key: value}
+    return value
+
+
+def _set_in(stream: Stream, doc: int, steps: list[Step], value: Any) -> tuple[int, str] | None:
+    """Sets the value at ``steps`` in document ``doc``. What the path lacks
+    is added in one edit: the first missing key (or the item just past the
+    end of a sequence) gets the rest of the path as nested mappings around
+    the value, so that the text takes them in its own indentation. Returns
+    the number of the step that cannot be taken and why, when one cannot."""
+    root = stream[doc]
+    if root is None or not steps:  # the root, or a document with nothing in it
+        index = _first_index(steps, 0)
+        if index is not None:
+            return index, f"the document is empty; {_NO_NEW_SEQUENCES}"
+        stream[doc] = _nested(steps, value)
+        return None
+    k = min(_depth(root, steps), len(steps) - 1)
+    parent = resolve(root, steps[:k])[0]
+    key, why = locate(parent, steps[k], steps[:k])
+    if why is None:
         parent[key] = value
+        return None
+    appends = isinstance(parent, MutableSequence) and key == len(parent)
+    if key is None or (isinstance(parent, MutableSequence) and not appends):
+        return k, why  # a scalar in the way, a key into a sequence, an index past its end
+    index = _first_index(steps, k + 1 if appends else k)
+    if index is not None:
+        return index, f"{why}; {_NO_NEW_SEQUENCES}"
+    new = _nested(steps[k + 1 :], value)
+    if appends:
+        parent.append(new)
+    else:
+        parent[key] = new
     return None
 
 
-def _edit_document(
-    stream: Stream, doc: int, steps: list[str | int], value: Any, delete: bool
-) -> str | None:
-    """Sets or deletes the value at ``steps`` in document ``doc``; the reason
-    when the path is not there."""
-    if not steps:
-        stream[doc] = value
-        return None
-    parent, why = resolve(stream[doc], steps[:-1])
-    if why is not None:
-        return why
-    return _apply(parent, steps[-1], steps[:-1], value, delete)
+def _delete_in(stream: Stream, doc: int, steps: list[Step]) -> None:
+    """Deletes the entry or item at ``steps``, which document ``doc`` holds."""
+    parent = resolve(stream[doc], steps[:-1])[0]
+    del parent[locate(parent, steps[-1], steps[:-1])[0]]
 
 
 def _edit(args: argparse.Namespace, value: Any, delete: bool) -> int:
@@ -389,22 +469,25 @@ def _edit(args: argparse.Namespace, value: Any, delete: bool) -> int:
         raise UsageError("the root of a document cannot be deleted")
     name = args.file
 
+    def change(stream: Stream, doc: int) -> None:
+        if delete:
+            _delete_in(stream, doc, steps)
+            return
+        refused = _set_in(stream, doc, steps, value)
+        if refused is not None:
+            step, why = refused
+            where = f" in document {doc}" if len(stream) > 1 else ""
+            raise Failure.of(name, f"cannot set {format_path(steps[: step + 1])}{where}: {why}")
+
     def edited(text: str) -> str:
         # A file that does not load is refused with the error: never written.
         stream = edit(text, name=name, allow_duplicate_keys=args.allow_duplicate_keys)
-        targets = _documents(name, len(stream), args.doc)
-        misses: list[str] = []
-        for i in targets:
+        for doc in _targets(stream, name, args.path, steps, args.doc, delete):
             try:
-                why = _edit_document(stream, i, steps, value, delete)
+                change(stream, doc)
             except EditError as e:
                 why = " ".join(str(piece) for piece in e.args if piece is not None)
                 raise Failure.of(name, f"cannot change {args.path}: {why}") from None
-            if why is not None:
-                misses.append(f"document {i}: {why}")
-        if len(misses) == len(targets):
-            detail = "; ".join(misses) or "the file is empty"
-            raise Failure.of(name, f"{args.path} not found ({detail})")
         return str(stream)
 
     def work(name: str) -> Outcome:
@@ -416,15 +499,21 @@ def _edit(args: argparse.Namespace, value: Any, delete: bool) -> int:
     return print_outcomes(run_files([name], work))
 
 
-def cmd_set(args: argparse.Namespace) -> int:
+def _yaml_value(text: str) -> Any:
+    """VALUE read as YAML; a collection given in flow style (``[a, b]``)
+    is written in flow style."""
     try:
-        value = load(args.value, name="VALUE")
+        value = load(text, name="VALUE")
     except MarkedYAMLError as e:
         raise UsageError(f"VALUE is not YAML:\n{describe_error('VALUE', e)}") from None
-    # A collection given in flow style (`[a, b]`) is written in flow style.
-    doc = parse(args.value)[0]
+    doc = parse(text)[0]
     if doc.root is not None and doc.nodes[doc.root].style == Node.FLOW:
-        value = Flow(value)
+        return Flow(value)
+    return value
+
+
+def cmd_set(args: argparse.Namespace) -> int:
+    value = args.value if args.string else _yaml_value(args.value)
     return _edit(args, value, delete=False)
 
 
@@ -464,8 +553,8 @@ _IN_PLACE_HELP = (
 _PATH_HELP = 'where, as yq writes it: . is the root, then .key, ."a key", .["a.b"], [0], [-1]'
 _DOC_HELP = "only document N (from 0; negative counts from the end)"
 _VALUE_HELP = (
-    "the new value, read as YAML: 1.25 is a number, \"'1.25'\" a string, '[a, b]' a list;"
-    " a value that begins with - goes after --"
+    "the new value, read as YAML unless -s is given: 1.25 is a number, \"'1.25'\" a string,"
+    " '[a, b]' a list; a value that begins with - goes after --"
 )
 
 
@@ -531,19 +620,36 @@ def build_parser() -> argparse.ArgumentParser:
     set_ = command(
         "set",
         cmd_set,
-        "Set the value at PATH; the rest of the text stays as written.",
+        "Set the value at PATH in each document that has it; the rest of the text stays as "
+        "written. When no document has PATH, it is added, with the mappings it lacks, to the "
+        "file's only document; a file of several documents needs --doc N. An index names an "
+        "item that is there, or the one just past the end, which is appended.",
         path=True,
     )
     set_.add_argument("value", metavar="VALUE", help=_VALUE_HELP)
+    flag(set_, "-s", "--string", about="write VALUE as a string (0600, yes), quoted where needed")
+    set_.add_argument(
+        "--doc",
+        type=int,
+        metavar="N",
+        help="set PATH in document N only (from 0; negative counts from the end), adding it "
+        "there when it is missing",
+    )
     delete = command(
         "delete",
         cmd_delete,
-        "Delete the entry or item at PATH; the rest stays as written.",
+        "Delete the entry or item at PATH from each document that has it; the rest stays as "
+        "written. Fails when no document has PATH.",
         path=True,
+    )
+    delete.add_argument(
+        "--doc",
+        type=int,
+        metavar="N",
+        help="delete from document N only (from 0; negative counts from the end)",
     )
     for editing in (set_, delete):
         flag(editing, "-i", "--in-place", about=_IN_PLACE_HELP)
-        editing.add_argument("--doc", type=int, metavar="N", help=_DOC_HELP)
 
     fmt = command(
         "fmt",
