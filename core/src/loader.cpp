@@ -630,9 +630,14 @@ bool Loader::collection_start(Event& ev, bool is_sequence) {
 }
 
 Loader::SourceMark Loader::dash_before(SourceMark m) const {
-    if (m.byte < text_.size() && text_[m.byte] == '-') return m;  // at its dash already
-    // The `-` begins its line: only the indentation stands before it, and
-    // the blanks and a comment after it run up to `m`.
+    // A block sequence elsewhere than a block mapping's value begins at its
+    // own `-`; so does a value's sequence indented past its key. Only the
+    // sequence at its key's indentation begins after a `-` on its line: then
+    // only the indentation stands before that `-`, and blanks (or blanks and
+    // a comment, when the item begins on a later line) up to `m`, where an
+    // item that is itself a sequence, or text that begins with a `-`, may
+    // begin.
+    if (frames_.empty() || frames_.back().is_sequence || frames_.back().flow) return m;
     std::size_t line_start = m.byte;
     while (line_start > 0 && text_[line_start - 1] != '\n' && text_[line_start - 1] != '\r') {
         --line_start;
@@ -640,6 +645,9 @@ Loader::SourceMark Loader::dash_before(SourceMark m) const {
     std::size_t dash = line_start;
     while (dash < m.byte && (text_[dash] == ' ' || text_[dash] == '\t')) ++dash;
     if (dash >= m.byte || text_[dash] != '-') return m;
+    std::size_t after = dash + 1;
+    while (after < m.byte && (text_[after] == ' ' || text_[after] == '\t')) ++after;
+    if (after < m.byte && text_[after] != '#') return m;
     const std::size_t back_chars = text::count_chars(text_.substr(dash, m.byte - dash));
     if (back_chars > m.col) return m;
     m.index -= back_chars;

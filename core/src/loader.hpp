@@ -232,7 +232,8 @@ private:
     NodeTag node_tag(brackle_scanner::Tag&& tag) const;
     std::optional<Position> colon_after(At from) const;
     bool explicit_key_before(At start) const;
-    // The `-` just before `m` on its line (blanks between), else `m`.
+    // Where the block sequence whose event begins at `m` stands: at the `-`
+    // before `m` for a sequence at its key's indentation, else at `m`.
     SourceMark dash_before(SourceMark m) const;
     void advance(const Span& span, bool content);
     // Moves the end of content to `end` when that is further.

@@ -381,17 +381,18 @@ class Editor:
         mark_end = self.value_mark_end(c, pos)
         return [
             self.replace_value(
-                v, anchor, self.shift(self.render(value, context, h, flow), base), mark_end
+                v, anchor, self.shift(self.render(value, context, h, flow), base), mark_end, base
             )
             for h, flow in (
                 ((None, True),) if flow_only else ((hint, False), (None, False), (None, True))
             )
         ]
 
-    def replace_value(self, v: int, anchor: str | None, new: str, mark_end: int) -> str:
-        """The text with node `v` (written after `mark_end`, its `:` or `-`)
-        replaced by `new`, which begins with a blank (a value on the mark's
-        line) or a line break (a block collection below it)."""
+    def replace_value(self, v: int, anchor: str | None, new: str, mark_end: int, base: int) -> str:
+        """The text with node `v` (written after `mark_end`, its `:` or `-`,
+        of an entry at column `base`) replaced by `new`, which begins with a
+        blank (a value on the mark's line) or a line break (a block
+        collection below it)."""
         old = self.nodes[v]
         props, end = self.props_start(v), self.end(v)
         if end < mark_end:  # an empty value, placed at its mark
@@ -412,6 +413,9 @@ class Editor:
                 blank = len(rest[:comment]) - len(rest[:comment].rstrip(" \t"))
                 first, sep, tail = new.partition(self.nl)
                 new = first + rest[comment - blank :] + sep + tail
+        if mark_end <= props < end and "#" in self.text[mark_end:props]:
+            # Comments stand between the mark and the value: the value keeps its line.
+            return self.replace_below(props, end, anchor, new, base)
         if new.startswith(" "):
             if (
                 not below
@@ -432,6 +436,22 @@ class Editor:
             return self.splice(mark_end, end, prefix + new)
         last = self.line_end(self.last_line(v))
         return self.splice(mark_end, last, prefix + self.text[end:last] + new)
+
+    def replace_below(self, props: int, end: int, anchor: str | None, new: str, base: int) -> str:
+        """The text with a value written on a line below its `:` or `-` (from
+        `props` to `end`) replaced by `new` there, so that the comments on the
+        mark's line and on the lines between stay where they are."""
+        line = self.starts[self.line_of(props)]
+        prefix = f"&{anchor} " if anchor else ""
+        if not new.startswith(" "):  # a block collection, its lines in place of the old ones
+            lines = new[len(self.nl) :]
+            if anchor:
+                lines = " " * (props - line) + "&" + anchor + self.nl + lines
+            return self.splice(line, end, lines)
+        if props - line > base:
+            return self.splice(props, end, prefix + new[1:])
+        # A sequence at its key's column: a scalar goes one step further in.
+        return self.splice(line, end, " " * (base + self.options.map_indent) + prefix + new[1:])
 
     def replace_root(self, value: Any) -> list[str]:
         value, flow_only = unwrap(value)

@@ -333,6 +333,32 @@ TEST(LoaderPositions, PropertiesRecordWhereTheyWereWritten) {
     }
 }
 
+TEST(LoaderPositions, ABlockSequenceStandsAtItsFirstDash) {
+    const struct {
+        std::string_view input;
+        NodeIndex node;
+        std::string_view expected;
+    } cases[] = {
+        {"- a", 0, "0:0"},
+        {"k:\n  - a", 2, "1:2"},
+        // At its key's indentation, also when an item begins with a `-`.
+        {"k:\n- a", 2, "1:0"},
+        {"args:\n- --port=80\n- --verbose", 2, "1:0"},
+        {"k:\n- - a", 2, "1:0"},
+        {"k:\n- - a", 3, "1:2"},
+        {"k:\n  - - a", 3, "1:4"},
+        {"k:\n- # c\n  x: 1", 2, "1:0"},
+        // A value's sequence after a `:` on an item's line begins at its own `-`.
+        {"- : - a", 3, "0:4"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE("input: " + escape(c.input) + ", node " + std::to_string(c.node));
+        const Node& n = load_one(c.input).nodes.at(c.node);
+        ASSERT_TRUE(std::holds_alternative<kind::Sequence>(n.kind));
+        EXPECT_EQ(pos_str(Position{n.line, n.col}), c.expected);
+    }
+}
+
 // The position of each occurrence of `c` in `text`: lines end at LFs,
 // columns count characters.
 std::vector<Position> positions_of(std::string_view text, char c) {

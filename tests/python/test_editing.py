@@ -12,6 +12,8 @@ from brackle import EditError, Tagged
 from brackle._data import same_data
 from suite_util import require_suite
 
+ARGS = "args:\n- --port=8080\n- --verbose\nx: 1\n"
+
 
 def edited(text: str, change) -> str:
     stream = brackle.edit(text)
@@ -38,6 +40,14 @@ def assign(path, value):
         ("k: |\n  a\n  b\nn: 1\n", ["k"], "x\ny\n", "k: |\n  x\n  y\nn: 1\n"),
         ("k: >-\n  folded\n", ["k"], "other", "k: >-\n  other\n"),
         ("- a\n- b\n", [1], "c", "- a\n- c\n"),
+        (ARGS, ["args", 1], "--debug", "args:\n- --port=8080\n- --debug\nx: 1\n"),
+        # A value below its key keeps its line where comments stand between.
+        ("a: # eol\n  value\nb: 1\n", ["a"], "new", "a: # eol\n  new\nb: 1\n"),
+        ("a:\n  # note\n  value\nb: 1\n", ["a"], "new", "a:\n  # note\n  new\nb: 1\n"),
+        ("- # eol\n  value\n", [0], "new", "- # eol\n  new\n"),
+        ("a: # eol\n  # n\n  b: 1\nc: 2\n", ["a"], {"x": 1}, "a: # eol\n  # n\n  x: 1\nc: 2\n"),
+        ("a: # eol\n  b: 1\n", ["a"], "x", "a: # eol\n  x\n"),
+        ("args: # flags\n- -v\n", ["args"], "none", "args: # flags\n  none\n"),
         ("{a: [x, 'y']}\n", ["a", 1], "z", "{a: [x, 'z']}\n"),
         # ... and is quoted or unquoted as the new value's type needs.
         ("k: '3'\n", ["k"], 4, "k: 4\n"),
@@ -87,6 +97,11 @@ def test_assignment_rewrites_only_the_value(text, path, value, expected):
             lambda d: d["top"].update(b={"c": 1}),
             "top:\n    a: 1\n    b:\n        c: 1\n",
         ),
+        # A list at its key's indentation, its items flags that begin with `-`.
+        (ARGS, lambda d: d["args"].append("--debug"), ARGS.replace("x:", "- --debug\nx:")),
+        (ARGS, lambda d: d["args"].insert(0, "-v"), "args:\n- -v\n" + ARGS[6:]),
+        (ARGS, lambda d: d["args"].pop(1), "args:\n- --port=8080\nx: 1\n"),
+        (ARGS, lambda d: d["args"].pop(0), "args:\n- --verbose\nx: 1\n"),
         ("k: [a]\n", lambda d: d["k"].append("b"), "k: [a, b]\n"),
         (
             "k: [\n  a,\n  b,\n  ]\n",
