@@ -76,7 +76,7 @@ struct Names {
 #define BRACKLE_PY_CLASSES(X)                                                                 \
     X(Node) X(Doc) X(Trivia) X(make_error) X(EmitterError) X(InternalError) X(Tagged)         \
     X(FrozenDict) X(HashedTuple) X(construct_error) X(timestamp) X(binary)                  \
-    X(RepresenterError)
+    X(RepresenterError) X(Flow)
 // clang-format on
 enum class Lookup {
 #define BRACKLE_PY_ENUM(name) name,

@@ -147,10 +147,11 @@ struct Pending {
 
 class Builder {
 public:
-    Builder(Document& doc, PyObject* tagged_type, PyObject* mapping_abc, PyObject* sequence_abc,
-            const RepresentOptions& options, PyObject* unknown_type_error)
+    Builder(Document& doc, PyObject* tagged_type, PyObject* flow_type, PyObject* mapping_abc,
+            PyObject* sequence_abc, const RepresentOptions& options, PyObject* unknown_type_error)
         : doc_(doc),
           tagged_type_(tagged_type),
+          flow_type_(flow_type),
           abc_{mapping_abc, sequence_abc},
           represent_(options.functions),
           sort_keys_(options.sort_keys),
@@ -368,6 +369,8 @@ private:
             if (PyErr_Occurred()) return false;
         } else if (PyObject_TypeCheck(o, reinterpret_cast<PyTypeObject*>(tagged_type_))) {
             return place_tagged(o, parent, slot);
+        } else if (PyObject_TypeCheck(o, reinterpret_cast<PyTypeObject*>(flow_type_))) {
+            return place_flow(o, parent, slot, std::move(tag));
         } else {
             return place_abstract(o, parent, slot, std::move(tag));
         }
@@ -409,6 +412,20 @@ private:
         // alias (the value met before), which has no room for the tag.
         const NodeIndex node = static_cast<NodeIndex>(doc_.nodes.size());
         if (!place(value.get(), parent, slot, tag_named(name))) return false;
+        if (std::holds_alternative<kind::Alias>(doc_.nodes[node].kind)) seen_.erase(o);
+        return true;
+    }
+
+    // A `Flow(value)`: its value's node, written in flow style when it is a
+    // collection.
+    bool place_flow(PyObject* o, NodeIndex parent, std::uint32_t slot, std::optional<NodeTag> tag) {
+        Ref value(PyObject_GetAttrString(o, "value"));
+        if (!value) return false;
+        const NodeIndex node = static_cast<NodeIndex>(doc_.nodes.size());
+        if (!place(value.get(), parent, slot, std::move(tag))) return false;
+        if (node < doc_.nodes.size() && brackle_core::is_collection(doc_.nodes[node])) {
+            doc_.nodes[node].style = NodeStyle::Flow;
+        }
         if (std::holds_alternative<kind::Alias>(doc_.nodes[node].kind)) seen_.erase(o);
         return true;
     }
@@ -483,6 +500,7 @@ private:
 
     Document& doc_;
     PyObject* tagged_type_;
+    PyObject* flow_type_;
     PyObject* abc_[2];     // collections.abc.Mapping and Sequence
     PyObject* represent_;  // the caller's functions by type (a dict), or null
     bool sort_keys_;
@@ -498,6 +516,17 @@ private:
     std::size_t anchors_ = 0;
 };
 
+// The registered class `what` (named `name` in errors), which must be a
+// type; null with an exception set otherwise.
+PyObject* registered_type(State& state, Lookup what, const char* name) {
+    PyObject* found = state.get(what);
+    if (found != nullptr && !PyType_Check(found)) {
+        PyErr_Format(PyExc_TypeError, "the %s class must be a type", name);
+        return nullptr;
+    }
+    return found;
+}
+
 }  // namespace
 
 bool represent(State& state, PyObject* data, Document& out, const RepresentOptions& options) {
@@ -505,15 +534,12 @@ bool represent(State& state, PyObject* data, Document& out, const RepresentOptio
         PyDateTime_IMPORT;
         if (PyDateTimeAPI == nullptr) return false;
     }
-    PyObject* tagged_type = state.get(Lookup::Tagged);
-    if (tagged_type == nullptr) return false;
-    if (!PyType_Check(tagged_type)) {
-        PyErr_SetString(PyExc_TypeError, "the Tagged class must be a type");
-        return false;
-    }
+    PyObject* tagged_type = registered_type(state, Lookup::Tagged, "Tagged");
+    PyObject* flow_type = tagged_type ? registered_type(state, Lookup::Flow, "Flow") : nullptr;
+    if (flow_type == nullptr) return false;
     PyObject* unknown_type_error = state.get(Lookup::RepresenterError);
     if (unknown_type_error == nullptr) return false;
-    return Builder(out, tagged_type, state.mapping_abc, state.sequence_abc, options,
+    return Builder(out, tagged_type, flow_type, state.mapping_abc, state.sequence_abc, options,
                    unknown_type_error)
         .build(data);
 }

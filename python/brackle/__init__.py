@@ -31,7 +31,7 @@ from brackle.constructor import (
     load,
     load_all,
 )
-from brackle.editing import Comments, Flow, Stream, YAMLMapping, YAMLSequence, edit
+from brackle.editing import Comments, Stream, YAMLMapping, YAMLSequence, edit
 from brackle.error import (
     EditError,
     EmitterError,
@@ -46,7 +46,7 @@ from brackle.error import (
 )
 from brackle.formatter import FormatError, format
 from brackle.options import EmitOptions
-from brackle.representer import dump, dump_all
+from brackle.representer import Flow, dump, dump_all
 
 # The extension module calls these by name; it never imports the package.
 _brackle._register(
@@ -63,6 +63,7 @@ _brackle._register(
     timestamp=_timestamp,
     binary=_binary,
     RepresenterError=RepresenterError,
+    Flow=Flow,
 )
 
 __all__ = [

@@ -59,4 +59,5 @@ def _register(
     timestamp: Callable[..., object],
     binary: Callable[[str], bytes],
     RepresenterError: type[BaseException],
+    Flow: type,
 ) -> None: ...

@@ -17,28 +17,15 @@ from brackle._record import Doc, Node
 from brackle.constructor import Tagged
 from brackle.error import EditError
 from brackle.options import EmitOptions
-from brackle.representer import dump
+from brackle.representer import Flow, dump
 
 if TYPE_CHECKING:
     from brackle.editing import Stream
 
-__all__ = ["Editor", "Flow", "ITEM", "ONE_LINE", "unwrap"]
+__all__ = ["Editor", "ITEM", "ONE_LINE", "unwrap"]
 
 # Scalars written anew stay on one line however long they are.
 ONE_LINE = 2**31 - 1
-
-
-class Flow:
-    """A value the edit API writes in flow style (``[a, b]``, ``{k: v}``)
-    instead of block style: ``doc["ports"] = brackle.Flow([80, 443])``."""
-
-    __slots__ = ("value",)
-
-    def __init__(self, value: Any) -> None:
-        self.value = value
-
-    def __repr__(self) -> str:
-        return f"Flow({self.value!r})"
 
 
 def unwrap(value: Any) -> tuple[Any, bool]:
@@ -287,7 +274,11 @@ class Editor:
             return " " + self.render(value, "flow", hint)
         if context == "flow":
             flow = True
-        if hint is not None and isinstance(value, str) and not isinstance(value, Tagged):
+        if (
+            hint not in (None, Node.PLAIN)
+            and isinstance(value, str)
+            and not isinstance(value, Tagged)
+        ):
             scalar = Node(kind=Node.SCALAR, style=hint, value=value)
             if context == "root":
                 doc = Doc(root=0, nodes=[scalar])

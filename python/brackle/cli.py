@@ -39,7 +39,7 @@ from brackle._record import Node
 from brackle._source import decode, detect_encoding, refuse_nul
 from brackle._version import __version__
 from brackle.constructor import Tagged, iter_load, load, load_all
-from brackle.editing import Flow, Stream, edit
+from brackle.editing import Stream, edit
 from brackle.error import EditError, InternalError, Mark, MarkedYAMLError, YAMLError
 from brackle.formatter import FormatError, format
 from brackle.options import EmitOptions
@@ -53,7 +53,7 @@ from brackle.paths import (
     resolve,
     scalar_text,
 )
-from brackle.representer import dump
+from brackle.representer import Flow, dump
 
 __all__ = ["main"]
 

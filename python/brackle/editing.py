@@ -43,11 +43,11 @@ from brackle._data import same_data
 from brackle._files import FileChangedError, locked, write_file
 from brackle._record import Node
 from brackle._source import read_source, refuse_nul
-from brackle._splice import ITEM, ONE_LINE, Editor, Flow, unwrap
+from brackle._splice import ITEM, ONE_LINE, Editor, unwrap
 from brackle.constructor import Tagged
 from brackle.error import EditError, YAMLError
 from brackle.options import EmitOptions
-from brackle.representer import dump
+from brackle.representer import Flow, dump
 
 __all__ = ["edit", "Stream", "YAMLMapping", "YAMLSequence", "Comments", "Flow"]
 
@@ -705,14 +705,13 @@ class _View:
     def _replace_self(self, value: Any) -> None:
         """Writes `value` in place of this whole collection."""
         stream = self._stream
-        canon = _canonical(value)
         if not self._path:
             stream[self._doc] = value
             return
         parent = stream._value(
             self._doc, self._path[:-1], stream._resolve(self._doc, self._path[:-1])
         )
-        parent._set(parent._index(), parent._position(self._path[-1]), self._path[-1], canon)
+        parent._set(parent._index(), parent._position(self._path[-1]), self._path[-1], value)
 
     def _in_block(self) -> bool:
         """Whether this collection is written in flow style, empty, where

@@ -23,10 +23,28 @@ from typing import Any, TextIO, overload
 from brackle._brackle import _dump_all
 from brackle.options import EmitOptions
 
-__all__ = ["dump", "dump_all"]
+__all__ = ["dump", "dump_all", "Flow"]
 
 
 Represent = Mapping[type, Callable[[Any], Any]]
+
+
+class Flow:
+    """A collection written in flow style (``[a, b]``, ``{k: v}``) instead
+    of block style, by ``dump`` and by the edit API:
+    ``doc["ports"] = brackle.Flow([80, 443])``.
+
+    >>> print(dump({"ports": Flow([80, 443])}), end="")
+    ports: [80, 443]
+    """
+
+    __slots__ = ("value",)
+
+    def __init__(self, value: Any) -> None:
+        self.value = value
+
+    def __repr__(self) -> str:
+        return f"Flow({self.value!r})"
 
 
 @overload

@@ -422,16 +422,7 @@ def test_set_refuses_a_path_it_cannot_make_and_names_the_step(tmp_path, text, pa
         ("a: 1\n", "[x, y]", "a: '[x, y]'\n"),
         ("a: 1\n", "null", "a: 'null'\n"),
         ("b: 1\n", "yes", "b: 1\na: 'yes'\n"),
-        pytest.param(
-            "a: 1\n",
-            "yes",
-            "a: 'yes'\n",
-            marks=pytest.mark.xfail(
-                strict=True,
-                reason="a replaced value is written plain when it loads as a string here, "
-                "though other YAML readers take yes for true",
-            ),
-        ),
+        ("a: 1\n", "yes", "a: 'yes'\n"),
     ],
 )
 def test_set_string_writes_value_as_a_string(tmp_path, flag, text, value, out):

@@ -154,6 +154,23 @@ def test_shared_containers_become_anchors_and_a_cycle_ends_at_an_alias():
     assert back["y"][0] is back["x"] and back["y"][1] is back["y"]
 
 
+@pytest.mark.parametrize(
+    ("data", "text"),
+    [
+        (
+            {"a": brackle.Flow([1, {"b": [2]}]), "c": [brackle.Flow({})]},
+            "a: [1, {b: [2]}]\nc:\n- {}\n",
+        ),
+        (brackle.Flow(brackle.Tagged("!t", [1])), "!t [1]\n"),
+        (brackle.Flow("a scalar"), "a scalar\n"),
+    ],
+)
+def test_flow_writes_its_collection_in_flow_style_at_any_depth(data, text):
+    assert brackle.dump(data) == text
+    shared = [1]
+    assert brackle.dump([brackle.Flow(shared), shared]) == "- &id001 [1]\n- *id001\n"
+
+
 @pytest.mark.parametrize("depth", [10, 900, 200_000])
 def test_deep_data_is_written_or_refused_without_recursion(depth):
     data = []

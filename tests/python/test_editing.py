@@ -41,6 +41,13 @@ def assign(path, value):
         ("k: >-\n  folded\n", ["k"], "other", "k: >-\n  other\n"),
         ("- a\n- b\n", [1], "c", "- a\n- c\n"),
         (ARGS, ["args", 1], "--debug", "args:\n- --port=8080\n- --debug\nx: 1\n"),
+        # Where the old style is plain, the new text is what `dump` writes: a
+        # string other readers would misread is quoted, and one of several
+        # lines is a literal block.
+        ("x: no\n", ["x"], "yes", "x: 'yes'\n"),
+        ("x: 1\n", ["x"], "0600", "x: '0600'\n"),
+        ("run: make\nx: 1\n", ["run"], "make\nmake test\n", "run: |\n  make\n  make test\nx: 1\n"),
+        ("- make\n", [0], "a\nb", "- |-\n  a\n  b\n"),
         # A value below its key keeps its line where comments stand between.
         ("a: # eol\n  value\nb: 1\n", ["a"], "new", "a: # eol\n  new\nb: 1\n"),
         ("a:\n  # note\n  value\nb: 1\n", ["a"], "new", "a:\n  # note\n  new\nb: 1\n"),
@@ -103,6 +110,10 @@ def test_assignment_rewrites_only_the_value(text, path, value, expected):
         (ARGS, lambda d: d["args"].pop(1), "args:\n- --port=8080\nx: 1\n"),
         (ARGS, lambda d: d["args"].pop(0), "args:\n- --verbose\nx: 1\n"),
         ("k: [a]\n", lambda d: d["k"].append("b"), "k: [a, b]\n"),
+        # Flow marks a collection written in flow style, at any depth.
+        ("a: []\n", lambda d: d["a"].append(brackle.Flow([1])), "a:\n- [1]\n"),
+        ("a: 1\n", lambda d: d.update(b={"c": brackle.Flow([1, 2])}), "a: 1\nb:\n  c: [1, 2]\n"),
+        ("a: 1\n", lambda d: d.update(b=brackle.Flow({"c": [1]})), "a: 1\nb: {c: [1]}\n"),
         (
             "k: [\n  a,\n  b,\n  ]\n",
             lambda d: d["k"].insert(1, "x"),
