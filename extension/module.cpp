@@ -1,5 +1,5 @@
 // The extension module brackle._brackle: `parse`, `emit`, `_roundtrip_in_rust`,
-// and for the package's own modules `_iter_load`, `_dump_all`, `_edit_open` and `_edit_load`. Each
+// and for the package's own modules `_iter_load`, `_dump_all`, `_edit_open` and `_edit_read`. Each
 // function reads its arguments with the interpreter lock held, releases the lock for exactly the
 // core call, and turns the core's errors into the package's exceptions.
 #include <cstdint>
@@ -436,40 +436,40 @@ PyObject* edit_open(PyObject* module, PyObject* const* args, Py_ssize_t nargs, P
     });
 }
 
-// What the edit API edits a document with: for each document of `source`
-// (the text of one document), a tuple of its `Doc` record, its data, each
-// node's object and where each node's text starts and ends.
-PyObject* edit_load(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+// What the edit API edits a document with: for `source`, the text of one
+// document, a tuple of its editor, its `Doc` record, its data and each node's
+// object; None when the text holds another number of documents.
+PyObject* edit_read(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     State& state = state_of(module);
     PyObject* source = nullptr;
     PyObject* name = nullptr;
     bool allow = false;
-    if (!edit_args("_edit_load", args, nargs, kwnames, source, name, allow)) return nullptr;
+    if (!edit_args("_edit_read", args, nargs, kwnames, source, name, allow)) return nullptr;
     return guarded(state, [&]() -> PyObject* {
-        Ref shown_name;
-        brackle_core::SourceSpans spans;
-        std::optional<std::vector<Document>> loaded =
-            load_named(state, source, name, shown_name, &spans);
-        if (!loaded) return nullptr;
-        std::vector<Document>& documents = *loaded;
-        Ref data = build_node_data(state, documents, source, shown_name.get(), allow);
-        if (!data) return nullptr;
-        Ref records = build_records(state, documents);
-        if (!records) return nullptr;
-        const std::size_t n = spans.nodes.size();
-        Ref out(PyList_New(static_cast<Py_ssize_t>(n)));
-        if (!out) return nullptr;
-        for (std::size_t i = 0; i < n; ++i) {
-            Ref where = index_list(spans.nodes[i]);
-            if (!where) return nullptr;
-            PyObject* pair = PyList_GET_ITEM(data.get(), static_cast<Py_ssize_t>(i));
-            PyObject* item =
-                PyTuple_Pack(4, PyList_GET_ITEM(records.get(), static_cast<Py_ssize_t>(i)),
-                             PyTuple_GET_ITEM(pair, 0), PyTuple_GET_ITEM(pair, 1), where.get());
-            if (item == nullptr) return nullptr;
-            PyList_SET_ITEM(out.get(), static_cast<Py_ssize_t>(i), item);
+        Source text;
+        if (!source_of(source, text)) return nullptr;
+        auto read = brackle_core::edit::Editor::read(std::string(text.whole));
+        if (auto* e = std::get_if<brackle_core::ParseError>(&read)) {
+            const char* shown = name ? PyUnicode_AsUTF8(name) : no_name.data();
+            if (shown != nullptr) raise_parse_error(state, *e, text.text, shown);
+            return nullptr;
         }
-        return out.release();
+        brackle_core::edit::Editor& editor = std::get<brackle_core::edit::Editor>(read);
+        if (editor.documents().size() != 1) return Py_NewRef(Py_None);
+        Ref shown_name(name ? Py_NewRef(name)
+                            : PyUnicode_FromStringAndSize(no_name.data(),
+                                                          static_cast<Py_ssize_t>(no_name.size())));
+        if (!shown_name) return nullptr;
+        Ref data = build_node_data(state, editor.documents(), source, shown_name.get(), allow);
+        if (!data) return nullptr;
+        std::vector<Document> copy = editor.documents();
+        Ref records = build_records(state, copy);
+        if (!records) return nullptr;
+        Ref held(new_edit_document(state, std::move(editor)));
+        if (!held) return nullptr;
+        PyObject* pair = PyList_GET_ITEM(data.get(), 0);
+        return PyTuple_Pack(4, held.get(), PyList_GET_ITEM(records.get(), 0),
+                            PyTuple_GET_ITEM(pair, 0), PyTuple_GET_ITEM(pair, 1));
     });
 }
 
@@ -667,15 +667,15 @@ PyMethodDef unlisted_functions[] = {
      "A tuple (data, starts): each document's data as `brackle.load_all` gives it (no document\n"
      "dropped), and the character index (after a leading byte-order mark) where each document's\n"
      "text begins. The text from one start to the next loads on its own as that document."},
-    {"_edit_load", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(edit_load)),
+    {"_edit_read", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(edit_read)),
      METH_FASTCALL | METH_KEYWORDS,
-     "_edit_load(source, name=None, allow_duplicate_keys=False)\n"
+     "_edit_read(source, name=None, allow_duplicate_keys=False)\n"
      "--\n"
      "\n"
-     "For each document of `source`, a tuple (doc, data, objects, spans): its `Doc` record, its\n"
-     "data as `brackle.load_all` gives it, the object of each node (a mapping key's hashable;\n"
-     "None for nodes outside the tree) and where each node's text starts and ends (node i from\n"
-     "spans[2i] to spans[2i + 1], character indexes after a leading byte-order mark)."},
+     "For `source`, the text of one document, a tuple (editor, doc, data, objects): the editor\n"
+     "that gives the text of each edit, its `Doc` record, its data as `brackle.load_all` gives\n"
+     "it, and the object of each node (a mapping key's hashable; None for nodes outside the\n"
+     "tree). None when the text holds another number of documents than one."},
     {"_dump_all", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(dump_all)),
      METH_FASTCALL | METH_KEYWORDS,
      "_dump_all(documents, opts, represent=None, sort_keys=False)\n"
@@ -722,6 +722,7 @@ int traverse_module(PyObject* module, visitproc visit, void* arg) {
     Py_VISIT(state->mapping_abc);
     Py_VISIT(state->sequence_abc);
     Py_VISIT(state->document_stream_type);
+    Py_VISIT(state->edit_document_type);
     return 0;
 }
 
@@ -732,6 +733,7 @@ int clear_module(PyObject* module) {
     Py_CLEAR(state->mapping_abc);
     Py_CLEAR(state->sequence_abc);
     Py_CLEAR(state->document_stream_type);
+    Py_CLEAR(state->edit_document_type);
 #define BRACKLE_PY_CLEAR(name) Py_CLEAR(state->names.name);
     BRACKLE_PY_NAMES(BRACKLE_PY_CLEAR)
 #undef BRACKLE_PY_CLEAR
@@ -749,6 +751,7 @@ int exec_module(PyObject* module) {
     state->sequence_abc = PyObject_GetAttrString(abc.get(), "Sequence");
     if (state->mapping_abc == nullptr || state->sequence_abc == nullptr) return -1;
     if (!add_document_stream_type(module, *state)) return -1;
+    if (!add_edit_document_type(module, *state)) return -1;
     Ref all(PyObject_GetAttrString(module, "__all__"));
     if (!all) {
         if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return -1;

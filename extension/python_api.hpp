@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "brackle/document.hpp"
+#include "brackle/edit.hpp"
 #include "brackle/emit.hpp"
 #include "brackle/load.hpp"
 
@@ -76,7 +77,7 @@ struct Names {
 #define BRACKLE_PY_CLASSES(X)                                                                 \
     X(Node) X(Doc) X(Trivia) X(make_error) X(EmitterError) X(InternalError) X(Tagged)         \
     X(FrozenDict) X(HashedTuple) X(construct_error) X(timestamp) X(binary)                  \
-    X(RepresenterError) X(Flow)
+    X(RepresenterError) X(Flow) X(EditError)
 // clang-format on
 enum class Lookup {
 #define BRACKLE_PY_ENUM(name) name,
@@ -99,6 +100,8 @@ struct State {
     PyObject* sequence_abc = nullptr;
     // The type of `_iter_load`'s iterators (load_stream.cpp).
     PyObject* document_stream_type = nullptr;
+    // The type of `_edit_read`'s editors (edit_document.cpp).
+    PyObject* edit_document_type = nullptr;
     // The collector pauses under way, and whether it ran before the first.
     int pauses = 0;
     bool collector_was_enabled = false;
@@ -238,6 +241,10 @@ bool add_document_stream_type(PyObject* module, State& state);
 // for the default) names the source in errors. Null with an exception set.
 PyObject* new_document_stream(State& state, PyObject* source, PyObject* name,
                               const DataOptions& options);
+// edit_document.cpp: makes the editor type into `state`, once per module;
+// and an editor object holding `editor` (null with an exception set).
+bool add_edit_document_type(PyObject* module, State& state);
+PyObject* new_edit_document(State& state, brackle_core::edit::Editor&& editor);
 // construct.cpp: for each document, a pair of its data and a list of each
 // node's object (see `Builder::document`); no document is dropped.
 Ref build_node_data(State& state, const std::vector<brackle_core::Document>& documents,

@@ -144,8 +144,8 @@ void Loader::document_end(const Event& ev) {
         std::vector<std::size_t>& out = spans_out_->nodes.emplace_back();
         out.reserve(2 * spans_.size());
         for (const NodeSpan& span : spans_) {
-            out.push_back(span.start.index);
-            out.push_back(span.end.index);
+            out.push_back(span.start.byte);
+            out.push_back(span.end.byte);
         }
     }
     spans_.clear();

@@ -28,8 +28,8 @@ struct ParseError {
 
 using LoadResult = std::variant<std::vector<Document>, ParseError>;
 
-// Where each node's source text starts and ends, per document: the character
-// indexes (counted after a leading byte-order mark) of node i's start and end
+// Where each node's source text starts and ends, per document: the byte
+// offsets (counted after a leading byte-order mark) of node i's start and end
 // at 2i and 2i + 1. An editor cuts and splices the source with them.
 using NodeSpans = std::vector<std::vector<std::size_t>>;
 

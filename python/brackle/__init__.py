@@ -64,6 +64,7 @@ _brackle._register(
     binary=_binary,
     RepresenterError=RepresenterError,
     Flow=Flow,
+    EditError=EditError,
 )
 
 __all__ = [

@@ -38,18 +38,19 @@ import threading
 from collections.abc import Iterator, MutableMapping, MutableSequence
 from typing import Any
 
-from brackle._brackle import _edit_load, _edit_open
+from brackle._brackle import _edit_open, _edit_read
 from brackle._data import same_data
 from brackle._files import FileChangedError, locked, write_file
 from brackle._record import Node
 from brackle._source import read_source, refuse_nul
-from brackle._splice import ITEM, ONE_LINE, Editor, unwrap
 from brackle.constructor import Tagged
 from brackle.error import EditError, YAMLError
-from brackle.options import EmitOptions
 from brackle.representer import Flow, dump
 
 __all__ = ["edit", "Stream", "YAMLMapping", "YAMLSequence", "Comments", "Flow"]
+
+# New scalars stay on one line however long they are.
+_ONE_LINE = 2**31 - 1
 
 # A CR that is not part of a CR LF: lines that end in one are not edited.
 _LONE_CR = re.compile("\r(?!\n)")
@@ -116,41 +117,17 @@ class _Loaded:
     """One document as read from its own text (the stream's text from where
     the document begins to where the next one does)."""
 
-    __slots__ = (
-        "text",
-        "base",
-        "line_starts",
-        "doc",
-        "data",
-        "objects",
-        "spans",
-        "anchors",
-        "lookups",
-        "aliased",
-        "options",
-    )
+    __slots__ = ("text", "editor", "doc", "data", "objects", "anchors", "lookups", "aliased")
 
-    def __init__(
-        self, text: str, doc: Any, data: Any, objects: list[Any], spans: list[int]
-    ) -> None:
+    def __init__(self, text: str, editor: Any, doc: Any, data: Any, objects: list[Any]) -> None:
         self.text = text
-        self.base = 1 if text.startswith("\ufeff") else 0  # spans count after a byte-order mark
-        starts = [self.base]
-        find = text.find
-        at = find("\n", self.base)
-        while at != -1:
-            starts.append(at + 1)
-            at = find("\n", at + 1)
-        self.line_starts = starts
+        self.editor = editor  # gives the text of each edit
         self.doc = doc
         self.data = data
         self.objects = objects
-        self.spans = spans
         self.anchors: dict[str, list[int]] | None = None  # name: the nodes that define it
         self.lookups: dict[int, dict[Any, Any]] = {}  # mapping node: its own keys' entries
         self.aliased: set[int] | None = None  # the nodes an alias refers to
-        # New text follows the indentation the document had when first read.
-        self.options: EmitOptions | None = None
 
 
 class _Documents:
@@ -225,15 +202,20 @@ class Stream:
         end = starts[index + 1] if index + 1 < len(starts) else len(self._text)
         return self._text[starts[index] : end]
 
+    def _editor(self, index: int) -> Any:
+        """The editor of document `index`'s text."""
+        if self._lone_cr:
+            raise EditError("text whose lines end in a lone CR cannot be edited in place")
+        return self._docs[index].editor
+
     def _read(self, text: str) -> _Loaded | None:
         """The one document `text` holds; None when it holds another number
         of documents. Raises the package's errors when it does not load."""
-        loaded = _edit_load(text, self._name, self._allow_duplicate_keys)
-        return _Loaded(text, *loaded[0]) if len(loaded) == 1 else None
+        read = _edit_read(text, self._name, self._allow_duplicate_keys)
+        return None if read is None else _Loaded(text, *read)
 
     def _replace_document(self, index: int, text: str, loaded: _Loaded) -> None:
         """Puts `text`, read as `loaded`, in place of document `index`'s text."""
-        loaded.options = self._docs[index].options
         old = self._document_text(index)
         start = self._starts[index]
         self._text = self._text[:start] + text + self._text[start + len(old) :]
@@ -263,8 +245,10 @@ class Stream:
     def __setitem__(self, index: int, value: Any) -> None:
         index = range(len(self._data))[index]
         canon = _canonical(value)
-        editor = Editor(self, index)
-        _commit(self, index, editor.replace_root(value), lambda d: canon, None)
+        editor = self._editor(index)
+        _commit(
+            self, index, editor.replace_root(value, index == len(self) - 1), lambda d: canon, None
+        )
 
     @_serialised
     def __str__(self) -> str:
@@ -490,10 +474,11 @@ def _canonical(value: Any) -> Any:
     """`value` as it reads back once written: what the text must load to."""
     from brackle.constructor import load
 
-    value = unwrap(value)[0]
+    if isinstance(value, Flow):
+        value = value.value
     if isinstance(value, (YAMLMapping, YAMLSequence)):
         value = value.data()
-    return load(dump(value, width=ONE_LINE))
+    return load(dump(value, width=_ONE_LINE))
 
 
 def _data_at(root: Any, path: tuple[Any, ...]) -> Any:
@@ -632,8 +617,20 @@ class _View:
     def _index(self) -> int:
         return self._stream._resolve(self._doc, self._path)
 
-    def _editor(self) -> Editor:
-        return Editor(self._stream, self._doc)
+    def _editor(self) -> Any:
+        return self._stream._editor(self._doc)
+
+    def _child_count(self, c: int) -> int:
+        node = self._stream._node(self._doc, c)
+        n = len(node.children)
+        return n // 2 if node.kind == Node.MAPPING else n
+
+    def _child_nodes(self, c: int, pos: int) -> list[int]:
+        """The nodes of child `pos` of collection `c`: an entry's key and
+        value, or an item."""
+        node = self._stream._node(self._doc, c)
+        ch = node.children
+        return list(ch[2 * pos : 2 * pos + 2]) if node.kind == Node.MAPPING else [ch[pos]]
 
     @_serialised
     def data(self) -> Any:
@@ -690,7 +687,7 @@ class _View:
 
     def _set(self, c: int, pos: int, step: Any, value: Any) -> None:
         editor = self._editor()
-        v = editor.child_nodes(c, pos)[-1]
+        v = self._child_nodes(c, pos)[-1]
         node = self._stream._node(self._doc, v)
         canon = _canonical(value)
         candidates = editor.set_child(c, pos, value)
@@ -803,24 +800,23 @@ class YAMLMapping(_View, MutableMapping[Any, Any]):
         if earlier:
             self._delete_with_duplicates(key, earlier)
             return
-        editor = self._editor()
-        if editor.child_count(c) == 1:
-            self._guard_entry(editor, c, pos)
+        if self._child_count(c) == 1:
+            self._guard_entry(c, pos)
             self._replace_self({})
             return
-        self._delete_entry(editor, c, pos, lambda d: _data_at(d, self._path).__delitem__(key), 1)
+        self._delete_entry(c, pos, lambda d: _data_at(d, self._path).__delitem__(key), 1)
 
-    def _guard_entry(self, editor: Editor, c: int, pos: int) -> None:
-        for node in editor.child_nodes(c, pos):
+    def _guard_entry(self, c: int, pos: int) -> None:
+        for node in self._child_nodes(c, pos):
             self._guard(node)
 
-    def _delete_entry(self, editor: Editor, c: int, pos: int, change: Any, shrinks_by: int) -> None:
+    def _delete_entry(self, c: int, pos: int, change: Any, shrinks_by: int) -> None:
         """Deletes entry `pos` of mapping `c` from the text; `change` makes
         the same change to the expected data, whose size shrinks by
         `shrinks_by`."""
-        self._guard_entry(editor, c, pos)
+        self._guard_entry(c, pos)
         size = len(_data_at(self._stream._docs[self._doc].data, self._path))
-        self._apply(editor.delete_child(c, pos), change, self._size_is(size - shrinks_by))
+        self._apply(self._editor().delete_child(c, pos), change, self._size_is(size - shrinks_by))
 
     def _earlier_duplicates(self, c: int, pos: int) -> list[int]:
         """The positions of the entries before `pos` whose key equals its key:
@@ -839,7 +835,7 @@ class YAMLMapping(_View, MutableMapping[Any, Any]):
         old_text, old = stream._document_text(self._doc), stream._docs[self._doc]
         try:
             for pos in sorted(earlier, reverse=True):
-                self._delete_entry(self._editor(), self._index(), pos, lambda d: None, 0)
+                self._delete_entry(self._index(), pos, lambda d: None, 0)
             del self[key]
         except BaseException:
             stream._replace_document(self._doc, old_text, old)
@@ -860,11 +856,10 @@ class YAMLMapping(_View, MutableMapping[Any, Any]):
         if self._in_block():
             self._replace_self({key: value})
             return
-        editor = self._editor()
-        at = own[index] if index < n else editor.child_count(c)
+        at = own[index] if index < n else self._child_count(c)
         canon = _canonical(value)
         self._apply(
-            editor.insert_child(c, at, key, value),
+            self._editor().insert_entry(c, at, key, value),
             lambda d: _data_at(d, self._path).__setitem__(key, canon),
             self._holds(key, canon),
         )
@@ -910,15 +905,15 @@ class YAMLSequence(_View, MutableSequence[Any]):
             return
         i = self._position(index)
         c = self._index()
-        editor = self._editor()
-        self._guard(editor.child_nodes(c, i)[0])
-        if editor.child_count(c) == 1:
+        self._guard(self._child_nodes(c, i)[0])
+        size = self._child_count(c)
+        if size == 1:
             self._replace_self([])
             return
         self._apply(
-            editor.delete_child(c, i),
+            self._editor().delete_child(c, i),
             lambda d: _data_at(d, self._path).__delitem__(i),
-            self._size_is(editor.child_count(c) - 1),
+            self._size_is(size - 1),
         )
 
     @_serialised
@@ -930,7 +925,7 @@ class YAMLSequence(_View, MutableSequence[Any]):
             return
         canon = _canonical(value)
         self._apply(
-            self._editor().insert_child(self._index(), index, ITEM, value),
+            self._editor().insert_item(self._index(), index, value),
             lambda d: _data_at(d, self._path).insert(index, canon),
             self._holds(index, canon),
         )
@@ -954,7 +949,7 @@ class Comments:
         self._view = view
         self._key = key
 
-    def _where(self) -> tuple[Editor, int, int]:
+    def _where(self) -> tuple[Any, int, int]:
         view = self._view
         c = view._index()
         return view._editor(), c, view._position(self._key)
@@ -963,55 +958,33 @@ class Comments:
     @_serialised
     def eol(self) -> str | None:
         editor, c, pos = self._where()
-        found = editor.eol_comment(c, pos)
-        return (
-            None
-            if found is None
-            else _comment_text(editor.text[found : editor.line_end(editor.line_of(found))])
-        )
+        text: str | None = editor.eol_comment(c, pos)
+        return text
 
     @eol.setter
     @_serialised
     def eol(self, text: str | None) -> None:
         editor, c, pos = self._where()
-        _commit(
-            self._view._stream,
-            self._view._doc,
-            [editor.set_eol(c, pos, _check_comment(text))],
-            lambda d: None,
-            None,
-        )
+        candidates = editor.set_eol_comment(c, pos, _check_comment(text))
+        _commit(self._view._stream, self._view._doc, candidates, lambda d: None, None)
 
     @property
     @_serialised
     def before(self) -> list[str]:
         editor, c, pos = self._where()
-        top, first = editor.comment_lines(c, pos)
-        return [
-            _comment_text(editor.text[editor.starts[line] : editor.line_end(line)].lstrip(" \t"))
-            for line in range(top, first)
-        ]
+        texts: list[str] = editor.comments_before(c, pos)
+        return texts
 
     @before.setter
     @_serialised
     def before(self, texts: list[str] | None) -> None:
         editor, c, pos = self._where()
         lines = [text for text in map(_check_comment, texts or []) if text is not None]
-        _commit(
-            self._view._stream,
-            self._view._doc,
-            [editor.set_before(c, pos, lines)],
-            lambda d: None,
-            None,
-        )
+        candidates = editor.set_comments_before(c, pos, lines)
+        _commit(self._view._stream, self._view._doc, candidates, lambda d: None, None)
 
     def __repr__(self) -> str:
         return f"Comments(before={self.before!r}, eol={self.eol!r})"
-
-
-def _comment_text(written: str) -> str:
-    text = written[1:]
-    return text[1:] if text.startswith(" ") else text
 
 
 def _check_comment(text: str | None) -> str | None:

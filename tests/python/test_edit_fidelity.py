@@ -27,7 +27,6 @@ from hypothesis import strategies as st
 
 import brackle
 from brackle import EditError
-from brackle._splice import Editor
 from brackle.constructor import Tagged
 from brackle.editing import YAMLMapping, YAMLSequence
 from suite_util import ROOT, require_suite
@@ -93,13 +92,13 @@ def one_edit(text: str, doc: int, path: tuple, key, op: str) -> str:
     """Makes one edit on a fresh stream and says how far it reached."""
     stream = brackle.edit(text)
     view = stream._value(doc, path, stream._resolve(doc, path))
-    editor = Editor(stream, doc)
+    editor = stream._editor(doc)
     # The editor counts lines in the document's own text.
     shift = stream.text.count("\n", 0, stream._starts[doc])
     c, pos = view._index(), view._position(key)
-    start = editor.child_start(c, pos)
-    lo, hi = editor.line_of(start) + shift, editor.child_last_line(c, pos) + 1 + shift
-    alone = editor.child_count(c) == 1
+    comments, first, last, _, shares_line = editor.child_lines(c, pos)
+    lo, hi = first + shift, last + 1 + shift
+    alone = view._child_count(c) == 1
     # Where an alias shares what changes, the change shows at the alias too.
     shared = stream._shared(doc, path + (key,))
     expected = copy.deepcopy(brackle.load_all(text))
@@ -118,13 +117,12 @@ def one_edit(text: str, doc: int, path: tuple, key, op: str) -> str:
             else:
                 view.insert(key, "new item")
                 at(expected[doc], path).insert(key, "new item")
-            first = editor.comment_lines(c, pos)[0] + shift
-            lo = hi = first if editor.first_on_line(start) else lo
-            hi += 0 if editor.first_on_line(start) else 1
+            lo = hi = lo if shares_line else comments + shift
+            hi += 1 if shares_line else 0
         else:
             del view[key]
             del at(expected[doc], path)[key]
-            lo = editor.comment_lines(c, pos)[0] + shift
+            lo = comments + shift
     except EditError:
         assert str(stream) == text, "a refused edit changed the text"
         return "refused"
@@ -141,10 +139,10 @@ def one_edit(text: str, doc: int, path: tuple, key, op: str) -> str:
         if path:
             parent = stream._resolve(doc, path[:-1])
             owner = stream._value(doc, path[:-1], parent)
-            mark = editor.line_of(editor.value_mark_end(parent, owner._position(path[-1])) - 1)
-        last = editor.last_line(c) + 1
-        return "emptied" if keeps(text, after, mark + shift, max(hi, last + shift)) else "relaid"
-    if op == "delete" and not editor.first_on_line(start) and keeps(text, after, lo, hi + 1):
+            mark = editor.child_lines(parent, owner._position(path[-1]))[3]
+        end = editor.last_line(c) + 1
+        return "emptied" if keeps(text, after, mark + shift, max(hi, end + shift)) else "relaid"
+    if op == "delete" and shares_line and keeps(text, after, lo, hi + 1):
         return "pulled"
     return "relaid"
 
