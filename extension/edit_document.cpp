@@ -54,9 +54,8 @@ bool child_at(const Editor& editor, Py_ssize_t c, Py_ssize_t pos, std::size_t ex
 }
 
 // `object` as the new value of an edit: the document the data path makes
-// of it (of `wrap(object)` when given), in flow style when it is a `Flow`.
-bool new_value(State& state, PyObject* object, NewValue& out,
-               PyObject* (*wrap)(PyObject*, PyObject*) = nullptr, PyObject* key = nullptr) {
+// of it, in flow style when it is a `Flow`.
+bool new_value(State& state, PyObject* object, NewValue& out) {
     PyObject* flow_type = state.get(Lookup::Flow);
     if (flow_type == nullptr) return false;
     Ref value(Py_NewRef(object));
@@ -67,23 +66,7 @@ bool new_value(State& state, PyObject* object, NewValue& out,
         if (!value) return false;
     }
     out.flow = flow != 0;
-    if (wrap) {
-        value = Ref(wrap(key, value.get()));
-        if (!value) return false;
-    }
     return represent(state, value.get(), out.document, RepresentOptions{});
-}
-
-PyObject* one_entry(PyObject* key, PyObject* value) {
-    Ref dict(PyDict_New());
-    if (!dict || PyDict_SetItem(dict.get(), key, value) < 0) return nullptr;
-    return dict.release();
-}
-
-PyObject* one_item(PyObject*, PyObject* value) {
-    PyObject* list = PyList_New(1);
-    if (list != nullptr) PyList_SET_ITEM(list, 0, Py_NewRef(value));
-    return list;
 }
 
 // The candidates as a list of str, or the package's EditError.
@@ -140,11 +123,14 @@ PyObject* insert_entry(PyObject* self, PyObject* args) {
     const Editor& editor = editor_of(self);
     return guarded(state, [&]() -> PyObject* {
         NewValue v;
-        if (!child_at(editor, c, pos, 1) || !new_value(state, value, v, one_entry, key)) {
+        NewValue k;
+        if (!child_at(editor, c, pos, 1) || !new_value(state, value, v) ||
+            !new_value(state, key, k)) {
             return nullptr;
         }
-        return candidates_result(state, editor.insert_child(static_cast<NodeIndex>(c),
-                                                            static_cast<std::size_t>(pos), v));
+        return candidates_result(
+            state, editor.insert_child(static_cast<NodeIndex>(c), static_cast<std::size_t>(pos), v,
+                                       &k.document));
     });
 }
 
@@ -156,9 +142,10 @@ PyObject* insert_item(PyObject* self, PyObject* args) {
     const Editor& editor = editor_of(self);
     return guarded(state, [&]() -> PyObject* {
         NewValue v;
-        if (!child_at(editor, c, pos, 1) || !new_value(state, value, v, one_item)) return nullptr;
-        return candidates_result(state, editor.insert_child(static_cast<NodeIndex>(c),
-                                                            static_cast<std::size_t>(pos), v));
+        if (!child_at(editor, c, pos, 1) || !new_value(state, value, v)) return nullptr;
+        return candidates_result(
+            state, editor.insert_child(static_cast<NodeIndex>(c), static_cast<std::size_t>(pos), v,
+                                       nullptr));
     });
 }
 

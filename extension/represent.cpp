@@ -145,17 +145,26 @@ struct Pending {
     std::uint32_t slot;  // item index; for a mapping, 2 × entry + (0 key, 1 value)
 };
 
+// The package's classes a builder tells objects apart by.
+struct Classes {
+    PyObject* tagged = nullptr;
+    PyObject* flow = nullptr;
+    PyObject* doc = nullptr;                 // records of parsed documents
+    PyObject* unknown_type_error = nullptr;  // raised for an object of no known type
+};
+
 class Builder {
 public:
-    Builder(Document& doc, PyObject* tagged_type, PyObject* flow_type, PyObject* mapping_abc,
-            PyObject* sequence_abc, const RepresentOptions& options, PyObject* unknown_type_error)
-        : doc_(doc),
-          tagged_type_(tagged_type),
-          flow_type_(flow_type),
-          abc_{mapping_abc, sequence_abc},
+    Builder(State& state, Document& doc, const Classes& classes, const RepresentOptions& options)
+        : state_(state),
+          doc_(doc),
+          tagged_type_(classes.tagged),
+          flow_type_(classes.flow),
+          doc_type_(classes.doc),
+          abc_{state.mapping_abc, state.sequence_abc},
           represent_(options.functions),
           sort_keys_(options.sort_keys),
-          unknown_type_error_(unknown_type_error) {}
+          unknown_type_error_(classes.unknown_type_error) {}
 
     bool build(PyObject* data) {
         doc_.final_line_break = true;
@@ -371,6 +380,8 @@ private:
             return place_tagged(o, parent, slot);
         } else if (PyObject_TypeCheck(o, reinterpret_cast<PyTypeObject*>(flow_type_))) {
             return place_flow(o, parent, slot, std::move(tag));
+        } else if (PyObject_TypeCheck(o, reinterpret_cast<PyTypeObject*>(doc_type_))) {
+            return place_record(o, parent, slot);
         } else {
             return place_abstract(o, parent, slot, std::move(tag));
         }
@@ -427,6 +438,40 @@ private:
             doc_.nodes[node].style = NodeStyle::Flow;
         }
         if (std::holds_alternative<kind::Alias>(doc_.nodes[node].kind)) seen_.erase(o);
+        return true;
+    }
+
+    // A `Doc` record, as `brackle.parse` gives: its root as it was read,
+    // without positions and without comments but the one at the end of the
+    // root's line. A scalar keeps its own text where that stands on one line
+    // (`0600`, `'yes'`), and is written from its value otherwise, as the
+    // text around it is new. A record without a root is an empty value.
+    bool place_record(PyObject* o, NodeIndex parent, std::uint32_t slot) {
+        Document record;
+        Anchors anchors;
+        if (!read_document(state_, o, record, anchors)) return false;
+        if (!record.root) {
+            link(parent, slot, scalar("", NodeStyle::Plain, std::nullopt));
+            std::get<kind::Scalar>(doc_.nodes.back().kind).raw.emplace();
+            return true;
+        }
+        const std::optional<brackle_core::Trivia> eol = record.nodes[*record.root].trivia.get().eol;
+        for (Node& n : record.nodes) {
+            n.line = n.col = 0;
+            n.trivia = {};
+            if (n.extras.present()) {
+                brackle_core::NodeExtras& x = n.extras.edit();
+                x.anchor_at = x.tag_at = x.header_at = std::nullopt;
+                x.flow_seps.clear();
+            }
+            auto* scalar = std::get_if<kind::Scalar>(&n.kind);
+            if (scalar && scalar->raw && scalar->raw->find_first_of("\r\n") != std::string::npos) {
+                scalar->raw.reset();
+            }
+        }
+        const NodeIndex root = brackle_core::graft(doc_, record);
+        if (eol) doc_.nodes[root].trivia.edit().eol = eol;
+        link(parent, slot, root);
         return true;
     }
 
@@ -498,9 +543,11 @@ private:
         return true;
     }
 
+    State& state_;
     Document& doc_;
     PyObject* tagged_type_;
     PyObject* flow_type_;
+    PyObject* doc_type_;
     PyObject* abc_[2];     // collections.abc.Mapping and Sequence
     PyObject* represent_;  // the caller's functions by type (a dict), or null
     bool sort_keys_;
@@ -539,9 +586,10 @@ bool represent(State& state, PyObject* data, Document& out, const RepresentOptio
     if (flow_type == nullptr) return false;
     PyObject* unknown_type_error = state.get(Lookup::RepresenterError);
     if (unknown_type_error == nullptr) return false;
-    return Builder(out, tagged_type, flow_type, state.mapping_abc, state.sequence_abc, options,
-                   unknown_type_error)
-        .build(data);
+    PyObject* doc_type = state.get(Lookup::Doc);
+    if (doc_type == nullptr) return false;
+    const Classes classes{tagged_type, flow_type, doc_type, unknown_type_error};
+    return Builder(state, out, classes, options).build(data);
 }
 
 }  // namespace brackle_py

@@ -12,6 +12,23 @@ bool is_tag_handle(std::string_view handle) {
     return true;
 }
 
+NodeIndex graft(Document& into, const Document& from) {
+    const auto moved = static_cast<NodeIndex>(into.nodes.size());
+    into.nodes.reserve(into.nodes.size() + from.nodes.size());
+    for (Node n : from.nodes) {
+        if (auto* seq = std::get_if<kind::Sequence>(&n.kind)) {
+            for (NodeIndex& i : seq->items) i += moved;
+        } else if (auto* map = std::get_if<kind::Mapping>(&n.kind)) {
+            for (Entry& e : map->entries) {
+                e.key += moved;
+                e.value += moved;
+            }
+        }
+        into.nodes.push_back(std::move(n));
+    }
+    return moved + from.root.value_or(0);
+}
+
 std::vector<NodeIndex> Node::children() const {
     if (const auto* seq = std::get_if<kind::Sequence>(&kind)) return seq->items;
     std::vector<NodeIndex> out;

@@ -260,4 +260,8 @@ struct Document {
     friend bool operator==(const Document&, const Document&) = default;
 };
 
+// Adds the nodes of `from` to `into`, their links moved along, and gives
+// the index of `from`'s root (its first node when it has none) in `into`.
+NodeIndex graft(Document& into, const Document& from);
+
 }  // namespace brackle_core

@@ -32,9 +32,9 @@ using Candidates = std::variant<std::vector<std::string>, EditError>;
 // New text, or why it cannot be written.
 using Rendered = std::variant<std::string, EditError>;
 
-// What an edit writes: a document whose root is the new value (for a new
-// mapping entry, a one-entry mapping of its key and value), as the data
-// path represents it. `flow` asks for its collections in flow style.
+// What an edit writes: a document whose root is the new value, as the data
+// path represents it or as a text was read. `flow` asks for its collections
+// in flow style.
 struct NewValue {
     Document document;
     bool flow = false;
@@ -64,7 +64,10 @@ public:
     // The edits. `c` is a collection's node, `pos` a child's position (an
     // entry's for a mapping).
     Candidates set_child(NodeIndex c, std::size_t pos, const NewValue& value) const;
-    Candidates insert_child(NodeIndex c, std::size_t pos, const NewValue& child) const;
+    // A new child before child `pos` (or at the end): an item, or with `key`
+    // (a document whose root is the key) an entry.
+    Candidates insert_child(NodeIndex c, std::size_t pos, const NewValue& value,
+                            const Document* key) const;
     Candidates delete_child(NodeIndex c, std::size_t pos) const;
     // `last` says whether this is the stream's last document, the only one
     // that takes a root where it has none.
@@ -127,8 +130,9 @@ private:
     Rendered dump(Document document, bool flow) const;
     Rendered render(const NewValue& value, Context context, std::optional<NodeStyle> hint,
                     bool flow) const;
-    std::variant<std::vector<std::string>, EditError> render_child(const NewValue& child, bool item,
-                                                                   bool block, bool in_flow) const;
+    std::variant<std::vector<std::string>, EditError> render_child(const NewValue& value,
+                                                                   const Document* key, bool block,
+                                                                   bool in_flow) const;
     std::string replace_value(NodeIndex v, const std::string* anchor, std::string replacement,
                               std::size_t mark_end, std::uint32_t base) const;
     std::string replace_below(std::size_t props, std::size_t end, const std::string* anchor,

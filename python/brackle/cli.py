@@ -35,7 +35,6 @@ from typing import Any
 from brackle._brackle import emit, parse
 from brackle._files import locked, remove_temporaries
 from brackle._json import BUDGET_PER_NODE, MIN_NODE_BUDGET, JSONError, to_json
-from brackle._record import Node
 from brackle._source import decode, detect_encoding, refuse_nul
 from brackle._version import __version__
 from brackle.constructor import Tagged, iter_load, load, load_all
@@ -53,7 +52,7 @@ from brackle.paths import (
     resolve,
     scalar_text,
 )
-from brackle.representer import Flow, dump
+from brackle.representer import dump
 
 __all__ = ["main"]
 
@@ -500,16 +499,14 @@ def _edit(args: argparse.Namespace, value: Any, delete: bool) -> int:
 
 
 def _yaml_value(text: str) -> Any:
-    """VALUE read as YAML; a collection given in flow style (``[a, b]``)
-    is written in flow style."""
+    """VALUE read as YAML, to be written as typed: its document record, whose
+    scalars keep their own text (``0600``, ``3.10``, ``'yes'``) and whose
+    collections keep their style."""
     try:
-        value = load(text, name="VALUE")
+        load(text, name="VALUE")
     except MarkedYAMLError as e:
         raise UsageError(f"VALUE is not YAML:\n{describe_error('VALUE', e)}") from None
-    doc = parse(text)[0]
-    if doc.root is not None and doc.nodes[doc.root].style == Node.FLOW:
-        return Flow(value)
-    return value
+    return parse(text)[0]
 
 
 def cmd_set(args: argparse.Namespace) -> int:
@@ -553,8 +550,8 @@ _IN_PLACE_HELP = (
 _PATH_HELP = 'where, as yq writes it: . is the root, then .key, ."a key", .["a.b"], [0], [-1]'
 _DOC_HELP = "only document N (from 0; negative counts from the end)"
 _VALUE_HELP = (
-    "the new value, read as YAML unless -s is given: 1.25 is a number, \"'1.25'\" a string,"
-    " '[a, b]' a list; a value that begins with - goes after --"
+    "the new value, read as YAML unless -s is given and written as typed: 0600 stays 0600,"
+    " \"'1.25'\" is a string, '[a, b]' a flow list; a value that begins with - goes after --"
 )
 
 

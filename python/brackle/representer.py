@@ -4,7 +4,9 @@ The data goes straight to the core's documents, in C++, and out through the
 same emitter as ``emit``, laid out by the ``EmitOptions`` given as keyword
 arguments. A string that would read back as something else (``'true'``,
 ``'1_000'``, ``''``) is quoted; shared containers become anchors and
-aliases, so a cycle ends at an alias.
+aliases, so a cycle ends at an alias. A :class:`Flow` collection is written
+in flow style, and a ``Doc`` record from ``brackle.parse`` as it was read: a
+scalar on one line keeps its own text (``0600`` stays ``0600``).
 
 >>> import brackle
 >>> print(brackle.dump({"name": "brackle", "version": "1.0", "tags": ["yaml", None]}), end="")

@@ -12,7 +12,6 @@
 namespace {
 
 using brackle_core::Document;
-using brackle_core::Entry;
 using brackle_core::Node;
 using brackle_core::NodeStyle;
 using brackle_core::edit::Candidates;
@@ -38,24 +37,11 @@ NewValue string_value(const std::string& s) {
     return v;
 }
 
-// A one-entry mapping or a one-item sequence holding `value`, as a new child.
-NewValue child(NewValue value, const std::optional<std::string>& key) {
-    Document& doc = value.document;
-    Node top;
-    top.style = NodeStyle::Block;
-    if (key) {
-        const NewValue k = string_value(*key);
-        doc.nodes.push_back(k.document.nodes.front());
-        Entry entry;
-        entry.key = static_cast<brackle_core::NodeIndex>(doc.nodes.size() - 1);
-        entry.value = *doc.root;
-        top.kind = kind::Mapping{{entry}};
-    } else {
-        top.kind = kind::Sequence{{*doc.root}};
-    }
-    doc.nodes.push_back(std::move(top));
-    doc.root = static_cast<brackle_core::NodeIndex>(doc.nodes.size() - 1);
-    return value;
+// A new item, or a new entry under `key`.
+Candidates insert(const Editor& e, brackle_core::NodeIndex c, std::size_t pos,
+                  const std::string& value, const std::optional<std::string>& key = {}) {
+    const NewValue k = string_value(key.value_or(""));
+    return e.insert_child(c, pos, string_value(value), key ? &k.document : nullptr);
 }
 
 std::string first(const Candidates& c) {
@@ -80,21 +66,15 @@ TEST(EditEngine, EachEditWritesOnlyItsOwnLines) {
         {"run: make\n",
          [](const Editor& e) { return e.set_child(0, 0, string_value("make\ntest\n")); },
          "run: |\n  make\n  test\n"},
-        {"args:\n- --a\n- --b\n",
-         [](const Editor& e) { return e.insert_child(2, 2, child(string_value("--c"), {})); },
+        {"args:\n- --a\n- --b\n", [](const Editor& e) { return insert(e, 2, 2, "--c"); },
          "args:\n- --a\n- --b\n- --c\n"},
-        {"a: 1\n# about b\nb: 2\n",
-         [](const Editor& e) { return e.insert_child(0, 1, child(string_value("9"), "x")); },
+        {"a: 1\n# about b\nb: 2\n", [](const Editor& e) { return insert(e, 0, 1, "9", "x"); },
          "a: 1\nx: '9'\n# about b\nb: 2\n"},
         {"a: 1\n\n# about b\nb: 2  # two\nc: 3\n",
          [](const Editor& e) { return e.delete_child(0, 1); }, "a: 1\n\nc: 3\n"},
         {"[a, b, c]\n", [](const Editor& e) { return e.delete_child(0, 1); }, "[a, c]\n"},
-        {"k: [a]\n",
-         [](const Editor& e) { return e.insert_child(2, 1, child(string_value("b"), {})); },
-         "k: [a, b]\n"},
-        {"a: 1\r\n",
-         [](const Editor& e) { return e.insert_child(0, 1, child(string_value("c"), "b")); },
-         "a: 1\r\nb: c\r\n"},
+        {"k: [a]\n", [](const Editor& e) { return insert(e, 2, 1, "b"); }, "k: [a, b]\n"},
+        {"a: 1\r\n", [](const Editor& e) { return insert(e, 0, 1, "c", "b"); }, "a: 1\r\nb: c\r\n"},
         {"--- x\n", [](const Editor& e) { return e.replace_root(string_value("y"), true); },
          "--- y\n"},
         {"? k\n", [](const Editor& e) { return e.set_child(0, 0, string_value("v")); },

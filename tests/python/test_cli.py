@@ -219,7 +219,7 @@ def changed_lines(before: str, after: str) -> list[tuple[str, str]]:
         (
             ["set", ".data.CACHE_TTL_SECONDS", "'600'"],
             '  CACHE_TTL_SECONDS: "300"',
-            '  CACHE_TTL_SECONDS: "600"',
+            "  CACHE_TTL_SECONDS: '600'",
         ),
         (
             ["set", ".spec.template.spec.containers[0].args", "[--port=9090]"],
@@ -411,6 +411,46 @@ def test_set_refuses_a_path_it_cannot_make_and_names_the_step(tmp_path, text, pa
     result = run("set", file, path, "x", "--in-place")
     assert (result.returncode, result.stderr.decode()) == (1, f"brackle: {file}: {why}\n")
     assert file.read_text() == text
+
+
+@pytest.mark.parametrize(
+    "value, written",
+    [
+        # What a reader of the file sees is what the user typed: numbers keep
+        # their form (Ansible file modes stay octal), quotes stay quotes.
+        ("0600", "0600"),
+        ("0o600", "0o600"),
+        ("3.10", "3.10"),
+        ("0x1F", "0x1F"),
+        ("1e3", "1e3"),
+        ("'yes'", "'yes'"),
+        ('"tab\\tin"', '"tab\\tin"'),
+        ("~", "~"),
+        ("x #y", "x #y"),
+        ("[a, 0x1F]", "[a, 0x1F]"),
+        ("", ""),
+    ],
+)
+@pytest.mark.parametrize(
+    "text, path, line",
+    [
+        ("a: 1\n", ".a", "a: {}"),
+        ("a: 1\n", ".b", "b: {}"),
+        ("l:\n- x\n", ".l[0]", "- {}"),
+        ("l:\n- x\n", ".l[1]", "- {}"),
+        ("m: {}\n", ".n.o", "  o: {}"),
+    ],
+)
+def test_set_writes_value_as_typed(tmp_path, value, written, text, path, line):
+    result = run("set", write(tmp_path, "f.yaml", text), path, value)
+    assert result.returncode == 0, result.stderr
+    out = result.stdout.decode()
+    assert line.format(written).rstrip() in out.splitlines()
+    expected = brackle.load(value)
+    got = brackle.load(out)
+    for step in brackle.paths.parse_path(path):
+        got = got[step]
+    assert got == expected
 
 
 @pytest.mark.parametrize("flag", ["-s", "--string"])

@@ -171,6 +171,25 @@ def test_flow_writes_its_collection_in_flow_style_at_any_depth(data, text):
     assert brackle.dump([brackle.Flow(shared), shared]) == "- &id001 [1]\n- *id001\n"
 
 
+@pytest.mark.parametrize(
+    ("text", "written"),
+    [
+        ("0600", "0600"),
+        ("'yes'  # quoted", "'yes' # quoted"),
+        ("[1, 0x1F, {k: 3.10}]", "[1, 0x1F, {k: 3.10}]"),
+        ("&a !t 1.0", "&a !t 1.0"),
+        # A scalar of several lines is written from its value at its new place.
+        ("|\n  two\n  lines\n", "|\n  two\n  lines"),
+        ('"a\n  b"', "a b"),
+        ("# nothing", ""),
+    ],
+)
+def test_a_parsed_document_is_written_as_it_was_read(text, written):
+    out = brackle.dump({"k": brackle.parse(text)[0]})
+    assert out == f"k: {written}\n".replace(": \n", ":\n")
+    assert brackle.load(out) == {"k": brackle.load(text)}
+
+
 @pytest.mark.parametrize("depth", [10, 900, 200_000])
 def test_deep_data_is_written_or_refused_without_recursion(depth):
     data = []

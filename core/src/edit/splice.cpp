@@ -15,16 +15,21 @@ NodeIndex add(Document& doc, Node node) {
     return static_cast<NodeIndex>(doc.nodes.size() - 1);
 }
 
-// A block mapping of one entry, `k: value`, or a sequence of one item.
-Document wrapped(Document doc, bool mapping, NodeStyle style) {
+// A mapping of one entry, `key: value` (`k: value` without a key), or a
+// sequence of one item, in `style`.
+Document wrapped(Document doc, bool mapping, NodeStyle style, const Document* key = nullptr) {
     const NodeIndex value = doc.root.value_or(0);
     Node top;
     top.style = style;
     if (mapping) {
-        Node key;
-        key.kind = kind::Scalar{"k", "k"};
         Entry entry;
-        entry.key = add(doc, std::move(key));
+        if (key) {
+            entry.key = graft(doc, *key);
+        } else {
+            Node k;
+            k.kind = kind::Scalar{"k", "k"};
+            entry.key = add(doc, std::move(k));
+        }
         entry.value = value;
         top.kind = kind::Mapping{{entry}};
     } else {
@@ -137,13 +142,15 @@ Rendered Editor::render(const NewValue& value, Context context, std::optional<No
     return written;
 }
 
-// The lines of a new entry or item (`child`, a one-entry mapping or a
-// one-item sequence) at column 0: in block style, or on one line in flow
-// style (between brackets when `in_flow`, else as a block entry or `-` item).
-std::variant<std::vector<std::string>, EditError> Editor::render_child(const NewValue& child,
-                                                                       bool item, bool block,
+// The lines of a new entry (with `key`) or item at column 0: in block style,
+// or on one line in flow style (between brackets when `in_flow`, else as a
+// block entry or `-` item).
+std::variant<std::vector<std::string>, EditError> Editor::render_child(const NewValue& value,
+                                                                       const Document* key,
+                                                                       bool block,
                                                                        bool in_flow) const {
-    Rendered written = dump(child.document, !block);
+    const bool item = key == nullptr;
+    Rendered written = dump(wrapped(value.document, !item, NodeStyle::Block, key), !block);
     if (auto* error = std::get_if<EditError>(&written)) return *error;
     const std::string& text = std::get<std::string>(written);
     if (block) return split_lines(text);
@@ -389,13 +396,13 @@ Candidates Editor::delete_child(NodeIndex c, std::size_t pos) const {
     return std::vector<std::string>{splice(from, std::max(line_end(last), from), "")};
 }
 
-Candidates Editor::insert_child(NodeIndex c, std::size_t pos, const NewValue& child) const {
+Candidates Editor::insert_child(NodeIndex c, std::size_t pos, const NewValue& value,
+                                const Document* key) const {
     const Node& n = node(c);
-    const bool item = std::holds_alternative<kind::Sequence>(n.kind);
     const std::size_t count = child_count(c);
     std::vector<std::string> out;
     if (n.style == NodeStyle::Flow) {
-        auto rendered = render_child(child, item, false, true);
+        auto rendered = render_child(value, key, false, true);
         if (auto* error = std::get_if<EditError>(&rendered)) return *error;
         const std::string& one = std::get<std::vector<std::string>>(rendered).front();
         if (count == 0) {
@@ -417,10 +424,10 @@ Candidates Editor::insert_child(NodeIndex c, std::size_t pos, const NewValue& ch
     }
     const std::uint32_t col = column(child_start(c, 0));
     std::vector<bool> blocks;
-    if (!child.flow) blocks.push_back(true);
+    if (!value.flow) blocks.push_back(true);
     blocks.push_back(false);
     for (const bool block : blocks) {
-        auto rendered = render_child(child, item, block, false);
+        auto rendered = render_child(value, key, block, false);
         if (auto* error = std::get_if<EditError>(&rendered)) return *error;
         const std::vector<std::string>& lines = std::get<std::vector<std::string>>(rendered);
         std::size_t at = 0;
