@@ -480,7 +480,9 @@ def _edit(args: argparse.Namespace, value: Any, delete: bool) -> int:
 
     def edited(text: str) -> str:
         # A file that does not load is refused with the error: never written.
-        stream = edit(text, name=name, allow_duplicate_keys=args.allow_duplicate_keys)
+        stream = edit(
+            text, name=name, allow_duplicate_keys=args.allow_duplicate_keys, strict=args.strict
+        )
         for doc in _targets(stream, name, args.path, steps, args.doc, delete):
             try:
                 change(stream, doc)
@@ -647,6 +649,12 @@ def build_parser() -> argparse.ArgumentParser:
     )
     for editing in (set_, delete):
         flag(editing, "-i", "--in-place", about=_IN_PLACE_HELP)
+        flag(
+            editing,
+            "--strict",
+            about="refuse a change that would rewrite any line outside the edited entry's own "
+            "lines (its comment lines above included); the file is left as it is",
+        )
 
     fmt = command(
         "fmt",

@@ -30,6 +30,8 @@ Views follow their path from the root: after ``seq.insert(0, x)`` a view of
 from __future__ import annotations
 
 import bisect
+import contextlib
+import difflib
 import functools
 import hashlib
 import os
@@ -49,6 +51,9 @@ from brackle.representer import Flow, dump
 
 __all__ = ["edit", "Stream", "YAMLMapping", "YAMLSequence", "Comments", "Flow"]
 
+# Lines (from, to) that hold every line of a document.
+_ANY_LINE = (0, 2**31)
+
 # New scalars stay on one line however long they are.
 _ONE_LINE = 2**31 - 1
 
@@ -56,7 +61,13 @@ _ONE_LINE = 2**31 - 1
 _LONE_CR = re.compile("\r(?!\n)")
 
 
-def edit(source: Any, *, name: str | None = None, allow_duplicate_keys: bool = False) -> Stream:
+def edit(
+    source: Any,
+    *,
+    name: str | None = None,
+    allow_duplicate_keys: bool = False,
+    strict: bool = False,
+) -> Stream:
     """Opens a YAML stream for editing.
 
     ``source`` is YAML text (``str``), encoded text (``bytes``: UTF-8,
@@ -65,6 +76,12 @@ def edit(source: Any, *, name: str | None = None, allow_duplicate_keys: bool = F
     YAML, holds a NUL character (whatever follows one would be lost), or
     holds a duplicate key; with ``allow_duplicate_keys`` the last value of
     a key is its value, as in ``load``, and the text keeps every entry.
+    With ``strict``, an edit that would change a line outside the edited
+    entry's own lines (its comment lines above included) is refused.
+
+    Used in a ``with`` block, a stream read from a path writes the file once
+    when the block ends without an exception, and leaves it as it was
+    otherwise.
     """
     path = digest = None
     if isinstance(source, os.PathLike):
@@ -76,7 +93,9 @@ def edit(source: Any, *, name: str | None = None, allow_duplicate_keys: bool = F
             name = path
     text, name, encoding = read_source(source, name)
     refuse_nul(text, name)
-    stream = Stream(text, path=path, name=name, allow_duplicate_keys=allow_duplicate_keys)
+    stream = Stream(
+        text, path=path, name=name, allow_duplicate_keys=allow_duplicate_keys, strict=strict
+    )
     stream._encoding = encoding
     stream._digest = digest
     return stream
@@ -164,8 +183,8 @@ class Stream:
     """A YAML stream open for editing: a sequence of documents.
 
     ``stream[i]`` is document ``i``'s root (a view, or a scalar's value);
-    ``stream[i] = value`` replaces it. ``str(stream)`` is the current text;
-    ``write()`` saves it.
+    ``stream[i] = value`` replaces it. ``str(stream)`` is the current text,
+    ``diff()`` what changed since it was read; ``write()`` saves it.
 
     A stream may be shared between threads: each read and each edit holds
     the stream's lock, so edits are made one after another and none is lost.
@@ -178,8 +197,14 @@ class Stream:
         path: str | None = None,
         name: str | None = None,
         allow_duplicate_keys: bool = False,
+        strict: bool = False,
     ) -> None:
         self._text = text
+        self._read_text = text  # as opened, for diff()
+        self._strict = strict
+        # The lines of the document (from, to) that the edit under way may
+        # change, when strict.
+        self._lines: tuple[int, int] | None = None
         self.path = path
         self._name = name
         self._allow_duplicate_keys = allow_duplicate_keys
@@ -291,6 +316,41 @@ class Stream:
         except FileNotFoundError:
             raise FileChangedError(target, "the file was removed since it was read") from None
         self._digest = _digest(data)
+
+    @_serialised
+    def diff(self) -> str:
+        """The changes since the stream was opened, as a unified diff (empty
+        when there are none)."""
+        where = self._name or "<text>"
+        return "".join(
+            difflib.unified_diff(
+                self._read_text.splitlines(True),
+                self._text.splitlines(True),
+                f"a/{where}",
+                f"b/{where}",
+            )
+        )
+
+    def __enter__(self) -> Stream:
+        return self
+
+    def __exit__(self, kind: Any, error: Any, trace: Any) -> None:
+        if kind is None and self.path is not None and self._text != self._read_text:
+            self.write()
+
+    @contextlib.contextmanager
+    def _only_lines(self, lines: Any) -> Iterator[None]:
+        """Within: an edit may change only the lines of its document that
+        `lines()` gives (from, to) when the stream is strict; the outermost
+        edit's lines hold for the edits it makes."""
+        if not self._strict or self._lines is not None:
+            yield
+            return
+        self._lines = lines()
+        try:
+            yield
+        finally:
+            self._lines = None
 
     def __repr__(self) -> str:
         return f"<brackle.Stream of {len(self)} documents>"
@@ -518,7 +578,11 @@ def _commit(
             expected = data if replaced is None else replaced
         except (TypeError, KeyError, IndexError, AttributeError):
             expected = None
+    too_far = False
     for text in dict.fromkeys(candidates):
+        if stream._lines is not None and not _within(old.text, text, stream._lines):
+            too_far = True
+            continue
         loaded = _read_in_place(stream, doc, text)
         if loaded is None:
             continue
@@ -528,7 +592,20 @@ def _commit(
             stream._replace_document(doc, text, loaded)
             return
     stream._docs[doc] = old
+    if too_far:
+        raise EditError(
+            "strict: the change would rewrite lines outside the edited entry's own lines"
+        )
     raise EditError("the change cannot be written so that the text reads back as the changed data")
+
+
+def _within(old: str, new: str, lines: tuple[int, int]) -> bool:
+    """Whether `new` keeps every line of `old` outside lines [from, to),
+    in place around what replaced them."""
+    lo, hi = lines
+    a, b = old.splitlines(), new.splitlines()
+    tail = len(a) - hi
+    return lo + tail <= len(b) and b[:lo] == a[:lo] and b[len(b) - tail :] == a[hi:]
 
 
 def _read_in_place(stream: Stream, doc: int, text: str) -> _Loaded | None:
@@ -632,6 +709,32 @@ class _View:
         ch = node.children
         return list(ch[2 * pos : 2 * pos + 2]) if node.kind == Node.MAPPING else [ch[pos]]
 
+    def _only_lines(self, c: int, pos: int, op: str) -> Any:
+        """Holds a strict stream's edit `op` of child `pos` of collection `c`
+        to the child's own lines (see `Stream._only_lines`)."""
+        return self._stream._only_lines(lambda: self._own_lines(c, pos, op))
+
+    def _own_lines(self, c: int, pos: int, op: str) -> tuple[int, int]:
+        """The lines (from, to) of the document that edit `op` of child `pos`
+        may change: a child's lines, its comment lines above too for a
+        delete; for an insert, none where the new child gets lines of its
+        own, else the lines of the child it shares them with."""
+        n = self._child_count(c)
+        if n == 0:
+            return _ANY_LINE  # an empty collection: the edit writes it anew
+        comments, first, last, _, shares = self._editor().child_lines(c, min(pos, n - 1))
+        if op == "set":
+            return first, last + 1
+        if op == "delete":
+            return comments, last + 1
+        if op == "eol":
+            return first, first + 1
+        if op == "before":
+            return comments, first
+        if shares or self._stream._node(self._doc, c).style == Node.FLOW:
+            return first, last + 1
+        return (comments, comments) if pos < n else (last + 1, last + 1)
+
     @_serialised
     def data(self) -> Any:
         """A copy of this collection as plain data (what ``brackle.load``
@@ -692,12 +795,13 @@ class _View:
         canon = _canonical(value)
         candidates = editor.set_child(c, pos, value)
         kept = self._guard(v, node.anchor if node.kind != Node.ALIAS else None)
-        self._apply(
-            candidates,
-            lambda d: _data_at(d, self._path).__setitem__(step, canon),
-            self._holds(step, canon),
-            shared=kept,
-        )
+        with self._only_lines(c, pos, "set"):
+            self._apply(
+                candidates,
+                lambda d: _data_at(d, self._path).__setitem__(step, canon),
+                self._holds(step, canon),
+                shared=kept,
+            )
 
     def _replace_self(self, value: Any) -> None:
         """Writes `value` in place of this whole collection."""
@@ -797,14 +901,14 @@ class YAMLMapping(_View, MutableMapping[Any, Any]):
                 )
             raise KeyError(key)
         earlier = self._earlier_duplicates(c, pos) if stream._allow_duplicate_keys else []
-        if earlier:
-            self._delete_with_duplicates(key, earlier)
-            return
-        if self._child_count(c) == 1:
-            self._guard_entry(c, pos)
-            self._replace_self({})
-            return
-        self._delete_entry(c, pos, lambda d: _data_at(d, self._path).__delitem__(key), 1)
+        with self._only_lines(c, pos, "delete"):
+            if earlier:
+                self._delete_with_duplicates(key, earlier)
+            elif self._child_count(c) == 1:
+                self._guard_entry(c, pos)
+                self._replace_self({})
+            else:
+                self._delete_entry(c, pos, lambda d: _data_at(d, self._path).__delitem__(key), 1)
 
     def _guard_entry(self, c: int, pos: int) -> None:
         for node in self._child_nodes(c, pos):
@@ -853,16 +957,17 @@ class YAMLMapping(_View, MutableMapping[Any, Any]):
         own.sort()
         n = len(own)
         index = max(0, n + index) if index < 0 else min(index, n)
-        if self._in_block():
-            self._replace_self({key: value})
-            return
         at = own[index] if index < n else self._child_count(c)
-        canon = _canonical(value)
-        self._apply(
-            self._editor().insert_entry(c, at, key, value),
-            lambda d: _data_at(d, self._path).__setitem__(key, canon),
-            self._holds(key, canon),
-        )
+        with self._only_lines(c, at, "insert"):
+            if self._in_block():
+                self._replace_self({key: value})
+                return
+            canon = _canonical(value)
+            self._apply(
+                self._editor().insert_entry(c, at, key, value),
+                lambda d: _data_at(d, self._path).__setitem__(key, canon),
+                self._holds(key, canon),
+            )
 
 
 class YAMLSequence(_View, MutableSequence[Any]):
@@ -907,28 +1012,30 @@ class YAMLSequence(_View, MutableSequence[Any]):
         c = self._index()
         self._guard(self._child_nodes(c, i)[0])
         size = self._child_count(c)
-        if size == 1:
-            self._replace_self([])
-            return
-        self._apply(
-            self._editor().delete_child(c, i),
-            lambda d: _data_at(d, self._path).__delitem__(i),
-            self._size_is(size - 1),
-        )
+        with self._only_lines(c, i, "delete"):
+            if size == 1:
+                self._replace_self([])
+                return
+            self._apply(
+                self._editor().delete_child(c, i),
+                lambda d: _data_at(d, self._path).__delitem__(i),
+                self._size_is(size - 1),
+            )
 
     @_serialised
     def insert(self, index: int, value: Any) -> None:
         n = len(self)
         index = max(0, n + index) if index < 0 else min(index, n)
-        if self._in_block():
-            self._replace_self([value])
-            return
-        canon = _canonical(value)
-        self._apply(
-            self._editor().insert_item(self._index(), index, value),
-            lambda d: _data_at(d, self._path).insert(index, canon),
-            self._holds(index, canon),
-        )
+        with self._only_lines(self._index(), index, "insert"):
+            if self._in_block():
+                self._replace_self([value])
+                return
+            canon = _canonical(value)
+            self._apply(
+                self._editor().insert_item(self._index(), index, value),
+                lambda d: _data_at(d, self._path).insert(index, canon),
+                self._holds(index, canon),
+            )
 
 
 # ---- comments -------------------------------------------------------------------------
@@ -966,7 +1073,8 @@ class Comments:
     def eol(self, text: str | None) -> None:
         editor, c, pos = self._where()
         candidates = editor.set_eol_comment(c, pos, _check_comment(text))
-        _commit(self._view._stream, self._view._doc, candidates, lambda d: None, None)
+        with self._view._only_lines(c, pos, "eol"):
+            _commit(self._view._stream, self._view._doc, candidates, lambda d: None, None)
 
     @property
     @_serialised
@@ -981,7 +1089,8 @@ class Comments:
         editor, c, pos = self._where()
         lines = [text for text in map(_check_comment, texts or []) if text is not None]
         candidates = editor.set_comments_before(c, pos, lines)
-        _commit(self._view._stream, self._view._doc, candidates, lambda d: None, None)
+        with self._view._only_lines(c, pos, "before"):
+            _commit(self._view._stream, self._view._doc, candidates, lambda d: None, None)
 
     def __repr__(self) -> str:
         return f"Comments(before={self.before!r}, eol={self.eol!r})"

@@ -471,6 +471,18 @@ def test_set_string_writes_value_as_a_string(tmp_path, flag, text, value, out):
     assert brackle.load(out)["a"] == value
 
 
+def test_strict_refuses_a_change_that_reaches_other_lines(tmp_path):
+    text = "- name: web\n  hosts: all\n"
+    path = write(tmp_path, "play.yml", text)
+    refused = run("delete", path, ".[0].name", "--strict", "--in-place")
+    assert refused.returncode == 1
+    assert "strict: the change would rewrite lines outside" in refused.stderr.decode()
+    assert path.read_text() == text
+    kept = run("set", path, ".[0].hosts", "db", "--strict", "--in-place")
+    assert kept.returncode == 0, kept.stderr
+    assert path.read_text() == "- name: web\n  hosts: db\n"
+
+
 def test_an_edit_the_text_cannot_take_fails_with_the_reason(tmp_path):
     text = "base: &b {x: 1}\nuse: *b\n"
     path = write(tmp_path, "shared.yaml", text)

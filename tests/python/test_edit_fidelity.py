@@ -10,7 +10,8 @@ Two edits may reach one line further, and are counted apart:
 - "emptied": deleting a collection's only child writes `{}` or `[]` after
   its key or `-`.
 An edit may be refused (EditError) but never half done: then the text is
-unchanged.
+unchanged. A strict stream (`brackle.edit(text, strict=True)`) makes exactly
+the "kept" edits and refuses every other one.
 
 Run this file as a script for the counts over examples/ and the suite.
 """
@@ -89,7 +90,8 @@ def keeps(before: str, after: str, lo: int, hi: int) -> bool:
 
 
 def one_edit(text: str, doc: int, path: tuple, key, op: str) -> str:
-    """Makes one edit on a fresh stream and says how far it reached."""
+    """Makes one edit on a fresh stream and says how far it reached; the
+    same edit on a strict stream goes through exactly when it was "kept"."""
     stream = brackle.edit(text)
     view = stream._value(doc, path, stream._resolve(doc, path))
     editor = stream._editor(doc)
@@ -102,26 +104,33 @@ def one_edit(text: str, doc: int, path: tuple, key, op: str) -> str:
     # Where an alias shares what changes, the change shows at the alias too.
     shared = stream._shared(doc, path + (key,))
     expected = copy.deepcopy(brackle.load_all(text))
-    try:
+    if op == "set" and isinstance(view[key], (YAMLMapping, YAMLSequence)):
+        return "skipped"
+
+    def make(view):
         if op == "set":
-            old = view[key]
-            if isinstance(old, (YAMLMapping, YAMLSequence)):
-                return "skipped"
-            view[key] = new_value(old)
-            at(expected[doc], path)[key] = brackle.load(brackle.dump(new_value(old)))
+            view[key] = new_value(view[key])
+        elif op == "insert" and isinstance(view, YAMLMapping):
+            view.insert([k for _, k in view._lookup(c)].index(key), "added", "new value")
         elif op == "insert":
-            if isinstance(view, YAMLMapping):
-                index = [k for _, k in view._lookup(c)].index(key)
-                view.insert(index, "added", "new value")
-                at(expected[doc], path)["added"] = "new value"
-            else:
-                view.insert(key, "new item")
-                at(expected[doc], path).insert(key, "new item")
-            lo = hi = lo if shares_line else comments + shift
-            hi += 1 if shares_line else 0
+            view.insert(key, "new item")
         else:
             del view[key]
+
+    try:
+        if op == "set":
+            at(expected[doc], path)[key] = brackle.load(brackle.dump(new_value(view[key])))
+        elif op == "insert" and isinstance(view, YAMLMapping):
+            at(expected[doc], path)["added"] = "new value"
+        elif op == "insert":
+            at(expected[doc], path).insert(key, "new item")
+        else:
             del at(expected[doc], path)[key]
+        make(view)
+        if op == "insert":
+            lo = hi = lo if shares_line else comments + shift
+            hi += 1 if shares_line else 0
+        elif op == "delete":
             lo = comments + shift
     except EditError:
         assert str(stream) == text, "a refused edit changed the text"
@@ -132,19 +141,28 @@ def one_edit(text: str, doc: int, path: tuple, key, op: str) -> str:
         assert len(got) == len(expected)
     else:
         assert got == expected, f"{op} {path}/{key!r} loads to other data:\n{after}"
+    outcome = "relaid"
     if keeps(text, after, lo, hi):
-        return "kept"
-    if op == "delete" and alone:
+        outcome = "kept"
+    elif op == "delete" and alone:
         mark = 0
         if path:
             parent = stream._resolve(doc, path[:-1])
             owner = stream._value(doc, path[:-1], parent)
             mark = editor.child_lines(parent, owner._position(path[-1]))[3]
         end = editor.last_line(c) + 1
-        return "emptied" if keeps(text, after, mark + shift, max(hi, end + shift)) else "relaid"
-    if op == "delete" and shares_line and keeps(text, after, lo, hi + 1):
-        return "pulled"
-    return "relaid"
+        if keeps(text, after, mark + shift, max(hi, end + shift)):
+            outcome = "emptied"
+    elif op == "delete" and shares_line and keeps(text, after, lo, hi + 1):
+        outcome = "pulled"
+    strict = brackle.edit(text, strict=True)
+    try:
+        make(strict._value(doc, path, strict._resolve(doc, path)))
+    except EditError:
+        assert outcome != "kept" and str(strict) == text, f"strict refused a kept {op}"
+    else:
+        assert outcome == "kept" and str(strict) == after, f"strict let a {outcome} {op} through"
+    return outcome
 
 
 def outcomes(text: str):

@@ -210,6 +210,61 @@ def test_documents_of_a_stream_are_edited_apart():
     assert stream.data() == [["replaced"], ["x", "y"]]
 
 
+@pytest.mark.parametrize(
+    ("text", "change", "expected"),
+    [
+        # Edits within the entry's own lines go through...
+        ("a: 1  # c\nb: 2\n", lambda d: d.__setitem__("a", 5), "a: 5  # c\nb: 2\n"),
+        ("# about a\na: 1\nb: 2\n", lambda d: d.pop("a"), "b: 2\n"),
+        ("a: [1, 2]\n", lambda d: d["a"].append(3), "a: [1, 2, 3]\n"),
+        ("a: 1\n", lambda d: d.__setitem__("b", {"c": 1}), "a: 1\nb:\n  c: 1\n"),
+        ("a: []\n", lambda d: d["a"].append(1), "a:\n- 1\n"),
+        ("- a: 1\n  b: 2\n", lambda d: d[0].__setitem__("a", 0), "- a: 0\n  b: 2\n"),
+        # A line break added at the end of the text rewrites no line's text.
+        ("a: 1\nb: 2", lambda d: d.__setitem__("c", 3), "a: 1\nb: 2\nc: 3"),
+        # ... those that would rewrite another line are refused.
+        ("- name: x\n  hosts: y\n", lambda d: d[0].pop("name"), None),
+        ("k:\n  only: 1\nn: 2\n", lambda d: d["k"].pop("only"), None),
+    ],
+)
+def test_strict_keeps_each_edit_to_its_entrys_own_lines(text, change, expected):
+    stream = brackle.edit(text, strict=True)
+    if expected is None:
+        with pytest.raises(EditError, match="^strict: "):
+            change(stream[0])
+        assert str(stream) == text
+    else:
+        change(stream[0])
+        assert str(stream) == expected
+
+
+def test_diff_gives_the_changes_since_opening():
+    stream = brackle.edit("a: 1\nb: 2\n", name="app.yaml")
+    assert stream.diff() == ""
+    stream[0]["a"] = 3
+    stream[0]["c"] = 4
+    assert stream.diff() == (
+        "--- a/app.yaml\n+++ b/app.yaml\n@@ -1,2 +1,3 @@\n-a: 1\n+a: 3\n b: 2\n+c: 4\n"
+    )
+
+
+def test_a_with_block_writes_its_file_once_when_it_ends_without_an_exception(tmp_path):
+    path = tmp_path / "app.yaml"
+    path.write_text("a: 1\nb: 2\n")
+    with brackle.edit(path) as stream:
+        stream[0]["a"] = 10
+        stream[0]["b"] = 20
+        assert path.read_text() == "a: 1\nb: 2\n"
+    assert path.read_text() == "a: 10\nb: 20\n"
+    inode = path.stat().st_ino
+    with brackle.edit(path):
+        pass  # nothing changed: nothing written
+    with pytest.raises(KeyError), brackle.edit(path) as stream:
+        stream[0]["a"] = 0
+        stream[0]["missing"]["x"] = 1
+    assert path.read_text() == "a: 10\nb: 20\n" and path.stat().st_ino == inode
+
+
 def test_an_edit_reads_again_only_the_document_it_changes():
     stream = brackle.edit("a: 1\n---\nb: 2\n---\n- x\n...\nbare: 3\n")
     stream[1]["b"] = 20
