@@ -281,6 +281,120 @@ PyObject* last_line(PyObject* self, PyObject* args) {
     return PyLong_FromUnsignedLong(editor.last_line(static_cast<NodeIndex>(i)));
 }
 
+// ---- the document's nodes, as the views walk them ------------------------------
+
+// Node `i` (from a Python int), or IndexError.
+bool node_at(const Editor& editor, PyObject* arg, NodeIndex& out) {
+    const Py_ssize_t i = PyLong_AsSsize_t(arg);
+    if (i == -1 && PyErr_Occurred()) return false;
+    if (i < 0 || static_cast<std::size_t>(i) >= editor.document().nodes.size()) {
+        PyErr_SetString(PyExc_IndexError, "no such node");
+        return false;
+    }
+    out = static_cast<NodeIndex>(i);
+    return true;
+}
+
+PyObject* index_list(const std::vector<NodeIndex>& indexes) {
+    Ref out(PyList_New(static_cast<Py_ssize_t>(indexes.size())));
+    if (!out) return nullptr;
+    for (std::size_t j = 0; j < indexes.size(); ++j) {
+        PyObject* at = PyLong_FromUnsignedLong(indexes[j]);
+        if (at == nullptr) return nullptr;
+        PyList_SET_ITEM(out.get(), static_cast<Py_ssize_t>(j), at);
+    }
+    return out.release();
+}
+
+PyObject* root(PyObject* self, PyObject*) {
+    const auto& r = editor_of(self).document().root;
+    return r ? PyLong_FromUnsignedLong(*r) : Py_NewRef(Py_None);
+}
+
+PyObject* explicit_end(PyObject* self, PyObject*) {
+    return PyBool_FromLong(editor_of(self).document().explicit_end);
+}
+
+// (kind, flow, anchor): the kind code of records, whether it is written in
+// flow style, and the anchor it declares (an alias: the one it names).
+PyObject* node_info(PyObject* self, PyObject* arg) {
+    const Editor& editor = editor_of(self);
+    NodeIndex i = 0;
+    if (!node_at(editor, arg, i)) return nullptr;
+    const brackle_core::Node& n = editor.document().nodes[i];
+    const auto* alias = std::get_if<brackle_core::kind::Alias>(&n.kind);
+    const std::optional<std::string>& anchor = n.extras.get().anchor;
+    Ref name(alias ? str_of(alias->name) : anchor ? str_of(*anchor) : Py_NewRef(Py_None));
+    if (!name) return nullptr;
+    return Py_BuildValue("(nOO)", static_cast<Py_ssize_t>(n.kind.index()),
+                         n.style == brackle_core::NodeStyle::Flow ? Py_True : Py_False, name.get());
+}
+
+PyObject* children(PyObject* self, PyObject* arg) {
+    const Editor& editor = editor_of(self);
+    NodeIndex i = 0;
+    if (!node_at(editor, arg, i)) return nullptr;
+    return index_list(editor.document().nodes[i].children());
+}
+
+// The positions in `children(i)` of a mapping's merge keys.
+PyObject* merges(PyObject* self, PyObject* arg) {
+    const Editor& editor = editor_of(self);
+    NodeIndex i = 0;
+    if (!node_at(editor, arg, i)) return nullptr;
+    std::vector<NodeIndex> out;
+    if (const auto* map =
+            std::get_if<brackle_core::kind::Mapping>(&editor.document().nodes[i].kind)) {
+        for (std::size_t e = 0; e < map->entries.size(); ++e) {
+            if (map->entries[e].merge) out.push_back(static_cast<NodeIndex>(2 * e));
+        }
+    }
+    return index_list(out);
+}
+
+// A mapping's entries as (position, key node, value node), merge keys left
+// out.
+PyObject* entries(PyObject* self, PyObject* arg) {
+    const Editor& editor = editor_of(self);
+    NodeIndex i = 0;
+    if (!node_at(editor, arg, i)) return nullptr;
+    Ref out(PyList_New(0));
+    const auto* map = std::get_if<brackle_core::kind::Mapping>(&editor.document().nodes[i].kind);
+    if (!out || map == nullptr) return out.release();
+    for (std::size_t e = 0; e < map->entries.size(); ++e) {
+        const brackle_core::Entry& entry = map->entries[e];
+        if (entry.merge) continue;
+        Ref item(Py_BuildValue("(nII)", static_cast<Py_ssize_t>(e), entry.key, entry.value));
+        if (!item || PyList_Append(out.get(), item.get()) < 0) return nullptr;
+    }
+    return out.release();
+}
+
+PyObject* deref(PyObject* self, PyObject* arg) {
+    const Editor& editor = editor_of(self);
+    NodeIndex i = 0;
+    if (!node_at(editor, arg, i)) return nullptr;
+    if (const auto target = editor.deref(i)) return PyLong_FromUnsignedLong(*target);
+    return Py_NewRef(Py_None);
+}
+
+PyObject* aliased(PyObject* self, PyObject*) { return index_list(editor_of(self).aliased()); }
+
+PyObject* anchors_used_outside(PyObject* self, PyObject* arg) {
+    const Editor& editor = editor_of(self);
+    NodeIndex i = 0;
+    if (!node_at(editor, arg, i)) return nullptr;
+    const std::vector<std::string> names = editor.anchors_used_outside(i);
+    Ref out(PyList_New(static_cast<Py_ssize_t>(names.size())));
+    if (!out) return nullptr;
+    for (std::size_t j = 0; j < names.size(); ++j) {
+        PyObject* name = str_of(names[j]);
+        if (name == nullptr) return nullptr;
+        PyList_SET_ITEM(out.get(), static_cast<Py_ssize_t>(j), name);
+    }
+    return out.release();
+}
+
 PyMethodDef methods[] = {
     {"set_child", set_child, METH_VARARGS,
      "set_child(c, pos, value)\n--\n\nTexts with child `pos` of collection `c` set to `value`."},
@@ -305,6 +419,26 @@ PyMethodDef methods[] = {
      "`:` or `-`, whether it shares its first line), lines counted from 0."},
     {"last_line", last_line, METH_VARARGS,
      "last_line(i)\n--\n\nThe last line of node `i`'s text, counted from 0."},
+    {"root", root, METH_NOARGS, "root()\n--\n\nThe root's node, or None."},
+    {"explicit_end", explicit_end, METH_NOARGS,
+     "explicit_end()\n--\n\nWhether the document ends with `...`."},
+    {"node", node_info, METH_O,
+     "node(i)\n--\n\n(kind, flow, anchor) of node `i`: its kind code, whether it is written in\n"
+     "flow style, the anchor it declares (an alias's: the one it names)."},
+    {"children", children, METH_O,
+     "children(i)\n--\n\nNode `i`'s children; a mapping gives each key followed by its value."},
+    {"entries", entries, METH_O,
+     "entries(i)\n--\n\nA mapping's entries as (position, key node, value node), merge keys\n"
+     "left out."},
+    {"merges", merges, METH_O,
+     "merges(i)\n--\n\nThe positions in children(i) of a mapping's merge keys (`<<`)."},
+    {"deref", deref, METH_O,
+     "deref(i)\n--\n\nThe node alias `i` refers to (`i` for other nodes); None when its anchor\n"
+     "is declared nowhere before it."},
+    {"aliased", aliased, METH_NOARGS, "aliased()\n--\n\nThe nodes the aliases refer to."},
+    {"anchors_used_outside", anchors_used_outside, METH_O,
+     "anchors_used_outside(i)\n--\n\nThe anchors of node `i`'s subtree that aliases outside it "
+     "use."},
     {nullptr, nullptr, 0, nullptr},
 };
 

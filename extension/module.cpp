@@ -437,8 +437,8 @@ PyObject* edit_open(PyObject* module, PyObject* const* args, Py_ssize_t nargs, P
 }
 
 // What the edit API edits a document with: for `source`, the text of one
-// document, a tuple of its editor, its `Doc` record, its data and each node's
-// object; None when the text holds another number of documents.
+// document, a tuple of its editor, its data and each node's object; None
+// when the text holds another number of documents.
 PyObject* edit_read(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     State& state = state_of(module);
     PyObject* source = nullptr;
@@ -462,14 +462,10 @@ PyObject* edit_read(PyObject* module, PyObject* const* args, Py_ssize_t nargs, P
         if (!shown_name) return nullptr;
         Ref data = build_node_data(state, editor.documents(), source, shown_name.get(), allow);
         if (!data) return nullptr;
-        std::vector<Document> copy = editor.documents();
-        Ref records = build_records(state, copy);
-        if (!records) return nullptr;
         Ref held(new_edit_document(state, std::move(editor)));
         if (!held) return nullptr;
         PyObject* pair = PyList_GET_ITEM(data.get(), 0);
-        return PyTuple_Pack(4, held.get(), PyList_GET_ITEM(records.get(), 0),
-                            PyTuple_GET_ITEM(pair, 0), PyTuple_GET_ITEM(pair, 1));
+        return PyTuple_Pack(3, held.get(), PyTuple_GET_ITEM(pair, 0), PyTuple_GET_ITEM(pair, 1));
     });
 }
 
@@ -672,10 +668,10 @@ PyMethodDef unlisted_functions[] = {
      "_edit_read(source, name=None, allow_duplicate_keys=False)\n"
      "--\n"
      "\n"
-     "For `source`, the text of one document, a tuple (editor, doc, data, objects): the editor\n"
-     "that gives the text of each edit, its `Doc` record, its data as `brackle.load_all` gives\n"
-     "it, and the object of each node (a mapping key's hashable; None for nodes outside the\n"
-     "tree). None when the text holds another number of documents than one."},
+     "For `source`, the text of one document, a tuple (editor, data, objects): the editor\n"
+     "that walks its nodes and gives the text of each edit, its data as `brackle.load_all`\n"
+     "gives it, and the object of each node (a mapping key's hashable; None for nodes outside\n"
+     "the tree). None when the text holds another number of documents than one."},
     {"_dump_all", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(dump_all)),
      METH_FASTCALL | METH_KEYWORDS,
      "_dump_all(documents, opts, represent=None, sort_keys=False)\n"

@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -85,6 +86,16 @@ public:
     Candidates set_comments_before(NodeIndex c, std::size_t pos,
                                    const std::vector<std::string>& texts) const;
 
+    // The node alias `i` refers to, the last node before it that declares
+    // its anchor; `i` itself when it is no alias; none for an alias whose
+    // anchor is declared nowhere before it.
+    std::optional<NodeIndex> deref(NodeIndex i) const;
+    // The nodes the document's aliases refer to.
+    std::vector<NodeIndex> aliased() const;
+    // The anchors declared in node `top`'s subtree that an alias outside it
+    // uses.
+    std::vector<std::string> anchors_used_outside(NodeIndex top) const;
+
     ChildLines child_lines(NodeIndex c, std::size_t pos) const;
     // The 0-based line of what introduces a child's value: its `:` or `-`.
     std::uint32_t value_mark_line(NodeIndex c, std::size_t pos) const;
@@ -142,8 +153,10 @@ private:
     std::vector<Document> documents_;
     std::vector<std::size_t> spans_;        // node i from spans_[2i] to spans_[2i + 1], bytes
     std::vector<std::size_t> line_starts_;  // byte offset of each line
-    std::string nl_;                        // the line break new lines end in
-    EmitOptions options_;                   // how new text is laid out
+    // The nodes that declare each anchor, in document order.
+    std::unordered_map<std::string, std::vector<NodeIndex>> anchors_;
+    std::string nl_;       // the line break new lines end in
+    EmitOptions options_;  // how new text is laid out
 };
 
 }  // namespace brackle_core::edit

@@ -34,8 +34,13 @@ def same_data(a: Any, b: Any) -> bool:
         x, y = stack.pop()
         if x is y:
             continue
-        if type(x) is not type(y):
+        kind = type(x)
+        if kind is not type(y):
             return False
+        if kind is str or kind is int:
+            if x != y:
+                return False
+            continue
         if isinstance(x, Tagged):
             if x.tag != y.tag:
                 return False
@@ -49,7 +54,10 @@ def same_data(a: Any, b: Any) -> bool:
             if len(x) != len(y):
                 return False
             if isinstance(x, Mapping):
-                keys = _paired_keys(x, y)
+                if _keys_in_step(x, y):
+                    stack.extend(zip(x.values(), y.values()))
+                    continue
+                keys = _matched(x, y)
                 if keys is None:
                     return False
                 stack.extend((x[kx], y[ky]) for kx, ky in keys)
@@ -74,14 +82,11 @@ def _same_key(x: Any, y: Any) -> bool:
     return same_data(x, y)
 
 
-def _paired_keys(x: Mapping[Any, Any], y: Mapping[Any, Any]) -> list[tuple[Any, Any]] | None:
-    """Each key of ``x`` with the key of ``y`` that is the same data, or
-    ``None`` when some key has none. Keys compared by their structure, not
-    by ``==``, which would walk a shared key once per path through it."""
-    pairs = list(zip(x, y))
-    if all(_same_key(kx, ky) for kx, ky in pairs):
-        return pairs
-    return _matched(x, y)
+def _keys_in_step(x: Mapping[Any, Any], y: Mapping[Any, Any]) -> bool:
+    """Whether the keys of ``x`` and ``y`` are the same data in the same
+    order, compared by their structure, not by ``==``, which would walk a
+    shared key once per path through it."""
+    return all(_same_key(kx, ky) for kx, ky in zip(x, y))
 
 
 def _matched(xs: Iterable[Any], ys: Iterable[Any]) -> list[tuple[Any, Any]] | None:

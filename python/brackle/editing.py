@@ -29,15 +29,17 @@ Views follow their path from the root: after ``seq.insert(0, x)`` a view of
 
 from __future__ import annotations
 
-import bisect
 import contextlib
 import difflib
 import functools
 import hashlib
+import itertools
+import operator
 import os
 import re
 import threading
 from collections.abc import Iterator, MutableMapping, MutableSequence
+from operator import itemgetter
 from typing import Any
 
 from brackle._brackle import _edit_open, _edit_read
@@ -136,15 +138,13 @@ class _Loaded:
     """One document as read from its own text (the stream's text from where
     the document begins to where the next one does)."""
 
-    __slots__ = ("text", "editor", "doc", "data", "objects", "anchors", "lookups", "aliased")
+    __slots__ = ("text", "editor", "data", "objects", "lookups", "aliased")
 
-    def __init__(self, text: str, editor: Any, doc: Any, data: Any, objects: list[Any]) -> None:
+    def __init__(self, text: str, editor: Any, data: Any, objects: list[Any]) -> None:
         self.text = text
-        self.editor = editor  # gives the text of each edit
-        self.doc = doc
+        self.editor = editor  # walks the nodes and gives the text of each edit
         self.data = data
         self.objects = objects
-        self.anchors: dict[str, list[int]] | None = None  # name: the nodes that define it
         self.lookups: dict[int, dict[Any, Any]] = {}  # mapping node: its own keys' entries
         self.aliased: set[int] | None = None  # the nodes an alias refers to
 
@@ -258,10 +258,10 @@ class Stream:
     @_serialised
     def __getitem__(self, index: int) -> Any:
         index = range(len(self._data))[index]
-        loaded = self._docs[index]
-        if loaded.doc.root is None:
+        root = self._docs[index].editor.root()
+        if root is None:
             return None
-        return self._value(index, (), loaded.doc.root)
+        return self._value(index, (), root)
 
     def __iter__(self) -> Iterator[Any]:
         return (self[i] for i in range(len(self)))
@@ -357,48 +357,41 @@ class Stream:
 
     # ---- what views use -------------------------------------------------------
 
-    def _node(self, doc: int, index: int) -> Node:
-        node: Node = self._docs[doc].doc.nodes[index]
-        return node
+    def _kind(self, doc: int, index: int) -> int:
+        """Node `index`'s kind: `Node.SCALAR`, `SEQUENCE`, `MAPPING` or `ALIAS`."""
+        kind: int = self._docs[doc].editor.node(index)[0]
+        return kind
+
+    def _children(self, doc: int, index: int) -> list[int]:
+        children: list[int] = self._docs[doc].editor.children(index)
+        return children
 
     def _deref(self, doc: int, index: int) -> int:
         """The node an alias refers to (the last node before it with that
         anchor), or `index` itself."""
-        loaded = self._docs[doc]
-        node = loaded.doc.nodes[index]
-        if node.kind != Node.ALIAS:
-            return index
-        if loaded.anchors is None:
-            loaded.anchors = {}
-            for i, n in enumerate(loaded.doc.nodes):
-                if n.anchor is not None and n.kind != Node.ALIAS:
-                    loaded.anchors.setdefault(n.anchor, []).append(i)
-        found = loaded.anchors.get(node.anchor, [])
-        at = bisect.bisect_left(found, index)
-        if at == 0:
-            raise EditError(f"found undefined alias *{node.anchor}")
-        return found[at - 1]
+        editor = self._docs[doc].editor
+        target: int | None = editor.deref(index)
+        if target is None:
+            raise EditError(f"found undefined alias *{editor.node(index)[2]}")
+        return target
 
     def _entries(self, doc: int, index: int) -> list[tuple[int, int, int]]:
         """A mapping's entries as (position, key node, value node), merge
         keys left out."""
-        node = self._node(doc, index)
-        merges = set(node.merge)
-        ch = node.children
-        return [(j // 2, ch[j], ch[j + 1]) for j in range(0, len(ch), 2) if j not in merges]
+        entries: list[tuple[int, int, int]] = self._docs[doc].editor.entries(index)
+        return entries
 
     def _table(self, doc: int, index: int) -> dict[Any, Any]:
         """Mapping `index`'s own entries by key, `(is a bool, key)`: (entry
         position, value node); a bool matches no number. Made once per
-        read of the text."""
+        read of the text, with the loops in C."""
         loaded = self._docs[doc]
         table = loaded.lookups.get(index)
         if table is None:
-            objects = loaded.objects
-            table = {}
-            for pos, k, v in self._entries(doc, index):
-                key = objects[k]
-                table[_marked(key)] = (pos, v)
+            entries = self._entries(doc, index)
+            keys = list(map(loaded.objects.__getitem__, map(itemgetter(1), entries)))
+            marks = map(operator.is_, map(type, keys), itertools.repeat(bool))
+            table = dict(zip(zip(marks, keys), map(itemgetter(0, 2), entries)))
             loaded.lookups[index] = table
         return table
 
@@ -431,14 +424,14 @@ class Stream:
                     continue
                 seen.add(at)
                 order.append(at)
-            node = self._node(doc, at)
+            editor = self._docs[doc].editor
             found: list[int] = []
-            for j in node.merge:
-                target = self._deref(doc, node.children[j + 1])
-                tnode = self._node(doc, target)
-                if tnode.kind == Node.SEQUENCE:
-                    found.extend(self._deref(doc, i) for i in tnode.children)
-                elif tnode.kind == Node.MAPPING:
+            for j in editor.merges(at):
+                target = self._deref(doc, editor.children(at)[j + 1])
+                kind = self._kind(doc, target)
+                if kind == Node.SEQUENCE:
+                    found.extend(self._deref(doc, i) for i in editor.children(target))
+                elif kind == Node.MAPPING:
                     found.append(target)
             stack.extend(reversed(found))
         return order
@@ -448,10 +441,7 @@ class Stream:
         refers to: a change below it shows wherever the alias stands."""
         loaded = self._docs[doc]
         if loaded.aliased is None:
-            nodes = loaded.doc.nodes
-            loaded.aliased = {
-                self._deref(doc, i) for i, n in enumerate(nodes) if n.kind == Node.ALIAS
-            }
+            loaded.aliased = set(loaded.editor.aliased())
         if not loaded.aliased:
             return False
         return any(i in loaded.aliased for i in self._walk(doc, path))
@@ -462,20 +452,20 @@ class Stream:
 
     def _walk(self, doc: int, path: tuple[Any, ...]) -> list[int]:
         """The nodes from the root to the node at `path`, aliases followed."""
-        root = self._docs[doc].doc.root
+        root = self._docs[doc].editor.root()
         if root is None:
             raise KeyError(path)
         index = self._deref(doc, root)
         visited = [index]
         for step in path:
-            node = self._node(doc, index)
-            if node.kind == Node.MAPPING:
+            kind = self._kind(doc, index)
+            if kind == Node.MAPPING:
                 _, value = self._find(doc, index, step, own=False)
                 if value is None:
                     raise KeyError(step)
                 index = value
-            elif node.kind == Node.SEQUENCE and isinstance(step, int):
-                index = node.children[step]
+            elif kind == Node.SEQUENCE and isinstance(step, int):
+                index = self._children(doc, index)[step]
             else:
                 raise KeyError(step)
             index = self._deref(doc, index)
@@ -484,10 +474,10 @@ class Stream:
 
     def _value(self, doc: int, path: tuple[Any, ...], index: int) -> Any:
         index = self._deref(doc, index)
-        node = self._node(doc, index)
-        if node.kind == Node.MAPPING:
+        kind = self._kind(doc, index)
+        if kind == Node.MAPPING:
             return YAMLMapping(self, doc, path)
-        if node.kind == Node.SEQUENCE:
+        if kind == Node.SEQUENCE:
             return YAMLSequence(self, doc, path)
         return self._docs[doc].objects[index]
 
@@ -621,7 +611,7 @@ def _read_in_place(stream: Stream, doc: int, text: str) -> _Loaded | None:
         loaded = stream._read(text)
     except YAMLError:
         return None
-    if loaded is None or loaded.doc.explicit_end != stream._docs[doc].doc.explicit_end:
+    if loaded is None or loaded.editor.explicit_end() != stream._docs[doc].editor.explicit_end():
         return None
     return loaded
 
@@ -657,23 +647,7 @@ def _passes(check: Any, stream: Stream) -> bool:
 
 def _anchors_used_outside(stream: Stream, doc: int, top: int) -> list[str]:
     """The anchors in node `top`'s subtree that an alias outside it uses."""
-    nodes = stream._docs[doc].doc.nodes
-    inside: set[int] = set()
-    stack = [top]
-    while stack:
-        i = stack.pop()
-        if i in inside:
-            continue
-        inside.add(i)
-        stack.extend(nodes[i].children)
-    if not any(nodes[i].anchor and nodes[i].kind != Node.ALIAS for i in inside):
-        return []
-    used = []
-    for i, node in enumerate(nodes):
-        if node.kind == Node.ALIAS and i not in inside:
-            target = stream._deref(doc, i)
-            if target in inside:
-                used.append(nodes[target].anchor)
+    used: list[str] = stream._docs[doc].editor.anchors_used_outside(top)
     return used
 
 
@@ -698,16 +672,15 @@ class _View:
         return self._stream._editor(self._doc)
 
     def _child_count(self, c: int) -> int:
-        node = self._stream._node(self._doc, c)
-        n = len(node.children)
-        return n // 2 if node.kind == Node.MAPPING else n
+        n = len(self._stream._children(self._doc, c))
+        return n // 2 if self._stream._kind(self._doc, c) == Node.MAPPING else n
 
     def _child_nodes(self, c: int, pos: int) -> list[int]:
         """The nodes of child `pos` of collection `c`: an entry's key and
         value, or an item."""
-        node = self._stream._node(self._doc, c)
-        ch = node.children
-        return list(ch[2 * pos : 2 * pos + 2]) if node.kind == Node.MAPPING else [ch[pos]]
+        ch = self._stream._children(self._doc, c)
+        mapping = self._stream._kind(self._doc, c) == Node.MAPPING
+        return list(ch[2 * pos : 2 * pos + 2]) if mapping else [ch[pos]]
 
     def _only_lines(self, c: int, pos: int, op: str) -> Any:
         """Holds a strict stream's edit `op` of child `pos` of collection `c`
@@ -731,7 +704,7 @@ class _View:
             return first, first + 1
         if op == "before":
             return comments, first
-        if shares or self._stream._node(self._doc, c).style == Node.FLOW:
+        if shares or self._editor().node(c)[1]:
             return first, last + 1
         return (comments, comments) if pos < n else (last + 1, last + 1)
 
@@ -791,10 +764,10 @@ class _View:
     def _set(self, c: int, pos: int, step: Any, value: Any) -> None:
         editor = self._editor()
         v = self._child_nodes(c, pos)[-1]
-        node = self._stream._node(self._doc, v)
+        kind, _, anchor = editor.node(v)
         canon = _canonical(value)
         candidates = editor.set_child(c, pos, value)
-        kept = self._guard(v, node.anchor if node.kind != Node.ALIAS else None)
+        kept = self._guard(v, anchor if kind != Node.ALIAS else None)
         with self._only_lines(c, pos, "set"):
             self._apply(
                 candidates,
@@ -818,13 +791,13 @@ class _View:
         """Whether this collection is written in flow style, empty, where
         block style could stand (at the root, or in a block collection)."""
         stream = self._stream
-        node = stream._node(self._doc, self._index())
-        if node.style != Node.FLOW or node.children:
+        index = self._index()
+        if not self._editor().node(index)[1] or stream._children(self._doc, index):
             return False
         if not self._path:
             return True
         parent = stream._resolve(self._doc, self._path[:-1])
-        return stream._node(self._doc, parent).style == Node.BLOCK
+        return not self._editor().node(parent)[1]
 
 
 class YAMLMapping(_View, MutableMapping[Any, Any]):
@@ -976,7 +949,7 @@ class YAMLSequence(_View, MutableSequence[Any]):
     __slots__ = ()
 
     def _items(self) -> list[int]:
-        return self._stream._node(self._doc, self._index()).children
+        return self._stream._children(self._doc, self._index())
 
     def _position(self, index: Any) -> int:
         n = len(self._items())

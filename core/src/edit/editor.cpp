@@ -79,9 +79,64 @@ std::variant<Editor, ParseError> Editor::read(std::string text) {
     }
     const std::size_t lf = text.find('\n');
     e.nl_ = lf != std::string::npos && lf > 0 && text[lf - 1] == '\r' ? "\r\n" : "\n";
-    if (!e.documents_.empty()) e.options_ = detect_options(e.documents_.front());
+    if (!e.documents_.empty()) {
+        const Document& doc = e.documents_.front();
+        e.options_ = detect_options(doc);
+        for (std::size_t i = 0; i < doc.nodes.size(); ++i) {
+            const Node& n = doc.nodes[i];
+            if (!std::holds_alternative<kind::Alias>(n.kind) && n.extras.get().anchor) {
+                e.anchors_[*n.extras.get().anchor].push_back(static_cast<NodeIndex>(i));
+            }
+        }
+    }
     e.text_ = std::move(text);
     return e;
+}
+
+// ---- anchors and aliases ------------------------------------------------------
+
+std::optional<NodeIndex> Editor::deref(NodeIndex i) const {
+    const auto* alias = std::get_if<kind::Alias>(&node(i).kind);
+    if (alias == nullptr) return i;
+    const auto found = anchors_.find(alias->name);
+    if (found == anchors_.end()) return std::nullopt;
+    const std::vector<NodeIndex>& nodes = found->second;
+    const auto before = std::lower_bound(nodes.begin(), nodes.end(), i);
+    if (before == nodes.begin()) return std::nullopt;
+    return *std::prev(before);
+}
+
+std::vector<NodeIndex> Editor::aliased() const {
+    std::vector<NodeIndex> out;
+    for (std::size_t i = 0; i < doc().nodes.size(); ++i) {
+        if (const auto target = deref(static_cast<NodeIndex>(i)); target && *target != i) {
+            out.push_back(*target);
+        }
+    }
+    return out;
+}
+
+std::vector<std::string> Editor::anchors_used_outside(NodeIndex top) const {
+    std::vector<bool> inside(doc().nodes.size());
+    std::vector<NodeIndex> stack{top};
+    bool declares = false;
+    while (!stack.empty()) {
+        const NodeIndex i = stack.back();
+        stack.pop_back();
+        if (inside[i]) continue;
+        inside[i] = true;
+        const Node& n = node(i);
+        declares |= !std::holds_alternative<kind::Alias>(n.kind) && n.extras.get().anchor;
+        for_each_child(n, [&](NodeIndex child) { stack.push_back(child); });
+    }
+    std::vector<std::string> used;
+    if (!declares) return used;
+    for (std::size_t i = 0; i < doc().nodes.size(); ++i) {
+        if (inside[i] || !std::holds_alternative<kind::Alias>(doc().nodes[i].kind)) continue;
+        const auto target = deref(static_cast<NodeIndex>(i));
+        if (target && inside[*target]) used.push_back(*node(*target).extras.get().anchor);
+    }
+    return used;
 }
 
 // ---- where things are ------------------------------------------------------
