@@ -8,7 +8,11 @@
 - ``emit(parse(text))`` against ruamel.yaml's round trip (load and dump);
 - two threads running ``_roundtrip_in_rust``, ``parse`` and ``load_all``
   against one, which shows how much of each runs without the interpreter
-  lock (the core's work does; building Python objects cannot).
+  lock (the core's work does; building Python objects cannot);
+- editing: opening a stream with ``brackle.edit`` and one change in it,
+  against ``brackle.load_all`` of the same text, with the peak memory of a
+  change in a large mapping against that of loading it (each in a fresh
+  process).
 
 Usage: python bench/python_bench.py GEN [--reps N]
 GEN is the brackle-gen binary that makes the generated streams.
@@ -203,7 +207,96 @@ def main() -> int:
             f">= 1.7x one thread ('base' is one thread)"
         )
     print("ratio = brackle MB/s / baseline MB/s; ruamel is timed once per input (it is slow).")
+    editing(args.reps, inputs["generated 10 MB"][0])
     return 0
+
+
+# The text of a mapping of `n` keys, and what one set in it does.
+MAPPING = "text = ''.join(f'key{i}: value {i}\\n' for i in range(%d))\n"
+PEAK = """
+import brackle
+def peak():
+    for line in open('/proc/self/status'):
+        if line.startswith('VmHWM'):
+            return int(line.split()[1])
+%s
+before = peak()
+%s
+print(peak() - before)
+"""
+
+
+def peak_kb(setup: str, work: str) -> int:
+    """The growth of a fresh process's high-water mark across `work`, in kB."""
+    out = subprocess.run(
+        [sys.executable, "-c", PEAK % (setup, work)], check=True, capture_output=True, text=True
+    )
+    return int(out.stdout)
+
+
+def edit_row(name: str, size: int, ours: float, base: float, target: str) -> None:
+    mb = size / 1e6
+    print(f"{name:<{NAME_WIDTH}} {mb:8.3f} {ours:10.4f} {base:10.4f} {ours / base:8.3f}   {target}")
+
+
+def editing(reps: int, stream_text: str) -> None:
+    """Opening a stream and one change in it, against load_all of its text."""
+    print(f"== Editing: brackle.edit against brackle.load_all of the same text, best of {reps}")
+    print(
+        f"{'run':<{NAME_WIDTH}} {'size MB':>8} {'edit s':>10} {'load s':>10} {'x load':>8}   target"
+    )
+
+    def one_change(text: str, change) -> float:
+        def run() -> float:
+            stream = brackle.edit(text)
+            start = time.perf_counter()
+            change(stream)
+            return time.perf_counter() - start
+
+        return min(run() for _ in range(reps))
+
+    def middle_scalar(stream) -> None:
+        doc = stream[len(stream) // 2]
+        key = next(
+            k for k in doc if not isinstance(doc[k], (brackle.YAMLMapping, brackle.YAMLSequence))
+        )
+        doc[key] = "changed"
+
+    size = len(stream_text.encode("utf-8"))
+    load = best_of(reps, lambda: brackle.load_all(stream_text))
+    edit_row(
+        "open, generated 10 MB",
+        size,
+        best_of(reps, lambda: brackle.edit(stream_text)),
+        load,
+        "<= 1.5x",
+    )
+    edit_row(
+        "one scalar set, generated 10 MB",
+        size,
+        one_change(stream_text, middle_scalar),
+        load,
+        "<= 0.05x",
+    )
+
+    n = 10**6
+    mapping = "".join(f"key{i}: value {i}\n" for i in range(n))
+    load = best_of(1, lambda: brackle.load_all(mapping))
+    change = one_change(mapping, lambda s: s[0].__setitem__(f"key{n // 2}", "changed"))
+    edit_row("one set, mapping of 10^6 keys", len(mapping), change, load, "<= 1.5x")
+    setup = MAPPING % n
+    ours = peak_kb(setup, f"s = brackle.edit(text); s[0]['key{n // 2}'] = 'changed'")
+    base = peak_kb(setup, "data = brackle.load_all(text)")
+    print(
+        f"{'peak memory, open + set vs load_all':<{NAME_WIDTH}} {len(mapping) / 1e6:8.3f} "
+        f"{ours / 1024:8.0f}MB {base / 1024:8.0f}MB {ours / base:8.3f}   <= 2x"
+    )
+
+    empty = "---\n" * 500_000
+    load = best_of(1, lambda: brackle.load_all(empty))
+    change = one_change(empty, lambda s: s.__setitem__(250_000, {"a": 1}))
+    edit_row("one edit, 500,000 empty documents", len(empty), change, load, "<= 0.1 s")
+    print("edit s: one open, or one change after opening; x load = edit s / load s.")
 
 
 if __name__ == "__main__":

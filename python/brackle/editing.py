@@ -199,7 +199,6 @@ class Stream:
         allow_duplicate_keys: bool = False,
         strict: bool = False,
     ) -> None:
-        self._text = text
         self._read_text = text  # as opened, for diff()
         self._strict = strict
         # The lines of the document (from, to) that the edit under way may
@@ -214,18 +213,27 @@ class Stream:
         data, starts = _edit_open(text, name, allow_duplicate_keys)
         base = 1 if text.startswith("\ufeff") else 0
         self._data: list[Any] = data
-        self._starts: list[int] = [0] + [start + base for start in starts[1:]]
+        # Each document's text, from where it begins to where the next one
+        # does: an edit replaces one of them, and the stream's text is
+        # joined again only when asked for.
+        bounds = [0] + [start + base for start in starts[1:]] + [len(text)]
+        self._texts = [text[a:b] for a, b in zip(bounds, bounds[1:])]
+        self._joined: str | None = text
         self._docs = _Documents(self, len(data))
         self._lone_cr = _LONE_CR.search(text) is not None
 
     # ---- reading ------------------------------------------------------------
 
+    @property
+    def _text(self) -> str:
+        if self._joined is None:
+            self._joined = "".join(self._texts)
+        return self._joined
+
     def _document_text(self, index: int) -> str:
         """The text of document `index`: from where it begins to where the
         next one does."""
-        starts = self._starts
-        end = starts[index + 1] if index + 1 < len(starts) else len(self._text)
-        return self._text[starts[index] : end]
+        return self._texts[index]
 
     def _editor(self, index: int) -> Any:
         """The editor of document `index`'s text."""
@@ -241,13 +249,8 @@ class Stream:
 
     def _replace_document(self, index: int, text: str, loaded: _Loaded) -> None:
         """Puts `text`, read as `loaded`, in place of document `index`'s text."""
-        old = self._document_text(index)
-        start = self._starts[index]
-        self._text = self._text[:start] + text + self._text[start + len(old) :]
-        shift = len(text) - len(old)
-        if shift:
-            starts = self._starts
-            starts[index + 1 :] = [at + shift for at in starts[index + 1 :]]
+        self._texts[index] = text
+        self._joined = None
         self._docs[index] = loaded
         self._data[index] = loaded.data
 

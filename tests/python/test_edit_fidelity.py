@@ -96,7 +96,7 @@ def one_edit(text: str, doc: int, path: tuple, key, op: str) -> str:
     view = stream._value(doc, path, stream._resolve(doc, path))
     editor = stream._editor(doc)
     # The editor counts lines in the document's own text.
-    shift = stream.text.count("\n", 0, stream._starts[doc])
+    shift = "".join(stream._texts[:doc]).count("\n")
     c, pos = view._index(), view._position(key)
     comments, first, last, _, shares_line = editor.child_lines(c, pos)
     lo, hi = first + shift, last + 1 + shift
