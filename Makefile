@@ -117,7 +117,7 @@ bench: venv toolchain
 # target runs its whole time (libFuzzer's fork mode goes on past a failure);
 # the inputs that broke one are kept in build-fuzz/crashes and fail the run.
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS := fuzz_scanner fuzz_loader fuzz_roundtrip
+FUZZ_TARGETS := fuzz_scanner fuzz_loader fuzz_roundtrip fuzz_edit
 YAML_TEST_SUITE ?= $(or $(BRACKLE_YAML_TEST_SUITE),../shared/yaml-test-suite)
 fuzz: venv
 	@command -v clang++ > /dev/null && ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-*.a > /dev/null 2>&1 || { \

@@ -200,6 +200,7 @@ class Stream:
         strict: bool = False,
     ) -> None:
         self._read_text = text  # as opened, for diff()
+        self._saved_text = text  # as its file last held it
         self._strict = strict
         # The lines of the document (from, to) that the edit under way may
         # change, when strict.
@@ -307,7 +308,8 @@ class Stream:
         target = self.path if path is None else os.fspath(path)
         if target is None:
             raise ValueError("write() needs a path: this stream was not read from a file")
-        data = self._text.encode(self._encoding)
+        text = self._text
+        data = text.encode(self._encoding)
         if self._digest is None or not _same_file(target, self.path):
             write_file(target, data)
             return
@@ -319,6 +321,7 @@ class Stream:
         except FileNotFoundError:
             raise FileChangedError(target, "the file was removed since it was read") from None
         self._digest = _digest(data)
+        self._saved_text = text
 
     @_serialised
     def diff(self) -> str:
@@ -338,7 +341,7 @@ class Stream:
         return self
 
     def __exit__(self, kind: Any, error: Any, trace: Any) -> None:
-        if kind is None and self.path is not None and self._text != self._read_text:
+        if kind is None and self.path is not None and self._text != self._saved_text:
             self.write()
 
     @contextlib.contextmanager

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "scanner/src/char_traits.hpp"
+
 namespace {
 
 using brackle_core::Document;
@@ -108,6 +110,49 @@ TEST(EditEngine, WhatCannotBeWrittenIsAnErrorValue) {
     EXPECT_EQ(first(read("a\n...\n").replace_root(string_value("b"), true)), "b\n...\n");
     EXPECT_EQ(first(read("# only\n").replace_root(string_value("b"), false)),
               "error: only the last document of a stream can take a root where it has none");
+}
+
+// Each edit of each child gives candidates of well-formed UTF-8, or an error.
+void every_edit(const Editor& e) {
+    const Document& doc = e.document();
+    const NewValue k = string_value("k");
+    for (std::size_t i = 0; i < doc.nodes.size(); ++i) {
+        const auto c = static_cast<brackle_core::NodeIndex>(i);
+        std::size_t count = 0;
+        if (const auto* seq = std::get_if<kind::Sequence>(&doc.nodes[i].kind)) {
+            count = seq->items.size();
+        } else if (const auto* map = std::get_if<kind::Mapping>(&doc.nodes[i].kind)) {
+            count = map->entries.size();
+        }
+        const Document* key =
+            std::holds_alternative<kind::Mapping>(doc.nodes[i].kind) ? &k.document : nullptr;
+        for (std::size_t pos = 0; pos < count; ++pos) {
+            for (const Candidates& result :
+                 {e.set_child(c, pos, string_value("x")),
+                  e.insert_child(c, pos, string_value("y"), key), e.delete_child(c, pos)}) {
+                if (const auto* texts = std::get_if<std::vector<std::string>>(&result)) {
+                    for (const std::string& t : *texts)
+                        EXPECT_TRUE(brackle_scanner::is_valid_utf8(t));
+                }
+            }
+        }
+    }
+}
+
+TEST(EditEngine, TextsTheFuzzerBrokeGiveCandidatesOrAnError) {
+    // The only child of a flow collection, deleted.
+    EXPECT_EQ(first(read("{\"foo\"\n: \"bar\"}\n").delete_child(0, 0)), "{}\n");
+    // A child that runs to the end of a text without a final line break,
+    // deleted after a byte-order mark: the mark stays whole.
+    EXPECT_EQ(first(read("\xEF\xBB\xBFk:\n  x: 1").delete_child(0, 0)), "\xEF\xBB\xBF");
+    for (const char* text : {
+             "\xEF\xBB\xBF;)- e: gree",
+             "- &a\r- ab\n-\t  ;c : &aa\n- ab\n-\t  ;c :&d\n-\n  ? \n-\n !? &d\n-\n  ? &e\n  : "
+             "&a\n",
+         }) {
+        SCOPED_TRACE(text);
+        every_edit(read(text));
+    }
 }
 
 }  // namespace

@@ -66,6 +66,11 @@ std::vector<std::string> split_lines(std::string_view s) {
 }  // namespace
 
 std::string Editor::splice(std::size_t from, std::size_t to, std::string_view with) const {
+    // The positions come from the loader's spans, in order for every text
+    // it reads; clamped all the same, so that no splice reads past the text
+    // (a candidate that makes no sense is refused when it is read back).
+    to = std::min(to, text_.size());
+    from = std::min(from, to);
     std::string out;
     out.reserve(text_.size() - (to - from) + with.size());
     out.append(text_, 0, from).append(with).append(text_, to);
@@ -370,7 +375,7 @@ Candidates Editor::delete_child(NodeIndex c, std::size_t pos) const {
             return std::vector<std::string>{splice(begin, child_start(c, pos + 1), "")};
         }
         // The comma before it stays: a flow collection may end with one.
-        if (first_on_line(begin)) {
+        if (pos == 0 || first_on_line(begin)) {
             return std::vector<std::string>{splice(begin, child_end(c, pos), "")};
         }
         return std::vector<std::string>{splice(child_end(c, pos - 1), child_end(c, pos), "")};
@@ -380,7 +385,9 @@ Candidates Editor::delete_child(NodeIndex c, std::size_t pos) const {
         const std::int64_t bound = pos ? std::int64_t{child_last_line(c, pos - 1)} : -1;
         std::size_t from = line_start(comment_top(line_of(begin), bound));
         const std::size_t to = line_start(last + 1);
-        if (to == text_.size() && !text_.ends_with('\n') && from > 0) {
+        // At the end of a text without a final line break, the line break
+        // before the child goes (never a byte-order mark before it).
+        if (to == text_.size() && !text_.ends_with('\n') && from > 0 && text_[from - 1] == '\n') {
             from -= from >= 2 && text_.compare(from - 2, 2, "\r\n") == 0 ? 2 : 1;
         }
         return std::vector<std::string>{splice(from, to, "")};
