@@ -334,7 +334,8 @@ PyObject* children(PyObject* self, PyObject* arg) {
     const Editor& editor = editor_of(self);
     NodeIndex i = 0;
     if (!node_at(editor, arg, i)) return nullptr;
-    return index_list(editor.document().nodes[i].children());
+    return guarded(state_of_type(self),
+                   [&] { return index_list(editor.document().nodes[i].children()); });
 }
 
 // The positions in `children(i)` of a mapping's merge keys.
@@ -342,14 +343,16 @@ PyObject* merges(PyObject* self, PyObject* arg) {
     const Editor& editor = editor_of(self);
     NodeIndex i = 0;
     if (!node_at(editor, arg, i)) return nullptr;
-    std::vector<NodeIndex> out;
-    if (const auto* map =
-            std::get_if<brackle_core::kind::Mapping>(&editor.document().nodes[i].kind)) {
-        for (std::size_t e = 0; e < map->entries.size(); ++e) {
-            if (map->entries[e].merge) out.push_back(static_cast<NodeIndex>(2 * e));
+    return guarded(state_of_type(self), [&]() -> PyObject* {
+        std::vector<NodeIndex> out;
+        if (const auto* map =
+                std::get_if<brackle_core::kind::Mapping>(&editor.document().nodes[i].kind)) {
+            for (std::size_t e = 0; e < map->entries.size(); ++e) {
+                if (map->entries[e].merge) out.push_back(static_cast<NodeIndex>(2 * e));
+            }
         }
-    }
-    return index_list(out);
+        return index_list(out);
+    });
 }
 
 // A mapping's entries as (position, key node, value node), merge keys left
@@ -378,21 +381,25 @@ PyObject* deref(PyObject* self, PyObject* arg) {
     return Py_NewRef(Py_None);
 }
 
-PyObject* aliased(PyObject* self, PyObject*) { return index_list(editor_of(self).aliased()); }
+PyObject* aliased(PyObject* self, PyObject*) {
+    return guarded(state_of_type(self), [&] { return index_list(editor_of(self).aliased()); });
+}
 
 PyObject* anchors_used_outside(PyObject* self, PyObject* arg) {
     const Editor& editor = editor_of(self);
     NodeIndex i = 0;
     if (!node_at(editor, arg, i)) return nullptr;
-    const std::vector<std::string> names = editor.anchors_used_outside(i);
-    Ref out(PyList_New(static_cast<Py_ssize_t>(names.size())));
-    if (!out) return nullptr;
-    for (std::size_t j = 0; j < names.size(); ++j) {
-        PyObject* name = str_of(names[j]);
-        if (name == nullptr) return nullptr;
-        PyList_SET_ITEM(out.get(), static_cast<Py_ssize_t>(j), name);
-    }
-    return out.release();
+    return guarded(state_of_type(self), [&]() -> PyObject* {
+        const std::vector<std::string> names = editor.anchors_used_outside(i);
+        Ref out(PyList_New(static_cast<Py_ssize_t>(names.size())));
+        if (!out) return nullptr;
+        for (std::size_t j = 0; j < names.size(); ++j) {
+            PyObject* name = str_of(names[j]);
+            if (name == nullptr) return nullptr;
+            PyList_SET_ITEM(out.get(), static_cast<Py_ssize_t>(j), name);
+        }
+        return out.release();
+    });
 }
 
 PyMethodDef methods[] = {

@@ -72,9 +72,11 @@ std::variant<Editor, ParseError> Editor::read(std::string text) {
     const std::size_t base = text.starts_with("\xEF\xBB\xBF") ? 3 : 0;
     if (!spans.nodes.empty()) e.spans_ = std::move(spans.nodes.front());
     for (std::size_t& at : e.spans_) at += base;
+    // Lines as the loader counts them: a lone CR ends one too.
     e.line_starts_.push_back(base);
-    for (std::size_t at = text.find('\n', base); at != std::string::npos;
-         at = text.find('\n', at + 1)) {
+    for (std::size_t at = text.find_first_of("\r\n", base); at != std::string::npos;
+         at = text.find_first_of("\r\n", at + 1)) {
+        if (text[at] == '\r' && at + 1 < text.size() && text[at + 1] == '\n') ++at;
         e.line_starts_.push_back(at + 1);
     }
     const std::size_t lf = text.find('\n');
@@ -165,7 +167,9 @@ std::size_t Editor::end(NodeIndex i) const {
             // after the header's line as they stand.
             const std::string raw = scalar->raw.value_or("");
             const std::size_t cut = raw.find('\n');
-            if (cut == std::string::npos) return offset(*x.header_at) + raw.size();
+            if (cut == std::string::npos) {
+                return std::min(offset(*x.header_at) + raw.size(), text_.size());
+            }
             return std::min(line_start(x.header_at->line + 1) + raw.size() - cut - 1, text_.size());
         }
         if (scalar && (!scalar->raw || scalar->raw->empty()) && (x.anchor_at || x.tag_at)) {
@@ -208,7 +212,8 @@ std::size_t Editor::line_start(std::uint32_t line) const {
 
 std::size_t Editor::line_end(std::uint32_t line) const {
     const std::size_t begin = line_start(line);
-    std::size_t end = std::min(text_.find('\n', begin), text_.size());
+    std::size_t end = line_start(line + 1);
+    if (end > begin && text_[end - 1] == '\n') --end;
     if (end > begin && text_[end - 1] == '\r') --end;
     return end;
 }
