@@ -120,6 +120,8 @@ private:
     std::size_t line_end(std::uint32_t line) const;
     std::uint32_t column(std::size_t offset) const;  // in characters
     bool first_on_line(std::size_t offset) const;
+    // Whether only blanks and a comment follow `offset` on its line.
+    bool only_comment_after(std::size_t offset) const;
     bool is_comment_line(std::uint32_t line) const;
     std::uint32_t comment_top(std::uint32_t line, std::int64_t bound) const;
     std::size_t child_count(NodeIndex c) const;

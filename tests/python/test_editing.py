@@ -303,6 +303,8 @@ def test_each_document_of_a_suite_stream_loads_on_its_own_as_itself():
         ("", "k: v\n"),
         ("# settings\n", "# settings\nk: v\n"),
         ("a: 1\n---", "a: 1\n---\nk: v\n"),
+        # A comment on the marker's line stays there.
+        ("--- # c\n...\n", "--- # c\nk: v\n...\n"),
     ],
 )
 def test_a_document_without_content_takes_a_root(text, expected):

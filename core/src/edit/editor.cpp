@@ -233,6 +233,12 @@ bool Editor::first_on_line(std::size_t at) const {
     return strip_blanks(std::string_view(text_).substr(begin, at - begin)).empty();
 }
 
+bool Editor::only_comment_after(std::size_t at) const {
+    const std::size_t stop = std::max(line_end(line_of(at)), at);
+    const std::string_view rest = strip_blanks(std::string_view(text_).substr(at, stop - at));
+    return rest.empty() || rest.starts_with('#');
+}
+
 bool Editor::is_comment_line(std::uint32_t line) const {
     const std::size_t begin = line_start(line);
     return strip_blanks(std::string_view(text_).substr(begin, line_end(line) - begin))
@@ -312,10 +318,11 @@ std::optional<std::pair<std::uint32_t, std::uint32_t>> Editor::own_flow_lines(
     if (!first_on_line(begin) || line_of(begin) <= line_of(start(c))) return std::nullopt;
     const std::size_t stop = child_end(c, pos);
     const std::uint32_t last = line_of(std::max(begin, stop > 0 ? stop - 1 : 0));
-    std::string_view rest =
-        strip_blanks(std::string_view(text_).substr(stop, std::max(line_end(last), stop) - stop));
-    if (rest.starts_with(',')) rest = strip_blanks(rest.substr(1));
-    if (!rest.empty() && !rest.starts_with('#')) return std::nullopt;
+    // After the child on its last line: its comma, blanks, a comment.
+    std::size_t after = stop;
+    while (after < line_end(last) && is_blank(text_[after])) ++after;
+    if (after < line_end(last) && text_[after] == ',') ++after;
+    if (!only_comment_after(after)) return std::nullopt;
     return std::pair{line_of(begin), last};
 }
 

@@ -329,8 +329,10 @@ Candidates Editor::replace_root(const NewValue& value, bool last) const {
     const auto* scalar = std::get_if<kind::Scalar>(&old.kind);
     const NodeExtras& x = old.extras.get();
     if (scalar && (!scalar->raw || scalar->raw->empty()) && !x.anchor && !x.tag) {
-        // An empty root (a lone `---`): the new one gets lines of its own.
-        const std::size_t at = end(root);
+        // An empty root (a lone `---`): the new one gets lines of its own,
+        // after a comment on the marker's line.
+        std::size_t at = end(root);
+        if (only_comment_after(at)) at = line_end(line_of(at));
         const std::string before = at == 0 || text_[at - 1] == '\n' ? "" : nl_;
         const std::string after =
             at < text_.size() && (text_[at] == '\n' || text_[at] == '\r') ? "" : nl_;
