@@ -353,7 +353,8 @@ TEST(LoaderPositions, ABlockSequenceStandsAtItsFirstDash) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE("input: " + escape(c.input) + ", node " + std::to_string(c.node));
-        const Node& n = load_one(c.input).nodes.at(c.node);
+        const Document doc = load_one(c.input);
+        const Node& n = doc.nodes.at(c.node);
         ASSERT_TRUE(std::holds_alternative<kind::Sequence>(n.kind));
         EXPECT_EQ(pos_str(Position{n.line, n.col}), c.expected);
     }
