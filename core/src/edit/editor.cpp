@@ -5,15 +5,16 @@
 
 #include "brackle/edit.hpp"
 #include "core/src/text.hpp"
+#include "scanner/src/char_traits.hpp"
 
 namespace brackle_core::edit {
 
 namespace {
 
+using brackle_scanner::is_blank;
+
 // New scalars stay on one line however long they are.
 constexpr std::uint64_t one_line = std::numeric_limits<std::int32_t>::max();
-
-bool is_blank(char c) { return c == ' ' || c == '\t'; }
 
 std::string_view strip_blanks(std::string_view s) {
     while (!s.empty() && is_blank(s.front())) s.remove_prefix(1);

@@ -3,12 +3,13 @@
 #include <algorithm>
 
 #include "brackle/edit.hpp"
+#include "scanner/src/char_traits.hpp"
 
 namespace brackle_core::edit {
 
 namespace {
 
-bool is_blank(char c) { return c == ' ' || c == '\t'; }
+using brackle_scanner::is_blank;
 
 NodeIndex add(Document& doc, Node node) {
     doc.nodes.push_back(std::move(node));
