@@ -422,7 +422,7 @@ void Loader::place(NodeIndex index) {
         entry.merge = scalar && key.style == NodeStyle::Plain && !key.extras.get().tag &&
                       scalar->value && *scalar->value == "<<";
         entry.explicit_key = spans_[key_index].explicit_key;
-        entry.colon = colon_after(spans_[key_index].end);
+        entry.colon = colon_after(spans_[key_index].end, !frame.flow);
         // A block mapping's own `:` never stands left of the mapping: one that
         // does belongs to a mapping holding it (`? ? a`, then `: b`).
         if (entry.colon && !frame.flow && entry.colon->col < frame.col) entry.colon.reset();
@@ -433,10 +433,19 @@ void Loader::place(NodeIndex index) {
 }
 
 // Where a `:` follows `from` with only white space and comments before it.
-std::optional<Position> Loader::colon_after(At from) const {
+// In a block collection the value's `:` is followed by white space: a `:`
+// with more text right after it begins the next key (`?` then `::`).
+std::optional<Position> Loader::colon_after(At from, bool block) const {
     for (At here = from; here.byte < text_.size();) {
         const text::Decoded d = text::decode_at(text_, here.byte);
-        if (d.c == U':') return here.pos;
+        if (d.c == U':') {
+            const std::size_t next = here.byte + d.width;
+            if (block && next < text_.size() &&
+                !brackle_scanner::is_blank_or_breakz(static_cast<unsigned char>(text_[next]))) {
+                return std::nullopt;
+            }
+            return here.pos;
+        }
         if (d.c == U'#') {
             step_within_line(here, text::comment_end(text_, here.byte));
             continue;

@@ -230,7 +230,7 @@ private:
     bool collection_start(Event& ev, bool is_sequence);
     bool collection_end(const Event& ev);
     NodeTag node_tag(brackle_scanner::Tag&& tag) const;
-    std::optional<Position> colon_after(At from) const;
+    std::optional<Position> colon_after(At from, bool block) const;
     bool explicit_key_before(At start) const;
     // Where the block sequence whose event begins at `m` stands: at the `-`
     // before `m` for a sequence at its key's indentation, else at `m`.

@@ -101,6 +101,13 @@ void expect_same_data(const std::vector<std::string>& inputs) {
     }
 }
 
+TEST(FuzzRegressions, AColonWithTextRightAfterItBeginsAKeyNotTheValueBefore) {
+    // In a block mapping the value's `:` is followed by white space: `::`
+    // and `:c:` on the line after a bare `?` begin the next key, and the
+    // `?` entry has no `:` of its own to write.
+    expect_round_trips({"?\n::", "? a\n:c: d\n", "- ? x\n  :c: d\n", "a:\n  ? b\n  :c: d\n"});
+}
+
 TEST(FuzzRegressions, AColonAfterAnEmptyValueBelongsToTheEntryItEnds) {
     // The `:` of a key's empty value is that entry's alone: neither a mapping
     // holding the key nor the key's own mapping may take another's colon.

@@ -71,12 +71,6 @@ LISTED_LAYOUTS = [
         "a comment in a flow collection before , : ] or }",
         re.compile(rf"#[^\r\n]*{_BREAK}(?:[ \t]*{_BREAK})*[ \t]*[,:\]}}]").search,
     ),
-    # A `:` that begins a line with text right after it (`:c: d`, `::`)
-    # reads as a `:` and a key at one column.
-    (
-        "a line beginning with : and text right after it",
-        re.compile(rf"(?:^|{_BREAK})[ \t]*(?:[-?] +)*:[^\s]").search,
-    ),
     # A block sequence below a bare `?` at the `?`'s column is indented.
     (
         "a sequence at the column of a bare ? above it",
