@@ -84,9 +84,13 @@ void Loader::document_start(const Event& ev, const brackle_scanner::Parser& pars
     }
 
     // The trivia the directive text holds: all pending but a comment on the
-    // line the document begins, which the lookahead read past the header.
+    // line the document begins, which the lookahead read past the header
+    // (not one on a `...` line before it, which the text holds).
     std::size_t held = pending_.size();
-    if (!ev.explicit_start && pending_.ends_with_eol_comment()) --held;
+    if (!ev.explicit_start && pending_.ends_with_eol_comment() &&
+        comment_end_.index > doc_start.index) {
+        --held;
+    }
     if (std::optional<std::string> directives = region(content_end_, doc_start)) {
         next.directives_raw.emplace(std::move(*directives), held);
     }

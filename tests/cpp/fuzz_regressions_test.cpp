@@ -108,6 +108,10 @@ TEST(FuzzRegressions, AColonWithTextRightAfterItBeginsAKeyNotTheValueBefore) {
     expect_round_trips({"?\n::", "? a\n:c: d\n", "- ? x\n  :c: d\n", "a:\n  ? b\n  :c: d\n"});
 }
 
+TEST(FuzzRegressions, ACommentOnALoneDocumentEndMarkerIsWrittenOnce) {
+    expect_round_trips({"... #\nb", "... # c\nb\n", "... # c\n--- b\n", "a\n... # c\nb # d\n"});
+}
+
 TEST(FuzzRegressions, AColonAfterAnEmptyValueBelongsToTheEntryItEnds) {
     // The `:` of a key's empty value is that entry's alone: neither a mapping
     // holding the key nor the key's own mapping may take another's colon.
