@@ -112,6 +112,10 @@ TEST(FuzzRegressions, ACommentOnALoneDocumentEndMarkerIsWrittenOnce) {
     expect_round_trips({"... #\nb", "... # c\nb\n", "... # c\n--- b\n", "a\n... # c\nb # d\n"});
 }
 
+TEST(FuzzRegressions, AnEmptyFlowCollectionKeepsItsCommentBeforeItsClosingBracket) {
+    expect_round_trips({"{ #\n}", "[ # c\n]\n", "k: { # c\n  }\n", "- [ # c\n  ]\n"});
+}
+
 TEST(FuzzRegressions, AColonAfterAnEmptyValueBelongsToTheEntryItEnds) {
     // The `:` of a key's empty value is that entry's alone: neither a mapping
     // holding the key nor the key's own mapping may take another's colon.

@@ -336,7 +336,12 @@ Task<Eol> Emitter::flow_items(const Node& n, std::uint32_t indent, std::uint32_t
     const std::string* closing = single_pair ? nullptr : sep(count);
     // An echoed closing text already stands as it did before the bracket.
     const bool owed = map && count > 0 && comma_in_unwritten_gap(count - 1);
-    const bool closing_echoed = !owed && echo_gap(closing, broken, &no_trailing) != Echo::NotEchoed;
+    // An empty collection's only gap follows its opening bracket: its own
+    // comment (`{ # c` then `}`) may stand there.
+    const Echo closing_echo =
+        owed ? Echo::NotEchoed : echo_gap(closing, broken, count == 0 ? &trivia.eol : &no_trailing);
+    const bool closing_echoed = closing_echo != Echo::NotEchoed;
+    if (closing_echo == Echo::EchoedWithTrailing) own_eol_used = true;
     // Laid out anew, the closing bracket follows the last item, on its line
     // unless a comment ended that line.
     const bool anew = seps.empty();
