@@ -116,6 +116,10 @@ TEST(FuzzRegressions, AnEmptyFlowCollectionKeepsItsCommentBeforeItsClosingBracke
     expect_round_trips({"{ #\n}", "[ # c\n]\n", "k: { # c\n  }\n", "- [ # c\n  ]\n"});
 }
 
+TEST(FuzzRegressions, AFlowColonOnTheLineAfterTheKeysCommentKeepsItsColumn) {
+    expect_round_trips({"{f #\n:}", "{a # c\n: b}\n", "k: {a # c\n  : b}\n", "[{f #\n :}]\n"});
+}
+
 TEST(FuzzRegressions, AColonAfterAnEmptyValueBelongsToTheEntryItEnds) {
     // The `:` of a key's empty value is that entry's alone: neither a mapping
     // holding the key nor the key's own mapping may take another's colon.

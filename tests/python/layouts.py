@@ -65,11 +65,11 @@ LISTED_LAYOUTS = [
             rf"[\]}}][ \t]*(?:#[^\r\n]*)?{_BREAK}(?:[ \t]*(?:#[^\r\n]*)?{_BREAK})+\.\.\."
         ).search,
     ),
-    # A comment in a flow collection keeps its line; the `,`, `:`, `]` or
-    # `}` on the next line is written after it, indented like the items.
+    # Blank lines between a comment in a flow collection and the `,`, `:`,
+    # `]` or `}` that begins a later line go after that indicator.
     (
-        "a comment in a flow collection before , : ] or }",
-        re.compile(rf"#[^\r\n]*{_BREAK}(?:[ \t]*{_BREAK})*[ \t]*[,:\]}}]").search,
+        "blank lines between a comment in a flow collection and , : ] or }",
+        re.compile(rf"#[^\r\n]*{_BREAK}(?:[ \t]*{_BREAK})+[ \t]*[,:\]}}]").search,
     ),
     # A block sequence below a bare `?` at the `?`'s column is indented.
     (

@@ -817,7 +817,7 @@ Task<Eol> Emitter::block_mapping(const Node& n, const NodeContext& ctx, bool ali
             if (co_await node(e.key, k) == Eol::Failed) co_return Eol::Failed;
             k.text_start = nullptr;
             if (implicit_key_fits(key_start)) {
-                colon(key, e, aligned, key_col);
+                colon(key, e, aligned, key_col, key_col);
                 const bool adjacent = aligned && e.colon && e.colon->line == value.line &&
                                       value.col == e.colon->col + 1;
                 v.first = !adjacent;
@@ -941,7 +941,8 @@ std::optional<std::string> Emitter::tag_text(const NodeTag& tag) const {
     return render_tag(NodeTag{"", tag.full, tag.full});
 }
 
-void Emitter::colon(const Node& key, const Entry& entry, bool aligned, std::uint32_t indent) {
+void Emitter::colon(const Node& key, const Entry& entry, bool aligned, std::uint32_t indent,
+                    std::uint32_t floor) {
     Writer& w = writer_;
     const bool tracked = aligned && entry.colon && w.in_step;
     // A colon directly after an alias, a property or an indicator would be
@@ -953,12 +954,13 @@ void Emitter::colon(const Node& key, const Entry& entry, bool aligned, std::uint
     } else if (needs_space && w.has_content) {
         w.space();
     }
-    if (tracked && entry.colon->line == w.line) w.pad_to(entry.colon->col);
+    // A colon that begins its line stands at its column, never left of
+    // `floor`; laid out anew, at `indent`.
+    const bool at_column = tracked && entry.colon->line == w.line;
+    if (at_column) w.pad_to(std::max(entry.colon->col, w.has_content ? 0u : floor));
     // Right after a `?`, which the layout may have moved, `?:` would be text.
     if (w.after_question > 0 && w.out.size() == w.after_question && w.pending == 0) w.space();
-    // After a key that writes nothing, the colon may begin a line: it stands
-    // at the mapping's indentation, never left of it.
-    if (!w.has_content) w.pad_to(indent);
+    if (!w.has_content && !at_column) w.pad_to(indent);
     w.push(":");
 }
 

@@ -176,7 +176,10 @@ private:
               std::uint32_t min_col);
     bool handle_declared(std::string_view handle) const;
     std::optional<std::string> tag_text(const NodeTag& tag) const;
-    void colon(const Node& key, const Entry& entry, bool aligned, std::uint32_t indent);
+    // An entry's `:`: at its source column where it stands there (never left
+    // of `floor` when it begins a line), else after the key or at `indent`.
+    void colon(const Node& key, const Entry& entry, bool aligned, std::uint32_t indent,
+               std::uint32_t floor);
     // `aligned`: the header may stand at its source position.
     void block_scalar(const NodeStart& start, std::string_view text, bool aligned,
                       const NodeContext& ctx);

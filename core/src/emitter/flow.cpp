@@ -308,7 +308,7 @@ Task<Eol> Emitter::flow_items(const Node& n, std::uint32_t indent, std::uint32_t
             } else {
                 write_deferred();
                 if (!key_alone) {
-                    colon(key, entry, aligned, item_indent);
+                    colon(key, entry, aligned, item_indent, min_col);
                     const bool adjacent = aligned && entry.colon &&
                                           entry.colon->line == child.line &&
                                           child.col == entry.colon->col + 1;
