@@ -120,6 +120,14 @@ TEST(FuzzRegressions, AFlowColonOnTheLineAfterTheKeysCommentKeepsItsColumn) {
     expect_round_trips({"{f #\n:}", "{a # c\n: b}\n", "k: {a # c\n  : b}\n", "[{f #\n :}]\n"});
 }
 
+TEST(FuzzRegressions, AFlowCollectionsLastGapKeepsItsBlanksBeforeAComment) {
+    // The comment on a line of its own before the closing bracket belongs to
+    // the collection; the gap that holds it comes back whole, the blank
+    // before the comma too.
+    expect_round_trips({"{ a: b ,\n  # e\n  }\n", "[ a ,\n  # e\n  ]\n",
+                        "- { \"a\"  : b\n   , c : 'd' ,\n  # e\n  }\n"});
+}
+
 TEST(FuzzRegressions, AColonAfterAnEmptyValueBelongsToTheEntryItEnds) {
     // The `:` of a key's empty value is that entry's alone: neither a mapping
     // holding the key nor the key's own mapping may take another's colon.

@@ -332,7 +332,7 @@ Task<Eol> Emitter::flow_items(const Node& n, std::uint32_t indent, std::uint32_t
         deferred = ctx.defer_eol && r != Eol::Written ? (carried ? carried : own_eol) : nullptr;
     }
 
-    gather({});
+    gather({trivia.after});
     const std::string* closing = single_pair ? nullptr : sep(count);
     // An echoed closing text already stands as it did before the bracket.
     const bool owed = map && count > 0 && comma_in_unwritten_gap(count - 1);
