@@ -49,6 +49,15 @@ bool is_string_root(const Document& doc) {
            (n.style == NodeStyle::Block || n.style == NodeStyle::Literal);
 }
 
+// The (style hint, flow style) of each candidate of a replaced value, best
+// first: the old scalar's style, the style `dump` picks, flow style; flow
+// style alone where it was asked for.
+std::vector<std::pair<std::optional<NodeStyle>, bool>> tries(std::optional<NodeStyle> hint,
+                                                             bool flow_only) {
+    if (flow_only) return {{std::nullopt, true}};
+    return {{hint, false}, {std::nullopt, false}, {std::nullopt, true}};
+}
+
 std::string_view without_final_lf(std::string_view s) {
     if (s.ends_with('\n')) s.remove_suffix(1);
     return s;
@@ -178,26 +187,19 @@ Candidates Editor::set_child(NodeIndex c, std::size_t pos, const NewValue& value
         anchor = &*old.extras.get().anchor;
     }
     std::vector<std::string> out;
-    const auto add_candidate = [&](Rendered r, auto&& place) -> bool {
-        if (auto* text = std::get_if<std::string>(&r)) {
-            out.push_back(place(*text));
-            return true;
-        }
-        return false;
-    };
     const bool no_colon = map && !map->entries[pos].colon;
     if (n.style == NodeStyle::Flow) {
         const std::string prefix = anchor ? "&" + *anchor + " " : "";
         for (const std::optional<NodeStyle> h : {hint, std::optional<NodeStyle>()}) {
             Rendered r = render(value, Context::Flow, h, false);
             if (auto* error = std::get_if<EditError>(&r)) return *error;
-            add_candidate(std::move(r), [&](const std::string& text) {
-                if (no_colon) {  // `{key}`: the key's value gets its `:` after the key
-                    const std::size_t at = end(child_nodes(c, pos).front());
-                    return splice(at, at, ": " + text);
-                }
-                return splice(props_start(v), end(v), prefix + text);
-            });
+            const std::string& text = std::get<std::string>(r);
+            if (no_colon) {  // `{key}`: the key's value gets its `:` after the key
+                const std::size_t at = end(child_nodes(c, pos).front());
+                out.push_back(splice(at, at, ": " + text));
+            } else {
+                out.push_back(splice(props_start(v), end(v), prefix + text));
+            }
         }
         return out;
     }
@@ -210,24 +212,19 @@ Candidates Editor::set_child(NodeIndex c, std::size_t pos, const NewValue& value
         for (const bool flow : {value.flow, true}) {
             Rendered r = render(value, context, std::nullopt, flow);
             if (auto* error = std::get_if<EditError>(&r)) return *error;
-            add_candidate(std::move(r), [&](const std::string& text) {
-                return splice(at, at,
-                              (open_end ? nl_ : "") + std::string(base, ' ') + ":" +
-                                  shift(text, base) + (open_end ? "" : nl_));
-            });
+            out.push_back(splice(at, at,
+                                 (open_end ? nl_ : "") + std::string(base, ' ') + ":" +
+                                     shift(std::get<std::string>(r), base) +
+                                     (open_end ? "" : nl_)));
         }
         return out;
     }
     const std::size_t mark_end = *value_mark_end(c, pos);
-    std::vector<std::pair<std::optional<NodeStyle>, bool>> tries;
-    if (!value.flow) tries = {{hint, false}, {std::nullopt, false}};
-    tries.emplace_back(std::nullopt, true);
-    for (const auto& [h, flow] : tries) {
+    for (const auto& [h, flow] : tries(hint, value.flow)) {
         Rendered r = render(value, context, h, flow);
         if (auto* error = std::get_if<EditError>(&r)) return *error;
-        add_candidate(std::move(r), [&](const std::string& text) {
-            return replace_value(v, anchor, shift(text, base), mark_end, base);
-        });
+        out.push_back(
+            replace_value(v, anchor, shift(std::get<std::string>(r), base), mark_end, base));
     }
     return out;
 }
@@ -353,10 +350,7 @@ Candidates Editor::replace_root(const NewValue& value, bool last) const {
     const std::size_t stop = end(root);
     const std::string tail = stop > 0 && text_[stop - 1] == '\n' ? nl_ : "";
     const std::optional<NodeStyle> hint = scalar ? std::optional(old.style) : std::nullopt;
-    std::vector<std::pair<std::optional<NodeStyle>, bool>> tries;
-    if (!value.flow) tries = {{hint, false}, {std::nullopt, false}};
-    tries.emplace_back(std::nullopt, true);
-    for (const auto& [h, flow] : tries) {
+    for (const auto& [h, flow] : tries(hint, value.flow)) {
         Rendered r = render(value, Context::Root, h, flow);
         if (auto* error = std::get_if<EditError>(&r)) return *error;
         out.push_back(
