@@ -36,19 +36,13 @@ State& state_of_type(PyObject* self) {
 // IndexError set when there is no such child.
 bool child_at(const Editor& editor, Py_ssize_t c, Py_ssize_t pos, std::size_t extra) {
     const Document& doc = editor.document();
-    if (c >= 0 && static_cast<std::size_t>(c) < doc.nodes.size()) {
-        const brackle_core::Node& n = doc.nodes[static_cast<std::size_t>(c)];
-        std::size_t count = 0;
-        if (const auto* seq = std::get_if<brackle_core::kind::Sequence>(&n.kind)) {
-            count = seq->items.size();
-        } else if (const auto* map = std::get_if<brackle_core::kind::Mapping>(&n.kind)) {
-            count = map->entries.size();
-        } else {
-            PyErr_SetString(PyExc_IndexError, "that node is not a collection");
-            return false;
-        }
-        if (pos >= 0 && static_cast<std::size_t>(pos) < count + extra) return true;
+    if (c < 0 || static_cast<std::size_t>(c) >= doc.nodes.size() ||
+        !brackle_core::is_collection(doc.nodes[static_cast<std::size_t>(c)])) {
+        PyErr_SetString(PyExc_IndexError, "that node is not a collection");
+        return false;
     }
+    const std::size_t count = editor.child_count(static_cast<NodeIndex>(c));
+    if (pos >= 0 && static_cast<std::size_t>(pos) < count + extra) return true;
     PyErr_SetString(PyExc_IndexError, "no such child");
     return false;
 }
@@ -355,6 +349,14 @@ PyObject* merges(PyObject* self, PyObject* arg) {
     });
 }
 
+// How many children node `i` has (a mapping's: its entries).
+PyObject* count(PyObject* self, PyObject* arg) {
+    const Editor& editor = editor_of(self);
+    NodeIndex i = 0;
+    if (!node_at(editor, arg, i)) return nullptr;
+    return PyLong_FromSize_t(editor.child_count(i));
+}
+
 // A mapping's entries as (position, key node, value node), merge keys left
 // out.
 PyObject* entries(PyObject* self, PyObject* arg) {
@@ -434,6 +436,8 @@ PyMethodDef methods[] = {
      "flow style, the anchor it declares (an alias's: the one it names)."},
     {"children", children, METH_O,
      "children(i)\n--\n\nNode `i`'s children; a mapping gives each key followed by its value."},
+    {"count", count, METH_O,
+     "count(i)\n--\n\nHow many children node `i` has (a mapping's: its entries)."},
     {"entries", entries, METH_O,
      "entries(i)\n--\n\nA mapping's entries as (position, key node, value node), merge keys\n"
      "left out."},

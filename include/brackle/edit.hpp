@@ -96,6 +96,9 @@ public:
     // uses.
     std::vector<std::string> anchors_used_outside(NodeIndex top) const;
 
+    // How many children collection `c` has (a mapping's: its entries); 0
+    // for other nodes.
+    std::size_t child_count(NodeIndex c) const;
     ChildLines child_lines(NodeIndex c, std::size_t pos) const;
     // The 0-based line of what introduces a child's value: its `:` or `-`.
     std::uint32_t value_mark_line(NodeIndex c, std::size_t pos) const;
@@ -124,7 +127,6 @@ private:
     bool only_comment_after(std::size_t offset) const;
     bool is_comment_line(std::uint32_t line) const;
     std::uint32_t comment_top(std::uint32_t line, std::int64_t bound) const;
-    std::size_t child_count(NodeIndex c) const;
     std::vector<NodeIndex> child_nodes(NodeIndex c, std::size_t pos) const;
     std::size_t child_start(NodeIndex c, std::size_t pos) const;
     std::size_t child_end(NodeIndex c, std::size_t pos) const;

@@ -372,6 +372,11 @@ class Stream:
         children: list[int] = self._docs[doc].editor.children(index)
         return children
 
+    def _count(self, doc: int, index: int) -> int:
+        """How many children node `index` has (a mapping's: its entries)."""
+        count: int = self._docs[doc].editor.count(index)
+        return count
+
     def _deref(self, doc: int, index: int) -> int:
         """The node an alias refers to (the last node before it with that
         anchor), or `index` itself."""
@@ -678,8 +683,7 @@ class _View:
         return self._stream._editor(self._doc)
 
     def _child_count(self, c: int) -> int:
-        n = len(self._stream._children(self._doc, c))
-        return n // 2 if self._stream._kind(self._doc, c) == Node.MAPPING else n
+        return self._stream._count(self._doc, c)
 
     def _child_nodes(self, c: int, pos: int) -> list[int]:
         """The nodes of child `pos` of collection `c`: an entry's key and
@@ -958,14 +962,14 @@ class YAMLSequence(_View, MutableSequence[Any]):
         return self._stream._children(self._doc, self._index())
 
     def _position(self, index: Any) -> int:
-        n = len(self._items())
+        n = self._child_count(self._index())
         if not isinstance(index, int) or not -n <= index < n:
             raise IndexError("sequence index out of range")
         return index % n
 
     @_serialised
     def __len__(self) -> int:
-        return len(self._items())
+        return self._child_count(self._index())
 
     @_serialised
     def __getitem__(self, index: Any) -> Any:
