@@ -124,13 +124,12 @@ void load_brackle(std::string_view text, std::size_t part, RunResult& r) {
 }
 
 void roundtrip_brackle(std::string_view text, std::size_t part, RunResult& r) {
-    const brackle_core::LoadResult loaded = brackle_core::loader::parse(text);
-    if (const auto* error = std::get_if<brackle_core::ParseError>(&loaded)) {
+    const brackle_core::RoundTripResult emitted =
+        brackle_core::emitter::round_trip(text, brackle_core::EmitOptions{});
+    if (const auto* error = std::get_if<brackle_core::ParseError>(&emitted)) {
         record_error(r, part, error->message, std::size_t{error->line} + 1, error->col);
         return;
     }
-    const brackle_core::EmitResult emitted = brackle_core::emitter::emit(
-        std::get<std::vector<brackle_core::Document>>(loaded), brackle_core::EmitOptions{});
     if (const auto* error = std::get_if<brackle_core::EmitError>(&emitted)) {
         record_error(r, part, error->message(), 0, 0);
         return;

@@ -153,13 +153,16 @@ void raise_emit_error(State& state, const brackle_core::EmitError& e) {
     raise_made(made.get());
 }
 
+PyObject* str_of(const std::string& text) {
+    return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "strict");
+}
+
 PyObject* text_result(State& state, const brackle_core::EmitResult& result) {
     if (const auto* e = std::get_if<brackle_core::EmitError>(&result)) {
         raise_emit_error(state, *e);
         return nullptr;
     }
-    const std::string& text = std::get<std::string>(result);
-    return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "strict");
+    return str_of(std::get<std::string>(result));
 }
 
 State& state_of(PyObject* module) { return *static_cast<State*>(PyModule_GetState(module)); }
@@ -294,17 +297,17 @@ PyObject* roundtrip(PyObject* module, PyObject* const* args, Py_ssize_t nargs, P
         if (!read_options(state, a[1], options)) return nullptr;
         Source source;
         if (!source_of(a[0], source)) return nullptr;
-        using Outcome = std::variant<brackle_core::ParseError, brackle_core::EmitResult>;
-        Outcome outcome = without_lock([&]() -> Outcome {
-            brackle_core::LoadResult loaded = brackle_core::loader::parse(source.whole);
-            if (auto* e = std::get_if<brackle_core::ParseError>(&loaded)) return std::move(*e);
-            return brackle_core::emitter::emit(std::get<std::vector<Document>>(loaded), options);
-        });
+        brackle_core::RoundTripResult outcome =
+            without_lock([&] { return brackle_core::emitter::round_trip(source.whole, options); });
         if (auto* e = std::get_if<brackle_core::ParseError>(&outcome)) {
             raise_parse_error(state, *e, source.text, no_name);
             return nullptr;
         }
-        return text_result(state, std::get<brackle_core::EmitResult>(outcome));
+        if (auto* e = std::get_if<brackle_core::EmitError>(&outcome)) {
+            raise_emit_error(state, *e);
+            return nullptr;
+        }
+        return str_of(std::get<std::string>(outcome));
     });
 }
 

@@ -385,8 +385,8 @@ int run_roundtrip(std::string_view, std::span<char* const> args) {
     std::string input;
     if (!read_input(path, input)) return 2;
 
-    auto loaded = brackle_core::loader::parse(input);
-    if (const auto* e = std::get_if<brackle_core::ParseError>(&loaded)) {
+    const auto emitted = brackle_core::emitter::round_trip(input, options);
+    if (const auto* e = std::get_if<brackle_core::ParseError>(&emitted)) {
         Writer err(stderr);
         err.put("error ");
         err.put_uint(e->line);
@@ -397,8 +397,6 @@ int run_roundtrip(std::string_view, std::span<char* const> args) {
         err.put('\n');
         return 1;
     }
-    const auto& documents = std::get<std::vector<brackle_core::Document>>(loaded);
-    auto emitted = brackle_core::emitter::emit(documents, options);
     if (const auto* e = std::get_if<brackle_core::EmitError>(&emitted)) {
         Writer err(stderr);
         err.put("error ");

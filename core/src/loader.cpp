@@ -93,6 +93,7 @@ namespace loader {
 // out as they are finished.
 struct Reader::Run {
     std::string translated;  // only for the rare source with a lone CR
+    bool bom = false;
     SourceBreaks breaks;
     std::optional<ParseError> error;
     std::optional<CharMap> map;
@@ -101,7 +102,7 @@ struct Reader::Run {
     bool ended = false;
 
     Run(std::string_view source, SourceSpans* spans) {
-        const bool bom = source.starts_with("\xEF\xBB\xBF");
+        bom = source.starts_with("\xEF\xBB\xBF");
         if (bom) source.remove_prefix(3);
         if (source.size() > max_source_bytes) {
             error = ParseError{std::string(source_too_large), 0, 0, 0, false};
@@ -148,7 +149,8 @@ LoadResult parse(std::string_view source, SourceSpans* spans) {
     return documents;
 }
 
-Reader::Reader(std::string_view source) : run_(std::make_unique<Run>(source, nullptr)) {}
+Reader::Reader(std::string_view source, bool stream_facts)
+    : run_(std::make_unique<Run>(source, nullptr)), stream_facts_(stream_facts) {}
 
 Reader::~Reader() = default;
 
@@ -170,12 +172,24 @@ std::optional<Document> Reader::next() {
     if (doc) {
         doc->line_break = run.breaks.first;
         if (first_) doc->other_line_breaks = std::move(run.breaks.others);
+        if (stream_facts_) {
+            // The stream's end marks whichever document is then the first.
+            doc->bom = first_ && run.bom;
+            if (first_) run.loader->fill_line_space(*doc);
+        }
         first_ = false;
+    }
+    // Once the last document is out, the parser and the loader go: their
+    // stacks, as deep as the deepest document, would otherwise be held
+    // while the caller works on it.
+    if (run.ended && run.loader->finished() == 0) {
+        run.loader.reset();
+        run.parser.reset();
     }
     return doc;
 }
 
-bool Reader::at_end() { return read_ahead() && run_->loader->finished() == 0; }
+bool Reader::at_end() { return read_ahead() && (!run_->loader || run_->loader->finished() == 0); }
 
 const std::optional<ParseError>& Reader::error() const { return run_->error; }
 

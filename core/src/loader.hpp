@@ -50,6 +50,9 @@ public:
     // each one before `finish`.
     std::optional<Document> take_finished();
     const ParseError& error() const { return error_; }
+    // Gives `first` the source lines whose tabs or trailing blanks a writer
+    // could not rebuild, for the whole source.
+    void fill_line_space(Document& first) const;
 
 private:
     using Event = brackle_scanner::Event;
@@ -279,7 +282,6 @@ private:
     void document_end(const Event& ev);
     void stream_end(const Event& ev);
     std::optional<std::string> region(At from, At to) const;
-    void fill_line_space(Document& first) const;
 
     const CharMap& map_;
     std::string_view text_;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "brackle/document.hpp"
+#include "brackle/load.hpp"
 
 namespace brackle_core {
 
@@ -43,11 +44,18 @@ struct EmitError {
 };
 
 using EmitResult = std::variant<std::string, EmitError>;
+using RoundTripResult = std::variant<std::string, ParseError, EmitError>;
 
 namespace emitter {
 
 // The stream text of `documents`, or the first error.
 EmitResult emit(std::span<const Document> documents, const EmitOptions& options);
+
+// The text of `source` loaded and written back from `options`: what `emit`
+// gives for the documents `loader::parse` gives, or the load's error; but
+// each document is written as soon as it is loaded and let go then, so the
+// stream is held one document at a time besides its text and the output.
+RoundTripResult round_trip(std::string_view source, const EmitOptions& options);
 
 // The longest run of blank lines a text laid out anew keeps.
 inline constexpr std::uint32_t max_blank_lines = 2;

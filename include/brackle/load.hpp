@@ -55,12 +55,14 @@ LoadResult parse(std::string_view source, SourceSpans* spans = nullptr);
 
 // The documents of `source` one at a time, in stream order, for a caller
 // that holds one document at a time however long the stream is. A document
-// from here has its nodes and its own trivia; the facts `parse` adds from
-// the whole stream (the byte-order mark, the lines whose whitespace is
-// kept) are left out. `source` must outlive the reader.
+// from here has its nodes and its own trivia; the facts `parse` adds to the
+// first document from the whole stream (the byte-order mark, the lines
+// whose whitespace is kept) are left out unless `stream_facts` asks for
+// them, as a writer of the stream needs them. `source` must outlive the
+// reader.
 class Reader {
 public:
-    explicit Reader(std::string_view source);
+    explicit Reader(std::string_view source, bool stream_facts = false);
     ~Reader();
     Reader(const Reader&) = delete;
     Reader& operator=(const Reader&) = delete;
@@ -79,6 +81,7 @@ private:
     bool read_ahead();
 
     std::unique_ptr<Run> run_;
+    bool stream_facts_;
     bool first_ = true;
 };
 }  // namespace loader

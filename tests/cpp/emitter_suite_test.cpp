@@ -124,5 +124,62 @@ TEST(EmitterSuite, EmittedStreamsReadBackToTheSameEvents) {
     }
 }
 
+// What `round_trip` gives, as text: the stream, or the error it reports.
+std::string streamed(const std::string& text, const EmitOptions& options) {
+    const brackle_core::RoundTripResult result = brackle_core::emitter::round_trip(text, options);
+    if (const auto* e = std::get_if<brackle_core::ParseError>(&result)) {
+        return "load error: " + e->message + " at " + std::to_string(e->line) + ":" +
+               std::to_string(e->col);
+    }
+    if (const auto* e = std::get_if<brackle_core::EmitError>(&result)) {
+        return "emit error: " + e->message();
+    }
+    return std::get<std::string>(result);
+}
+
+// The same for the whole load emitted at once.
+std::string whole(const std::string& text, const EmitOptions& options) {
+    auto loaded = brackle_core::loader::parse(text);
+    if (const auto* e = std::get_if<brackle_core::ParseError>(&loaded)) {
+        return "load error: " + e->message + " at " + std::to_string(e->line) + ":" +
+               std::to_string(e->col);
+    }
+    const auto result = round_trip(text, options);
+    return result.index() == 0 ? std::get<0>(result) : std::get<1>(result);
+}
+
+// The round trip that writes each document as it is loaded must write what
+// emitting the whole load writes, for every input, valid or not, and with
+// every option set: the stream's facts (byte-order mark, kept whitespace,
+// other line breaks, its end) travel with the first and last documents.
+TEST(EmitterSuite, RoundTripDocumentByDocumentWritesWhatTheWholeLoadWrites) {
+    std::vector<std::pair<std::string, std::string>> inputs = {
+        {"bom and several documents", "\xEF\xBB\xBF# c\na: 1\n--- b\n...\n%YAML 1.2\n---\nc\n"},
+        {"tab and trailing blanks in a later document", "a\n---\nb: \t1  \n---\n- x \n"},
+        {"mixed line breaks", "a: 1\r\nb: 2\n---\r\nc\r"},
+        {"lone CRs", "a\r---\rb\r"},
+        {"no line break, raw CR LF in a scalar", "\"a\r\n  b\""},
+        {"error in the third document", "a\n---\nb\n---\n[c\n"},
+        {"only comments", "# one\n\n# two\n"},
+        {"empty", ""},
+        {"stream tail after the last document", "a\n...\n# end\n\n  "},
+    };
+    if (suite_missing_reason().empty()) {
+        for (const auto& c : suite_cases()) inputs.emplace_back(c.id, read_file(c.dir / "in.yaml"));
+    }
+    for (const auto& entry : fs::directory_iterator(fs::path(BRACKLE_SOURCE_DIR) / "examples")) {
+        inputs.emplace_back(entry.path().filename().string(), read_file(entry.path()));
+    }
+    inputs.emplace_back("generated stream", brackle_bench::generate_config_stream(100'000, 4));
+    std::vector<NamedOptions> sets = alignment_breaking_options();
+    sets.push_back({"defaults", EmitOptions{}});
+    for (const NamedOptions& set : sets) {
+        for (const auto& [name, input] : inputs) {
+            EXPECT_EQ(streamed(input, set.options), whole(input, set.options))
+                << name << " with " << set.name;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace brackle_test

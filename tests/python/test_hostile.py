@@ -150,6 +150,13 @@ BLOW_UPS = [
         1.0,
         100,
     ),
+    (
+        "half a million empty documents round-trip one at a time",
+        "text = '---\\n' * 500_000\n"
+        "assert brackle._brackle._roundtrip_in_rust(text, brackle.EmitOptions()) == text\n",
+        2.0,
+        30,
+    ),
 ]
 
 

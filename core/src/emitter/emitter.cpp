@@ -123,33 +123,80 @@ std::string EmitError::message() const {
 
 namespace emitter {
 
-EmitResult emit(std::span<const Document> documents, const EmitOptions& options) {
-    // Code 0 writes the line break of the source the documents were loaded
-    // from. For documents that know none, it writes LF unless some scalar's
-    // raw text holds a CR: rather than read every node once more
-    // beforehand, the walk looks out for such a text and, on the first one,
-    // starts over with CR LF.
-    std::uint8_t code = options.line_break;
-    if (code == 0 && !documents.empty()) {
-        switch (documents.front().line_break) {
-            case LineBreak::Lf: code = 1; break;
-            case LineBreak::CrLf: code = 2; break;
-            case LineBreak::Cr: code = 3; break;
-            case LineBreak::Unknown: break;
-        }
+namespace {
+
+// The line break `options` ask for, as its code (0: the documents' own, 1:
+// LF, 2: CR LF, 3: CR), with code 0 turned into the break of the source
+// the first document was loaded from, when it knows one.
+std::uint8_t line_break_code(const EmitOptions& options, const Document* first) {
+    if (options.line_break != 0 || first == nullptr) return options.line_break;
+    switch (first->line_break) {
+        case LineBreak::Lf: return 1;
+        case LineBreak::CrLf: return 2;
+        case LineBreak::Cr: return 3;
+        case LineBreak::Unknown: break;
     }
-    const std::string_view line_break = code == 2 ? "\r\n" : code == 3 ? "\r" : "\n";
-    const LineSpace* line_space = documents.empty() ? nullptr : &documents.front().line_space;
+    return 0;
+}
+
+// The break to write for `code`. Code 0, for documents that know none,
+// writes LF unless some scalar's raw text holds a CR: rather than read
+// every node once more beforehand, the walk looks out for such a text
+// (`watch_cr`) and, on the first one, the stream is written again with
+// CR LF (`watch_cr` false).
+std::string_view line_break_text(std::uint8_t code, bool watch_cr) {
+    if (code == 0) return watch_cr ? "\n" : "\r\n";
+    return code == 2 ? "\r\n" : code == 3 ? "\r" : "\n";
+}
+
+constexpr std::string_view bom_bytes = "\xEF\xBB\xBF";
+
+}  // namespace
+
+EmitResult emit(std::span<const Document> documents, const EmitOptions& options) {
+    const Document* first = documents.empty() ? nullptr : &documents.front();
+    const std::uint8_t code = line_break_code(options, first);
+    const LineSpace* line_space = first ? &first->line_space : nullptr;
     // The lines that end in another break come back so only where the
     // options leave the choice to the source.
-    const OtherLineBreaks* others = documents.empty() || options.line_break != 0
-                                        ? nullptr
-                                        : &documents.front().other_line_breaks;
+    const OtherLineBreaks* others =
+        first && options.line_break == 0 ? &first->other_line_breaks : nullptr;
     for (bool watch_cr = code == 0;; watch_cr = false) {
-        Emitter e(options, watch_cr || code != 0 ? line_break : "\r\n", line_space, others,
-                  watch_cr);
-        if (!documents.empty() && documents.front().bom) e.writer().out = "\xEF\xBB\xBF";
+        Emitter e(options, line_break_text(code, watch_cr), line_space, others, watch_cr);
+        if (first && first->bom) e.writer().out = bom_bytes;
         if (e.stream(documents)) return std::move(e.writer().out);
+        if (!e.met_cr()) return e.error();
+    }
+}
+
+RoundTripResult round_trip(std::string_view source, const EmitOptions& options) {
+    for (bool again = false;; again = true) {
+        loader::Reader reader(source, true);
+        std::optional<Document> first = reader.next();
+        // The whole stream's facts, kept apart from the first document so
+        // that it can go once it is written.
+        LineSpace line_space;
+        OtherLineBreaks others;
+        if (first) {
+            line_space = std::move(first->line_space);
+            others = std::move(first->other_line_breaks);
+        }
+        const std::uint8_t code = line_break_code(options, first ? &*first : nullptr);
+        const bool watch_cr = !again && code == 0;
+        Emitter e(options, line_break_text(code, watch_cr), first ? &line_space : nullptr,
+                  first && options.line_break == 0 ? &others : nullptr, watch_cr);
+        // Most texts come back at their own size: one buffer holds them.
+        e.writer().out.reserve(source.size() + source.size() / 16 + 16);
+        if (first && first->bom) e.writer().out = bom_bytes;
+        const bool written = e.stream(reader, std::move(first));
+        // A text that does not load is reported as such, whatever was
+        // written before its error.
+        if (!written && !e.met_cr()) {
+            while (reader.next()) {
+            }
+        }
+        if (const auto& error = reader.error()) return *error;
+        if (written) return std::move(e.writer().out);
         if (!e.met_cr()) return e.error();
     }
 }
@@ -177,6 +224,21 @@ bool Emitter::stream(std::span<const Document> documents) {
         if (failed_) return false;
     }
     if (!documents.empty()) stream_end(documents.back());
+    return true;
+}
+
+bool Emitter::stream(loader::Reader& reader, std::optional<Document> doc) {
+    // The last document is kept for the stream's end; each earlier one goes
+    // as soon as it is written.
+    std::optional<Document> last;
+    for (bool first = true; doc; first = false) {
+        document(*doc, first);
+        if (failed_) return false;
+        last.swap(doc);
+        doc = reader.next();
+    }
+    doc_ = nullptr;
+    if (last) stream_end(*last);
     return true;
 }
 

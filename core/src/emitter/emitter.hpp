@@ -102,6 +102,10 @@ public:
 
     // Writes every document; the stream's text is then in `writer().out`.
     bool stream(std::span<const Document> documents);
+    // The same for `first` and the documents `reader` hands out after it,
+    // each written as it comes. A read error ends the stream: the reader
+    // holds it.
+    bool stream(loader::Reader& reader, std::optional<Document> first);
     Writer& writer() { return writer_; }
     // The stack the walk of a document's tree runs on.
     Walk& walk() { return walk_; }
