@@ -1,9 +1,13 @@
 // Building records from documents: each Document becomes a `Doc` record,
 // each Node a `Node` record and each comment or run of blank lines a
-// `Trivia` record, the package's classes called with positional arguments.
+// `Trivia` record, each from its fields in the order of the class's
+// parameters (see `RecordMaker`).
+#include <array>
 #include <utility>
 
 #include "python_api.hpp"
+// After Python.h, which it needs.
+#include <structmember.h>
 
 namespace brackle_py {
 
@@ -55,24 +59,84 @@ Ref list(std::size_t count, Make&& make) {
     return l;
 }
 
+// Makes records of a class whose `__init__` stores its N arguments, in
+// order, in the slots of the same names. When each of those names is a
+// writable object slot of the class, a record is allocated and its slots
+// filled here, without running `__init__` once per node; otherwise the class
+// is called.
+template <std::size_t N>
+class RecordMaker {
+public:
+    // False with an exception set when a lookup fails for another reason
+    // than a missing attribute.
+    bool ready(PyObject* cls, const std::array<PyObject*, N>& names) {
+        cls_ = cls;
+        direct_ = PyType_Check(cls) != 0;
+        for (std::size_t i = 0; i < N && direct_; ++i) {
+            Ref slot(PyObject_GetAttr(cls, names[i]));
+            if (!slot) {
+                if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return false;
+                PyErr_Clear();
+                direct_ = false;
+                break;
+            }
+            const PyMemberDef* member =
+                Py_IS_TYPE(slot.get(), &PyMemberDescr_Type)
+                    ? reinterpret_cast<PyMemberDescrObject*>(slot.get())->d_member
+                    : nullptr;
+            direct_ =
+                member != nullptr && member->type == T_OBJECT_EX && (member->flags & READONLY) == 0;
+            if (direct_) offsets_[i] = member->offset;
+        }
+        return true;
+    }
+
+    Ref make(Ref (&args)[N]) {
+        if (!direct_) return call(cls_, args);
+        for (const Ref& r : args) {
+            if (!r) return Ref();
+        }
+        auto* type = reinterpret_cast<PyTypeObject*>(cls_);
+        Ref record(type->tp_alloc(type, 0));
+        if (!record) return record;
+        char* base = reinterpret_cast<char*>(record.get());
+        for (std::size_t i = 0; i < N; ++i) {
+            *reinterpret_cast<PyObject**>(base + offsets_[i]) = args[i].release();
+        }
+        return record;
+    }
+
+private:
+    PyObject* cls_ = nullptr;
+    bool direct_ = false;
+    std::array<Py_ssize_t, N> offsets_{};
+};
+
 class Builder {
 public:
     bool ready(State& state) {
-        node_ = state.get(Lookup::Node);
-        doc_ = node_ ? state.get(Lookup::Doc) : nullptr;
-        trivia_ = doc_ ? state.get(Lookup::Trivia) : nullptr;
+        PyObject* node = state.get(Lookup::Node);
+        doc_ = node ? state.get(Lookup::Doc) : nullptr;
+        PyObject* trivia = doc_ ? state.get(Lookup::Trivia) : nullptr;
         names_ = &state.names;
-        return trivia_ != nullptr;
+        const Names& n = state.names;
+        return trivia != nullptr &&
+               node_.ready(
+                   node, {n.kind,   n.style,     n.anchor,   n.tag,       n.value,     n.raw,
+                          n.line,   n.col,       n.children, n.merge,     n.explicit_, n.before,
+                          n.eol,    n.inner,     n.after,    n.tag_first, n.flow_seps, n.anchor_at,
+                          n.tag_at, n.header_at, n.colon}) &&
+               trivia_.ready(trivia, {n.text, n.own_line, n.col, n.blank_lines});
     }
 
     Ref trivia(const Trivia& t) {
         if (const auto* blank = std::get_if<brackle_core::Blank>(&t)) {
             Ref args[] = {none(), boolean(true), integer(0), integer(blank->blank_lines)};
-            return call(trivia_, args);
+            return trivia_.make(args);
         }
         const auto& c = std::get<brackle_core::Comment>(t);
         Ref args[] = {str(c.text), boolean(c.own_line), integer(c.col), integer(0)};
-        return call(trivia_, args);
+        return trivia_.make(args);
     }
 
     Ref trivia_list(const std::vector<Trivia>& items) {
@@ -151,7 +215,7 @@ public:
             position(extras.header_at),
             std::move(colon),
         };
-        return call(node_, args);
+        return node_.make(args);
     }
 
     Ref doc(const Document& d) {
@@ -230,10 +294,10 @@ private:
     }
 
     Ref line_breaks_[3];
-    PyObject* node_ = nullptr;
+    RecordMaker<21> node_;
+    RecordMaker<4> trivia_;
     PyObject* doc_ = nullptr;
     const Names* names_ = nullptr;
-    PyObject* trivia_ = nullptr;
 };
 
 }  // namespace

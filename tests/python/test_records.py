@@ -3,6 +3,7 @@ documents."""
 
 from __future__ import annotations
 
+import gc
 import types
 
 import pytest
@@ -67,6 +68,23 @@ def test_default_lists_are_fresh_for_every_record():
     d1.nodes.append(a)
     d1.line_space[0] = "x\t"
     assert d2.nodes == [] and d2.line_space == {}
+
+
+def test_parsed_records_equal_records_the_classes_build_and_own_their_lists():
+    # parse fills the slots of Node and Trivia records without calling the
+    # classes: what it builds must be what a call would build.
+    doc = brackle.parse("# top\na: &x [1, 2] # c\n\nb: !t {k: *x}\n")[0]
+    nodes = doc.nodes
+    for node in nodes:
+        assert type(node) is Node and gc.is_tracked(node)
+        assert node == Node(*[getattr(node, name) for name in NODE_FIELDS])
+        for trivia in [*node.before, *node.inner, *node.after]:
+            assert trivia == Trivia(*[getattr(trivia, name) for name in TRIVIA_FIELDS])
+    assert any(node.before or node.eol for node in nodes)
+    # Every list is its record's own: changing one changes no other record.
+    lists = [getattr(n, name) for n in nodes for name in NODE_FIELDS]
+    lists = [x for x in lists if isinstance(x, list)]
+    assert len({id(x) for x in lists}) == len(lists) == 8 * len(nodes)
 
 
 def test_keyword_calls_build_a_document_by_hand():
