@@ -107,7 +107,7 @@ bench: venv toolchain
 	cmake --build build-bench -j $(JOBS)
 	bash bench/run build-bench
 	@echo
-	$(VENV)/bin/python -m pip install --quiet . pyyaml ruamel.yaml
+	$(VENV)/bin/python -m pip install --quiet . pyyaml ruamel.yaml rapidyaml
 	$(VENV)/bin/python bench/python_bench.py build-bench/brackle-gen
 
 # libFuzzer targets (fuzz/) built with clang under AddressSanitizer and
