@@ -477,16 +477,17 @@ void Loader::see_key(Frame& frame, NodeIndex index) {
     const Position here{key.line, key.col};
     const TextHash& hash = key_hash(index);
 
+    if (!frame.seen) frame.seen = std::make_unique<Frame::KeyIndex>();
     std::optional<Position> previous;
-    if (SeenKey* seen = frame.seen_keys.find(hash)) {
+    if (SeenKey* seen = frame.seen->by_hash.find(hash)) {
         if (same_key(seen->node, index)) {
             previous = seen->where;
             *seen = SeenKey{index, here};
         } else {
-            previous = frame.seen_texts.insert_or_assign(key_repr(index), here);
+            previous = frame.seen->by_text.insert_or_assign(key_repr(index), here);
         }
     } else {
-        frame.seen_keys.add(hash, SeenKey{index, here});
+        frame.seen->by_hash.add(hash, SeenKey{index, here});
     }
     if (previous)
         document_.duplicate_keys.push_back(

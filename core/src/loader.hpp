@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -175,9 +176,14 @@ private:
         std::optional<NodeIndex> pending_key;
         // Where each key of the mapping was last seen: found by the hash and
         // length of its text, or by the text itself for the rare key whose
-        // hash matches another key's without its text doing so.
-        SeenKeys seen_keys;
-        brackle_scanner::StringMap<Position> seen_texts;
+        // hash matches another key's without its text doing so. Made for the
+        // first mapping at this depth and kept for the next ones, so that a
+        // deep nest of sequences does not carry one per level.
+        struct KeyIndex {
+            SeenKeys by_hash;
+            brackle_scanner::StringMap<Position> by_text;
+        };
+        std::unique_ptr<KeyIndex> seen;
     };
     // The open collections, innermost last. A closed frame keeps the capacity
     // of its lists for the next collection opened at its depth.
@@ -194,8 +200,10 @@ private:
             frame.items.clear();
             frame.entries.clear();
             frame.pending_key.reset();
-            frame.seen_keys.clear();
-            frame.seen_texts.clear();
+            if (frame.seen) {
+                frame.seen->by_hash.clear();
+                frame.seen->by_text.clear();
+            }
             return frame;
         }
         // The innermost frame, closed; it stays readable until the next push.

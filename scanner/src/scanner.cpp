@@ -124,7 +124,10 @@ bool Scanner::fetch_next_token() {
     if (!skip_to_next_token()) return false;
     flush_pending_comments();
     if (!stale_key_check()) return false;
-    unroll_indent(column());
+    // A line that closes many blocks at once has their ends queued a batch
+    // at a time: the next call, back at this same token, queues the next
+    // batch, and only the last one goes on to the token itself.
+    if (!unroll_indent(column(), block_ends_per_fetch)) return true;
     bool ok = dispatch();
     flush_pending_comments();
     return ok;
@@ -306,14 +309,19 @@ void Scanner::roll_indent(std::ptrdiff_t column, std::optional<std::size_t> toke
     }
 }
 
-void Scanner::unroll_indent(std::ptrdiff_t column) {
-    if (flow_level_ > 0) return;
-    while (indent_ > column && !indents_.empty()) {
+bool Scanner::unroll_indent(std::ptrdiff_t column, std::size_t max_block_ends) {
+    if (flow_level_ > 0) return true;
+    for (std::size_t ends = 0; indent_ > column && !indents_.empty();) {
+        if (ends == max_block_ends) return false;
         const Indent popped = indents_.back();
         indents_.pop_back();
         indent_ = popped.column;
-        if (popped.emits_block_end) push_token(TokenType::BlockEnd, Span::empty_at(mark_));
+        if (popped.emits_block_end) {
+            push_token(TokenType::BlockEnd, Span::empty_at(mark_));
+            ++ends;
+        }
     }
+    return true;
 }
 
 void Scanner::roll_one_col_indent() {

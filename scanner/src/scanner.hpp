@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -29,6 +30,9 @@ inline constexpr std::size_t max_simple_key_length = 1024;
 
 class Scanner {
 public:
+    // How many BlockEnds one fetch queues at most: a deep document's end
+    // would otherwise queue one per level at once.
+    static constexpr std::size_t block_ends_per_fetch = 256;
     // Any bytes may be given: text that is not valid UTF-8 gives no tokens,
     // only the error `not_utf8_message` at its first bad byte, from the
     // first request on.
@@ -119,7 +123,10 @@ private:
     bool remove_simple_key();
     void roll_indent(std::ptrdiff_t column, std::optional<std::size_t> token_number, TokenType type,
                      SourceMark mark);
-    void unroll_indent(std::ptrdiff_t column);
+    // Closes the blocks indented deeper than `column`, each with a BlockEnd;
+    // false when `max_block_ends` of them were queued and more remain.
+    bool unroll_indent(std::ptrdiff_t column,
+                       std::size_t max_block_ends = std::numeric_limits<std::size_t>::max());
     void roll_one_col_indent();
     void unroll_one_col_indents();
 

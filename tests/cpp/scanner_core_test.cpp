@@ -231,6 +231,27 @@ TEST(Indentation, BlockCollectionsOpenAndCloseWithTheirColumns) {
     }
 }
 
+// A dedent that closes more blocks than one fetch queues: the BlockEnds
+// come a batch at a time, yet in the same order and number, before the
+// comment-free key that follows them.
+TEST(Indentation, ClosingManyBlocksAtOnceGivesEveryBlockEndBeforeTheNextToken) {
+    for (const std::size_t levels : {std::size_t{1}, Scanner::block_ends_per_fetch,
+                                     Scanner::block_ends_per_fetch + 1, std::size_t{1000}}) {
+        std::string text = "a:\n ";
+        std::string expected = "StreamStart BlockMappingStart Key Scalar(a) Value";
+        for (std::size_t i = 0; i < levels; ++i) {
+            text += "- ";
+            expected += " BlockSequenceStart BlockEntry";
+        }
+        text += "x\n# c\nb: 1\n";
+        expected += " Scalar(x) Comment(# c)";
+        for (std::size_t i = 0; i < levels; ++i) expected += " BlockEnd";
+        expected += " Key Scalar(b) Value Scalar(1) BlockEnd StreamEnd";
+        SCOPED_TRACE(levels);
+        EXPECT_EQ(tokens(text), expected);
+    }
+}
+
 TEST(Indentation, StructureTokensHaveEmptySpansWhereTheDocumentsPlaceThem) {
     const struct {
         std::string_view input, token;

@@ -148,7 +148,7 @@ BLOW_UPS = [
         "text = '- ' * 100_000 + 'x\\n'\n"
         "assert brackle._brackle._roundtrip_in_rust(text, brackle.EmitOptions()) == text\n",
         1.0,
-        100,
+        80,
     ),
     (
         "half a million empty documents round-trip one at a time",
