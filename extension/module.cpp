@@ -501,6 +501,13 @@ PyObject* dump_all(PyObject* module, PyObject* const* args, Py_ssize_t nargs, Py
     });
 }
 
+// The `__init__` of a registered class, or null when it has none it can
+// tell (a class given as None).
+PyObject* init_of(PyObject* cls) {
+    if (cls == nullptr || cls == Py_None) return nullptr;
+    return PyObject_GetAttrString(cls, "__init__");
+}
+
 // Takes the package's classes and functions, by keyword, once at import.
 PyObject* register_classes(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
                            PyObject* kwnames) {
@@ -517,6 +524,9 @@ PyObject* register_classes(PyObject* module, PyObject* const* args, Py_ssize_t n
     for (std::size_t i = 0; i < lookup_count; ++i) {
         Py_XSETREF(state.registered[i], Py_NewRef(a[i]));
     }
+    Py_XSETREF(state.node_init, init_of(a[static_cast<std::size_t>(Lookup::Node)]));
+    Py_XSETREF(state.trivia_init, init_of(a[static_cast<std::size_t>(Lookup::Trivia)]));
+    if (PyErr_Occurred()) return nullptr;
     Py_RETURN_NONE;
 }
 
@@ -718,6 +728,8 @@ int traverse_module(PyObject* module, visitproc visit, void* arg) {
     State* state = static_cast<State*>(PyModule_GetState(module));
     if (state == nullptr) return 0;
     for (PyObject* o : state->registered) Py_VISIT(o);
+    Py_VISIT(state->node_init);
+    Py_VISIT(state->trivia_init);
     Py_VISIT(state->mapping_abc);
     Py_VISIT(state->sequence_abc);
     Py_VISIT(state->document_stream_type);
@@ -729,6 +741,8 @@ int clear_module(PyObject* module) {
     State* state = static_cast<State*>(PyModule_GetState(module));
     if (state == nullptr) return 0;
     for (PyObject*& o : state->registered) Py_CLEAR(o);
+    Py_CLEAR(state->node_init);
+    Py_CLEAR(state->trivia_init);
     Py_CLEAR(state->mapping_abc);
     Py_CLEAR(state->sequence_abc);
     Py_CLEAR(state->document_stream_type);

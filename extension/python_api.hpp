@@ -5,7 +5,10 @@
 
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
+// After Python.h, which it needs.
+#include <structmember.h>
 
+#include <array>
 #include <cstddef>
 #include <exception>
 #include <new>
@@ -95,6 +98,10 @@ inline constexpr std::size_t lookup_count = 0
 struct State {
     Names names;
     PyObject* registered[lookup_count] = {};
+    // The `__init__` of the Node and Trivia classes when they were
+    // registered: records are filled in place only while it is still theirs.
+    PyObject* node_init = nullptr;
+    PyObject* trivia_init = nullptr;
     // collections.abc.Mapping and Sequence, for data of other classes.
     PyObject* mapping_abc = nullptr;
     PyObject* sequence_abc = nullptr;
@@ -128,6 +135,74 @@ public:
 private:
     State& state_;
 };
+
+// Where a record class keeps N named attributes when each is a plain object
+// slot (`__slots__`) that can be written: then records of exactly that class
+// are read and filled in place, without a call per attribute. A class with
+// any other kind of attribute of those names gets no table, and its records
+// go through the attribute protocol.
+template <std::size_t N>
+class SlotTable {
+public:
+    // False with an exception set when looking an attribute up fails for
+    // another reason than its absence.
+    bool read(PyObject* cls, const std::array<PyObject*, N>& names) {
+        type_ = nullptr;
+        names_ = names;
+        if (!PyType_Check(cls)) return true;
+        for (std::size_t i = 0; i < N; ++i) {
+            Ref slot(PyObject_GetAttr(cls, names[i]));
+            if (!slot) {
+                if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return false;
+                PyErr_Clear();
+                return true;
+            }
+            if (!Py_IS_TYPE(slot.get(), &PyMemberDescr_Type)) return true;
+            const PyMemberDef* member =
+                reinterpret_cast<PyMemberDescrObject*>(slot.get())->d_member;
+            if (member->type != T_OBJECT_EX || (member->flags & READONLY) != 0) return true;
+            offsets_[i] = member->offset;
+        }
+        type_ = reinterpret_cast<PyTypeObject*>(cls);
+        return true;
+    }
+
+    // The class, when its records can be read and filled in place.
+    PyTypeObject* type() const { return type_; }
+    // The slot of the i-th name in `record`, a record of exactly `type()`;
+    // null while the slot is unset.
+    PyObject*& slot(PyObject* record, std::size_t i) const {
+        return *reinterpret_cast<PyObject**>(reinterpret_cast<char*>(record) + offsets_[i]);
+    }
+    // The set slot of attribute `name` in `record`, when the record is
+    // exactly of the class and `name` one of the names (the same interned
+    // object); else null.
+    PyObject* find(PyObject* record, PyObject* name) const {
+        if (type_ == nullptr || Py_TYPE(record) != type_) return nullptr;
+        for (std::size_t i = 0; i < N; ++i) {
+            if (names_[i] == name) return slot(record, i);
+        }
+        return nullptr;
+    }
+
+private:
+    PyTypeObject* type_ = nullptr;
+    std::array<PyObject*, N> names_{};
+    std::array<Py_ssize_t, N> offsets_{};
+};
+
+// The fields of a `Node` and of a `Trivia` record, in the order of their
+// classes' parameters.
+inline constexpr std::size_t node_field_count = 21;
+inline std::array<PyObject*, node_field_count> node_fields(const Names& n) {
+    return {n.kind,  n.style,     n.anchor,    n.tag,       n.value,  n.raw,       n.line,
+            n.col,   n.children,  n.merge,     n.explicit_, n.before, n.eol,       n.inner,
+            n.after, n.tag_first, n.flow_seps, n.anchor_at, n.tag_at, n.header_at, n.colon};
+}
+inline constexpr std::size_t trivia_field_count = 4;
+inline std::array<PyObject*, trivia_field_count> trivia_fields(const Names& n) {
+    return {n.text, n.own_line, n.col, n.blank_lines};
+}
 
 // Calls `callable` with the arguments, all of which must be made (an
 // argument that failed leaves its exception set and nothing is called).

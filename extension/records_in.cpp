@@ -87,16 +87,25 @@ Ref attr(const Where& where, PyObject* record, PyObject* name) {
     return v;
 }
 
+// The same, read in place when `slots` holds the attribute.
+template <std::size_t N>
+Ref attr(const Where& where, PyObject* record, PyObject* name, const SlotTable<N>* slots) {
+    if (PyObject* set = slots ? slots->find(record, name) : nullptr) return Ref(Py_NewRef(set));
+    return attr(where, record, name);
+}
+
 // Reads one field of a record into `value`, naming it in `where` for the
-// messages of what follows: `get(names.kind, "kind")`.
+// messages of what follows: `get(names.kind, "kind")`. A Node record's
+// fields are read in place when its class has a slot table.
 struct Field {
     PyObject* record;
     Where& where;
     Ref& value;
+    const SlotTable<node_field_count>* slots = nullptr;
 
     bool operator()(PyObject* name, const char* field) const {
         where.field = field;
-        value = attr(where, record, name);
+        value = attr(where, record, name, slots);
         return static_cast<bool>(value);
     }
 };
@@ -352,10 +361,19 @@ class Reader {
 public:
     explicit Reader(const Names& n) : n_(n) {}
 
+    // Reads the slot tables of the package's Node and Trivia classes, when
+    // it has registered them; false with an exception set when that fails.
+    bool ready(const State& state) {
+        PyObject* node = state.registered[static_cast<std::size_t>(Lookup::Node)];
+        PyObject* trivia = state.registered[static_cast<std::size_t>(Lookup::Trivia)];
+        return (node == nullptr || node_slots_.read(node, node_fields(n_))) &&
+               (trivia == nullptr || trivia_slots_.read(trivia, trivia_fields(n_)));
+    }
+
     bool trivia(PyObject* record, Trivia& out, Where where) {
         std::uint32_t blank_lines = 0;
         where.field = "blank_lines";
-        Ref v = attr(where, record, n_.blank_lines);
+        Ref v = attr(where, record, n_.blank_lines, &trivia_slots_);
         if (!v || !to_uint(where, v.get(), blank_lines)) return false;
         if (blank_lines != 0) {
             out = brackle_core::Blank{blank_lines};
@@ -364,7 +382,8 @@ public:
         brackle_core::Comment c;
         std::optional<std::string> text;
         where.field = "text";
-        if (!(v = attr(where, record, n_.text)) || !to_optional_str(where, v.get(), text)) {
+        if (!(v = attr(where, record, n_.text, &trivia_slots_)) ||
+            !to_optional_str(where, v.get(), text)) {
             return false;
         }
         if (text) c.text = std::move(*text);
@@ -373,11 +392,14 @@ public:
                                "must be a comment: it begins with # and holds no line break");
         }
         where.field = "own_line";
-        if (!(v = attr(where, record, n_.own_line)) || !to_bool(where, v.get(), c.own_line)) {
+        if (!(v = attr(where, record, n_.own_line, &trivia_slots_)) ||
+            !to_bool(where, v.get(), c.own_line)) {
             return false;
         }
         where.field = "col";
-        if (!(v = attr(where, record, n_.col)) || !to_uint(where, v.get(), c.col)) return false;
+        if (!(v = attr(where, record, n_.col, &trivia_slots_)) || !to_uint(where, v.get(), c.col)) {
+            return false;
+        }
         out = std::move(c);
         return true;
     }
@@ -401,7 +423,7 @@ public:
         std::vector<std::uint64_t> merge;
         std::vector<std::uint64_t> explicit_keys;
         std::vector<std::optional<Position>> colons;
-        const Field get{record, where, v};
+        const Field get{record, where, v, &node_slots_};
         if (!get(n_.kind, "kind") || !to_uint(where, v.get(), kind)) return false;
         if (!get(n_.anchor, "anchor") || !to_optional_str(where, v.get(), anchor)) return false;
         if (!get(n_.children, "children") || !each_in_sequence(where, v.get(), [&](PyObject* item) {
@@ -831,12 +853,15 @@ public:
 
 private:
     const Names& n_;
+    SlotTable<node_field_count> node_slots_;
+    SlotTable<trivia_field_count> trivia_slots_;
 };
 
 }  // namespace
 
 bool read_document(State& state, PyObject* record, Document& out, Anchors& anchors) {
-    return Reader(state.names).document(record, out, anchors);
+    Reader reader(state.names);
+    return reader.ready(state) && reader.document(record, out, anchors);
 }
 
 bool read_options(State& state, PyObject* record, brackle_core::EmitOptions& out) {

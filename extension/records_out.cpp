@@ -6,8 +6,6 @@
 #include <utility>
 
 #include "python_api.hpp"
-// After Python.h, which it needs.
-#include <structmember.h>
 
 namespace brackle_py {
 
@@ -60,56 +58,36 @@ Ref list(std::size_t count, Make&& make) {
 }
 
 // Makes records of a class whose `__init__` stores its N arguments, in
-// order, in the slots of the same names. When each of those names is a
-// writable object slot of the class, a record is allocated and its slots
-// filled here, without running `__init__` once per node; otherwise the class
-// is called.
+// order, in the attributes of the same names: allocated and filled in place
+// when the class has a slot table and still the `__init__` it was
+// registered with, else by a call, so that `__init__` does not run once per
+// node.
 template <std::size_t N>
 class RecordMaker {
 public:
-    // False with an exception set when a lookup fails for another reason
-    // than a missing attribute.
-    bool ready(PyObject* cls, const std::array<PyObject*, N>& names) {
+    bool ready(PyObject* cls, const std::array<PyObject*, N>& names, PyObject* registered_init) {
         cls_ = cls;
-        direct_ = PyType_Check(cls) != 0;
-        for (std::size_t i = 0; i < N && direct_; ++i) {
-            Ref slot(PyObject_GetAttr(cls, names[i]));
-            if (!slot) {
-                if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return false;
-                PyErr_Clear();
-                direct_ = false;
-                break;
-            }
-            const PyMemberDef* member =
-                Py_IS_TYPE(slot.get(), &PyMemberDescr_Type)
-                    ? reinterpret_cast<PyMemberDescrObject*>(slot.get())->d_member
-                    : nullptr;
-            direct_ =
-                member != nullptr && member->type == T_OBJECT_EX && (member->flags & READONLY) == 0;
-            if (direct_) offsets_[i] = member->offset;
-        }
-        return true;
+        Ref init(PyObject_GetAttrString(cls, "__init__"));
+        if (!init) return false;
+        if (init.get() != registered_init) return true;
+        return slots_.read(cls, names);
     }
 
     Ref make(Ref (&args)[N]) {
-        if (!direct_) return call(cls_, args);
+        PyTypeObject* type = slots_.type();
+        if (type == nullptr) return call(cls_, args);
         for (const Ref& r : args) {
             if (!r) return Ref();
         }
-        auto* type = reinterpret_cast<PyTypeObject*>(cls_);
         Ref record(type->tp_alloc(type, 0));
         if (!record) return record;
-        char* base = reinterpret_cast<char*>(record.get());
-        for (std::size_t i = 0; i < N; ++i) {
-            *reinterpret_cast<PyObject**>(base + offsets_[i]) = args[i].release();
-        }
+        for (std::size_t i = 0; i < N; ++i) slots_.slot(record.get(), i) = args[i].release();
         return record;
     }
 
 private:
     PyObject* cls_ = nullptr;
-    bool direct_ = false;
-    std::array<Py_ssize_t, N> offsets_{};
+    SlotTable<N> slots_;
 };
 
 class Builder {
@@ -119,14 +97,8 @@ public:
         doc_ = node ? state.get(Lookup::Doc) : nullptr;
         PyObject* trivia = doc_ ? state.get(Lookup::Trivia) : nullptr;
         names_ = &state.names;
-        const Names& n = state.names;
-        return trivia != nullptr &&
-               node_.ready(
-                   node, {n.kind,   n.style,     n.anchor,   n.tag,       n.value,     n.raw,
-                          n.line,   n.col,       n.children, n.merge,     n.explicit_, n.before,
-                          n.eol,    n.inner,     n.after,    n.tag_first, n.flow_seps, n.anchor_at,
-                          n.tag_at, n.header_at, n.colon}) &&
-               trivia_.ready(trivia, {n.text, n.own_line, n.col, n.blank_lines});
+        return trivia != nullptr && node_.ready(node, node_fields(state.names), state.node_init) &&
+               trivia_.ready(trivia, trivia_fields(state.names), state.trivia_init);
     }
 
     Ref trivia(const Trivia& t) {
@@ -294,8 +266,8 @@ private:
     }
 
     Ref line_breaks_[3];
-    RecordMaker<21> node_;
-    RecordMaker<4> trivia_;
+    RecordMaker<node_field_count> node_;
+    RecordMaker<trivia_field_count> trivia_;
     PyObject* doc_ = nullptr;
     const Names* names_ = nullptr;
 };

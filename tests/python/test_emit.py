@@ -52,6 +52,31 @@ def test_hand_built_mapping_and_sequence_are_laid_out_from_their_values():
     assert emit_one(doc(seq(1, 2), sc("x"), sc("y"))) == "- x\n- y\n"
 
 
+def _unset(node: Node, field: str, trivia: bool = False) -> Node:
+    """`node` with `field` deleted from it, or from a comment put before it."""
+    if trivia:
+        node.before = [Trivia("# c", True, 0, 0)]
+        delattr(node.before[0], field)
+    else:
+        delattr(node, field)
+    return node
+
+
+def test_records_of_a_subclass_are_read_through_its_attributes():
+    class Shouting(Node):
+        __slots__ = ()
+
+        @property
+        def value(self):
+            return "LOUD"
+
+        @value.setter
+        def value(self, given):
+            Node.value.__set__(self, given)  # the slot keeps what was given
+
+    assert emit_one(doc(mapping(1, 2), sc("a"), Shouting(0, 0, value="quiet"))) == "a: LOUD\n"
+
+
 def test_any_iterable_of_any_objects_with_the_attributes_is_read():
     def as_namespace(record):
         return SimpleNamespace(**{name: getattr(record, name) for name in record.__slots__})
@@ -503,6 +528,16 @@ def _node(**fields) -> Node:
             doc(SimpleNamespace(kind=0)),
             AttributeError,
             "Node 0: 'types.SimpleNamespace' object has no attribute 'anchor'",
+        ),
+        (
+            doc(_unset(sc("a"), "raw")),
+            AttributeError,
+            "Node 0: 'Node' object has no attribute 'raw'",
+        ),
+        (
+            doc(sc("a"), _unset(sc("b"), "blank_lines", trivia=True)),
+            AttributeError,
+            "Node 1 before[0]: 'Trivia' object has no attribute 'blank_lines'",
         ),
         # An error that cannot be remade from a message stays as it was.
         (
