@@ -42,6 +42,7 @@ struct Builder {
     bool allow_duplicate_keys;
     PyObject* tags = nullptr;  // the caller's functions by tag (a dict), or null
     bool unknown_tags_fail = false;
+    TextCache* texts = nullptr;  // the call's shared short texts, or null
     PyObject* tagged_class = nullptr;
     PyObject* frozen_class = nullptr;
     PyObject* hashed_tuple_class = nullptr;
@@ -89,9 +90,7 @@ struct Builder {
 
     // ---- scalars -----------------------------------------------------------
 
-    static PyObject* str(std::string_view s) {
-        return PyUnicode_DecodeUTF8(s.data(), static_cast<Py_ssize_t>(s.size()), "strict");
-    }
+    PyObject* str(std::string_view s) { return texts ? texts->str(s) : TextCache::make(s); }
 
     // A Python int of an integer as the schema reads it.
     PyObject* integer(const schema::Integer& n) {
@@ -651,7 +650,8 @@ bool holds_no_data(const Document& doc) {
 Ref build_document_data(State& state, const Document& document, const DataOptions& options) {
     Builder builder{state,        options.source,
                     options.name, options.allow_duplicate_keys,
-                    options.tags, options.unknown_tags_fail};
+                    options.tags, options.unknown_tags_fail,
+                    options.texts};
     if (!builder.ready()) return Ref();
     const CollectorPause pause(state);
     return Ref(builder.document(document, is_v11(document, options.version)));

@@ -20,6 +20,7 @@ struct Stream {
     Ref name;
     Ref tags;  // a dict, or null
     DataOptions options;
+    TextCache texts;                                       // shared by the stream's documents
     std::unique_ptr<brackle_core::loader::Reader> reader;  // null once finished
     bool started = false;
     bool reading = false;  // a `next` is under way, without the interpreter lock
@@ -141,6 +142,7 @@ PyObject* new_document_stream(State& state, PyObject* source, PyObject* name,
     stream->options.source = source;
     stream->options.name = stream->name.get();
     stream->options.tags = stream->tags.get();
+    stream->options.texts = &stream->texts;
     // The reader's set-up reads the whole text once (its lines, its line
     // breaks): without the lock, as every read of the core is.
     stream->reader =

@@ -422,10 +422,12 @@ PyObject* edit_open(PyObject* module, PyObject* const* args, Py_ssize_t nargs, P
             load_named(state, source, name, shown_name, &spans);
         if (!loaded) return nullptr;
         const std::vector<Document>& documents = *loaded;
+        TextCache texts;
         DataOptions options;
         options.source = source;
         options.name = shown_name.get();
         options.allow_duplicate_keys = allow;
+        options.texts = &texts;
         Ref data(PyList_New(static_cast<Py_ssize_t>(documents.size())));
         if (!data) return nullptr;
         for (std::size_t i = 0; i < documents.size(); ++i) {

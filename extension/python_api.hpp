@@ -16,6 +16,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -294,6 +295,52 @@ bool read_options(State& state, PyObject* record, brackle_core::EmitOptions& out
 // document's `%YAML` decide), `tags`, a dict of the caller's functions
 // by tag (or null), and whether a tag with neither a rule nor a function is
 // an error instead of a `Tagged`.
+// Short texts made into one str each: the keys of a stream's mappings, and
+// many of its values, repeat from entry to entry and document to document,
+// so each distinct one is made (and hashed, as a dict key) once. A str is
+// immutable, so sharing it changes nothing a caller can see but its
+// identity. The cache holds a bounded number of texts, each up to
+// `max_bytes`: beyond that, texts are made as they come.
+class TextCache {
+public:
+    static constexpr std::size_t max_bytes = 32;
+    static constexpr std::size_t max_texts = 8192;
+
+    TextCache() = default;
+    TextCache(const TextCache&) = delete;
+    TextCache& operator=(const TextCache&) = delete;
+    ~TextCache() {
+        for (auto& [text, str] : texts_) Py_DECREF(str);
+    }
+
+    // A new reference to the str of the UTF-8 text `s`; null with an
+    // exception set when it cannot be made.
+    PyObject* str(std::string_view s) {
+        if (s.size() > max_bytes) return make(s);
+        if (const auto found = texts_.find(s); found != texts_.end()) {
+            return Py_NewRef(found->second);
+        }
+        PyObject* made = make(s);
+        if (made != nullptr && texts_.size() < max_texts) {
+            texts_.emplace(std::string(s), Py_NewRef(made));
+        }
+        return made;
+    }
+
+    static PyObject* make(std::string_view s) {
+        return PyUnicode_DecodeUTF8(s.data(), static_cast<Py_ssize_t>(s.size()), "strict");
+    }
+
+private:
+    struct Hash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view s) const {
+            return std::hash<std::string_view>{}(s);
+        }
+    };
+    std::unordered_map<std::string, PyObject*, Hash, std::equal_to<>> texts_;
+};
+
 struct DataOptions {
     PyObject* source = nullptr;
     PyObject* name = nullptr;
@@ -301,6 +348,7 @@ struct DataOptions {
     int version = 0;
     PyObject* tags = nullptr;
     bool unknown_tags_fail = false;
+    TextCache* texts = nullptr;  // shared by the documents of one call, when given
 };
 // construct.cpp: one document's data.
 Ref build_document_data(State& state, const brackle_core::Document& document,

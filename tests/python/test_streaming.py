@@ -34,6 +34,17 @@ def test_iter_load_gives_what_load_all_gives(source, expected):
     assert brackle.load_all(source) == expected
 
 
+def test_repeated_short_texts_of_a_stream_are_one_str():
+    # Keys repeat from entry to entry and document to document: each short
+    # one is made once per stream, so the data holds it once.
+    short, long = "name", "a key longer than any text worth sharing across a stream"
+    text = f"{short}: x\n{long}: y\n---\n- {short}: z\n  {long}: w\n"
+    first, second = brackle.load_all(text)
+    assert list(first) == [short, long] and list(second[0]) == [short, long]
+    assert list(first)[0] is list(second[0])[0]
+    assert first["name"] == "x" and second[0][long] == "w"
+
+
 def test_documents_before_an_error_come_before_it():
     documents = brackle.iter_load("--- 1\n--- 2\n--- [\n")
     assert next(documents) == 1
