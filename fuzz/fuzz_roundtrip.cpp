@@ -1,7 +1,8 @@
 // Fuzz target: an input that loads comes back byte for byte when emitted
 // unchanged (within the limits said below), and emitted with each set of
 // options that breaks the alignment with the source, it gives a text that
-// loads again, as does the text laid out anew. A tree nested deeper than
+// loads again, as does the text laid out anew; the round trip that writes
+// each document as it is loaded writes the same. A tree nested deeper than
 // the emitter walks is refused with an error, not written, and passes.
 #include <cstddef>
 #include <cstdint>
@@ -67,7 +68,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto& documents = std::get<std::vector<Document>>(loaded);
 
     const auto unchanged = brackle_core::emitter::emit(documents, EmitOptions{});
+    // The round trip that writes each document as soon as it is loaded
+    // writes what emitting the whole load writes, errors included.
+    const auto streamed = brackle_core::emitter::round_trip(input, EmitOptions{});
     if (const auto* e = std::get_if<EmitError>(&unchanged)) {
+        const auto* same = std::get_if<EmitError>(&streamed);
+        if (!same || *same != *e) fail("the round trip fails otherwise than emit: ", e->message());
         if (too_deep(*e)) return 0;
         fail("unchanged documents not emitted: ", e->message());
     }
@@ -75,6 +81,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // is not kept; a tag comes back in the one form the emitter writes.
     // Everything else, every line's own break included, comes back as it was.
     const std::string& output = std::get<std::string>(unchanged);
+    if (const auto* text = std::get_if<std::string>(&streamed); !text || *text != output)
+        fail("the round trip writes otherwise than emit of the whole load");
     const bool whole = input.find('\0') == std::string_view::npos;
     if (whole && tags_as_written(documents, input) && output != input)
         fail("unchanged documents emitted differently");

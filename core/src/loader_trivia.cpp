@@ -62,6 +62,17 @@ void Loader::blanks(At to) {
 
 void Loader::comment(Event& ev) {
     const At start = at(ev.span.start);
+    // A comment line that a plain scalar's continuation stepped over (a line
+    // indented by a tab that holds only a comment) stands inside that
+    // scalar's raw text, which gives it back: it is no trivia of its own.
+    if (last_placed_) {
+        const Node& last = document_.nodes[*last_placed_];
+        const NodeSpan& span = spans_[*last_placed_];
+        if (last.style == NodeStyle::Plain && last.raw() && span.start.byte < start.byte &&
+            start.byte < span.end.byte) {
+            return;
+        }
+    }
     blanks(start);
     if (ev.span.end.index > blank_cursor_.index) blank_cursor_ = at(ev.span.end);
     comment_end_ = at(ev.span.end);

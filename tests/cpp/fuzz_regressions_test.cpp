@@ -108,6 +108,13 @@ TEST(FuzzRegressions, AColonWithTextRightAfterItBeginsAKeyNotTheValueBefore) {
     expect_round_trips({"?\n::", "? a\n:c: d\n", "- ? x\n  :c: d\n", "a:\n  ? b\n  :c: d\n"});
 }
 
+TEST(FuzzRegressions, ACommentLineInsideAPlainScalarIsWrittenOnce) {
+    // A tab-indented line that holds only a comment does not end a plain
+    // scalar: the comment stands in the scalar's raw text, and nowhere else.
+    expect_round_trips({"? a\n\t#\n d", "k: a\n\t# c\n  d # e\nz: 1\n", "k: a\n\n\t# c\n\n  d\n",
+                        "x:\n- a\n\t#x\n  b\n- c\n"});
+}
+
 TEST(FuzzRegressions, ACommentOnALoneDocumentEndMarkerIsWrittenOnce) {
     expect_round_trips({"... #\nb", "... # c\nb\n", "... # c\n--- b\n", "a\n... # c\nb # d\n"});
 }
