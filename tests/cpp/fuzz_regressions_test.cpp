@@ -428,6 +428,12 @@ TEST(FuzzRegressions, PropertiesOfASequenceValueOnTheirOwnLineStandRightOfTheKey
     expect_same_data({":\n\n &n\n-", "k:\n\n  &n\n- a\n"});
 }
 
+TEST(FuzzRegressions, TextMovedOntoALineOfBlanksIsNotIndentedByItsTabs) {
+    // A property whose blank line moves after it lands on that line: the
+    // line's tab, written before it, would read as indentation.
+    expect_same_data({":\n\t \n !", "a:\n\t \n !\n", "a:\n \t \n  !t\n"});
+}
+
 TEST(FuzzRegressions, ACollectionWrittenInAnotherStyleEndsTheLineForLineCopy) {
     // Written in flow style, the collection left the writer in step with
     // the source, which then copied a source line's tabs after a `?`.

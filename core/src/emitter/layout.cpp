@@ -75,11 +75,14 @@ void Writer::push(std::string_view text) {
     if (text.empty()) return;
     if (pending > 0) {
         // Pending spaces come back as the source's own run where it was all
-        // spaces and tabs.
+        // spaces and tabs, on a source line that holds text: a line of
+        // blanks alone held no text, and its tabs before the text written
+        // now would read as indentation.
         const std::string* source = source_line();
-        const std::string_view run =
-            source ? char_slice(*source, column - pending, pending) : std::string_view();
-        if (source && text::count_chars(run) == pending && all_blank(run)) {
+        const std::string_view run = source && !all_blank(*source)
+                                         ? char_slice(*source, column - pending, pending)
+                                         : std::string_view();
+        if (!run.empty() && text::count_chars(run) == pending && all_blank(run)) {
             out.append(run);
         } else {
             out.append(pending, ' ');
