@@ -166,12 +166,14 @@ void Loader::stream_end(const Event& ev) {
     }
     Document& last = documents_.back();
 
-    // The stream's tail: what stands after the last document's content.
+    // The stream's tail: what stands after the last document's content. A
+    // region taken as the last document's directive text holds the text to
+    // its end, its last line included, and leaves no tail.
     if (!text_.empty() && (text_.back() == '\n' || text_.back() == '\r')) {
         last.final_line_break = true;
-    } else {
+    } else if (!tail_region) {
         // After the last content and the last comment.
-        At from = tail_region || !last_content_end_ ? content_end_ : *last_content_end_;
+        At from = last_content_end_.value_or(content_end_);
         if (comment_end_.index > from.index) from = comment_end_;
         const std::string_view tail = between(from, text_end);
         if (tail.find_first_not_of(" \t\r\n") == std::string_view::npos) {

@@ -115,6 +115,19 @@ TEST(FuzzRegressions, ACommentLineInsideAPlainScalarIsWrittenOnce) {
                         "x:\n- a\n\t#x\n  b\n- c\n"});
 }
 
+TEST(FuzzRegressions, BlanksEndingATextAfterADocumentEndMarkerAreWrittenOnce) {
+    // The lines after the last `...` are kept whole, the last one, without
+    // a line break, included: no tail is left to write again.
+    expect_round_trips({"...\n#\n ", "a\n...\n...\n# c\n ", "...\n# a\n\n\t "});
+}
+
+TEST(FuzzRegressions, TheColonsCommentStaysAboveABlockScalarsProperties) {
+    // Found by the round-trip property test: the comment after the key went
+    // after the properties, and the header to the line below them.
+    expect_round_trips({"k:  # c\n &a |\n  - *a\n", "k: # c\n  &a | # d\n   x\n",
+                        "k: # c\n  # d\n  !t >\n   x\n"});
+}
+
 TEST(FuzzRegressions, ACommentOnALoneDocumentEndMarkerIsWrittenOnce) {
     expect_round_trips({"... #\nb", "... # c\nb\n", "... # c\n--- b\n", "a\n... # c\nb # d\n"});
 }

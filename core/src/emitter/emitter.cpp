@@ -430,8 +430,16 @@ std::optional<NodeStart> Emitter::node_start(NodeIndex index, const NodeContext&
         (n.extras.get().anchor || n.extras.get().tag) && first_position(n).line < n.line &&
         first_position(n).line >= w.line;
     if (props_above_content) {
-        const std::span<const Trivia> all =
+        std::span<const Trivia> all =
             before_done ? std::span<const Trivia>() : std::span<const Trivia>(trivia.before);
+        // A block scalar's comment on its header line is its `eol`: one in
+        // `before` that did not stand on a line of its own followed the
+        // colon, and ends the colon's line, above the properties.
+        if (raw_block_scalar && ctx.after_colon && !all.empty() && is_comment(all.front()) &&
+            !is_own_line_comment(all.front()) && first_position(n).line > w.line) {
+            run_trivia(all.first(1));
+            all = all.subspan(1);
+        }
         const std::size_t above = trivia_above(all, first_position(n).line);
         run_trivia(all.first(above));
         props_written = head(n, own_indent, space, aligned, true, ctx.min_col);
