@@ -194,10 +194,9 @@ void Loader::split_trivia(NodeIndex index) {
     // inside it yet: everything pending stood before the dash.
     if (parent && is_block_collection(node) && begins_line(map_, node)) {
         std::vector<Trivia>& inner = inner_scratch_;
-        const std::size_t set_aside = pending_.take_inner(node.col, parent->has_child, inner);
-        // The last trivia before the node, not counting those set aside.
-        if (after_dash == 0 && pending_.size() > set_aside && is_blank(pending_.back()) &&
-            node.line > 0 && line_is_blank(node.line - 1)) {
+        const std::size_t blanks_before = pending_.take_inner(node.col, parent->has_child, inner);
+        // The blank lines right before the node's text.
+        if (after_dash == 0 && blanks_before > 0 && node.line > 0 && line_is_blank(node.line - 1)) {
             inner.push_back(pending_.take_back());
         }
         if (!inner.empty()) append(node.trivia.edit().inner, std::move(inner));

@@ -84,10 +84,7 @@ std::size_t PendingTrivia::take_inner(std::uint32_t col, bool after_sibling,
     inner.insert(inner.end(), std::make_move_iterator(list_.begin() + inner_from),
                  std::make_move_iterator(list_.begin() + tail));
     list_.erase(list_.begin() + inner_from, list_.begin() + tail);
-    if (inner_from > head) {
-        std::rotate(list_.begin(), list_.begin() + head, list_.begin() + inner_from);
-    }
-    return inner_from - head;
+    return list_.size() - inner_from;
 }
 
 std::optional<Trivia> PendingTrivia::take_first_eol_comment() {

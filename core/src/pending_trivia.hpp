@@ -50,8 +50,9 @@ public:
     // into `inner` the trivia that stand inside it, before its first entry.
     // Those stop at the last comment left of `col` or after content, and
     // blank lines at either end stay out; after an earlier sibling
-    // (`after_sibling`), the leading blank lines go before the node instead,
-    // to the front of the list. Returns how many went to the front.
+    // (`after_sibling`), the leading blank lines stay before the node
+    // instead. What stays keeps its order. Returns how many blank lines that
+    // stood right before the node's text are left at the end of the list.
     std::size_t take_inner(std::uint32_t col, bool after_sibling, std::vector<Trivia>& inner);
     // The first comment that followed content on its line, taken out.
     std::optional<Trivia> take_first_eol_comment();

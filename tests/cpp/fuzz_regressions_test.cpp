@@ -128,6 +128,13 @@ TEST(FuzzRegressions, TheColonsCommentStaysAboveABlockScalarsProperties) {
                         "k: # c\n  # d\n  !t >\n   x\n"});
 }
 
+TEST(FuzzRegressions, ABlankLineAfterACommentLeftOfACollectionStaysAfterIt) {
+    // The blank line between a comment left of a nested collection and one
+    // inside it went before the first comment.
+    expect_round_trips(
+        {"p:\n#\n\n #\n l:", "p:\n#\n\n #\n l: 1\n", "a: 1\nb:\n# c\n\n  # d\n  - x\n"});
+}
+
 TEST(FuzzRegressions, ACommentOnALoneDocumentEndMarkerIsWrittenOnce) {
     expect_round_trips({"... #\nb", "... # c\nb\n", "... # c\n--- b\n", "a\n... # c\nb # d\n"});
 }

@@ -74,9 +74,10 @@ TEST(PendingTrivia, BlockCollectionTakesTheTriviaRightOfItsColumn) {
         // A comment left of the column ends what stands before the node;
         // blank lines at the end stay out too.
         {{"o0", "b1", "o4", "b1"}, 2, false, "b1 o4", "o0 b1"},
-        // After a sibling, the blank lines that open the inner part go
-        // before the node instead.
-        {{"o0", "b1", "o4"}, 2, true, "o4", "b1 o0"},
+        // After a sibling, the blank lines that open the inner part stay
+        // before the node instead, after what stood before them.
+        {{"o0", "b1", "o4"}, 2, true, "o4", "o0 b1"},
+        {{"b1", "o4", "b2"}, 2, true, "o4", "b1 b2"},
         // A comment after content stays out, with what precedes it.
         {{"o4", "t9", "o4"}, 2, false, "o4", "o4 t9"},
         {{"b3"}, 2, false, "", "b3"},
