@@ -90,7 +90,7 @@ struct Builder {
 
     // ---- scalars -----------------------------------------------------------
 
-    PyObject* str(std::string_view s) { return texts ? texts->str(s) : TextCache::make(s); }
+    PyObject* str(std::string_view s) { return texts ? texts->str(s) : str_of(s); }
 
     // A Python int of an integer as the schema reads it.
     PyObject* integer(const schema::Integer& n) {

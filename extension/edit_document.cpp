@@ -79,16 +79,11 @@ PyObject* candidates_result(State& state, Candidates&& result) {
     Ref out(PyList_New(static_cast<Py_ssize_t>(texts.size())));
     if (!out) return nullptr;
     for (std::size_t i = 0; i < texts.size(); ++i) {
-        PyObject* text = PyUnicode_DecodeUTF8(texts[i].data(),
-                                              static_cast<Py_ssize_t>(texts[i].size()), nullptr);
+        PyObject* text = str_of(texts[i]);
         if (text == nullptr) return nullptr;
         PyList_SET_ITEM(out.get(), static_cast<Py_ssize_t>(i), text);
     }
     return out.release();
-}
-
-PyObject* str_of(const std::string& s) {
-    return PyUnicode_DecodeUTF8(s.data(), static_cast<Py_ssize_t>(s.size()), nullptr);
 }
 
 // The edits and reads, each with the node of a collection and the position

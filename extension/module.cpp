@@ -103,8 +103,7 @@ bool source_of(PyObject* source, Source& out) {
                                      static_cast<std::size_t>(PyBytes_GET_SIZE(source)));
         // Not UTF-8: the decoder says where and why.
         if (!is_utf8(out.whole)) {
-            Py_XDECREF(PyUnicode_DecodeUTF8(out.whole.data(),
-                                            static_cast<Py_ssize_t>(out.whole.size()), "strict"));
+            Py_XDECREF(str_of(out.whole));
             if (!PyErr_Occurred()) PyErr_SetString(PyExc_ValueError, "the source is not UTF-8");
             return false;
         }
@@ -151,10 +150,6 @@ void raise_emit_error(State& state, const brackle_core::EmitError& e) {
     PyObject* args[] = {Py_None, Py_None, text.get(), Py_None};
     Ref made(PyObject_Vectorcall(cls, args, 4, nullptr));
     raise_made(made.get());
-}
-
-PyObject* str_of(const std::string& text) {
-    return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "strict");
 }
 
 PyObject* text_result(State& state, const brackle_core::EmitResult& result) {

@@ -295,6 +295,12 @@ bool read_options(State& state, PyObject* record, brackle_core::EmitOptions& out
 // document's `%YAML` decide), `tags`, a dict of the caller's functions
 // by tag (or null), and whether a tag with neither a rule nor a function is
 // an error instead of a `Tagged`.
+// A new str of the UTF-8 text `s`; null with an exception set when it is
+// not UTF-8.
+inline PyObject* str_of(std::string_view s) {
+    return PyUnicode_DecodeUTF8(s.data(), static_cast<Py_ssize_t>(s.size()), "strict");
+}
+
 // Short texts made into one str each: the keys of a stream's mappings, and
 // many of its values, repeat from entry to entry and document to document,
 // so each distinct one is made (and hashed, as a dict key) once. A str is
@@ -316,19 +322,15 @@ public:
     // A new reference to the str of the UTF-8 text `s`; null with an
     // exception set when it cannot be made.
     PyObject* str(std::string_view s) {
-        if (s.size() > max_bytes) return make(s);
+        if (s.size() > max_bytes) return str_of(s);
         if (const auto found = texts_.find(s); found != texts_.end()) {
             return Py_NewRef(found->second);
         }
-        PyObject* made = make(s);
+        PyObject* made = str_of(s);
         if (made != nullptr && texts_.size() < max_texts) {
             texts_.emplace(std::string(s), Py_NewRef(made));
         }
         return made;
-    }
-
-    static PyObject* make(std::string_view s) {
-        return PyUnicode_DecodeUTF8(s.data(), static_cast<Py_ssize_t>(s.size()), "strict");
     }
 
 private:
