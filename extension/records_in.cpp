@@ -484,8 +484,8 @@ public:
         if (!get(n_.value, "value") || !to_optional_str(where, v.get(), value)) return false;
         if (!get(n_.raw, "raw") || !to_optional_str(where, v.get(), raw)) return false;
         if (auto* scalar = std::get_if<brackle_core::kind::Scalar>(&out.kind)) {
-            scalar->value = std::move(value);
-            scalar->raw = std::move(raw);
+            if (value) scalar->value = *value;
+            if (raw) scalar->raw = *raw;
         }
         if (!get(n_.line, "line") || !to_uint(where, v.get(), out.line)) return false;
         if (!get(n_.col, "col") || !to_uint(where, v.get(), out.col)) return false;

@@ -24,6 +24,7 @@ Ref boolean(bool b) { return Ref(PyBool_FromLong(b)); }
 Ref none() { return Ref(Py_NewRef(Py_None)); }
 
 Ref optional_str(const std::optional<std::string>& s) { return s ? str(*s) : none(); }
+Ref optional_str(const brackle_core::ScalarText& s) { return s ? str(*s) : none(); }
 
 // A tuple of the given items; null (and an exception) when any is null.
 template <class... Items>

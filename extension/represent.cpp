@@ -452,7 +452,7 @@ private:
         if (!read_document(state_, o, record, anchors)) return false;
         if (!record.root) {
             link(parent, slot, scalar("", NodeStyle::Plain, std::nullopt));
-            std::get<kind::Scalar>(doc_.nodes.back().kind).raw.emplace();
+            std::get<kind::Scalar>(doc_.nodes.back().kind).raw = "";
             return true;
         }
         const std::optional<brackle_core::Trivia> eol = record.nodes[*record.root].trivia.get().eol;

@@ -84,6 +84,21 @@ std::string lone_crs_as_lfs(std::string_view text) {
     return out;
 }
 
+// A scalar's value: where it is its source text, or that text inside its
+// quotes, as it mostly is, it views that text; otherwise its own copy.
+ScalarText scalar_value(std::string_view value, const ScalarText& raw) {
+    if (raw.is_view()) {
+        const std::string_view written = *raw;
+        if (written == value) return ScalarText::view_of(written);
+        if (written.size() == value.size() + 2 &&
+            (written.front() == '\'' || written.front() == '"') &&
+            written.substr(1, value.size()) == value) {
+            return ScalarText::view_of(written.substr(1, value.size()));
+        }
+    }
+    return ScalarText(value);
+}
+
 }  // namespace
 
 namespace loader {
@@ -92,7 +107,9 @@ namespace loader {
 // its loader. `parse` runs it to the end; a `Reader` hands its documents
 // out as they are finished.
 struct Reader::Run {
-    std::string translated;  // only for the rare source with a lone CR
+    // The text the scanner reads, when the documents hold it: a copy of the
+    // source for `parse`, or the rare source with a lone CR translated.
+    std::shared_ptr<const std::string> kept;
     bool bom = false;
     SourceBreaks breaks;
     std::optional<ParseError> error;
@@ -101,7 +118,9 @@ struct Reader::Run {
     std::optional<Loader> loader;
     bool ended = false;
 
-    Run(std::string_view source, SourceSpans* spans) {
+    // With `keep`, the documents hold their own copy of the source;
+    // otherwise they view the caller's.
+    Run(std::string_view source, SourceSpans* spans, bool keep) {
         bom = source.starts_with("\xEF\xBB\xBF");
         if (bom) source.remove_prefix(3);
         if (source.size() > max_source_bytes) {
@@ -114,9 +133,11 @@ struct Reader::Run {
         source = source.substr(0, source.find('\0'));
         breaks = line_breaks_of(source);
         if (breaks.lone_cr) {
-            translated = lone_crs_as_lfs(source);
-            source = translated;
+            kept = std::make_shared<const std::string>(lone_crs_as_lfs(source));
+        } else if (keep) {
+            kept = std::make_shared<const std::string>(source);
         }
+        if (kept) source = *kept;
         map = CharMap::build(source);  // the size fits: checked above
         parser.emplace(source);
         loader.emplace(*map, bom, spans);
@@ -140,17 +161,20 @@ struct Reader::Run {
 };
 
 LoadResult parse(std::string_view source, SourceSpans* spans) {
-    Reader::Run run(source, spans);
+    Reader::Run run(source, spans, true);
     while (!run.error && !run.ended) run.step();
     if (run.error) return *run.error;
     std::vector<Document> documents = run.loader->finish();
-    for (Document& doc : documents) doc.line_break = run.breaks.first;
+    for (Document& doc : documents) {
+        doc.line_break = run.breaks.first;
+        doc.source.text = run.kept;
+    }
     if (!documents.empty()) documents.front().other_line_breaks = std::move(run.breaks.others);
     return documents;
 }
 
 Reader::Reader(std::string_view source, bool stream_facts)
-    : run_(std::make_unique<Run>(source, nullptr)), stream_facts_(stream_facts) {}
+    : run_(std::make_unique<Run>(source, nullptr, false)), stream_facts_(stream_facts) {}
 
 Reader::~Reader() = default;
 
@@ -171,6 +195,7 @@ std::optional<Document> Reader::next() {
     std::optional<Document> doc = run.loader->take_finished();
     if (doc) {
         doc->line_break = run.breaks.first;
+        doc->source.text = run.kept;
         if (first_) doc->other_line_breaks = std::move(run.breaks.others);
         if (stream_facts_) {
             // The stream's end marks whichever document is then the first.
@@ -285,7 +310,7 @@ bool Loader::scalar(Event& ev) {
         kind::Scalar& scalar = node.kind.emplace<kind::Scalar>();
         scalar_raw(ev, header, scalar.raw);
         has_raw = scalar.raw.has_value();
-        scalar.value = std::move(ev.value);
+        scalar.value = scalar_value(ev.value, scalar.raw);
         if (ev.anchor || ev.tag) {
             NodeExtras& extras = node.extras.edit();
             extras.anchor = std::move(ev.anchor);

@@ -276,7 +276,7 @@ private:
     At scan_token_starts(At from, At to, Visit&& visit) const;
     void record_props(Node& node, At to) const;
     At block_header(At to) const;
-    void scalar_raw(const Event& ev, At header, std::optional<std::string>& out) const;
+    void scalar_raw(const Event& ev, At header, ScalarText& out) const;
     // The separation text from `from` up to `to` (or where it stops by
     // itself), stopping early at a `,` or a `:` when asked.
     std::pair<std::string, At> separation(At from, std::optional<At> to, bool to_comma = false,

@@ -98,9 +98,10 @@ Loader::At Loader::block_header(At to) const {
                              [](const At&, char32_t c) { return c == U'|' || c == U'>'; });
 }
 
-// Sets `out` to a scalar's exact source text, built in place; leaves it
-// empty for an empty plain scalar that the parser placed at another token.
-void Loader::scalar_raw(const Event& ev, At header, std::optional<std::string>& out) const {
+// Sets `out` to a scalar's exact source text, a view into the source where
+// the text stands there as one piece; leaves it absent for an empty plain
+// scalar that the parser placed at another token.
+void Loader::scalar_raw(const Event& ev, At header, ScalarText& out) const {
     const std::string_view span = between(at(ev.span.start), at(ev.span.end));
     const bool block = ev.style == brackle_scanner::ScalarStyle::Literal ||
                        ev.style == brackle_scanner::ScalarStyle::Folded;
@@ -109,7 +110,7 @@ void Loader::scalar_raw(const Event& ev, At header, std::optional<std::string>& 
             !text::all_white_space(span)) {
             return;
         }
-        out.emplace(span);
+        out = ScalarText::view_of(span);
         return;
     }
 
@@ -117,7 +118,7 @@ void Loader::scalar_raw(const Event& ev, At header, std::optional<std::string>& 
     // after it, and its content lines, less one final line break.
     std::size_t header_end = header.byte + 1;
     while (header_end < text_.size() && is_header_char(text_[header_end])) ++header_end;
-    std::string& raw = out.emplace(text_.substr(header.byte, header_end - header.byte));
+    std::string raw(text_.substr(header.byte, header_end - header.byte));
     const std::size_t span_start = ev.span.start.byte;
     const std::size_t span_end = std::max(ev.span.end.byte, span_start);
     const std::size_t first_break = std::min(text_.find_first_of("\r\n", header_end), text_.size());
@@ -156,6 +157,9 @@ void Loader::scalar_raw(const Event& ev, At header, std::optional<std::string>& 
     } else if (raw.ends_with('\n') || raw.ends_with('\r')) {
         raw.pop_back();
     }
+    // Without a comment after the header the text is one piece of the source.
+    const std::string_view whole = text_.substr(header.byte, raw.size());
+    out = whole == raw ? ScalarText::view_of(whole) : ScalarText(raw);
 }
 
 // ---- flow separators -------------------------------------------------------

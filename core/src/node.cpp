@@ -23,6 +23,9 @@ NodeIndex graft(Document& into, const Document& from) {
                 e.key += moved;
                 e.value += moved;
             }
+        } else if (auto* scalar = std::get_if<kind::Scalar>(&n.kind)) {
+            scalar->value.own_view();
+            scalar->raw.own_view();
         }
         into.nodes.push_back(std::move(n));
     }

@@ -15,6 +15,7 @@
 #include <variant>
 #include <vector>
 
+#include "brackle/scalar_text.hpp"
 #include "brackle/trivia.hpp"
 
 namespace brackle_core {
@@ -65,11 +66,12 @@ struct Entry {
 
 // What a node is; the variant's index is the kind code records carry.
 namespace kind {
-// A scalar keeps its text in its kind: the strings a scalar needs and the
-// lists a collection needs share the node's room.
+// A scalar keeps its text in its kind: the texts a scalar needs and the
+// lists a collection needs share the node's room. A loaded scalar's texts
+// may be views into its document's source.
 struct Scalar {
-    std::optional<std::string> value;  // the decoded value
-    std::optional<std::string> raw;    // the exact source text
+    ScalarText value;  // the decoded value
+    ScalarText raw;    // the exact source text
     friend bool operator==(const Scalar&, const Scalar&) = default;
 };
 struct Sequence {
@@ -165,15 +167,14 @@ struct Node {
     // The children in order; a mapping gives each key followed by its value.
     std::vector<NodeIndex> children() const;
     // A scalar's decoded value and exact source text; other nodes have none.
-    const std::optional<std::string>& value() const { return scalar_text(&kind::Scalar::value); }
-    const std::optional<std::string>& raw() const { return scalar_text(&kind::Scalar::raw); }
+    const ScalarText& value() const { return scalar_text(&kind::Scalar::value); }
+    const ScalarText& raw() const { return scalar_text(&kind::Scalar::raw); }
 
     friend bool operator==(const Node&, const Node&) = default;
 
 private:
-    const std::optional<std::string>& scalar_text(
-        std::optional<std::string> kind::Scalar::*text) const {
-        static const std::optional<std::string> none;
+    const ScalarText& scalar_text(ScalarText kind::Scalar::*text) const {
+        static const ScalarText none;
         const auto* scalar = std::get_if<kind::Scalar>(&kind);
         return scalar ? scalar->*text : none;
     }
@@ -230,6 +231,15 @@ enum class LineBreak : std::uint8_t { Unknown, Lf, CrLf, Cr };
 // first, and that break.
 using OtherLineBreaks = std::vector<std::pair<std::uint32_t, LineBreak>>;
 
+// The source text a loaded document's scalars view, held for as long as
+// the document or a copy of it lives. Not part of the document's value:
+// documents compare equal whatever text they keep.
+struct KeptSource {
+    std::shared_ptr<const std::string> text;  // null: the loader's caller keeps it
+
+    friend bool operator==(const KeptSource&, const KeptSource&) { return true; }
+};
+
 // One YAML document. A value-initialised `Document` is the empty document.
 struct Document {
     std::vector<Node> nodes;
@@ -256,12 +266,14 @@ struct Document {
     LineBreak line_break = LineBreak::Unknown;
     OtherLineBreaks other_line_breaks;
     std::vector<DuplicateKey> duplicate_keys;
+    KeptSource source;
 
     friend bool operator==(const Document&, const Document&) = default;
 };
 
-// Adds the nodes of `from` to `into`, their links moved along, and gives
-// the index of `from`'s root (its first node when it has none) in `into`.
+// Adds the nodes of `from` to `into`, their links moved along and their
+// texts copied out of `from`'s source, and gives the index of `from`'s root
+// (its first node when it has none) in `into`.
 NodeIndex graft(Document& into, const Document& from);
 
 }  // namespace brackle_core

@@ -50,7 +50,8 @@ struct SourceSpans {
 namespace loader {
 // Every document of `source`, in stream order, or the first error; with
 // `spans`, also where each document (and each node) stands, one entry per
-// document returned.
+// document returned. The documents share one copy of the source, which
+// their scalars' texts view.
 LoadResult parse(std::string_view source, SourceSpans* spans = nullptr);
 
 // The documents of `source` one at a time, in stream order, for a caller
@@ -58,8 +59,9 @@ LoadResult parse(std::string_view source, SourceSpans* spans = nullptr);
 // from here has its nodes and its own trivia; the facts `parse` adds to the
 // first document from the whole stream (the byte-order mark, the lines
 // whose whitespace is kept) are left out unless `stream_facts` asks for
-// them, as a writer of the stream needs them. `source` must outlive the
-// reader.
+// them, as a writer of the stream needs them. The documents' scalar texts
+// view `source` itself, so `source` must outlive the reader and every
+// document it hands out.
 class Reader {
 public:
     explicit Reader(std::string_view source, bool stream_facts = false);

@@ -2,8 +2,10 @@
 // colon, merge and explicit-key marks, duplicate keys, aliases, node tags,
 // load errors with their positions, the empty source, `Node::children` and
 // the empty document; and the whole YAML test suite loaded through it.
+#include <algorithm>
 #include <bit>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -330,6 +332,82 @@ TEST(DocumentModel, AValueInitialisedDocumentIsEmpty) {
     EXPECT_FALSE(doc.explicit_start || doc.explicit_end || doc.bom || doc.final_line_break);
     EXPECT_TRUE(doc.leading.empty() && doc.trailing.empty() && doc.stream_tail.empty());
     EXPECT_TRUE(doc.line_space.empty() && doc.duplicate_keys.empty());
+}
+
+TEST(DocumentModel, ScalarTextsCopyMoveAndCompareByTheirText) {
+    const std::string long_text(100, 'x');
+    for (const std::string_view text :
+         {std::string_view(""), std::string_view("fifteen bytes!!"),
+          std::string_view("sixteen bytes!!!"), std::string_view(long_text)}) {
+        SCOPED_TRACE(text.size());
+        ScalarText owned(text);
+        EXPECT_TRUE(owned.has_value());
+        EXPECT_FALSE(owned.is_view());
+        EXPECT_EQ(*owned, text);
+        ScalarText copy = owned;
+        EXPECT_EQ(copy, owned);
+        const ScalarText moved = std::move(copy);
+        EXPECT_EQ(*moved, text);
+        EXPECT_FALSE(copy.has_value());
+        ScalarText viewed = ScalarText::view_of(text);
+        EXPECT_TRUE(viewed.is_view());
+        EXPECT_EQ(viewed, owned);
+        viewed.own_view();
+        EXPECT_FALSE(viewed.is_view());
+        EXPECT_EQ(viewed, owned);
+    }
+    // Absent is not the empty text.
+    EXPECT_NE(ScalarText(), ScalarText(""));
+    EXPECT_EQ(ScalarText(), std::optional<std::string>());
+    EXPECT_NE(ScalarText(""), std::optional<std::string>());
+}
+
+// A loaded scalar's texts view the source where they stand in it whole; a
+// text the loader had to build is the scalar's own.
+TEST(DocumentModel, ScalarTextsViewTheSourceWhereTheyStandInIt) {
+    const struct {
+        std::string_view input;
+        bool raw_viewed;
+        bool value_viewed;
+    } cases[] = {
+        {"a plain scalar of some length", true, true},
+        {"'quoted, of some length too'", true, true},
+        {"\"escaped\\tdouble quotes here\"", true, false},
+        {"a plain scalar\n  over two lines", true, false},
+        {"|\n  a literal block of some length\n", true, false},
+        {"| # a comment after the header\n  text\n", false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(escape(c.input));
+        const Document doc = load_one(c.input);
+        const Node& n = doc.nodes.at(*doc.root);
+        EXPECT_EQ(n.raw().is_view(), c.raw_viewed);
+        EXPECT_EQ(n.value().is_view(), c.value_viewed);
+    }
+}
+
+// `parse` gives documents their own copy of the source, kept by every copy
+// of them; grafted nodes take their texts along.
+TEST(DocumentModel, LoadedDocumentsOutliveTheirSourceText) {
+    auto source = std::make_unique<std::string>(
+        "key of some length: 'a quoted value of some length'\nblock: |\n  literal text of some "
+        "length\n");
+    auto loaded = brackle_core::loader::parse(*source);
+    std::fill(source->begin(), source->end(), '?');
+    source.reset();
+    std::vector<Document> docs = std::move(std::get<std::vector<Document>>(loaded));
+    ASSERT_EQ(docs.size(), 1u);
+    auto copy = std::make_unique<Document>(docs[0]);
+    docs.clear();
+    Document into;
+    const NodeIndex root = brackle_core::graft(into, *copy);
+    copy.reset();
+    const auto& entries = std::get<kind::Mapping>(into.nodes.at(root).kind).entries;
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(*into.nodes[entries[0].key].value(), "key of some length");
+    EXPECT_EQ(*into.nodes[entries[0].value].value(), "a quoted value of some length");
+    EXPECT_EQ(*into.nodes[entries[0].value].raw(), "'a quoted value of some length'");
+    EXPECT_EQ(*into.nodes[entries[1].value].value(), "literal text of some length\n");
 }
 
 TEST(DocumentModel, ChildrenListKeysAndValuesAlternately) {

@@ -36,6 +36,7 @@ using brackle_core::NodeIndex;
 using brackle_core::NodeStyle;
 using brackle_core::ParseError;
 using brackle_core::Position;
+using brackle_core::ScalarText;
 using brackle_core::Trivia;
 namespace kind = brackle_core::kind;
 

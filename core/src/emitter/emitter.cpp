@@ -27,8 +27,8 @@ std::uint32_t clamp_option(std::uint64_t value, std::uint32_t fallback) {
     return value > 0xFFFFFFFFu ? fallback : static_cast<std::uint32_t>(value);
 }
 
-bool has_cr(const std::optional<std::string>& raw) {
-    return raw && text::find_break(*raw) < raw->size() && raw->find('\r') != std::string::npos;
+bool has_cr(const ScalarText& raw) {
+    return raw && text::find_break(*raw) < raw->size() && raw->find('\r') != std::string_view::npos;
 }
 
 // The reader takes an implicit key only when its `:` follows within this
@@ -609,7 +609,7 @@ Eol Emitter::scalar(const NodeStart& start, const NodeContext& ctx) {
     Writer& w = writer_;
     const Node& n = *start.n;
     if (start.from_raw) {
-        const std::string& raw = *n.raw();
+        const std::string_view raw = *n.raw();
         if (is_block_scalar_style(n.style)) {
             block_scalar(start, raw, start.aligned, ctx);
             return Eol::Written;

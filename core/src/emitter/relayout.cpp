@@ -75,7 +75,7 @@ struct Subtrees {
             if (last && *last > i && *last < doc.nodes.size()) {
                 end_line[i] = end_line[*last];
             } else {
-                const std::optional<std::string>& raw = n.raw();
+                const ScalarText& raw = n.raw();
                 const auto breaks = raw ? std::count(raw->begin(), raw->end(), '\n') : 0;
                 end_line[i] = n.line + static_cast<std::uint32_t>(breaks);
             }
@@ -91,7 +91,7 @@ void blank_lines_after_block_scalars(Document& doc, const std::vector<std::strin
     const std::size_t end =
         !lines.empty() && lines.back().empty() ? lines.size() - 1 : lines.size();
     for (Node& n : doc.nodes) {
-        const std::optional<std::string>& raw = n.raw();
+        const ScalarText& raw = n.raw();
         const std::optional<Position>& header = n.extras.get().header_at;
         if (!is_block_scalar_style(n.style) || !raw || !header) continue;
         const std::vector<std::string_view> raw_lines = split_lines(*raw);
