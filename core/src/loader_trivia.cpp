@@ -11,8 +11,6 @@ namespace brackle_core {
 
 namespace {
 
-bool is_blank(const Trivia& t) { return std::holds_alternative<Blank>(t); }
-
 // Whether only blanks stand before the node on its line (no `-`, `?` or `:`
 // that it shares the line with).
 bool begins_line(const CharMap& map, const Node& node) {

@@ -1,7 +1,8 @@
 """The layouts that come back changed with the same data: each is listed
 in the README's Limits with its reason, and the round-trip properties
 recognise it here, to compare the data of such texts instead of their
-bytes."""
+bytes. The fuzz target's twin (tests/cpp/listed_layouts.hpp) and this one
+are both held to the cases of tests/listed_layouts.txt."""
 
 from __future__ import annotations
 

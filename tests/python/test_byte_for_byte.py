@@ -6,6 +6,7 @@ from __future__ import annotations
 
 import os
 import random
+import re
 from pathlib import Path
 
 import pytest
@@ -152,3 +153,22 @@ def test_mutated_inputs_that_still_load_come_back_byte_for_byte():
             )
     print(f"{kept} kept texts; {sum(listed.values())} in listed layouts: {listed}")
     assert not changed, f"{len(changed)} of {kept} came back changed, the first: {changed[:5]!r}"
+
+
+def shared_layout_cases() -> list[tuple[str, str]]:
+    """The cases both layout classifiers are held to: the listed layout each
+    text is in first, or "-"."""
+    path = Path(__file__).resolve().parents[1] / "listed_layouts.txt"
+    escapes = {"n": "\n", "r": "\r", "t": "\t", "\\": "\\", "ufeff": "\ufeff"}
+    cases = []
+    for line in path.read_text(encoding="utf-8").splitlines():
+        if line and not line.startswith("#"):
+            name, written = line.split("\t", 1)
+            text = re.sub(r"\\(ufeff|.)", lambda m: escapes[m.group(1)], written)
+            cases.append((name, text))
+    return cases
+
+
+@pytest.mark.parametrize("layout, text", shared_layout_cases())
+def test_each_shared_case_is_in_its_listed_layout_first(layout, text):
+    assert (listed_layout(text) or "-") == layout
