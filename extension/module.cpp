@@ -235,9 +235,11 @@ PyObject* parse(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObj
     return guarded(state, [&]() -> PyObject* {
         Source source;
         if (!source_of(a[0], source)) return nullptr;
-        brackle_core::LoadResult loaded =
-            without_lock([&] { return brackle_core::loader::parse(source.whole); });
-        if (auto* e = std::get_if<brackle_core::ParseError>(&loaded)) {
+        // The reader's set-up reads the whole text once: without the lock.
+        const auto reader = without_lock(
+            [&] { return std::make_unique<brackle_core::loader::Reader>(source.whole, true); });
+        Ref records = build_records(state, *reader);
+        if (const auto& e = reader->error()) {
             std::string_view name = no_name;
             Py_ssize_t size = 0;
             if (a[2]) {
@@ -248,7 +250,7 @@ PyObject* parse(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObj
             raise_parse_error(state, *e, source.text, name);
             return nullptr;
         }
-        return build_records(state, std::get<std::vector<Document>>(loaded)).release();
+        return records.release();
     });
 }
 

@@ -278,8 +278,11 @@ inline constexpr std::string_view no_name = "<unicode string>";
 void raise_parse_error(State& state, const brackle_core::ParseError& e, std::string_view source,
                        std::string_view name);
 
-// records_out.cpp: a `Doc` record for each document, in a new list.
-Ref build_records(State& state, std::vector<brackle_core::Document>& documents);
+// records_out.cpp: a `Doc` record for each document `reader` gives, in a
+// new list; each document is loaded without the interpreter lock, built and
+// let go before the next is loaded. Null with an exception set when building
+// fails; null without one when the load fails (`reader.error()` holds it).
+Ref build_records(State& state, brackle_core::loader::Reader& reader);
 
 // The anchors written so far in a stream: an alias must name one of them.
 using Anchors = std::unordered_set<std::string>;

@@ -275,19 +275,19 @@ private:
 
 }  // namespace
 
-Ref build_records(State& state, std::vector<Document>& documents) {
+Ref build_records(State& state, brackle_core::loader::Reader& reader) {
     Builder builder;
     if (!builder.ready(state)) return Ref();
-    const CollectorPause pause(state);
-    Ref out(PyList_New(static_cast<Py_ssize_t>(documents.size())));
+    Ref out(PyList_New(0));
     if (!out) return out;
-    for (std::size_t i = 0; i < documents.size(); ++i) {
-        Ref doc = builder.doc(documents[i]);
-        if (!doc) return Ref();
-        PyList_SET_ITEM(out.get(), static_cast<Py_ssize_t>(i), doc.release());
-        // Each document is dropped as soon as its record exists.
-        documents[i] = Document{};
+    for (;;) {
+        std::optional<Document> doc = without_lock([&] { return reader.next(); });
+        if (!doc) break;
+        const CollectorPause pause(state);
+        Ref record = builder.doc(*doc);
+        if (!record || PyList_Append(out.get(), record.get()) < 0) return Ref();
     }
+    if (reader.error()) return Ref();
     return out;
 }
 
