@@ -147,12 +147,20 @@ bool to_bool(const Where& where, PyObject* v, bool& out) {
     return true;
 }
 
-bool to_str(const Where& where, PyObject* v, std::string& out) {
+// The UTF-8 of a str, which lives as long as the str.
+bool utf8_of(const Where& where, PyObject* v, std::string_view& out) {
     if (!PyUnicode_Check(v)) return type_error(where, v, "a str");
     Py_ssize_t size = 0;
     const char* data = PyUnicode_AsUTF8AndSize(v, &size);
     if (data == nullptr) return failed_at(where);
-    out.assign(data, static_cast<std::size_t>(size));
+    out = std::string_view(data, static_cast<std::size_t>(size));
+    return true;
+}
+
+bool to_str(const Where& where, PyObject* v, std::string& out) {
+    std::string_view text;
+    if (!utf8_of(where, v, text)) return false;
+    out.assign(text);
     return true;
 }
 
@@ -163,6 +171,18 @@ bool to_optional_str(const Where& where, PyObject* v, std::optional<std::string>
     }
     if (!PyUnicode_Check(v)) return type_error(where, v, "None or a str");
     return to_str(where, v, out.emplace());
+}
+
+bool to_optional_text(const Where& where, PyObject* v, brackle_core::ScalarText& out) {
+    if (v == Py_None) {
+        out.reset();
+        return true;
+    }
+    if (!PyUnicode_Check(v)) return type_error(where, v, "None or a str");
+    std::string_view text;
+    if (!utf8_of(where, v, text)) return false;
+    out = brackle_core::ScalarText(text);
+    return true;
 }
 
 // A sequence other than a str, each item converted by `item(object, index)`.
@@ -479,13 +499,13 @@ public:
             return false;
         }
         out.style = static_cast<brackle_core::NodeStyle>(style);
-        std::optional<std::string> value;
-        std::optional<std::string> raw;
-        if (!get(n_.value, "value") || !to_optional_str(where, v.get(), value)) return false;
-        if (!get(n_.raw, "raw") || !to_optional_str(where, v.get(), raw)) return false;
+        brackle_core::ScalarText value;
+        brackle_core::ScalarText raw;
+        if (!get(n_.value, "value") || !to_optional_text(where, v.get(), value)) return false;
+        if (!get(n_.raw, "raw") || !to_optional_text(where, v.get(), raw)) return false;
         if (auto* scalar = std::get_if<brackle_core::kind::Scalar>(&out.kind)) {
-            if (value) scalar->value = *value;
-            if (raw) scalar->raw = *raw;
+            scalar->value = std::move(value);
+            scalar->raw = std::move(raw);
         }
         if (!get(n_.line, "line") || !to_uint(where, v.get(), out.line)) return false;
         if (!get(n_.col, "col") || !to_uint(where, v.get(), out.col)) return false;
