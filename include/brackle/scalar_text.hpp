@@ -4,6 +4,7 @@
 // raw text, cost no copy and no allocation.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <optional>
@@ -109,6 +110,9 @@ private:
     static constexpr std::uint8_t owned = 2;
     static constexpr std::uint8_t inline_base = 0x80;  // + length, up to 15
     static constexpr std::size_t inline_capacity = 15;
+    static constexpr std::uint64_t size_mask = (std::uint64_t{1} << 56) - 1;
+    static_assert(std::endian::native == std::endian::little,
+                  "the state byte is the top byte of the size word");
 
     std::uint8_t state() const { return bytes_[state_byte]; }
     const char* far_data() const {
@@ -116,17 +120,18 @@ private:
         std::memcpy(&p, bytes_, sizeof p);
         return p;
     }
+    // Bytes 8 to 15 read as one little-endian word: the size below the
+    // state byte.
     std::size_t far_size() const {
-        std::uint64_t n = 0;
-        for (std::size_t i = 0; i < 7; ++i) n |= std::uint64_t{bytes_[8 + i]} << (8 * i);
-        return static_cast<std::size_t>(n);
+        std::uint64_t word = 0;
+        std::memcpy(&word, bytes_ + 8, sizeof word);
+        return static_cast<std::size_t>(word & size_mask);
     }
     void set_far(const char* data, std::size_t size, std::uint8_t state) {
         std::memcpy(bytes_, &data, sizeof data);
-        const auto n = static_cast<std::uint64_t>(size);
-        for (std::size_t i = 0; i < 7; ++i)
-            bytes_[8 + i] = static_cast<unsigned char>(n >> (8 * i));
-        bytes_[state_byte] = state;
+        const std::uint64_t word =
+            (static_cast<std::uint64_t>(size) & size_mask) | (std::uint64_t{state} << 56);
+        std::memcpy(bytes_ + 8, &word, sizeof word);
     }
     void own(std::string_view text) {
         if (text.size() <= inline_capacity) {
