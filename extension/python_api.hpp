@@ -293,11 +293,6 @@ using Anchors = std::unordered_set<std::string>;
 bool read_document(State& state, PyObject* record, brackle_core::Document& out, Anchors& anchors);
 bool read_options(State& state, PyObject* record, brackle_core::EmitOptions& out);
 
-// How a document's data is built: `source` and `name` for error messages,
-// `version` 11 or 12 for the schema of every document (0 lets each
-// document's `%YAML` decide), `tags`, a dict of the caller's functions
-// by tag (or null), and whether a tag with neither a rule nor a function is
-// an error instead of a `Tagged`.
 // A new str of the UTF-8 text `s`; null with an exception set when it is
 // not UTF-8.
 inline PyObject* str_of(std::string_view s) {
@@ -346,6 +341,11 @@ private:
     std::unordered_map<std::string, PyObject*, Hash, std::equal_to<>> texts_;
 };
 
+// How a document's data is built: `source` and `name` for error messages,
+// `version` 11 or 12 for the schema of every document (0 lets each
+// document's `%YAML` decide), `tags`, a dict of the caller's functions
+// by tag (or null), and whether a tag with neither a rule nor a function is
+// an error instead of a `Tagged`.
 struct DataOptions {
     PyObject* source = nullptr;
     PyObject* name = nullptr;

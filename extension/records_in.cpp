@@ -164,24 +164,27 @@ bool to_str(const Where& where, PyObject* v, std::string& out) {
     return true;
 }
 
-bool to_optional_str(const Where& where, PyObject* v, std::optional<std::string>& out) {
+// The UTF-8 of a str, or nothing for None.
+bool optional_utf8(const Where& where, PyObject* v, std::optional<std::string_view>& out) {
     if (v == Py_None) {
         out.reset();
         return true;
     }
     if (!PyUnicode_Check(v)) return type_error(where, v, "None or a str");
-    return to_str(where, v, out.emplace());
+    return utf8_of(where, v, out.emplace());
+}
+
+bool to_optional_str(const Where& where, PyObject* v, std::optional<std::string>& out) {
+    std::optional<std::string_view> text;
+    if (!optional_utf8(where, v, text)) return false;
+    out = text ? std::optional<std::string>(*text) : std::nullopt;
+    return true;
 }
 
 bool to_optional_text(const Where& where, PyObject* v, brackle_core::ScalarText& out) {
-    if (v == Py_None) {
-        out.reset();
-        return true;
-    }
-    if (!PyUnicode_Check(v)) return type_error(where, v, "None or a str");
-    std::string_view text;
-    if (!utf8_of(where, v, text)) return false;
-    out = brackle_core::ScalarText(text);
+    std::optional<std::string_view> text;
+    if (!optional_utf8(where, v, text)) return false;
+    out = text ? brackle_core::ScalarText(*text) : brackle_core::ScalarText();
     return true;
 }
 
